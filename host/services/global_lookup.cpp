@@ -1,0 +1,45 @@
+#include "host/services/global_lookup.h"
+
+#include <map>
+#include <mutex>
+
+namespace host {
+
+namespace {
+
+struct Registry {
+    std::mutex lock;
+    std::map<std::string, void *> tables;
+};
+
+Registry &registry() {
+    static Registry r;
+    return r;
+}
+
+}  // namespace
+
+void registerService(const std::string &name, void *table) {
+    Registry &r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (table)
+        r.tables[name] = table;
+    else
+        r.tables.erase(name);
+}
+
+void clearServices() {
+    Registry &r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.tables.clear();
+}
+
+void *globalLookup(const char *serviceName, int) {
+    if (!serviceName) return nullptr;
+    Registry &r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    auto it = r.tables.find(serviceName);
+    return it == r.tables.end() ? nullptr : it->second;
+}
+
+}  // namespace host

@@ -1,0 +1,47 @@
+#include "module/platform.h"
+
+#ifndef _WIN32
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace velmora {
+
+#ifdef _WIN32
+
+PlatformLock::PlatformLock() noexcept { InitializeCriticalSection(&section_); }
+PlatformLock::~PlatformLock() { DeleteCriticalSection(&section_); }
+void PlatformLock::lock() noexcept { EnterCriticalSection(&section_); }
+void PlatformLock::unlock() noexcept { LeaveCriticalSection(&section_); }
+
+uint32_t currentThreadId() noexcept { return static_cast<uint32_t>(GetCurrentThreadId()); }
+
+uint32_t atomicExchange32(volatile uint32_t *target, uint32_t value) noexcept {
+    return static_cast<uint32_t>(
+        InterlockedExchange(reinterpret_cast<volatile LONG *>(target), static_cast<LONG>(value)));
+}
+
+#else
+
+PlatformLock::PlatformLock() noexcept = default;
+PlatformLock::~PlatformLock() = default;
+void PlatformLock::lock() noexcept { mutex_.lock(); }
+void PlatformLock::unlock() noexcept { mutex_.unlock(); }
+
+uint32_t currentThreadId() noexcept { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+uint32_t atomicExchange32(volatile uint32_t *target, uint32_t value) noexcept {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+#endif
+
+uint32_t atomicLoad32(const volatile uint32_t *target) noexcept {
+#ifdef _WIN32
+    return *target;  // aligned 32-bit loads do not tear on x86
+#else
+    return __atomic_load_n(target, __ATOMIC_RELAXED);
+#endif
+}
+
+}  // namespace velmora

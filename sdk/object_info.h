@@ -1,0 +1,18 @@
+// "LW Object Info 4": per-object render data. Callable from any thread.
+#pragma once
+
+#include "host_types.h"
+#include "mesh_info.h"
+
+#define LWOBJECTINFO_GLOBAL "LW Object Info 4"
+
+struct LWObjectInfo {
+    const char *(*filename)(LWItemID object);
+    int (*numPoints)(LWItemID object);
+    int (*numPolygons)(LWItemID object);
+    // A mesh record of the object; frozen non-zero gives positions at the current time.
+    // The caller releases it with its destroy. Null when the object has no mesh.
+    LWMeshInfo *(*meshInfo)(LWItemID object, int frozen);
+    // Non-zero when the object ignores the light (or LWITEM_RADIOSITY / LWITEM_CAUSTICS).
+    int (*excluded)(LWItemID object, LWItemID light);
+};
