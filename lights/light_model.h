@@ -5,8 +5,6 @@
 
 namespace velmora {
 
-extern double renderTime;  // time of the most recent new-time call of any instance; 0 before
-
 // Unshadowed colour at a position and the direction from the light (not normalised for
 // positional lights: its length is the distance).
 void lightUnshadowed(LWItemID light, const double position[3], double dir[3], double color[3]);

@@ -7,6 +7,7 @@ ShaderGlobals shaderGlobals = {};
 VparamGlobals vparamGlobals = {};
 LibraryGlobals libraryGlobals = {};
 LWXPanelFuncs *panelFuncs = nullptr;
+double renderTime = 0.0;
 
 namespace {
 
@@ -61,6 +62,7 @@ void resetHostGlobals() {
     vparamGlobals = {};
     libraryGlobals = {};
     panelFuncs = nullptr;
+    renderTime = 0.0;
 }
 
 }  // namespace velmora

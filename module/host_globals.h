@@ -49,6 +49,10 @@ extern VparamGlobals vparamGlobals;
 extern LibraryGlobals libraryGlobals;
 extern LWXPanelFuncs *panelFuncs;  // as found by the last interface activation
 
+// Time in seconds of the most recent new-time call of any shader instance; 0 before the first.
+// Every host query that takes a time uses it.
+extern double renderTime;
+
 // The eight look-ups of the shader set, in order; every pointer is overwritten.
 void acquireShaderGlobals();
 // The four look-ups of the variant-parameter set, unless one of its first three is already set.
@@ -56,7 +60,7 @@ void acquireVparamGlobals();
 // The ten look-ups of the library set, unless one of them is already set.
 void acquireLibraryGlobals();
 
-// Forgets every service: the state of a freshly loaded module. For tests.
+// Forgets every service and the render time: the state of a freshly loaded module. For tests.
 void resetHostGlobals();
 
 }  // namespace velmora
