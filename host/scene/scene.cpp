@@ -1,0 +1,253 @@
+#include "host/scene/scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sdk/item_info.h"
+#include "sdk/scene_info.h"
+
+namespace host {
+
+double Channel::at(double time) const {
+    if (keys.empty()) return constant;
+    if (time <= keys.front().time) return keys.front().value;
+    if (time >= keys.back().time) return keys.back().value;
+    // The segment [i, i + 1] holding time.
+    size_t i = static_cast<size_t>(
+        std::upper_bound(keys.begin(), keys.end(), time, [](double t, const Key &k) { return t < k.time; }) -
+        keys.begin() - 1);
+    const Key &a = keys[i], &b = keys[i + 1];
+    double span = b.time - a.time;
+    double s = span > 0 ? (time - a.time) / span : 0.0;
+    if (!spline) return a.value + (b.value - a.value) * s;
+    // Catmull-Rom tangents over uneven key spacing, flat at the ends.
+    auto tangent = [&](size_t k) {
+        if (k == 0 || k + 1 >= keys.size()) return 0.0;
+        double dt = keys[k + 1].time - keys[k - 1].time;
+        return dt > 0 ? (keys[k + 1].value - keys[k - 1].value) / dt * span : 0.0;
+    };
+    double m0 = tangent(i), m1 = tangent(i + 1);
+    double s2 = s * s, s3 = s2 * s;
+    return (2 * s3 - 3 * s2 + 1) * a.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b.value +
+           (s3 - s2) * m1;
+}
+
+Vec3 Affine::point(const Vec3 &p) const {
+    Vec3 v = vector(p);
+    return {v[0] + t[0], v[1] + t[1], v[2] + t[2]};
+}
+
+Vec3 Affine::vector(const Vec3 &v) const {
+    return {m[0] * v[0] + m[1] * v[1] + m[2] * v[2], m[3] * v[0] + m[4] * v[1] + m[5] * v[2],
+            m[6] * v[0] + m[7] * v[1] + m[8] * v[2]};
+}
+
+Affine Affine::then(const Affine &outer) const {
+    Affine r;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            r.m[i * 3 + j] = outer.m[i * 3] * m[j] + outer.m[i * 3 + 1] * m[3 + j] + outer.m[i * 3 + 2] * m[6 + j];
+    r.t = outer.point(t);
+    return r;
+}
+
+Affine Affine::inverse() const {
+    const double *a = m;
+    double c00 = a[4] * a[8] - a[5] * a[7], c01 = a[5] * a[6] - a[3] * a[8], c02 = a[3] * a[7] - a[4] * a[6];
+    double det = a[0] * c00 + a[1] * c01 + a[2] * c02;
+    Affine r;
+    if (det == 0.0 || !std::isfinite(det)) return r;
+    double k = 1.0 / det;
+    r.m[0] = c00 * k;
+    r.m[1] = (a[2] * a[7] - a[1] * a[8]) * k;
+    r.m[2] = (a[1] * a[5] - a[2] * a[4]) * k;
+    r.m[3] = c01 * k;
+    r.m[4] = (a[0] * a[8] - a[2] * a[6]) * k;
+    r.m[5] = (a[2] * a[3] - a[0] * a[5]) * k;
+    r.m[6] = c02 * k;
+    r.m[7] = (a[1] * a[6] - a[0] * a[7]) * k;
+    r.m[8] = (a[0] * a[4] - a[1] * a[3]) * k;
+    Vec3 it = r.vector(t);
+    r.t = {-it[0], -it[1], -it[2]};
+    return r;
+}
+
+void rotationMatrix(const Vec3 &hpb, double m[9]) {
+    double ch = std::cos(hpb[0]), sh = std::sin(hpb[0]);
+    double cp = std::cos(hpb[1]), sp = std::sin(hpb[1]);
+    double cb = std::cos(hpb[2]), sb = std::sin(hpb[2]);
+    // Ry(h) * Rx(p) * Rz(b).
+    m[0] = ch * cb + sh * sp * sb;
+    m[1] = -ch * sb + sh * sp * cb;
+    m[2] = sh * cp;
+    m[3] = cp * sb;
+    m[4] = cp * cb;
+    m[5] = -sp;
+    m[6] = -sh * cb + ch * sp * sb;
+    m[7] = sh * sb + ch * sp * cb;
+    m[8] = ch * cp;
+}
+
+Affine localTransform(const Item &item, double time) {
+    const Motion &mo = item.motion;
+    // p -> p - pivot -> pivot rotation undone -> scaled -> rotated -> moved.
+    Affine toPivot;
+    toPivot.t = {-mo.pivot[0], -mo.pivot[1], -mo.pivot[2]};
+    Affine unPivot;
+    double pr[9];
+    rotationMatrix(mo.pivotRotation, pr);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) unPivot.m[i * 3 + j] = pr[j * 3 + i];
+    Affine scaleRotate;
+    Vec3 s = mo.scale.at(time);
+    double r[9];
+    rotationMatrix(mo.rotation.at(time), r);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) scaleRotate.m[i * 3 + j] = r[i * 3 + j] * s[j];
+    scaleRotate.t = mo.position.at(time);
+    return toPivot.then(unPivot).then(scaleRotate);
+}
+
+Affine worldTransform(const Item &item, double time) {
+    Affine w = localTransform(item, time);
+    int depth = 0;
+    for (const Item *p = item.parent; p && depth < 256; p = p->parent, ++depth)
+        w = w.then(localTransform(*p, time));
+    return w;
+}
+
+namespace {
+
+Vec3 unit(const Vec3 &v) {
+    double l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (l == 0.0) return {0, 0, 0};
+    return {v[0] / l, v[1] / l, v[2] / l};
+}
+
+}  // namespace
+
+Vec3 itemParam(const Item &item, int param, double time) {
+    const Motion &mo = item.motion;
+    double r[9];
+    switch (param) {
+        case LWIP_POSITION:
+            return mo.position.at(time);
+        case LWIP_ROTATION:
+            return mo.rotation.at(time);
+        case LWIP_SCALING:
+            return mo.scale.at(time);
+        case LWIP_PIVOT:
+            return mo.pivot;
+        case LWIP_PIVOT_ROT:
+            return mo.pivotRotation;
+        case LWIP_RIGHT:
+        case LWIP_UP:
+        case LWIP_FORWARD: {
+            rotationMatrix(mo.rotation.at(time), r);
+            int col = param - LWIP_RIGHT;
+            return {r[col], r[3 + col], r[6 + col]};
+        }
+        case LWIP_W_POSITION: {
+            Vec3 p = mo.position.at(time);
+            return item.parent ? worldTransform(*item.parent, time).point(p) : p;
+        }
+        case LWIP_W_RIGHT:
+        case LWIP_W_UP:
+        case LWIP_W_FORWARD: {
+            rotationMatrix(mo.rotation.at(time), r);
+            int col = param - LWIP_W_RIGHT;
+            Vec3 axis{r[col], r[3 + col], r[6 + col]};
+            return item.parent ? unit(worldTransform(*item.parent, time).vector(axis)) : axis;
+        }
+        default:
+            return {0, 0, 0};
+    }
+}
+
+void finishLayer(MeshLayer &layer) {
+    for (MeshPoint &p : layer.points) p.normal[0] = p.normal[1] = p.normal[2] = 0.0f;
+    layer.triangles.clear();
+    layer.triPolygon.clear();
+    std::vector<double> sums(layer.points.size() * 3, 0.0);
+    for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
+        MeshPolygon &poly = layer.polygons[pi];
+        // Newell's normal: twice the area along the polygon's facing direction.
+        double n[3] = {0, 0, 0};
+        size_t count = poly.points.size();
+        for (size_t k = 0; k < count; ++k) {
+            const float *a = layer.points[poly.points[k]].pos;
+            const float *b = layer.points[poly.points[(k + 1) % count]].pos;
+            n[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+            n[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+            n[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+        }
+        double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (int c = 0; c < 3; ++c) poly.normal[c] = len > 0 ? static_cast<float>(n[c] / len) : 0.0f;
+        for (int idx : poly.points)
+            for (int c = 0; c < 3; ++c) sums[idx * 3 + c] += n[c];
+        for (size_t k = 1; k + 1 < count; ++k) {
+            layer.triangles.push_back(poly.points[0]);
+            layer.triangles.push_back(poly.points[k]);
+            layer.triangles.push_back(poly.points[k + 1]);
+            layer.triPolygon.push_back(static_cast<int>(pi));
+        }
+    }
+    for (size_t i = 0; i < layer.points.size(); ++i) {
+        Vec3 n = unit({sums[i * 3], sums[i * 3 + 1], sums[i * 3 + 2]});
+        for (int c = 0; c < 3; ++c) layer.points[i].normal[c] = static_cast<float>(n[c]);
+    }
+}
+
+std::vector<double> Surface::channel(const std::string &ch) const {
+    if (ch == "BaseColor" || ch == "Color") return {color[0], color[1], color[2]};
+    if (ch == "Luminosity") return {luminosity};
+    if (ch == "Diffuse") return {diffuse};
+    if (ch == "Specularity") return {specular};
+    if (ch == "Glossiness") return {glossiness};
+    if (ch == "Reflectivity") return {mirror};
+    if (ch == "Transparency") return {transparency};
+    if (ch == "RefractionIndex") return {eta};
+    if (ch == "Translucency") return {translucency};
+    if (ch == "ColorHighlights") return {colorHighlights};
+    if (ch == "ColorFilter") return {colorFilter};
+    if (ch == "ReflectionSeamAngle") return {reflection.seamAngle};
+    if (ch == "RefractionSeamAngle") return {refraction.seamAngle};
+    return {};
+}
+
+int ObjectItem::numPoints() const {
+    size_t n = 0;
+    for (const MeshLayer &l : layers) n += l.points.size();
+    return static_cast<int>(n);
+}
+
+int ObjectItem::numPolygons() const {
+    size_t n = 0;
+    for (const MeshLayer &l : layers) n += l.polygons.size();
+    return static_cast<int>(n);
+}
+
+int RenderOptions::renderOptsBits() const {
+    return (shadows ? LWROPT_SHADOWTRACE : 0) | (reflection ? LWROPT_REFLECTTRACE : 0) |
+           (refraction ? LWROPT_REFRACTTRACE : 0);
+}
+
+Item *Scene::findItem(const std::string &n) const {
+    for (const auto &it : items)
+        if (it->name == n) return it.get();
+    return nullptr;
+}
+
+int Scene::findSurface(const std::string &n) const {
+    for (size_t i = 0; i < surfaces.size(); ++i)
+        if (surfaces[i]->name == n) return static_cast<int>(i);
+    return -1;
+}
+
+int Scene::findImage(const std::string &n) const {
+    for (size_t i = 0; i < images.size(); ++i)
+        if (images[i]->name == n) return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace host

@@ -1,0 +1,282 @@
+// The host's scene model: items in a hierarchy (objects with mesh layers and bones, lights,
+// cameras), surfaces, images, backdrop, ambient light and render options, with the evaluation of
+// every item parameter at a time. Portable C++; knows nothing of the ray tracer.
+//
+// Identity: every Item, Surface, Image, MeshPoint and MeshPolygon lives at a fixed address for the
+// scene's lifetime (the scene is not edited after loading), so the host hands out their addresses
+// as LWItemID, LWSurfaceID, LWImageID, LWPntID and LWPolID. A loaded Scene is read-only and may be
+// read from any thread.
+//
+// Coordinates are left-handed with +Y up and +Z forward. Rotations are heading (about +Y, turning
+// +Z towards +X), pitch (about +X, turning +Z towards -Y) and bank (about +Z), in radians, applied
+// bank first, then pitch, then heading.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/image/image.h"
+#include "sdk/host_types.h"
+
+namespace host {
+
+using Vec3 = std::array<double, 3>;
+
+// One key of an animated value: a time in seconds and the value there.
+struct Key {
+    double time = 0.0;
+    double value = 0.0;
+};
+
+// An animated scalar: constant when it has no keys, else interpolated between its keys (linear,
+// or a Catmull-Rom spline when `spline` is set) and held constant before the first and after the
+// last key. Keys are sorted by time, no two at the same time.
+struct Channel {
+    double constant = 0.0;
+    std::vector<Key> keys;
+    bool spline = false;
+
+    double at(double time) const;
+    static Channel fixed(double v) {
+        Channel c;
+        c.constant = v;
+        return c;
+    }
+};
+
+// Three animated scalars: a position, an angle triple (heading, pitch, bank) or a scale.
+struct Channel3 {
+    Channel c[3];
+    Vec3 at(double time) const { return {c[0].at(time), c[1].at(time), c[2].at(time)}; }
+    static Channel3 fixed(double x, double y, double z) {
+        Channel3 v;
+        v.c[0].constant = x;
+        v.c[1].constant = y;
+        v.c[2].constant = z;
+        return v;
+    }
+};
+
+// An item's motion in its parent's frame. A point p of the item's own space lands in the parent's
+// space at position + R(rotation) * (scale * (R(pivotRotation)^-1 * (p - pivot))): the pivot is
+// the point the item turns and scales about, the pivot rotation the item's rest orientation.
+struct Motion {
+    Channel3 position;
+    Channel3 rotation;
+    Channel3 scale = Channel3::fixed(1, 1, 1);
+    Vec3 pivot{0, 0, 0};
+    Vec3 pivotRotation{0, 0, 0};
+};
+
+// Affine transform: x' = m * x + t, with m row after row.
+struct Affine {
+    double m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Vec3 t{0, 0, 0};
+
+    Vec3 point(const Vec3 &p) const;
+    Vec3 vector(const Vec3 &v) const;
+    Affine then(const Affine &outer) const;  // outer applied after this
+    Affine inverse() const;                  // identity when singular
+};
+
+// Rotation matrix of a heading, pitch, bank triple (columns: right, up, forward).
+void rotationMatrix(const Vec3 &hpb, double m[9]);
+
+enum class ItemKind { Object, Light, Camera, Bone };
+
+// Base of every scene item: kind, name, parent, motion and free text tag lines.
+struct Item {
+    virtual ~Item() = default;
+    ItemKind kind = ItemKind::Object;
+    std::string name;
+    Item *parent = nullptr;  // null at the top of the hierarchy
+    Motion motion;
+    std::vector<std::string> tags;
+};
+
+// A point of a mesh layer: its position in the object's space and its smoothed normal (the
+// normalised sum of the area-weighted normals of the polygons that use it).
+struct MeshPoint {
+    float pos[3] = {0, 0, 0};
+    float normal[3] = {0, 0, 0};
+};
+
+// A polygon of a mesh layer: indices of its points (three or more, in order) and its surface.
+struct MeshPolygon {
+    std::vector<int> points;
+    int surface = 0;              // index into Scene::surfaces
+    float normal[3] = {0, 0, 0};  // geometric normal in the object's space
+};
+
+// A named per-point weight map: a value for each point, and whether the point has one.
+struct WeightMap {
+    std::string name;
+    std::vector<float> values;
+    std::vector<uint8_t> has;
+};
+
+// One layer of an object's mesh. Polygons are fanned into triangles for ray tracing; `triangles`
+// holds three point indices per triangle and `triPolygon` the polygon each came from.
+struct MeshLayer {
+    int index = 1;  // the layer number, from 1
+    std::vector<MeshPoint> points;
+    std::vector<MeshPolygon> polygons;
+    std::vector<WeightMap> weightMaps;
+    std::vector<int> triangles;
+    std::vector<int> triPolygon;
+};
+
+// One shader plug-in on a surface: its server name and its settings, kept as parsed JSON.
+struct ShaderRef {
+    std::string server;
+    nlohmann::json settings = nlohmann::json::object();
+};
+
+// A surface's environment for reflection or refraction: the option (0 backdrop, 1 ray tracing,
+// 2 spherical image, 3 ray tracing with the image as fall-back), an image (-1: none) and the
+// image's seam heading in radians.
+struct EnvironmentOptions {
+    int option = 1;
+    int image = -1;
+    double seamAngle = 0.0;
+};
+
+// A surface: the channels the host shades with and hands to shaders, and its shader list.
+// Fractions are 0..1; glossiness maps to a Blinn-Phong exponent of 2^(2 + 10 * glossiness).
+struct Surface {
+    std::string name;
+    Vec3 color{0.8, 0.8, 0.8};
+    double luminosity = 0, diffuse = 1, specular = 0, glossiness = 0.4, mirror = 0, transparency = 0;
+    double eta = 1.0;  // refraction index
+    double translucency = 0, colorHighlights = 0, colorFilter = 0;
+    bool doubleSided = false;
+    bool smoothing = true;  // shade with the smoothed point normals, else the polygon's own
+    EnvironmentOptions reflection, refraction;
+    std::vector<ShaderRef> shaders;
+
+    double roughness() const { return 1.0 - glossiness; }
+    // The channel values the host offers through "Surface Functions" (see docs/scene-format.md).
+    std::vector<double> channel(const std::string &name) const;
+};
+
+// An object: mesh layers, the file or primitive they came from, and the lights it ignores.
+struct ObjectItem : Item {
+    ObjectItem() { kind = ItemKind::Object; }
+    std::string filename;  // the OBJ file, or "primitive:<kind>"
+    std::vector<MeshLayer> layers;
+    std::vector<const Item *> excludedLights;
+    bool castShadows = true;
+    bool excludeRadiosity = false;
+    int numPoints() const;
+    int numPolygons() const;
+};
+
+enum class LightType { Distant = 0, Point = 1, Spot = 2, Linear = 3, Area = 4 };
+enum class Falloff { Off = 0, Linear = 1, InverseDistance = 2, InverseSquare = 3 };
+// Shadow kinds. A shadow map is accepted and traced like ray-traced shadows (the host has no
+// shadow maps); shaders still read the setting the scene gave.
+enum class ShadowType { Off = 0, RayTrace = 1, Map = 2 };
+
+// A light: colour and intensity, falloff, spot cone, projection image, shadows and flags. Lights
+// shine along their forward (+Z) axis. Linear and area lights are lit as point lights at their
+// position (see docs/scene-format.md).
+struct LightItem : Item {
+    LightItem() { kind = ItemKind::Light; }
+    LightType type = LightType::Point;
+    Vec3 color{1, 1, 1};
+    Channel intensity = Channel::fixed(1.0);
+    Falloff falloff = Falloff::Off;
+    Channel range = Channel::fixed(1.0);      // falloff distance, metres
+    Channel coneAngle = Channel::fixed(0.5);  // spot half-angle, radians
+    Channel coneEdge = Channel::fixed(0.05);  // soft edge inside the cone, radians
+    int projectionImage = -1;
+    ShadowType shadow = ShadowType::RayTrace;
+    Vec3 shadowColor{0, 0, 0};
+    bool noDiffuse = false, noSpecular = false, noCaustics = false;
+};
+
+// A camera: it looks along its forward axis; zoom is the focal length over half the frame width.
+struct CameraItem : Item {
+    CameraItem() { kind = ItemKind::Camera; }
+    Channel zoom = Channel::fixed(3.2);
+};
+
+// A bone under an object (or another bone): rest length; it deforms nothing.
+struct BoneItem : Item {
+    BoneItem() { kind = ItemKind::Bone; }
+    double restLength = 1.0;
+    Item *object = nullptr;  // the object the bone belongs to
+};
+
+enum class BackdropKind { Solid, Gradient, Image };
+
+// What a ray that hits nothing sees: one colour, a four-colour gradient (zenith to sky towards
+// the horizon above it, ground to nadir below), or a spherical image.
+struct Backdrop {
+    BackdropKind kind = BackdropKind::Solid;
+    Vec3 color{0, 0, 0};
+    Vec3 zenith{0.0, 0.16, 0.31}, sky{0.47, 0.62, 0.78}, ground{0.2, 0.16, 0.12}, nadir{0.1, 0.08, 0.06};
+    double skySqueeze = 2.0, groundSqueeze = 2.0;
+    int image = -1;
+    double seamAngle = 0.0;
+};
+
+enum class Radiosity { Off, Backdrop };
+
+// Render settings: traced effects, recursion, sampling, resolution, radiosity and frames.
+struct RenderOptions {
+    bool shadows = true, reflection = true, refraction = true;
+    int recursionLimit = 8;
+    int samples = 1;  // antialiasing samples per pixel
+    int width = 640, height = 480;
+    double pixelAspect = 1.0;
+    Radiosity radiosity = Radiosity::Off;
+    int radiosityRays = 16;
+    int frameStart = 1, frameEnd = 1, frameStep = 1;
+    double fps = 30.0;
+    int renderOptsBits() const;  // LWROPT_* word
+};
+
+// A whole scene. Lists hold items by kind, in file order; `items` owns them all.
+struct Scene {
+    std::string name;
+    std::string filename;
+    std::vector<std::unique_ptr<Item>> items;
+    std::vector<ObjectItem *> objects;
+    std::vector<LightItem *> lights;
+    std::vector<CameraItem *> cameras;
+    std::vector<BoneItem *> bones;
+    std::vector<std::unique_ptr<Surface>> surfaces;
+    std::vector<std::unique_ptr<Image>> images;
+    Backdrop backdrop;
+    Vec3 ambientColor{1, 1, 1};
+    double ambientIntensity = 0.05;
+    RenderOptions render;
+    const CameraItem *camera = nullptr;  // the rendering camera
+
+    Item *findItem(const std::string &name) const;
+    int findSurface(const std::string &name) const;  // -1 when absent
+    int findImage(const std::string &name) const;    // -1 when absent
+    Vec3 ambient() const {
+        return {ambientColor[0] * ambientIntensity, ambientColor[1] * ambientIntensity,
+                ambientColor[2] * ambientIntensity};
+    }
+    double frameTime(int frame) const { return frame / render.fps; }
+};
+
+// The transform from an item's own space to its parent's at a time.
+Affine localTransform(const Item &item, double time);
+// The transform from an item's own space to world space at a time.
+Affine worldTransform(const Item &item, double time);
+// One item parameter (LWIP_*) at a time, as "LW Item Info" answers it; zero for an unknown one.
+Vec3 itemParam(const Item &item, int param, double time);
+
+// Fills the smoothed point normals, polygon normals and triangle fan of a layer.
+void finishLayer(MeshLayer &layer);
+
+}  // namespace host
