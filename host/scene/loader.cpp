@@ -1,0 +1,738 @@
+#include "host/scene/loader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <tiny_obj_loader.h>
+
+#include "host/scene/primitives.h"
+
+namespace host {
+
+namespace {
+
+using json = nlohmann::json;
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
+constexpr double kHuge = 1e9;
+
+// A refusal: the JSON path of the offending value and what is wrong with it.
+struct LoadError {
+    std::string path;
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string &path, const std::string &message) { throw LoadError{path, message}; }
+
+std::string typeName(const json &j) {
+    switch (j.type()) {
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return "a boolean";
+        case json::value_t::string:
+            return "a string";
+        case json::value_t::array:
+            return "an array";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "a number";
+    }
+}
+
+std::string numberText(double v) {
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+double asNumber(const json &j, const std::string &path, double lo, double hi) {
+    if (!j.is_number()) fail(path, "expected a number, found " + typeName(j));
+    double v = j.get<double>();
+    if (!std::isfinite(v) || v < lo || v > hi)
+        fail(path, "value " + numberText(v) + " is out of range [" + numberText(lo) + ", " + numberText(hi) + "]");
+    return v;
+}
+
+int asInt(const json &j, const std::string &path, int lo, int hi) {
+    if (!j.is_number_integer()) fail(path, "expected a whole number, found " + typeName(j));
+    long long v = j.get<long long>();
+    if (v < lo || v > hi)
+        fail(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
+                       std::to_string(hi) + "]");
+    return static_cast<int>(v);
+}
+
+// An object being read: hands out its fields and, on finish, refuses any field nobody read.
+class Obj {
+public:
+    Obj(const json &j, std::string path) : j_(j), path_(std::move(path)) {
+        if (!j.is_object()) fail(path_.empty() ? "/" : path_, "expected an object, found " + typeName(j));
+    }
+    const std::string &path() const { return path_; }
+    std::string at(const std::string &key) const { return path_ + "/" + key; }
+
+    const json *get(const std::string &key) {
+        used_.insert(key);
+        auto it = j_.find(key);
+        return it == j_.end() ? nullptr : &*it;
+    }
+    const json &need(const std::string &key) {
+        const json *v = get(key);
+        if (!v) fail(path_.empty() ? "/" : path_, "missing field \"" + key + "\"");
+        return *v;
+    }
+    double num(const std::string &key, double def, double lo = -kHuge, double hi = kHuge) {
+        const json *v = get(key);
+        return v ? asNumber(*v, at(key), lo, hi) : def;
+    }
+    int integer(const std::string &key, int def, int lo, int hi) {
+        const json *v = get(key);
+        return v ? asInt(*v, at(key), lo, hi) : def;
+    }
+    bool boolean(const std::string &key, bool def) {
+        const json *v = get(key);
+        if (!v) return def;
+        if (!v->is_boolean()) fail(at(key), "expected true or false, found " + typeName(*v));
+        return v->get<bool>();
+    }
+    std::string str(const std::string &key, const std::string &def) {
+        const json *v = get(key);
+        if (!v) return def;
+        if (!v->is_string()) fail(at(key), "expected a string, found " + typeName(*v));
+        return v->get<std::string>();
+    }
+    Vec3 vec3(const std::string &key, const Vec3 &def, double lo = -kHuge, double hi = kHuge) {
+        const json *v = get(key);
+        if (!v) return def;
+        if (!v->is_array() || v->size() != 3) fail(at(key), "expected an array of three numbers");
+        Vec3 r;
+        for (int i = 0; i < 3; ++i) r[i] = asNumber((*v)[i], at(key) + "/" + std::to_string(i), lo, hi);
+        return r;
+    }
+    // One of a fixed set of words.
+    int choice(const std::string &key, const std::vector<std::string> &words, int def) {
+        const json *v = get(key);
+        if (!v) return def;
+        if (!v->is_string()) fail(at(key), "expected a string, found " + typeName(*v));
+        std::string w = v->get<std::string>();
+        for (size_t i = 0; i < words.size(); ++i)
+            if (words[i] == w) return static_cast<int>(i);
+        std::string list;
+        for (const std::string &x : words) list += (list.empty() ? "" : ", ") + x;
+        fail(at(key), "unknown value \"" + w + "\" (expected one of: " + list + ")");
+    }
+    void finish() const {
+        for (auto it = j_.begin(); it != j_.end(); ++it)
+            if (!used_.count(it.key())) fail(at(it.key()), "unknown field \"" + it.key() + "\"");
+    }
+
+private:
+    const json &j_;
+    std::string path_;
+    std::set<std::string> used_;
+};
+
+// A number, or {"keys": [[seconds, value], ...], "spline": bool}; values are multiplied by scale.
+Channel readChannel(const json &j, const std::string &path, double lo, double hi, double scale) {
+    Channel c;
+    if (j.is_number()) {
+        c.constant = asNumber(j, path, lo, hi) * scale;
+        return c;
+    }
+    Obj o(j, path);
+    c.spline = o.boolean("spline", false);
+    const json &keys = o.need("keys");
+    if (!keys.is_array() || keys.empty()) fail(o.at("keys"), "expected a non-empty array of [time, value] pairs");
+    for (size_t i = 0; i < keys.size(); ++i) {
+        std::string kp = o.at("keys") + "/" + std::to_string(i);
+        if (!keys[i].is_array() || keys[i].size() != 2) fail(kp, "expected a [time, value] pair");
+        Key k{asNumber(keys[i][0], kp + "/0", -kHuge, kHuge), asNumber(keys[i][1], kp + "/1", lo, hi) * scale};
+        if (!c.keys.empty() && k.time <= c.keys.back().time) fail(kp + "/0", "key times must increase");
+        c.keys.push_back(k);
+    }
+    o.finish();
+    return c;
+}
+
+Channel optChannel(Obj &o, const std::string &key, double def, double lo, double hi, double scale = 1.0) {
+    const json *v = o.get(key);
+    return v ? readChannel(*v, o.at(key), lo, hi, scale) : Channel::fixed(def * scale);
+}
+
+Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double scale = 1.0) {
+    const json *v = o.get(key);
+    if (!v) return Channel3::fixed(def[0] * scale, def[1] * scale, def[2] * scale);
+    if (!v->is_array() || v->size() != 3) fail(o.at(key), "expected an array of three numbers or key lists");
+    Channel3 r;
+    for (int i = 0; i < 3; ++i)
+        r.c[i] = readChannel((*v)[i], o.at(key) + "/" + std::to_string(i), -kHuge, kHuge, scale);
+    return r;
+}
+
+Vec3 readColor(Obj &o, const std::string &key, const Vec3 &def) { return o.vec3(key, def, 0.0, 1e6); }
+
+class Loader {
+public:
+    Loader(std::string label, std::string baseDir) : label_(std::move(label)), baseDir_(std::move(baseDir)) {}
+
+    std::unique_ptr<Scene> load(const json &root) {
+        scene_ = std::make_unique<Scene>();
+        scene_->filename = label_;
+        Obj o(root, "");
+        scene_->name = o.str("name", "untitled");
+        if (const json *v = o.get("images")) readImages(*v, o.at("images"));
+        if (const json *v = o.get("surfaces")) readSurfaces(*v, o.at("surfaces"));
+        if (const json *v = o.get("render")) readRender(*v, o.at("render"));
+        if (const json *v = o.get("ambient")) {
+            Obj a(*v, o.at("ambient"));
+            scene_->ambientColor = readColor(a, "color", scene_->ambientColor);
+            scene_->ambientIntensity = a.num("intensity", scene_->ambientIntensity, 0, 1e6);
+            a.finish();
+        }
+        if (const json *v = o.get("backdrop")) readBackdrop(*v, o.at("backdrop"));
+        if (const json *v = o.get("items")) readItems(*v, o.at("items"));
+        std::string cameraName = o.str("camera", "");
+        o.finish();
+
+        if (scene_->cameras.empty()) fail("/items", "the scene has no camera");
+        if (cameraName.empty()) {
+            scene_->camera = scene_->cameras.front();
+        } else {
+            Item *c = scene_->findItem(cameraName);
+            if (!c || c->kind != ItemKind::Camera) fail("/camera", "no camera named \"" + cameraName + "\"");
+            scene_->camera = static_cast<CameraItem *>(c);
+        }
+        if (scene_->surfaces.empty()) defaultSurface();
+        return std::move(scene_);
+    }
+
+private:
+    std::string resolve(const std::string &file) const {
+        if (file.empty() || file[0] == '/' || baseDir_.empty()) return file;
+        return baseDir_ + "/" + file;
+    }
+
+    int imageRef(Obj &o, const std::string &key) {
+        std::string name = o.str(key, "");
+        if (name.empty()) return -1;
+        int i = scene_->findImage(name);
+        if (i < 0) fail(o.at(key), "no image named \"" + name + "\"");
+        return i;
+    }
+
+    int defaultSurface() {
+        int i = scene_->findSurface("Default");
+        if (i >= 0) return i;
+        auto s = std::make_unique<Surface>();
+        s->name = "Default";
+        scene_->surfaces.push_back(std::move(s));
+        return static_cast<int>(scene_->surfaces.size() - 1);
+    }
+
+    int surfaceRef(Obj &o, const std::string &key) {
+        const json *v = o.get(key);
+        if (!v) return defaultSurface();
+        if (!v->is_string()) fail(o.at(key), "expected a surface name, found " + typeName(*v));
+        int i = scene_->findSurface(v->get<std::string>());
+        if (i < 0) fail(o.at(key), "no surface named \"" + v->get<std::string>() + "\"");
+        return i;
+    }
+
+    void readImages(const json &j, const std::string &path) {
+        if (!j.is_array()) fail(path, "expected an array of images");
+        for (size_t i = 0; i < j.size(); ++i) {
+            Obj o(j[i], path + "/" + std::to_string(i));
+            auto img = std::make_unique<Image>();
+            img->name = o.str("name", "");
+            if (img->name.empty()) fail(o.path(), "missing field \"name\"");
+            if (scene_->findImage(img->name) >= 0)
+                fail(o.at("name"), "a second image named \"" + img->name + "\"");
+            std::string file = o.str("file", "");
+            if (file.empty()) fail(o.path(), "missing field \"file\"");
+            o.finish();
+            std::string why;
+            if (!loadImage(resolve(file), *img, why))
+                fail(o.at("file"), "cannot read image \"" + resolve(file) + "\": " + why);
+            img->filename = resolve(file);
+            scene_->images.push_back(std::move(img));
+        }
+    }
+
+    EnvironmentOptions readEnvironment(Obj &parent, const std::string &key) {
+        EnvironmentOptions env;
+        const json *v = parent.get(key);
+        if (!v) return env;
+        Obj o(*v, parent.at(key));
+        env.option = o.choice("mode", {"backdrop", "raytrace", "image", "raytrace_image"}, 1);
+        env.image = imageRef(o, "image");
+        env.seamAngle = o.num("seam_angle", 0, -36000, 36000) * kDegree;
+        o.finish();
+        return env;
+    }
+
+    void readSurfaces(const json &j, const std::string &path) {
+        if (!j.is_array()) fail(path, "expected an array of surfaces");
+        for (size_t i = 0; i < j.size(); ++i) {
+            Obj o(j[i], path + "/" + std::to_string(i));
+            auto s = std::make_unique<Surface>();
+            s->name = o.str("name", "");
+            if (s->name.empty()) fail(o.path(), "missing field \"name\"");
+            if (scene_->findSurface(s->name) >= 0)
+                fail(o.at("name"), "a second surface named \"" + s->name + "\"");
+            s->color = readColor(o, "color", s->color);
+            s->luminosity = o.num("luminosity", s->luminosity, 0, 1e6);
+            s->diffuse = o.num("diffuse", s->diffuse, 0, 10);
+            s->specular = o.num("specular", s->specular, 0, 10);
+            s->glossiness = o.num("glossiness", s->glossiness, 0, 1);
+            s->mirror = o.num("reflection", s->mirror, 0, 1);
+            s->transparency = o.num("transparency", s->transparency, 0, 1);
+            s->eta = o.num("refraction_index", s->eta, 0.01, 10);
+            s->translucency = o.num("translucency", s->translucency, 0, 1);
+            s->colorHighlights = o.num("color_highlights", s->colorHighlights, 0, 1);
+            s->colorFilter = o.num("color_filter", s->colorFilter, 0, 1);
+            s->doubleSided = o.boolean("double_sided", s->doubleSided);
+            s->smoothing = o.boolean("smoothing", s->smoothing);
+            s->reflection = readEnvironment(o, "reflection_options");
+            s->refraction = readEnvironment(o, "refraction_options");
+            if (const json *sh = o.get("shaders")) {
+                if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
+                for (size_t k = 0; k < sh->size(); ++k) {
+                    Obj so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
+                    ShaderRef ref;
+                    ref.server = so.str("server", "");
+                    if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
+                    if (const json *set = so.get("settings")) {
+                        if (!set->is_object()) fail(so.at("settings"), "expected an object");
+                        ref.settings = *set;
+                    }
+                    so.finish();
+                    s->shaders.push_back(std::move(ref));
+                }
+            }
+            o.finish();
+            scene_->surfaces.push_back(std::move(s));
+        }
+    }
+
+    void readRender(const json &j, const std::string &path) {
+        Obj o(j, path);
+        RenderOptions &r = scene_->render;
+        r.width = o.integer("width", r.width, 1, 16384);
+        r.height = o.integer("height", r.height, 1, 16384);
+        r.pixelAspect = o.num("pixel_aspect", r.pixelAspect, 0.1, 10);
+        r.samples = o.integer("samples", r.samples, 1, 1024);
+        r.shadows = o.boolean("shadows", r.shadows);
+        r.reflection = o.boolean("reflection", r.reflection);
+        r.refraction = o.boolean("refraction", r.refraction);
+        r.recursionLimit = o.integer("recursion_limit", r.recursionLimit, 0, 64);
+        r.fps = o.num("fps", r.fps, 0.001, 10000);
+        if (const json *v = o.get("radiosity")) {
+            Obj ro(*v, o.at("radiosity"));
+            r.radiosity = ro.choice("mode", {"off", "backdrop"}, 0) == 1 ? Radiosity::Backdrop : Radiosity::Off;
+            r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
+            ro.finish();
+        }
+        if (const json *v = o.get("frames")) {
+            if (!v->is_array() || v->size() != 2) fail(o.at("frames"), "expected [first, last]");
+            r.frameStart = asInt((*v)[0], o.at("frames") + "/0", -1000000, 1000000);
+            r.frameEnd = asInt((*v)[1], o.at("frames") + "/1", -1000000, 1000000);
+            if (r.frameEnd < r.frameStart) fail(o.at("frames"), "the last frame comes before the first");
+        }
+        r.frameStep = o.integer("frame_step", r.frameStep, 1, 1000000);
+        o.finish();
+    }
+
+    void readBackdrop(const json &j, const std::string &path) {
+        Obj o(j, path);
+        Backdrop &b = scene_->backdrop;
+        int kind = o.choice("type", {"solid", "gradient", "image"}, 0);
+        b.kind = kind == 0 ? BackdropKind::Solid : kind == 1 ? BackdropKind::Gradient : BackdropKind::Image;
+        b.color = readColor(o, "color", b.color);
+        b.zenith = readColor(o, "zenith", b.zenith);
+        b.sky = readColor(o, "sky", b.sky);
+        b.ground = readColor(o, "ground", b.ground);
+        b.nadir = readColor(o, "nadir", b.nadir);
+        b.skySqueeze = o.num("sky_squeeze", b.skySqueeze, 0.01, 1000);
+        b.groundSqueeze = o.num("ground_squeeze", b.groundSqueeze, 0.01, 1000);
+        b.image = imageRef(o, "image");
+        b.seamAngle = o.num("seam_angle", 0, -36000, 36000) * kDegree;
+        if (b.kind == BackdropKind::Image && b.image < 0) fail(o.path(), "an image backdrop needs \"image\"");
+        o.finish();
+    }
+
+    void readItems(const json &j, const std::string &path) {
+        if (!j.is_array()) fail(path, "expected an array of items");
+        // First pass: every item with its own fields; names are known before any reference.
+        struct Pending {
+            Item *item;
+            std::string path, parent;
+            std::vector<std::string> exclude;
+        };
+        std::vector<Pending> pending;
+        std::map<std::string, Item *> byName;
+        for (size_t i = 0; i < j.size(); ++i) {
+            Obj o(j[i], path + "/" + std::to_string(i));
+            int kind = o.choice("type", {"object", "light", "camera", "bone"}, -1);
+            if (kind < 0) fail(o.path(), "missing field \"type\"");
+            std::unique_ptr<Item> item;
+            Pending p;
+            p.path = o.path();
+            if (kind == 0) {
+                auto obj = std::make_unique<ObjectItem>();
+                readObject(o, *obj, p.exclude);
+                scene_->objects.push_back(obj.get());
+                item = std::move(obj);
+            } else if (kind == 1) {
+                auto light = std::make_unique<LightItem>();
+                readLight(o, *light);
+                scene_->lights.push_back(light.get());
+                item = std::move(light);
+            } else if (kind == 2) {
+                auto cam = std::make_unique<CameraItem>();
+                if (const json *fov = o.get("fov")) {
+                    double a = asNumber(*fov, o.at("fov"), 1, 179);
+                    cam->zoom = Channel::fixed(1.0 / std::tan(a * kDegree / 2));
+                } else {
+                    cam->zoom = optChannel(o, "zoom", 3.2, 0.01, 1000);
+                }
+                scene_->cameras.push_back(cam.get());
+                item = std::move(cam);
+            } else {
+                auto bone = std::make_unique<BoneItem>();
+                bone->restLength = o.num("rest_length", 1.0, 0, 1e6);
+                scene_->bones.push_back(bone.get());
+                item = std::move(bone);
+            }
+            item->name = o.str("name", "");
+            if (item->name.empty()) fail(o.path(), "missing field \"name\"");
+            if (byName.count(item->name)) fail(o.at("name"), "a second item named \"" + item->name + "\"");
+            byName[item->name] = item.get();
+            Motion &m = item->motion;
+            m.position = readChannel3(o, "position", {0, 0, 0});
+            m.rotation = readChannel3(o, "rotation", {0, 0, 0}, kDegree);
+            m.scale = readChannel3(o, "scale", {1, 1, 1});
+            m.pivot = o.vec3("pivot", m.pivot);
+            Vec3 pr = o.vec3("pivot_rotation", {0, 0, 0});
+            m.pivotRotation = {pr[0] * kDegree, pr[1] * kDegree, pr[2] * kDegree};
+            if (const json *tags = o.get("tags")) {
+                if (!tags->is_array()) fail(o.at("tags"), "expected an array of strings");
+                for (size_t k = 0; k < tags->size(); ++k) {
+                    if (!(*tags)[k].is_string()) fail(o.at("tags") + "/" + std::to_string(k), "expected a string");
+                    item->tags.push_back((*tags)[k].get<std::string>());
+                }
+            }
+            p.parent = o.str("parent", "");
+            if (kind == 3 && p.parent.empty()) fail(o.path(), "a bone needs a \"parent\" object or bone");
+            o.finish();
+            p.item = item.get();
+            pending.push_back(p);
+            scene_->items.push_back(std::move(item));
+        }
+        // Second pass: parents and light exclusions.
+        for (Pending &p : pending) {
+            if (!p.parent.empty()) {
+                auto it = byName.find(p.parent);
+                if (it == byName.end()) fail(p.path + "/parent", "no item named \"" + p.parent + "\"");
+                if (p.item->kind == ItemKind::Bone && it->second->kind != ItemKind::Object &&
+                    it->second->kind != ItemKind::Bone)
+                    fail(p.path + "/parent", "a bone's parent must be an object or a bone");
+                p.item->parent = it->second;
+            }
+            for (size_t k = 0; k < p.exclude.size(); ++k) {
+                auto it = byName.find(p.exclude[k]);
+                if (it == byName.end() || it->second->kind != ItemKind::Light)
+                    fail(p.path + "/exclude_lights/" + std::to_string(k),
+                         "no light named \"" + p.exclude[k] + "\"");
+                static_cast<ObjectItem *>(p.item)->excludedLights.push_back(it->second);
+            }
+        }
+        for (Pending &p : pending) {
+            int depth = 0;
+            for (const Item *a = p.item->parent; a; a = a->parent)
+                if (a == p.item || ++depth > 10000) fail(p.path + "/parent", "the parent chain loops");
+        }
+        for (BoneItem *b : scene_->bones) {
+            const Item *a = b->parent;
+            while (a && a->kind == ItemKind::Bone) a = a->parent;
+            b->object = const_cast<Item *>(a);
+            if (!a || a->kind != ItemKind::Object) fail("/items", "bone \"" + b->name + "\" belongs to no object");
+        }
+    }
+
+    void readObject(Obj &o, ObjectItem &obj, std::vector<std::string> &exclude) {
+        obj.castShadows = o.boolean("cast_shadows", true);
+        obj.excludeRadiosity = o.boolean("exclude_radiosity", false);
+        if (const json *ex = o.get("exclude_lights")) {
+            if (!ex->is_array()) fail(o.at("exclude_lights"), "expected an array of light names");
+            for (size_t k = 0; k < ex->size(); ++k) {
+                if (!(*ex)[k].is_string())
+                    fail(o.at("exclude_lights") + "/" + std::to_string(k), "expected a string");
+                exclude.push_back((*ex)[k].get<std::string>());
+            }
+        }
+        const json *mesh = o.get("mesh");
+        const json *layers = o.get("layers");
+        if (mesh && layers) fail(o.path(), "give either \"mesh\" or \"layers\", not both");
+        if (mesh) {
+            obj.layers.emplace_back();
+            readMesh(*mesh, o.at("mesh"), obj.layers.back(), obj);
+        } else if (layers) {
+            if (!layers->is_array() || layers->empty())
+                fail(o.at("layers"), "expected a non-empty array of meshes");
+            for (size_t k = 0; k < layers->size(); ++k) {
+                obj.layers.emplace_back();
+                obj.layers.back().index = static_cast<int>(k + 1);
+                readMesh((*layers)[k], o.at("layers") + "/" + std::to_string(k), obj.layers.back(), obj);
+            }
+        } else {
+            fail(o.path(), "an object needs a \"mesh\"");
+        }
+    }
+
+    void readMesh(const json &j, const std::string &path, MeshLayer &layer, ObjectItem &obj) {
+        Obj o(j, path);
+        const json *prim = o.get("primitive");
+        const json *file = o.get("file");
+        const json *points = o.get("points");
+        int given = (prim ? 1 : 0) + (file ? 1 : 0) + (points ? 1 : 0);
+        if (given != 1) fail(path, "a mesh needs exactly one of \"primitive\", \"file\" or \"points\"");
+        int surface = surfaceRef(o, "surface");
+        if (prim) {
+            if (!prim->is_string()) fail(o.at("primitive"), "expected a string");
+            std::string kind = prim->get<std::string>();
+            obj.filename = "primitive:" + kind;
+            if (kind == "sphere") {
+                makeSphere(layer, o.num("radius", 1, 1e-6, 1e6), o.integer("segments", 48, 3, 4096),
+                           o.integer("rings", 24, 2, 4096), surface);
+            } else if (kind == "box") {
+                makeBox(layer, o.vec3("size", {1, 1, 1}, 1e-6, 1e6), surface);
+            } else if (kind == "plane" || kind == "grid") {
+                const json *sz = o.get("size");
+                double sx = 10, sz2 = 10;
+                if (sz) {
+                    if (!sz->is_array() || sz->size() != 2) fail(o.at("size"), "expected [width, depth]");
+                    sx = asNumber((*sz)[0], o.at("size") + "/0", 1e-6, 1e6);
+                    sz2 = asNumber((*sz)[1], o.at("size") + "/1", 1e-6, 1e6);
+                }
+                int div = kind == "grid" ? o.integer("divisions", 10, 1, 4096) : 1;
+                makeGrid(layer, sx, sz2, div, div, surface);
+            } else if (kind == "disc") {
+                makeDisc(layer, o.num("radius", 1, 1e-6, 1e6), o.integer("segments", 48, 3, 4096), surface);
+            } else {
+                fail(o.at("primitive"),
+                     "unknown primitive \"" + kind + "\" (expected sphere, box, plane, grid, disc)");
+            }
+        } else if (file) {
+            if (!file->is_string()) fail(o.at("file"), "expected a file name");
+            obj.filename = resolve(file->get<std::string>());
+            readObj(obj.filename, o.at("file"), layer, surface);
+        } else {
+            obj.filename = "inline";
+            readInline(o, *points, layer, surface);
+        }
+        // Move the mesh into place before the item's own motion: offset and size.
+        Vec3 offset = o.vec3("offset", {0, 0, 0});
+        double scale = o.num("scale", 1.0, 1e-9, 1e9);
+        for (MeshPoint &p : layer.points)
+            for (int c = 0; c < 3; ++c) p.pos[c] = static_cast<float>(p.pos[c] * scale + offset[c]);
+        finishLayer(layer);
+        if (const json *maps = o.get("weight_maps")) readWeightMaps(*maps, o.at("weight_maps"), layer);
+        o.finish();
+    }
+
+    void readInline(Obj &o, const json &points, MeshLayer &layer, int surface) {
+        if (!points.is_array()) fail(o.at("points"), "expected an array of [x, y, z] points");
+        for (size_t i = 0; i < points.size(); ++i) {
+            std::string pp = o.at("points") + "/" + std::to_string(i);
+            if (!points[i].is_array() || points[i].size() != 3) fail(pp, "expected [x, y, z]");
+            MeshPoint p;
+            for (int c = 0; c < 3; ++c) p.pos[c] = static_cast<float>(asNumber(points[i][c], pp, -kHuge, kHuge));
+            layer.points.push_back(p);
+        }
+        const json &polys = o.need("polygons");
+        if (!polys.is_array()) fail(o.at("polygons"), "expected an array of point index lists");
+        std::vector<int> surfaces;
+        if (const json *ps = o.get("polygon_surfaces")) {
+            if (!ps->is_array() || ps->size() != polys.size())
+                fail(o.at("polygon_surfaces"), "expected one surface name per polygon");
+            for (size_t i = 0; i < ps->size(); ++i) {
+                std::string sp = o.at("polygon_surfaces") + "/" + std::to_string(i);
+                if (!(*ps)[i].is_string()) fail(sp, "expected a surface name");
+                int s = scene_->findSurface((*ps)[i].get<std::string>());
+                if (s < 0) fail(sp, "no surface named \"" + (*ps)[i].get<std::string>() + "\"");
+                surfaces.push_back(s);
+            }
+        }
+        int n = static_cast<int>(layer.points.size());
+        for (size_t i = 0; i < polys.size(); ++i) {
+            std::string pp = o.at("polygons") + "/" + std::to_string(i);
+            if (!polys[i].is_array() || polys[i].size() < 3) fail(pp, "a polygon needs at least three points");
+            MeshPolygon poly;
+            for (size_t k = 0; k < polys[i].size(); ++k)
+                poly.points.push_back(asInt(polys[i][k], pp + "/" + std::to_string(k), 0, n - 1));
+            poly.surface = surfaces.empty() ? surface : surfaces[i];
+            layer.polygons.push_back(std::move(poly));
+        }
+    }
+
+    void readObj(const std::string &filename, const std::string &path, MeshLayer &layer, int surface) {
+        tinyobj::ObjReaderConfig config;
+        config.triangulate = false;
+        config.vertex_color = false;
+        config.mtl_search_path = "";
+        tinyobj::ObjReader reader;
+        std::ifstream probe(filename);
+        if (!probe) fail(path, "cannot open mesh file \"" + filename + "\"");
+        if (!reader.ParseFromFile(filename, config)) {
+            std::string why = reader.Error();
+            while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
+            fail(path, "cannot read mesh file \"" + filename + "\": " + (why.empty() ? "not an OBJ file" : why));
+        }
+        const tinyobj::attrib_t &attrib = reader.GetAttrib();
+        const auto &materials = reader.GetMaterials();
+        size_t n = attrib.vertices.size() / 3;
+        for (size_t i = 0; i < n; ++i) {
+            MeshPoint p;
+            for (int c = 0; c < 3; ++c) p.pos[c] = attrib.vertices[i * 3 + c];
+            layer.points.push_back(p);
+        }
+        for (const tinyobj::shape_t &shape : reader.GetShapes()) {
+            size_t offset = 0;
+            for (size_t f = 0; f < shape.mesh.num_face_vertices.size(); ++f) {
+                size_t count = shape.mesh.num_face_vertices[f];
+                MeshPolygon poly;
+                poly.surface = surface;
+                int mat = f < shape.mesh.material_ids.size() ? shape.mesh.material_ids[f] : -1;
+                if (mat >= 0 && static_cast<size_t>(mat) < materials.size()) {
+                    int s = scene_->findSurface(materials[mat].name);
+                    if (s >= 0) poly.surface = s;
+                }
+                for (size_t k = 0; k < count; ++k) {
+                    int idx = shape.mesh.indices[offset + k].vertex_index;
+                    if (idx < 0 || static_cast<size_t>(idx) >= n)
+                        fail(path, "mesh file \"" + filename + "\" has a face with a bad point index");
+                    poly.points.push_back(idx);
+                }
+                offset += count;
+                if (poly.points.size() >= 3) layer.polygons.push_back(std::move(poly));
+            }
+        }
+        if (layer.polygons.empty()) fail(path, "mesh file \"" + filename + "\" has no polygons");
+    }
+
+    // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
+    void readWeightMaps(const json &j, const std::string &path, MeshLayer &layer) {
+        if (!j.is_array()) fail(path, "expected an array of weight maps");
+        for (size_t i = 0; i < j.size(); ++i) {
+            Obj o(j[i], path + "/" + std::to_string(i));
+            WeightMap map;
+            map.name = o.str("name", "");
+            if (map.name.empty()) fail(o.path(), "missing field \"name\"");
+            size_t n = layer.points.size();
+            map.values.assign(n, 0.0f);
+            map.has.assign(n, 0);
+            if (const json *vals = o.get("values")) {
+                if (!vals->is_array() || vals->size() != n)
+                    fail(o.at("values"), "expected one value per point (" + std::to_string(n) + ")");
+                for (size_t k = 0; k < n; ++k) {
+                    if ((*vals)[k].is_null()) continue;
+                    map.values[k] = static_cast<float>(
+                        asNumber((*vals)[k], o.at("values") + "/" + std::to_string(k), -kHuge, kHuge));
+                    map.has[k] = 1;
+                }
+            } else {
+                int axis = o.choice("axis", {"x", "y", "z"}, 1);
+                double from = o.num("from", -1), to = o.num("to", 1);
+                if (from == to) fail(o.at("to"), "\"from\" and \"to\" must differ");
+                for (size_t k = 0; k < n; ++k) {
+                    double t = (layer.points[k].pos[axis] - from) / (to - from);
+                    map.values[k] = static_cast<float>(std::min(1.0, std::max(0.0, t)));
+                    map.has[k] = 1;
+                }
+            }
+            o.finish();
+            layer.weightMaps.push_back(std::move(map));
+        }
+    }
+
+    void readLight(Obj &o, LightItem &l) {
+        l.type = static_cast<LightType>(o.choice("light", {"distant", "point", "spot", "linear", "area"}, 1));
+        l.color = readColor(o, "color", l.color);
+        l.intensity = optChannel(o, "intensity", 1.0, 0, 1e6);
+        l.falloff =
+            static_cast<Falloff>(o.choice("falloff", {"off", "linear", "inverse_distance", "inverse_square"}, 0));
+        l.range = optChannel(o, "range", 1.0, 1e-6, 1e9);
+        l.coneAngle = optChannel(o, "cone_angle", 30.0, 0.01, 179.9, kDegree);
+        l.coneEdge = optChannel(o, "cone_edge", 5.0, 0, 179.9, kDegree);
+        l.projectionImage = imageRef(o, "projection_image");
+        l.shadow = static_cast<ShadowType>(o.choice("shadow", {"off", "raytrace", "map"}, 1));
+        l.shadowColor = readColor(o, "shadow_color", l.shadowColor);
+        l.noDiffuse = o.boolean("no_diffuse", false);
+        l.noSpecular = o.boolean("no_specular", false);
+        l.noCaustics = o.boolean("no_caustics", false);
+    }
+
+    std::string label_, baseDir_;
+    std::unique_ptr<Scene> scene_;
+};
+
+std::string syntaxPlace(const std::string &text, size_t byte) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+}  // namespace
+
+LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir) {
+    LoadResult result;
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::parse_error &e) {
+        std::string what = e.what();
+        size_t colon = what.find("syntax error");
+        result.error = label + ": " + syntaxPlace(text, e.byte) + ": " +
+                       (colon == std::string::npos ? what : what.substr(colon));
+        return result;
+    }
+    try {
+        Loader loader(label, baseDir);
+        result.scene = loader.load(root);
+        result.scene->filename = label;
+    } catch (const LoadError &e) {
+        result.error = label + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
+        result.scene.reset();
+    } catch (const std::exception &e) {
+        result.error = label + ": " + e.what();
+        result.scene.reset();
+    }
+    return result;
+}
+
+LoadResult loadSceneFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        LoadResult r;
+        r.error = path + ": cannot open the scene file";
+        return r;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    size_t slash = path.find_last_of('/');
+    return loadSceneText(text.str(), path, slash == std::string::npos ? "." : path.substr(0, slash));
+}
+
+}  // namespace host

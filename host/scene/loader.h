@@ -1,0 +1,24 @@
+// Reads a scene from its JSON text (format: docs/scene-format.md). Every field is checked: a
+// syntax error, an unknown or misspelt field, a wrong type, an out-of-range value or a missing
+// mesh or image file refuses the whole scene with one message naming the file and the place
+// (line and column for syntax errors, the JSON path otherwise). Nothing here exits the process.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/scene/scene.h"
+
+namespace host {
+
+struct LoadResult {
+    std::unique_ptr<Scene> scene;  // null on failure
+    std::string error;             // "FILE: PLACE: what is wrong" on failure
+};
+
+// Loads a scene file; relative mesh and image paths are taken from the file's folder.
+LoadResult loadSceneFile(const std::string &path);
+// Loads a scene from text; `label` names it in messages, `baseDir` resolves relative paths.
+LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir);
+
+}  // namespace host
