@@ -1,0 +1,295 @@
+#include "host/render/renderer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "host/plugin/plugin_loader.h"
+#include "host/render/shading.h"
+#include "host/services/global_lookup.h"
+#include "host/services/render_services.h"
+#include "host/trace/tracer.h"
+#include "sdk/shader.h"
+
+namespace host {
+
+namespace {
+
+constexpr int kTile = 16;
+
+uint32_t pixelHash(int x, int y) {
+    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u;
+    h ^= h >> 16;
+    h *= 0x7feb352dU;
+    h ^= h >> 15;
+    return h;
+}
+
+// Sample k of n inside a pixel: the centre for one sample, else a shifted R2 sequence.
+void samplePosition(int x, int y, int k, int n, double &jx, double &jy) {
+    if (n <= 1) {
+        jx = jy = 0.5;
+        return;
+    }
+    uint32_t h = pixelHash(x, y);
+    double ox = (h & 0xFFFF) / 65536.0, oy = (h >> 16) / 65536.0;
+    jx = ox + k * 0.7548776662466927;
+    jy = oy + k * 0.5698402909980532;
+    jx -= std::floor(jx);
+    jy -= std::floor(jy);
+}
+
+void renderPixel(ThreadState &ts, int x, int y, int samples, float *out) {
+    double sum[3] = {0, 0, 0}, c[3];
+    for (int k = 0; k < samples; ++k) {
+        double jx, jy;
+        samplePosition(x, y, k, samples, jx, jy);
+        shadeCameraSample(ts, x + jx, y + jy, c);
+        for (int i = 0; i < 3; ++i) sum[i] += std::isfinite(c[i]) ? c[i] : 0.0;
+    }
+    for (int i = 0; i < 3; ++i) out[i] = static_cast<float>(sum[i] / samples);
+}
+
+std::string clockText(double s) {
+    char buf[32];
+    int t = static_cast<int>(s + 0.5);
+    std::snprintf(buf, sizeof buf, "%d:%02d", t / 60, t % 60);
+    return buf;
+}
+
+void drawProgress(double fraction, double elapsed) {
+    const int width = 30;
+    int filled = static_cast<int>(fraction * width);
+    std::string bar(filled, '#');
+    bar.resize(width, '.');
+    std::string left = fraction > 0.01 ? clockText(elapsed * (1 - fraction) / fraction) : "?";
+    std::fprintf(stderr, "\r[%s] %3d%%  elapsed %s  left %s ", bar.c_str(), static_cast<int>(fraction * 100),
+                 clockText(elapsed).c_str(), left.c_str());
+    std::fflush(stderr);
+}
+
+// Renders one frame's tiles on `threads` threads; the calling thread draws the progress bar.
+void renderTiles(const RenderContext &rc, int samples, int threads, bool progress, Frame &frame,
+                 RenderStats &stats) {
+    int tilesX = (rc.width + kTile - 1) / kTile, tilesY = (rc.height + kTile - 1) / kTile;
+    int tiles = tilesX * tilesY;
+    std::atomic<int> nextTile{0}, doneTiles{0};
+    std::atomic<uint64_t> rays{0};
+    auto work = [&]() {
+        ThreadState ts;  // the tile loop's per-thread scratch state
+        ts.rc = &rc;
+        bindThread(&ts);
+        for (int t = nextTile++; t < tiles; t = nextTile++) {
+            int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
+            for (int y = y0; y < std::min(rc.height, y0 + kTile); ++y)
+                for (int x = x0; x < std::min(rc.width, x0 + kTile); ++x)
+                    renderPixel(ts, x, y, samples, &frame.rgb[(static_cast<size_t>(y) * rc.width + x) * 3]);
+            ++doneTiles;
+        }
+        bindThread(nullptr);
+        rays += ts.rays;
+    };
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+    if (progress) {
+        while (doneTiles.load() < tiles) {
+            double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            drawProgress(static_cast<double>(doneTiles.load()) / tiles, elapsed);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    for (std::thread &t : pool) t.join();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (progress) {
+        drawProgress(1.0, seconds);
+        std::fprintf(stderr, "\n");
+    }
+    stats.seconds += seconds;
+    stats.rays += rays.load();
+    stats.samples += static_cast<uint64_t>(rc.width) * rc.height * samples;
+}
+
+// The shader plug-in's handlers and instances for one render.
+class ShaderSet {
+public:
+    ~ShaderSet() { destroy(); }
+
+    // Loads the plug-in and creates the instances; status as in RenderOutcome.
+    int open(const Scene &scene, const std::string &pluginPath, std::string &message) {
+        bool any = false;
+        for (const auto &s : scene.surfaces) any = any || !s->shaders.empty();
+        slots_.assign(scene.surfaces.size(), {});
+        if (!any) return 0;
+        if (!module_.open(pluginPath)) {
+            message = module_.error();
+            return 1;
+        }
+        for (size_t si = 0; si < scene.surfaces.size(); ++si) {
+            const Surface &surf = *scene.surfaces[si];
+            for (size_t k = 0; k < surf.shaders.size(); ++k) {
+                const std::string &server = surf.shaders[k].server;
+                const LWShaderHandler *h = handler(server);
+                if (!h) {
+                    message = scene.filename + ": /surfaces/" + std::to_string(si) + "/shaders/" +
+                              std::to_string(k) + "/server: " + pluginPath + " offers no shader \"" + server +
+                              "\"";
+                    return 2;
+                }
+                if (!h->inst || !h->inst->create || !h->evaluate) {
+                    message = pluginPath + ": shader \"" + server + "\" has no create or evaluate operation";
+                    return 1;
+                }
+                LWError err = nullptr;
+                // The instance's context is the surface it shades.
+                LWInstance inst = h->inst->create(h->inst->priv, const_cast<Surface *>(&surf), &err);
+                if (err || !inst) {
+                    message = pluginPath + ": shader \"" + server + "\" on surface \"" + surf.name +
+                              "\" was not created" + (err ? std::string(": ") + err : std::string());
+                    return 1;
+                }
+                slots_[si].push_back({h, inst});
+            }
+        }
+        return 0;
+    }
+
+    const std::vector<std::vector<ShaderSlot>> &slots() const { return slots_; }
+
+    // Render initialisation of every instance; the first error stops it.
+    std::string init() {
+        for (auto &list : slots_)
+            for (ShaderSlot &s : list)
+                if (s.handler->rend && s.handler->rend->init) {
+                    LWError e = s.handler->rend->init(s.instance, LWINIT_RENDER);
+                    initialised_.push_back(s);
+                    if (e) return std::string("shader render initialisation failed: ") + e;
+                } else {
+                    initialised_.push_back(s);
+                }
+        return {};
+    }
+
+    std::string newTime(int frame, double time) {
+        for (auto &list : slots_)
+            for (ShaderSlot &s : list)
+                if (s.handler->rend && s.handler->rend->newTime) {
+                    LWError e = s.handler->rend->newTime(s.instance, frame, time);
+                    if (e) return std::string("shader new-time failed: ") + e;
+                }
+        return {};
+    }
+
+    // Clean-up of every initialised instance, then destruction of all.
+    void destroy() {
+        for (ShaderSlot &s : initialised_)
+            if (s.handler->rend && s.handler->rend->cleanup) s.handler->rend->cleanup(s.instance);
+        initialised_.clear();
+        for (auto &list : slots_)
+            for (ShaderSlot &s : list)
+                if (s.handler->inst->destroy) s.handler->inst->destroy(s.instance);
+        slots_.clear();
+    }
+
+private:
+    const LWShaderHandler *handler(const std::string &server) {
+        auto it = handlers_.find(server);
+        if (it != handlers_.end()) return it->second.get();
+        if (!module_.find(LWSHADER_HCLASS, server)) return nullptr;
+        auto h = std::make_unique<LWShaderHandler>();
+        *h = LWShaderHandler{};
+        if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &globalLookup, h.get()) != AFUNC_OK)
+            return nullptr;
+        return (handlers_[server] = std::move(h)).get();
+    }
+
+    PluginModule module_;
+    std::map<std::string, std::unique_ptr<LWShaderHandler>> handlers_;
+    std::vector<std::vector<ShaderSlot>> slots_;
+    std::vector<ShaderSlot> initialised_;
+};
+
+}  // namespace
+
+RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
+                          const std::function<std::string(const Frame &)> &deliver) {
+    RenderOutcome out;
+    int width = settings.width > 0 ? settings.width : scene.render.width;
+    int height = settings.height > 0 ? settings.height : scene.render.height;
+    int samples = settings.samples > 0 ? settings.samples : scene.render.samples;
+    int threads = settings.threads > 0 ? settings.threads : std::max(1u, std::thread::hardware_concurrency());
+    int first = scene.render.frameStart, last = scene.render.frameEnd, step = scene.render.frameStep;
+    if (settings.frameEnd >= settings.frameStart) {
+        first = settings.frameStart;
+        last = settings.frameEnd;
+        step = 1;
+    }
+    bool onePixel = settings.pixelX >= 0;
+    if (onePixel && (settings.pixelX >= width || settings.pixelY < 0 || settings.pixelY >= height)) {
+        out.status = 2;
+        out.message = "pixel " + std::to_string(settings.pixelX) + "," + std::to_string(settings.pixelY) +
+                      " lies outside the " + std::to_string(width) + "x" + std::to_string(height) + " frame";
+        return out;
+    }
+
+    // Services first, then the plug-in, so activation finds them.
+    setActiveScene(&scene);
+    publishSceneInfo(scene, width, height, samples);
+    publishRenderMemory();
+    {
+        ShaderSet shaders;
+        if (!settings.hostShading) {
+            out.status = shaders.open(scene, settings.pluginPath, out.message);
+            if (out.status) return out;
+        }
+        std::string e = shaders.init();
+        Tracer tracer;
+        for (int f = first; e.empty() && f <= last; f += step) {
+            double time = scene.frameTime(f);
+            if (!tracer.build(scene, time, e)) break;
+            RenderContext rc;
+            prepareContext(rc, scene, tracer, time, width, height);
+            if (!settings.hostShading) rc.shaders = shaders.slots();
+            e = shaders.newTime(f, time);
+            if (!e.empty()) break;
+            Frame frame;
+            frame.number = f;
+            frame.width = width;
+            frame.height = height;
+            frame.rgb.assign(static_cast<size_t>(width) * height * 3, 0.0f);
+            if (onePixel) {
+                frame.width = frame.height = 1;
+                ThreadState ts;
+                ts.rc = &rc;
+                bindThread(&ts);
+                auto start = std::chrono::steady_clock::now();
+                renderPixel(ts, settings.pixelX, settings.pixelY, samples, frame.rgb.data());
+                out.stats.seconds +=
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                bindThread(nullptr);
+                out.stats.rays += ts.rays;
+                out.stats.samples += samples;
+                frame.rgb.resize(3);
+            } else {
+                renderTiles(rc, samples, threads, settings.progress, frame, out.stats);
+            }
+            e = deliver(frame);
+        }
+        shaders.destroy();
+        if (!e.empty()) {
+            out.status = 1;
+            out.message = e;
+        }
+    }
+    resetRenderMemory();
+    setActiveScene(nullptr);
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,53 @@
+// The render sequence: loads the shader plug-in, creates one instance per surface that lists a
+// shader, then render initialisation of each instance, per frame the ray-tracing scene at the
+// frame's time, new-time of every instance and the tiles on a pool of threads, and finally the
+// clean-up and destruction of the instances. Runs on the main thread; only the tiles are
+// parallel.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/scene/scene.h"
+
+namespace host {
+
+struct RenderSettings {
+    int width = 0, height = 0, samples = 0;  // 0: the scene's own
+    int threads = 0;                         // 0: every core
+    int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames
+    bool hostShading = false;                // ignore shader plug-ins
+    std::string pluginPath;
+    bool progress = false;         // draw a progress bar on stderr
+    int pixelX = -1, pixelY = -1;  // render only this pixel (debugging)
+};
+
+// A rendered frame: linear RGB, top row first.
+struct Frame {
+    int number = 0;
+    int width = 0, height = 0;
+    std::vector<float> rgb;
+};
+
+struct RenderStats {
+    double seconds = 0;    // wall time of the tile loops
+    uint64_t rays = 0;     // rays traced
+    uint64_t samples = 0;  // camera samples
+};
+
+// The outcome: status 0 on success, 2 for bad input (a shader the plug-in does not offer), 1 for
+// any other failure, with one line of message.
+struct RenderOutcome {
+    int status = 0;
+    std::string message;
+    RenderStats stats;
+};
+
+// Renders every frame of the range; each finished frame is handed to `deliver`, which returns
+// an empty string or the reason it could not keep the frame (that ends the render, status 1).
+RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
+                          const std::function<std::string(const Frame &)> &deliver);
+
+}  // namespace host

@@ -1,0 +1,599 @@
+#include "host/render/shading.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "sdk/item_info.h"
+
+namespace host {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kFar = 1e30;
+constexpr int kMaxShadowHits = 32;
+
+thread_local ThreadState *tBound = nullptr;
+
+inline double dot(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+inline bool normalize(const double *in, double *out) {
+    double l = std::sqrt(dot(in, in));
+    if (!(l > 0.0) || !std::isfinite(l)) {
+        out[0] = out[1] = out[2] = 0.0;
+        return false;
+    }
+    out[0] = in[0] / l;
+    out[1] = in[1] / l;
+    out[2] = in[2] / l;
+    return true;
+}
+
+inline double frac(double x) { return x - std::floor(x); }
+
+inline uint32_t hash32(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+inline double nextRandom(ThreadState &ts) {
+    ts.rng = ts.rng * 1664525u + 1013904223u;
+    return hash32(ts.rng) * (1.0 / 4294967296.0);
+}
+
+Vec3 unitOf(const Vec3 &v) {
+    double o[3];
+    normalize(v.data(), o);
+    return {o[0], o[1], o[2]};
+}
+
+// Spherical mapping shared by backdrop and environment images: heading and pitch of the
+// direction give u (with the seam) and v.
+void sphericalColor(const Image &img, const double d[3], double seam, double out[3]) {
+    double x = d[0], y = d[1], z = d[2];
+    double heading = (x == 0 && z == 0) ? 0.0 : -std::atan2(x, z);
+    double pitch = std::atan2(y, std::sqrt(x * x + z * z));
+    double u = frac(1.0 - (heading + seam) / (2 * kPi));
+    double v = std::min(1.0, std::max(0.0, 0.5 - pitch / kPi));
+    img.sample(u, v, true, out);
+}
+
+const Surface &surfaceOf(const RenderContext &rc, const TracedMesh &m, int triangle) {
+    int poly = m.layer->triPolygon[triangle];
+    return *rc.scene->surfaces[m.layer->polygons[poly].surface];
+}
+
+const LightState *findLight(const RenderContext &rc, LWItemID id) {
+    for (const LightState &l : rc.lights)
+        if (static_cast<const void *>(l.item) == id) return &l;
+    return nullptr;
+}
+
+bool excluded(const ObjectItem *obj, const LightItem *light) {
+    if (!obj) return false;
+    for (const Item *e : obj->excludedLights)
+        if (e == light) return true;
+    return false;
+}
+
+// Unshadowed light from a light at p: colour and direction from the light towards p (unit).
+// Returns the distance to the light (kFar for distant lights), negative when no light arrives.
+double lightArriving(const RenderContext &rc, const LightState &l, const double p[3], double dir[3],
+                     double col[3]) {
+    col[0] = col[1] = col[2] = 0.0;
+    const LightItem &li = *l.item;
+    if (li.type == LightType::Distant) {
+        normalize(l.forward.data(), dir);
+        for (int c = 0; c < 3; ++c) col[c] = l.color[c];
+        return kFar;
+    }
+    double q[3] = {p[0] - l.pos[0], p[1] - l.pos[1], p[2] - l.pos[2]};
+    double d = std::sqrt(dot(q, q));
+    if (!(d > 0.0)) {
+        dir[0] = dir[1] = dir[2] = 0.0;
+        return -1.0;
+    }
+    for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
+    double f = 1.0;
+    switch (li.falloff) {
+        case Falloff::Linear:
+            f = d <= l.range ? 1.0 - d / l.range : 0.0;
+            break;
+        case Falloff::InverseDistance:
+            f = l.range / d;
+            break;
+        case Falloff::InverseSquare:
+            f = (l.range * l.range) / (d * d);
+            break;
+        default:
+            break;
+    }
+    if (li.type == LightType::Spot) {
+        double a[3];
+        normalize(l.forward.data(), a);
+        double qa = dot(q, a);
+        if (li.projectionImage >= 0) {
+            // Projection: the image spans the cone's square of half-angle `cone` around the axis.
+            double t = std::tan(l.cone);
+            if (!(l.cone < kPi / 2) || qa <= 0) return -1.0;
+            double x = dot(q, l.right.data()) / (qa * t), y = dot(q, l.up.data()) / (qa * t);
+            if (std::fabs(x) > 1 || std::fabs(y) > 1) return -1.0;
+            double pc[3];
+            rc.scene->images[li.projectionImage]->sample((x + 1) * 0.5, 1 - (y + 1) * 0.5, true, pc);
+            for (int c = 0; c < 3; ++c) col[c] = l.color[c] * pc[c] * f;
+            return d;
+        }
+        double ca = qa / d, ci = std::cos(l.cone - l.edge), co = std::cos(l.cone);
+        double s;
+        if (ca >= ci)
+            s = 1.0;
+        else if (ca <= co)
+            s = 0.0;
+        else {
+            double t = (ca - co) / (ci - co);
+            s = t * t * (3 - 2 * t);
+        }
+        f *= s;
+    }
+    for (int c = 0; c < 3; ++c) col[c] = l.color[c] * f;
+    return d;
+}
+
+bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
+                LWItemID source, double pathLength, LWShaderAccess &sa, bool currentSpot = false);
+
+// Light passing from p along a unit direction over a distance: 1 where nothing is in the way,
+// reduced by every transparent surface passed (shaded, so its shaders may change it), zero when
+// an opaque surface blocks it.
+void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3], double dist, double trans[3]) {
+    const RenderContext &rc = *ts.rc;
+    trans[0] = trans[1] = trans[2] = 1.0;
+    double tfar = dist >= kFar ? kFar : dist - rc.eps;
+    if (tfar <= rc.eps) return;
+    if (rc.simpleShadows) {
+        ++ts.rays;
+        if (rc.tracer->occluded(p, dir, rc.eps, tfar)) trans[0] = trans[1] = trans[2] = 0.0;
+        return;
+    }
+    double tnear = rc.eps;
+    for (int k = 0; k < kMaxShadowHits; ++k) {
+        ++ts.rays;
+        Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
+        if (hit.t < 0) return;
+        tnear = hit.t + rc.eps;
+        const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+        if (!m.object->castShadows) continue;
+        const Surface &surf = surfaceOf(rc, m, hit.triangle);
+        if (!(surf.transparency > 0.0)) {
+            trans[0] = trans[1] = trans[2] = 0.0;
+            return;
+        }
+        double transparency = surf.transparency, filterColor[3] = {surf.color[0], surf.color[1], surf.color[2]};
+        double filter = surf.colorFilter;
+        const std::vector<ShaderSlot> *slots =
+            rc.shaders.empty() ? nullptr
+                               : &rc.shaders[m.layer->polygons[m.layer->triPolygon[hit.triangle]].surface];
+        if (slots && !slots->empty() && ts.depth <= rc.recursionLimit) {
+            // Shade the spot the shadow ray passes: its shaders may change how much light passes.
+            LWShaderAccess sa;
+            ++ts.depth;
+            if (fillAccess(ts, hit, p, dir, LWRT_SHADOW, nullptr, 0.0, sa)) {
+                for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+                transparency = std::min(1.0, std::max(0.0, sa.transparency));
+                filter = sa.colorFL;
+                for (int c = 0; c < 3; ++c) filterColor[c] = sa.color[c];
+            }
+            --ts.depth;
+        }
+        for (int c = 0; c < 3; ++c) trans[c] *= transparency * ((1 - filter) + filter * filterColor[c]);
+        if (trans[0] <= 0 && trans[1] <= 0 && trans[2] <= 0) return;
+    }
+}
+
+// Backdrop-only radiosity: the backdrop seen over the hemisphere around n, cosine-weighted.
+bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double col[3]) {
+    const RenderContext &rc = *ts.rc;
+    col[0] = col[1] = col[2] = 0.0;
+    double n[3];
+    if (rc.scene->render.radiosity != Radiosity::Backdrop || !normalize(nIn, n)) return false;
+    double t1[3], t2[3];
+    double helper[3] = {std::fabs(n[0]) < 0.9 ? 1.0 : 0.0, std::fabs(n[0]) < 0.9 ? 0.0 : 1.0, 0.0};
+    double c1[3] = {helper[1] * n[2] - helper[2] * n[1], helper[2] * n[0] - helper[0] * n[2],
+                    helper[0] * n[1] - helper[1] * n[0]};
+    normalize(c1, t1);
+    t2[0] = n[1] * t1[2] - n[2] * t1[1];
+    t2[1] = n[2] * t1[0] - n[0] * t1[2];
+    t2[2] = n[0] * t1[1] - n[1] * t1[0];
+    int rays = rc.scene->render.radiosityRays;
+    uint32_t saved = ts.rng;
+    ts.rng = hash32(static_cast<uint32_t>(ts.sx * 7919.0) ^ hash32(static_cast<uint32_t>(ts.sy * 104729.0)));
+    for (int i = 0; i < rays; ++i) {
+        double r1 = (i + nextRandom(ts)) / rays, r2 = nextRandom(ts);
+        double sr = std::sqrt(r1), phi = 2 * kPi * r2;
+        double a = sr * std::cos(phi), b = sr * std::sin(phi), h = std::sqrt(std::max(0.0, 1 - r1));
+        double d[3] = {t1[0] * a + t2[0] * b + n[0] * h, t1[1] * a + t2[1] * b + n[1] * h,
+                       t1[2] * a + t2[2] * b + n[2] * h};
+        ++ts.rays;
+        if (rc.tracer->occluded(p, d, rc.eps, kFar)) continue;
+        double bc[3];
+        backdropColor(*rc.scene, d, bc);
+        for (int c = 0; c < 3; ++c) col[c] += bc[c];
+    }
+    ts.rng = saved;
+    for (int c = 0; c < 3; ++c) col[c] /= rays;
+    return true;
+}
+
+// The colour along a reflected or refracted ray per a surface's environment options.
+void environment(ThreadState &ts, const EnvironmentOptions &env, bool traced, const double p[3], const double d[3],
+                 int flags, double pathLength, double out[3]) {
+    const RenderContext &rc = *ts.rc;
+    out[0] = out[1] = out[2] = 0.0;
+    int opt = env.option;
+    if (opt == 0) {
+        backdropColor(*rc.scene, d, out);
+        return;
+    }
+    double t = -1.0;
+    if (opt == 1 || opt == 3) {
+        if (traced && ts.depth < rc.recursionLimit) {
+            ++ts.depth;
+            t = traceAndShade(ts, p, d, flags, nullptr, pathLength, out);
+            --ts.depth;
+        } else if (opt == 1) {
+            backdropColor(*rc.scene, d, out);
+            return;
+        }
+    }
+    if ((opt == 2 || (opt == 3 && t < 0)) && env.image >= 0)
+        sphericalColor(*rc.scene->images[env.image], d, env.seamAngle, out);
+}
+
+// The host's own shading of a filled access record.
+void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &surf, const double dir[3],
+                    double out[3]) {
+    const RenderContext &rc = *ts.rc;
+    const double *cs = sa.color;
+    double n[3];
+    normalize(sa.wNorm, n);
+    bool back = dot(n, dir) > 0;
+    double nf[3] = {back ? -n[0] : n[0], back ? -n[1] : n[1], back ? -n[2] : n[2]};  // facing the viewer
+    double v[3] = {-dir[0], -dir[1], -dir[2]};
+    double diff[3] = {0, 0, 0}, spec[3] = {0, 0, 0};
+    double exponent = std::pow(2.0, 2.0 + 10.0 * std::min(1.0, std::max(0.0, 1.0 - sa.roughness)));
+    const ObjectItem *obj = static_cast<const ObjectItem *>(sa.objID);
+    for (const LightState &l : rc.lights) {
+        if (excluded(obj, l.item)) continue;
+        double ldir[3], lc[3];
+        if (!hostIlluminate(const_cast<LightItem *>(l.item), sa.wPos, ldir, lc)) continue;
+        double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
+        double ndl = dot(nf, toLight);
+        if (!l.item->noDiffuse) {
+            double k = sa.diffuse * std::max(0.0, ndl) + sa.translucency * std::max(0.0, -ndl);
+            for (int c = 0; c < 3; ++c) diff[c] += k * lc[c];
+        }
+        if (!l.item->noSpecular && sa.specular > 0 && ndl > 0) {
+            double h[3] = {toLight[0] + v[0], toLight[1] + v[1], toLight[2] + v[2]}, hn[3];
+            if (normalize(h, hn)) {
+                double k = sa.specular * std::pow(std::max(0.0, dot(nf, hn)), exponent);
+                for (int c = 0; c < 3; ++c) spec[c] += k * lc[c] * ((1 - sa.colorHL) + sa.colorHL * cs[c]);
+            }
+        }
+    }
+    // Ambient light, or the backdrop's radiosity.
+    double amb[3];
+    if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, amb)) {
+        Vec3 a = rc.scene->ambient();
+        for (int c = 0; c < 3; ++c) amb[c] += a[c];
+    } else {
+        Vec3 a = rc.scene->ambient();
+        for (int c = 0; c < 3; ++c) amb[c] = a[c];
+    }
+    for (int c = 0; c < 3; ++c) out[c] = cs[c] * (diff[c] + sa.diffuse * amb[c] + sa.luminous) + spec[c];
+
+    double pathLength = sa.rayLength;
+    if (sa.mirror > 0) {
+        double r[3], dn = dot(dir, nf);
+        for (int c = 0; c < 3; ++c) r[c] = dir[c] - 2 * dn * nf[c];
+        double rc3[3];
+        environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r, LWRT_REFLECTION, pathLength, rc3);
+        for (int c = 0; c < 3; ++c) out[c] = out[c] * (1 - sa.mirror) + sa.mirror * rc3[c];
+    }
+    if (sa.transparency > 0) {
+        // Entering when the ray meets the front of the polygon.
+        double eta = back ? sa.eta : 1.0 / std::max(1e-3, sa.eta);
+        double ci = -dot(dir, nf), k = 1 - eta * eta * (1 - ci * ci);
+        double t[3];
+        if (k < 0) {
+            for (int c = 0; c < 3; ++c) t[c] = dir[c] + 2 * ci * nf[c];  // total internal reflection
+        } else {
+            for (int c = 0; c < 3; ++c) t[c] = eta * dir[c] + (eta * ci - std::sqrt(k)) * nf[c];
+        }
+        double tn[3], tc[3];
+        normalize(t, tn);
+        environment(ts, surf.refraction, (rc.renderOpts & 4) != 0, sa.wPos, tn, LWRT_REFRACTION, pathLength, tc);
+        for (int c = 0; c < 3; ++c) {
+            double filt = (1 - sa.colorFL) + sa.colorFL * cs[c];
+            out[c] = out[c] * (1 - sa.transparency) + sa.transparency * filt * tc[c];
+        }
+    }
+}
+
+// Moves a point on a flat triangle towards the curved surface its point normals describe, so
+// shadow rays leave smooth-shaded low-polygon meshes without catching the neighbouring facets.
+void liftOrigin(const TracedMesh &m, const int *tri, const double w[3], const double p[3], double out[3]) {
+    double sum[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+        const float *v = &m.worldPos[tri[k] * 3], *n = &m.worldNormal[tri[k] * 3];
+        double t[3] = {p[0] - v[0], p[1] - v[1], p[2] - v[2]};
+        double d = std::min(0.0, t[0] * n[0] + t[1] * n[1] + t[2] * n[2]);
+        for (int c = 0; c < 3; ++c) sum[c] += w[k] * (v[c] + t[c] - d * n[c]);
+    }
+    for (int c = 0; c < 3; ++c) out[c] = sum[c];
+}
+
+bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
+                LWItemID source, double pathLength, LWShaderAccess &sa, bool currentSpot) {
+    const RenderContext &rc = *ts.rc;
+    std::memset(&sa, 0, sizeof sa);
+    if (hit.mesh < 0) return false;
+    const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+    const MeshLayer &layer = *m.layer;
+    int polyIndex = layer.triPolygon[hit.triangle];
+    const MeshPolygon &poly = layer.polygons[polyIndex];
+    const Surface &surf = *rc.scene->surfaces[poly.surface];
+    const int *tri = &layer.triangles[hit.triangle * 3];
+    double w[3] = {1.0 - hit.u - hit.v, hit.u, hit.v};
+
+    sa.sx = ts.sx;
+    sa.sy = ts.sy;
+    for (int c = 0; c < 3; ++c) {
+        sa.wPos[c] = org[c] + dir[c] * hit.t;
+        sa.raySource[c] = org[c];
+    }
+    Vec3 op = m.toObject.point({sa.wPos[0], sa.wPos[1], sa.wPos[2]});
+    for (int c = 0; c < 3; ++c) sa.oPos[c] = op[c];
+    // Geometric normal from the world-space triangle; smoothed normal from the points.
+    const float *p0 = &m.worldPos[tri[0] * 3], *p1 = &m.worldPos[tri[1] * 3], *p2 = &m.worldPos[tri[2] * 3];
+    double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
+    double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
+    double g[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    normalize(g, sa.gNorm);
+    double s[3] = {0, 0, 0};
+    if (surf.smoothing) {
+        for (int k = 0; k < 3; ++k)
+            for (int c = 0; c < 3; ++c) s[c] += w[k] * m.worldNormal[tri[k] * 3 + c];
+    }
+    if (!normalize(s, sa.wNorm0)) std::memcpy(sa.wNorm0, sa.gNorm, sizeof sa.gNorm);
+    bool back = dot(sa.gNorm, dir) > 0;
+    if (back && surf.doubleSided) {
+        for (int c = 0; c < 3; ++c) {
+            sa.gNorm[c] = -sa.gNorm[c];
+            sa.wNorm0[c] = -sa.wNorm0[c];
+        }
+    } else if (back) {
+        flags |= LWRT_POLYSIDE;
+    }
+    std::memcpy(sa.wNorm, sa.wNorm0, sizeof sa.wNorm);
+    if (currentSpot) {
+        liftOrigin(m, tri, w, sa.wPos, ts.spotShadowOrigin);
+        std::memcpy(ts.spotPos, sa.wPos, sizeof ts.spotPos);
+    }
+    sa.rayLength = hit.t;
+    sa.cosine = -dot(dir, sa.gNorm);
+    sa.spotSize = rc.pixelSpread * (pathLength + hit.t);
+    std::memcpy(sa.oXfrm, m.toWorld.m, sizeof sa.oXfrm);
+    std::memcpy(sa.wXfrm, m.toObject.m, sizeof sa.wXfrm);
+    sa.objID = const_cast<ObjectItem *>(m.object);
+    sa.polNum = polyIndex;
+    sa.polygon = const_cast<MeshPolygon *>(&poly);
+    for (int k = 0; k < 3; ++k) {
+        sa.verts[k] = const_cast<MeshPoint *>(&layer.points[tri[k]]);
+        sa.weights[k] = static_cast<float>(w[k]);
+        for (int c = 0; c < 3; ++c) sa.vertsWPos[k][c] = m.worldPos[tri[k] * 3 + c];
+    }
+    for (int c = 0; c < 3; ++c) sa.color[c] = surf.color[c];
+    sa.luminous = surf.luminosity;
+    sa.diffuse = surf.diffuse;
+    sa.specular = surf.specular;
+    sa.mirror = surf.mirror;
+    sa.transparency = surf.transparency;
+    sa.eta = surf.eta;
+    sa.roughness = surf.roughness();
+    sa.translucency = surf.translucency;
+    sa.colorHL = surf.colorHighlights;
+    sa.colorFL = surf.colorFilter;
+    sa.illuminate = &hostIlluminate;
+    sa.rayTrace = &hostRayTrace;
+    sa.rayCast = &hostRayCast;
+    sa.rayShade = &hostRayShade;
+    sa.flags = flags;
+    sa.bounces = ts.depth;
+    sa.sourceID = source;
+    return true;
+}
+
+void shadeAccess(ThreadState &ts, LWShaderAccess &sa, const Surface &surf, const std::vector<ShaderSlot> *slots,
+                 const double dir[3], double out[3]) {
+    sa.replacement_percentage = 0.0;
+    if (slots)
+        for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+    double p = sa.replacement_percentage;
+    p = std::isfinite(p) ? std::min(1.0, std::max(0.0, p)) : 0.0;
+    double own[3] = {0, 0, 0};
+    if (p < 1.0) builtinShading(ts, sa, surf, dir, own);
+    for (int c = 0; c < 3; ++c) {
+        double r = std::isfinite(sa.replacement_color[c]) ? sa.replacement_color[c] : 0.0;
+        out[c] = own[c] * (1 - p) + r * p;
+    }
+}
+
+}  // namespace
+
+void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer, double time, int width,
+                    int height) {
+    rc.scene = &scene;
+    rc.tracer = &tracer;
+    rc.time = time;
+    rc.width = width;
+    rc.height = height;
+    rc.renderOpts = scene.render.renderOptsBits();
+    rc.recursionLimit = scene.render.recursionLimit;
+    rc.eps = 5e-5 * tracer.sceneExtent();
+    const CameraItem &cam = *scene.camera;
+    rc.cameraPos = itemParam(cam, LWIP_W_POSITION, time);
+    rc.cameraRight = unitOf(itemParam(cam, LWIP_W_RIGHT, time));
+    rc.cameraUp = unitOf(itemParam(cam, LWIP_W_UP, time));
+    rc.cameraForward = unitOf(itemParam(cam, LWIP_W_FORWARD, time));
+    rc.zoom = std::max(1e-3, cam.zoom.at(time));
+    rc.pixelSpread = 2.0 / (width * rc.zoom);
+    rc.lights.clear();
+    for (const LightItem *l : scene.lights) {
+        LightState s;
+        s.item = l;
+        s.pos = itemParam(*l, LWIP_W_POSITION, time);
+        s.right = unitOf(itemParam(*l, LWIP_W_RIGHT, time));
+        s.up = unitOf(itemParam(*l, LWIP_W_UP, time));
+        s.forward = unitOf(itemParam(*l, LWIP_W_FORWARD, time));
+        double k = l->intensity.at(time);
+        s.color = {l->color[0] * k, l->color[1] * k, l->color[2] * k};
+        s.range = std::max(1e-9, l->range.at(time));
+        s.cone = l->coneAngle.at(time);
+        s.edge = std::min(s.cone, l->coneEdge.at(time));
+        rc.lights.push_back(s);
+    }
+    rc.simpleShadows = true;
+    for (const auto &s : scene.surfaces)
+        if (s->transparency > 0) rc.simpleShadows = false;
+    for (const ObjectItem *o : scene.objects)
+        if (!o->castShadows) rc.simpleShadows = false;
+}
+
+void bindThread(ThreadState *state) { tBound = state; }
+ThreadState *boundThread() { return tBound; }
+
+void backdropColor(const Scene &scene, const double dir[3], double out[3]) {
+    const Backdrop &b = scene.backdrop;
+    if (b.kind == BackdropKind::Image && b.image >= 0) {
+        sphericalColor(*scene.images[b.image], dir, b.seamAngle, out);
+        return;
+    }
+    if (b.kind != BackdropKind::Gradient) {
+        for (int c = 0; c < 3; ++c) out[c] = b.color[c];
+        return;
+    }
+    double y = std::min(1.0, std::max(-1.0, dir[1]));
+    double a = std::asin(y) / (kPi / 2);  // elevation, -1 .. 1
+    if (a >= 0) {
+        double t = 1 - std::pow(1 - a, b.skySqueeze);
+        for (int c = 0; c < 3; ++c) out[c] = b.sky[c] + (b.zenith[c] - b.sky[c]) * t;
+    } else {
+        double t = 1 - std::pow(1 + a, b.groundSqueeze);
+        for (int c = 0; c < 3; ++c) out[c] = b.ground[c] + (b.nadir[c] - b.ground[c]) * t;
+    }
+}
+
+double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
+                     double pathLength, double color[3]) {
+    const RenderContext &rc = *ts.rc;
+    ++ts.rays;
+    Hit hit = rc.tracer->intersect(org, dir, rc.eps, kFar);
+    if (hit.t < 0) {
+        backdropColor(*rc.scene, dir, color);
+        return -1.0;
+    }
+    LWShaderAccess sa;
+    double savedPos[3], savedOrigin[3];
+    std::memcpy(savedPos, ts.spotPos, sizeof savedPos);
+    std::memcpy(savedOrigin, ts.spotShadowOrigin, sizeof savedOrigin);
+    fillAccess(ts, hit, org, dir, flags, source, pathLength, sa, true);
+    const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+    int surfaceIndex = m.layer->polygons[m.layer->triPolygon[hit.triangle]].surface;
+    const std::vector<ShaderSlot> *slots = rc.shaders.empty() ? nullptr : &rc.shaders[surfaceIndex];
+    shadeAccess(ts, sa, *rc.scene->surfaces[surfaceIndex], slots, dir, color);
+    std::memcpy(ts.spotPos, savedPos, sizeof savedPos);
+    std::memcpy(ts.spotShadowOrigin, savedOrigin, sizeof savedOrigin);
+    return hit.t;
+}
+
+void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
+    const RenderContext &rc = *ts.rc;
+    ts.sx = sx;
+    ts.sy = sy;
+    ts.depth = 0;
+    double px = 2.0 * sx / rc.width - 1.0;
+    double py = (1.0 - 2.0 * sy / rc.height) * rc.height / (rc.width * rc.scene->render.pixelAspect);
+    double d[3], dn[3];
+    for (int c = 0; c < 3; ++c)
+        d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
+    normalize(d, dn);
+    traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, const_cast<CameraItem *>(rc.scene->camera), 0.0,
+                  color);
+}
+
+int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color) {
+    ThreadState *ts = tBound;
+    if (!ts || !ts->rc || !position || !dir || !color) return 0;
+    // The special identifiers come before any light look-up.
+    if (light == LWITEM_CAUSTICS) {
+        color[0] = color[1] = color[2] = 0.0;
+        return 0;
+    }
+    if (light == LWITEM_RADIOSITY) return radiosity(*ts, position, dir, color) ? 1 : 0;
+    const LightState *l = findLight(*ts->rc, light);
+    if (!l) return 0;
+    double d = lightArriving(*ts->rc, *l, position, dir, color);
+    if (d < 0 || (color[0] <= 0 && color[1] <= 0 && color[2] <= 0)) {
+        color[0] = color[1] = color[2] = 0.0;
+        return 0;
+    }
+    if ((ts->rc->renderOpts & 1) && l->item->shadow != ShadowType::Off) {
+        double back[3] = {-dir[0], -dir[1], -dir[2]}, trans[3];
+        const double *from = position;
+        if (position[0] == ts->spotPos[0] && position[1] == ts->spotPos[1] && position[2] == ts->spotPos[2])
+            from = ts->spotShadowOrigin;
+        shadowTransmission(*ts, from, back, d, trans);
+        for (int c = 0; c < 3; ++c) color[c] *= trans[c];
+        if (color[0] <= 0 && color[1] <= 0 && color[2] <= 0) return 0;
+    }
+    return 1;
+}
+
+double hostRayCast(const LWDVector position, const LWDVector direction) {
+    ThreadState *ts = tBound;
+    double d[3];
+    if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
+    ++ts->rays;
+    return ts->rc->tracer->intersect(position, d, ts->rc->eps, kFar).t;
+}
+
+double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVector color) {
+    ThreadState *ts = tBound;
+    if (!color) return -1.0;
+    color[0] = color[1] = color[2] = 0.0;
+    double d[3];
+    if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
+    if (ts->depth >= ts->rc->recursionLimit) return -1.0;
+    ++ts->depth;
+    double t = traceAndShade(*ts, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, color);
+    --ts->depth;
+    return t;
+}
+
+double hostRayShade(const LWDVector position, const LWDVector direction, LWShaderAccess *sa) {
+    ThreadState *ts = tBound;
+    double d[3];
+    if (!ts || !position || !direction || !sa || !normalize(direction, d)) return -1.0;
+    ++ts->rays;
+    Hit hit = ts->rc->tracer->intersect(position, d, ts->rc->eps, kFar);
+    if (hit.t < 0) return -1.0;
+    fillAccess(*ts, hit, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, *sa);
+    return hit.t;
+}
+
+}  // namespace host

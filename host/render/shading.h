@@ -1,0 +1,89 @@
+// The host's shading: what render threads do for one ray. It fills the shading access record of
+// a hit, runs the surface's shader plug-ins in order, applies their replacement colour, and
+// otherwise shades with the host's own model (Lambert diffuse, Blinn-Phong highlight,
+// translucency, ambient or backdrop radiosity, reflection and refraction per the surface's
+// environment options). It also provides the four functions shaders get in the access record:
+// illuminate, rayTrace, rayCast and rayShade. Those take no context: each render thread binds its
+// ThreadState first, and they act for the calling thread. Nothing on this path allocates.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/scene/scene.h"
+#include "host/trace/tracer.h"
+#include "sdk/shader.h"
+
+namespace host {
+
+// A light at the frame's time, in world space.
+struct LightState {
+    const LightItem *item = nullptr;
+    Vec3 pos{0, 0, 0}, right{1, 0, 0}, up{0, 1, 0}, forward{0, 0, 1};
+    Vec3 color{0, 0, 0};  // colour times intensity
+    double range = 1, cone = 0.5, edge = 0;
+};
+
+// One shader plug-in instance on a surface.
+struct ShaderSlot {
+    const LWShaderHandler *handler = nullptr;
+    LWInstance instance = nullptr;
+};
+
+// Everything render threads read for one frame; built on the main thread, then read-only.
+struct RenderContext {
+    const Scene *scene = nullptr;
+    const Tracer *tracer = nullptr;
+    double time = 0;
+    int width = 1, height = 1;
+    Vec3 cameraPos{0, 0, 0}, cameraRight{1, 0, 0}, cameraUp{0, 1, 0}, cameraForward{0, 0, 1};
+    double zoom = 3.2;
+    double pixelSpread = 0.001;  // angular size of one pixel, radians
+    std::vector<LightState> lights;
+    std::vector<std::vector<ShaderSlot>> shaders;  // by surface index; empty under host shading
+    int renderOpts = 0;
+    int recursionLimit = 8;
+    double eps = 1e-4;          // self-intersection offset along rays
+    bool simpleShadows = true;  // no transparent surface and every object casts shadows
+};
+
+// Builds the frame's context: light states, camera, offsets. Shader slots are filled by the caller.
+void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer, double time, int width,
+                    int height);
+
+// Per-thread state: the context the host functions act for, recursion depth, pixel and counters.
+struct ThreadState {
+    const RenderContext *rc = nullptr;
+    int depth = 0;
+    double sx = 0, sy = 0;
+    uint32_t rng = 1;
+    uint64_t rays = 0;  // rays traced by this thread
+    // The spot being shaded on this thread: light queries from exactly its position start their
+    // shadow rays from a point lifted off the facets onto the smooth surface.
+    double spotPos[3] = {0, 0, 0};
+    double spotShadowOrigin[3] = {0, 0, 0};
+};
+
+// Binds (or with null unbinds) the calling thread's state.
+void bindThread(ThreadState *state);
+ThreadState *boundThread();
+
+// The functions handed to shaders.
+int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color);
+double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVector color);
+double hostRayCast(const LWDVector position, const LWDVector direction);
+double hostRayShade(const LWDVector position, const LWDVector direction, LWShaderAccess *sa);
+
+// Colour of the backdrop along a unit direction.
+void backdropColor(const Scene &scene, const double dir[3], double out[3]);
+
+// Traces a camera ray for pixel coordinates (sx, sy) (sub-pixel positions allowed) and writes
+// the colour seen. The thread must be bound.
+void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
+
+// Traces a ray from org along a unit direction and shades the first hit (the backdrop on a
+// miss). Returns the hit distance, negative on a miss.
+double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
+                     double pathLength, double color[3]);
+
+}  // namespace host

@@ -1,0 +1,172 @@
+#include "host/trace/tracer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include <embree3/rtcore.h>
+
+namespace host {
+
+struct Tracer::Impl {
+    RTCDevice device = nullptr;
+    RTCScene scene = nullptr;
+    std::mutex errorLock;
+    std::string error;  // the first error Embree reported since the last build began
+
+    static void onError(void *user, RTCError code, const char *text) {
+        Impl *self = static_cast<Impl *>(user);
+        std::lock_guard<std::mutex> hold(self->errorLock);
+        if (self->error.empty())
+            self->error = "ray tracer error " + std::to_string(static_cast<int>(code)) + ": " + (text ? text : "");
+    }
+    std::string takeError() {
+        std::lock_guard<std::mutex> hold(errorLock);
+        std::string e;
+        e.swap(error);
+        return e;
+    }
+};
+
+Tracer::Tracer() : impl_(std::make_unique<Impl>()) {}
+
+Tracer::~Tracer() {
+    if (impl_->scene) rtcReleaseScene(impl_->scene);
+    if (impl_->device) rtcReleaseDevice(impl_->device);
+}
+
+void *Tracer::rawScene() const { return impl_->scene; }
+
+bool Tracer::build(const Scene &scene, double time, std::string &why) {
+    // Device first, with the error callback installed before any other call.
+    if (!impl_->device) {
+        impl_->device = rtcNewDevice(nullptr);
+        if (!impl_->device) {
+            why = "cannot start the ray tracer (error " +
+                  std::to_string(static_cast<int>(rtcGetDeviceError(nullptr))) + ")";
+            return false;
+        }
+        rtcSetDeviceErrorFunction(impl_->device, &Impl::onError, impl_.get());
+    }
+    if (impl_->scene) rtcReleaseScene(impl_->scene);
+    impl_->scene = rtcNewScene(impl_->device);
+    rtcSetSceneBuildQuality(impl_->scene, RTC_BUILD_QUALITY_HIGH);
+    rtcSetSceneFlags(impl_->scene, RTC_SCENE_FLAG_ROBUST);
+    meshes_.clear();
+
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const ObjectItem *obj : scene.objects) {
+        Affine toWorld = worldTransform(*obj, time);
+        Affine toObject = toWorld.inverse();
+        for (const MeshLayer &layer : obj->layers) {
+            if (layer.triangles.empty()) continue;
+            TracedMesh m;
+            m.object = obj;
+            m.layer = &layer;
+            m.toWorld = toWorld;
+            m.toObject = toObject;
+            // Normals go by the inverse transpose.
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j) m.normalMatrix[i * 3 + j] = toObject.m[j * 3 + i];
+            size_t n = layer.points.size();
+            m.worldPos.resize(n * 3);
+            m.worldNormal.resize(n * 3);
+            for (size_t i = 0; i < n; ++i) {
+                const MeshPoint &p = layer.points[i];
+                Vec3 w = toWorld.point({p.pos[0], p.pos[1], p.pos[2]});
+                const double *nm = m.normalMatrix;
+                Vec3 wn{nm[0] * p.normal[0] + nm[1] * p.normal[1] + nm[2] * p.normal[2],
+                        nm[3] * p.normal[0] + nm[4] * p.normal[1] + nm[5] * p.normal[2],
+                        nm[6] * p.normal[0] + nm[7] * p.normal[1] + nm[8] * p.normal[2]};
+                double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
+                for (int c = 0; c < 3; ++c) {
+                    m.worldPos[i * 3 + c] = static_cast<float>(w[c]);
+                    m.worldNormal[i * 3 + c] = static_cast<float>(len > 0 ? wn[c] / len : 0.0);
+                    lo[c] = std::min(lo[c], w[c]);
+                    hi[c] = std::max(hi[c], w[c]);
+                }
+            }
+            RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_TRIANGLE);
+            float *vb = static_cast<float *>(
+                rtcSetNewGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, 3 * sizeof(float), n));
+            unsigned *ib =
+                static_cast<unsigned *>(rtcSetNewGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
+                                                                3 * sizeof(unsigned), layer.triangles.size() / 3));
+            if (!vb || !ib) {
+                rtcReleaseGeometry(geom);
+                std::string e = impl_->takeError();
+                why = e.empty() ? "out of memory building the ray-tracing scene" : e;
+                return false;
+            }
+            std::copy(m.worldPos.begin(), m.worldPos.end(), vb);
+            for (size_t i = 0; i < layer.triangles.size(); ++i) ib[i] = static_cast<unsigned>(layer.triangles[i]);
+            rtcCommitGeometry(geom);
+            rtcAttachGeometryByID(impl_->scene, geom, static_cast<unsigned>(meshes_.size()));
+            rtcReleaseGeometry(geom);
+            meshes_.push_back(std::move(m));
+        }
+    }
+    rtcCommitScene(impl_->scene);
+    extent_ = 1.0;
+    if (!meshes_.empty())
+        extent_ =
+            std::max({1e-3, (hi[0] - lo[0]) / 2, (hi[1] - lo[1]) / 2, (hi[2] - lo[2]) / 2, std::fabs(lo[0]),
+                      std::fabs(lo[1]), std::fabs(lo[2]), std::fabs(hi[0]), std::fabs(hi[1]), std::fabs(hi[2])});
+    std::string e = impl_->takeError();
+    if (!e.empty()) {
+        why = e;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void fillRay(RTCRay &ray, const double org[3], const double dir[3], double tnear, double tfar) {
+    ray.org_x = static_cast<float>(org[0]);
+    ray.org_y = static_cast<float>(org[1]);
+    ray.org_z = static_cast<float>(org[2]);
+    ray.dir_x = static_cast<float>(dir[0]);
+    ray.dir_y = static_cast<float>(dir[1]);
+    ray.dir_z = static_cast<float>(dir[2]);
+    ray.tnear = static_cast<float>(tnear);
+    ray.tfar = tfar >= 3e38 ? std::numeric_limits<float>::infinity() : static_cast<float>(tfar);
+    ray.time = 0.0f;
+    ray.mask = 0xFFFFFFFFu;
+    ray.id = 0;
+    ray.flags = 0;
+}
+
+}  // namespace
+
+Hit Tracer::intersect(const double org[3], const double dir[3], double tnear, double tfar) const {
+    Hit hit;
+    if (!impl_->scene) return hit;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit rh;
+    fillRay(rh.ray, org, dir, tnear, tfar);
+    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(impl_->scene, &context, &rh);
+    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return hit;
+    hit.t = rh.ray.tfar;
+    hit.mesh = static_cast<int>(rh.hit.geomID);
+    hit.triangle = static_cast<int>(rh.hit.primID);
+    hit.u = rh.hit.u;
+    hit.v = rh.hit.v;
+    return hit;
+}
+
+bool Tracer::occluded(const double org[3], const double dir[3], double tnear, double tfar) const {
+    if (!impl_->scene) return false;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRay ray;
+    fillRay(ray, org, dir, tnear, tfar);
+    rtcOccluded1(impl_->scene, &context, &ray);
+    return ray.tfar == -std::numeric_limits<float>::infinity();
+}
+
+}  // namespace host

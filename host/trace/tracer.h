@@ -1,0 +1,63 @@
+// Ray tracing of a scene at one time, behind an interface of its own. All Embree calls of the host
+// live in tracer.cpp: device (error callback first), one scene holding every object layer in world
+// space at the frame's time, commit, trace, release. After build, intersect and occluded may be
+// called from any number of threads at once.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/scene/scene.h"
+
+namespace host {
+
+// One traced mesh: an object layer with its points moved to world space at the build time.
+struct TracedMesh {
+    const ObjectItem *object = nullptr;
+    const MeshLayer *layer = nullptr;
+    Affine toWorld;                  // object space to world space
+    Affine toObject;                 // world space to object space
+    double normalMatrix[9];          // transforms object-space normals to world space
+    std::vector<float> worldPos;     // three floats per point
+    std::vector<float> worldNormal;  // smoothed normals in world space, three floats per point
+};
+
+// The first surface along a ray.
+struct Hit {
+    double t = -1.0;  // distance along the unit direction; negative when nothing was hit
+    int mesh = -1;    // index into Tracer::meshes()
+    int triangle = -1;
+    float u = 0, v = 0;  // barycentric weights of the triangle's second and third points
+};
+
+class Tracer {
+public:
+    Tracer();
+    ~Tracer();
+    Tracer(const Tracer &) = delete;
+    Tracer &operator=(const Tracer &) = delete;
+
+    // Builds the ray-tracing scene from every object of `scene` at `time`, replacing any earlier
+    // build. On failure returns false with a reason.
+    bool build(const Scene &scene, double time, std::string &why);
+
+    // Nearest hit along a unit direction between tnear and tfar.
+    Hit intersect(const double org[3], const double dir[3], double tnear, double tfar) const;
+    // Whether anything lies along a unit direction between tnear and tfar.
+    bool occluded(const double org[3], const double dir[3], double tnear, double tfar) const;
+
+    const std::vector<TracedMesh> &meshes() const { return meshes_; }
+    // Half-size of the world's bounding box, for scale-aware offsets.
+    double sceneExtent() const { return extent_; }
+    // The raw scene handle (an RTCScene), for benchmarks comparing against direct Embree calls.
+    void *rawScene() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::vector<TracedMesh> meshes_;
+    double extent_ = 1.0;
+};
+
+}  // namespace host
