@@ -32,6 +32,9 @@ public:
     // Every begin and find so far was closed by one end, and no end came without one.
     bool balanced() const { return openSaves_.empty() && frames_.empty() && unmatchedEnds_ == 0; }
     size_t count(LWID id) const;  // blocks of this id begun while saving
+    // The saved bytes as text: blocks as CODE[...], 32-bit integers as numbers, 16-bit ones with
+    // an "s", floats with an "f", strings in quotes; items apart by one blank.
+    std::string outline() const;
 
 private:
     struct Frame {
