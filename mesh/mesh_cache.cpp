@@ -86,7 +86,8 @@ ObjectAdjacency *MeshNeighbourhoodCache::build(LWItemID object, LWMeshInfo *mesh
 Vector3d polygonNormal(LWMeshInfo *mesh, LWPolID polygon, int useCurrentPositions) {
     Vector3d n = {0.0, 0.0, 0.0};
     if (!mesh || !mesh->polSize || !mesh->polVertex) return n;
-    void (*position)(LWMeshInfo *, LWPntID, LWFVector) = useCurrentPositions ? mesh->pntOtherPos : mesh->pntBasePos;
+    void (*position)(LWMeshInfo *, LWPntID, LWFVector) =
+        useCurrentPositions ? mesh->pntOtherPos : mesh->pntBasePos;
     if (!position) return n;
     const int size = mesh->polSize(mesh, polygon);
     if (size < 3) return n;

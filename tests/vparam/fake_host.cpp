@@ -86,8 +86,12 @@ void txContextDestroy(LWTxtrContextID) {}
 int txContextAddParam(LWTxtrContextID, LWTxtrParamDesc) { return 1; }
 void txNewTime(LWTextureID tex, LWTime, LWFrame) { ++as<FakeTexture>(tex)->newTimes; }
 void txCleanup(LWTextureID tex) { ++as<FakeTexture>(tex)->cleanups; }
-void txLoad(LWTextureID tex, const LWLoadState *load) { load->readI4(load->readData, &as<FakeTexture>(tex)->data, 1); }
-void txSave(LWTextureID tex, const LWSaveState *save) { save->writeI4(save->writeData, &as<FakeTexture>(tex)->data, 1); }
+void txLoad(LWTextureID tex, const LWLoadState *load) {
+    load->readI4(load->readData, &as<FakeTexture>(tex)->data, 1);
+}
+void txSave(LWTextureID tex, const LWSaveState *save) {
+    save->writeI4(save->writeData, &as<FakeTexture>(tex)->data, 1);
+}
 void txSetEnvGroup(LWTextureID tex, LWChanGroupID group) { as<FakeTexture>(tex)->envGroup = group; }
 LWTLayerID txFirstLayer(LWTextureID tex) {
     FakeTexture *t = as<FakeTexture>(tex);
@@ -124,7 +128,8 @@ LWEnvelopeID chChannelEnvelope(LWChannelID chan) { return as<FakeChannel>(chan)-
 LWImageID imFirst() { return host->images.empty() ? nullptr : host->images[0].get(); }
 LWImageID imNext(LWImageID img) {
     auto &v = host->images;
-    auto it = std::find_if(v.begin(), v.end(), [&](const std::unique_ptr<FakeImage> &p) { return p.get() == img; });
+    auto it =
+        std::find_if(v.begin(), v.end(), [&](const std::unique_ptr<FakeImage> &p) { return p.get() == img; });
     return it == v.end() || it + 1 == v.end() ? nullptr : (it + 1)->get();
 }
 const char *imName(LWImageID img) { return as<FakeImage>(img)->name.c_str(); }
@@ -134,7 +139,9 @@ LWImageID imSceneLoad(const LWLoadState *load) {
     ++host->imagesLoaded;
     return host->image((std::string("loaded ") + file).c_str(), file);
 }
-void imSceneSave(const LWSaveState *save, LWImageID img) { save->writeStr(save->writeData, as<FakeImage>(img)->file.c_str()); }
+void imSceneSave(const LWSaveState *save, LWImageID img) {
+    save->writeStr(save->writeData, as<FakeImage>(img)->file.c_str());
+}
 
 // Surfaces and scene objects.
 LWSurfaceID *sfByObject(const char *file) {
@@ -150,7 +157,9 @@ LWChanGroupID sfChanGrp(LWSurfaceID) { return host->surfaceGroup; }
 int obNumObjects() { return static_cast<int>(host->objects.size()); }
 const char *obFilename(int obj) { return host->objects[static_cast<size_t>(obj)].file; }
 int obMaxLayers(int obj) { return static_cast<int>(host->objects[static_cast<size_t>(obj)].layers.size()); }
-int obLayerExists(int obj, int layer) { return host->objects[static_cast<size_t>(obj)].layers[static_cast<size_t>(layer)] != nullptr; }
+int obLayerExists(int obj, int layer) {
+    return host->objects[static_cast<size_t>(obj)].layers[static_cast<size_t>(layer)] != nullptr;
+}
 LWMeshInfo *obLayerMesh(int obj, int layer) {
     return &host->objects[static_cast<size_t>(obj)].layers[static_cast<size_t>(layer)]->info;
 }
@@ -163,15 +172,16 @@ LWMeshInfo *oiMeshInfo(LWItemID object, int) {
 }  // namespace
 
 FakeHost::FakeHost() {
-    vparmFuncs = {vpCreate, vpDestroy,  vpSetup,  vpCopy,   vpLoad,   vpSave,
-                  vpGetVal, vpSetVal,   vpGetState, vpInitMP, vpGetEnv, vpGetTex};
+    vparmFuncs = {vpCreate, vpDestroy, vpSetup,    vpCopy,   vpLoad,   vpSave,
+                  vpGetVal, vpSetVal,  vpGetState, vpInitMP, vpGetEnv, vpGetTex};
     envelopeFuncs = {nullptr, nullptr, envCreateGroup, nullptr, nullptr, envLoad,
                      envSave, nullptr, nullptr,        nullptr, nullptr, nullptr};
-    textureFuncs = {txContextCreate, txContextDestroy, txContextAddParam, nullptr,     nullptr,      nullptr,
-                    txNewTime,       txCleanup,        txLoad,            txSave,      nullptr,      txSetEnvGroup,
-                    txFirstLayer,    txNextLayer,      nullptr,           txLayerEnvGroup, txGetParam, txSetParam};
+    textureFuncs = {txContextCreate, txContextDestroy, txContextAddParam, nullptr,     nullptr,
+                    nullptr,         txNewTime,        txCleanup,         txLoad,      txSave,
+                    nullptr,         txSetEnvGroup,    txFirstLayer,      txNextLayer, nullptr,
+                    txLayerEnvGroup, txGetParam,       txSetParam};
     channelInfo = {nullptr, chNextChannel, nullptr, nullptr, nullptr, nullptr, chChannelEnvelope};
-    imageList = {imFirst, imNext, nullptr, imName, nullptr, nullptr, nullptr,
+    imageList = {imFirst, imNext,  nullptr, imName,  nullptr,     nullptr,    nullptr,
                  nullptr, nullptr, nullptr, nullptr, imSceneLoad, imSceneSave};
     surfaceFuncs = {nullptr, nullptr, nullptr, sfByObject, sfName, nullptr, nullptr, nullptr, sfChanGrp};
     objectFuncs = {obNumObjects, obFilename, obMaxLayers, obLayerExists, obLayerMesh};

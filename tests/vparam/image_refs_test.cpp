@@ -51,7 +51,8 @@ TEST_F(ImageRefs, ReusesAnImageOfTheSameNameIgnoringCase) {
     struct Case {
         const char *sceneImage;  // null: the scene has no image
         bool reused;
-    } cases[] = {{"Skin.PNG", true}, {"skin.png", true}, {"SKIN.png", true}, {"skin.jpg", false}, {nullptr, false}};
+    } cases[] = {
+        {"Skin.PNG", true}, {"skin.png", true}, {"SKIN.png", true}, {"skin.jpg", false}, {nullptr, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.sceneImage ? c.sceneImage : "(no image)");
         FakeHost scene;

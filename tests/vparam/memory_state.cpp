@@ -67,13 +67,15 @@ std::string outlineOf(const std::vector<uint8_t> &d, size_t from, size_t to) {
 std::string MemoryState::outline() const { return outlineOf(bytes, 0, bytes.size()); }
 
 MemoryState::MemoryState() {
-    save_ = {LWIO_BINARY, this,     writeI1, writeI2,  writeI4, writeU1,  writeU2,
-             writeU4,     writeFP,  writeStr, beginBlk, saveEnd, saveDepth};
-    load_ = {LWIO_BINARY, this,   readI1,  readI2,  readI4, readU1,  readU2,
+    save_ = {LWIO_BINARY, this,    writeI1,  writeI2,  writeI4, writeU1,  writeU2,
+             writeU4,     writeFP, writeStr, beginBlk, saveEnd, saveDepth};
+    load_ = {LWIO_BINARY, this,   readI1,  readI2,  readI4,  readU1,   readU2,
              readU4,      readFP, readStr, findBlk, loadEnd, loadDepth};
 }
 
-size_t MemoryState::count(LWID id) const { return static_cast<size_t>(std::count(begunIds.begin(), begunIds.end(), id)); }
+size_t MemoryState::count(LWID id) const {
+    return static_cast<size_t>(std::count(begunIds.begin(), begunIds.end(), id));
+}
 
 void MemoryState::startLoad(const std::vector<uint8_t> &data) {
     data_ = data;

@@ -38,7 +38,8 @@ protected:
 bool isColourChannelOf(const std::string &channel, const std::string &name) {
     if (channel.size() != name.size() + 9 || channel.compare(0, name.size() + 1, name + "_") != 0) return false;
     for (size_t i = name.size() + 1; i < channel.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(channel[i])) && (channel[i] < 'a' || channel[i] > 'f')) return false;
+        if (!std::isdigit(static_cast<unsigned char>(channel[i])) && (channel[i] < 'a' || channel[i] > 'f'))
+            return false;
     return true;
 }
 
@@ -58,7 +59,8 @@ TEST_F(VparamTest, ColourParameterGetsAChannelGroupOfItsOwn) {
     EXPECT_EQ(own->parent, owner);
     if (sizeof(void *) == 4) {
         char address[16];
-        std::snprintf(address, sizeof address, "%08x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(colour.get())));
+        std::snprintf(address, sizeof address, "%08x",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(colour.get())));
         EXPECT_EQ(c->channel.substr(11), address);
     }
 
@@ -229,7 +231,8 @@ TEST_F(VparamTest, LoadLeavesTheParameterWithoutAUsableBlock) {
         const char *what;
         LWID id;
         int version;
-    } cases[] = {{"version 255", kBlockVPRM, 255}, {"version 257", kBlockVPRM, 257}, {"a PTEX block", kBlockPTEX, 256}};
+    } cases[] = {
+        {"version 255", kBlockVPRM, 255}, {"version 257", kBlockVPRM, 257}, {"a PTEX block", kBlockPTEX, 256}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         MemoryState state;
