@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -51,7 +52,7 @@ struct SpotCall {
 };
 
 struct Scene {
-    std::vector<std::pair<LWItemID, Item>> items;  // in the host's order
+    std::deque<std::pair<LWItemID, Item>> items;  // in the host's order; references stay valid
     std::map<uintptr_t, Image> images;
     LWSceneInfo sceneInfo = {};
 
