@@ -324,6 +324,29 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     }
 }
 
+// Mixes a surface's colour image over its colour at an object-space position.
+void textureColor(const RenderContext &rc, const ColorTexture &t, const double o[3], double spot,
+                  double color[3]) {
+    const Image &img = *rc.scene->images[t.image];
+    double q[3] = {o[0] - t.center[0], o[1] - t.center[1], o[2] - t.center[2]};
+    double u, v, spotUV;
+    if (t.spherical) {
+        double d[3];
+        if (!normalize(q, d)) return;
+        u = frac(-std::atan2(d[0], d[2]) / (2 * kPi) + 0.5);
+        v = 0.5 - std::asin(std::min(1.0, std::max(-1.0, d[1]))) / kPi;
+        spotUV = spot / (2 * kPi * std::max(1e-9, std::sqrt(dot(q, q))));
+    } else {
+        int a = t.axis == 0 ? 2 : 0, b = t.axis == 1 ? 2 : 1;  // x: (z, y), y: (x, z), z: (x, y)
+        u = frac(q[a] / t.size[a] + 0.5);
+        v = frac(0.5 - q[b] / t.size[b]);
+        spotUV = spot / t.size[a];
+    }
+    double c[3];
+    img.sampleSpot(u, v, spotUV, true, c);
+    for (int k = 0; k < 3; ++k) color[k] = color[k] * (1 - t.opacity) + c[k] * t.opacity;
+}
+
 // Moves a point on a flat triangle towards the curved surface its point normals describe, so
 // shadow rays leave smooth-shaded low-polygon meshes without catching the neighbouring facets.
 void liftOrigin(const TracedMesh &m, const int *tri, const double w[3], const double p[3], double out[3]) {
@@ -398,6 +421,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         for (int c = 0; c < 3; ++c) sa.vertsWPos[k][c] = m.worldPos[tri[k] * 3 + c];
     }
     for (int c = 0; c < 3; ++c) sa.color[c] = surf.color[c];
+    if (surf.colorTexture.image >= 0) textureColor(rc, surf.colorTexture, sa.oPos, sa.spotSize, sa.color);
     sa.luminous = surf.luminosity;
     sa.diffuse = surf.diffuse;
     sa.specular = surf.specular;

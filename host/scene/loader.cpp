@@ -299,6 +299,18 @@ private:
             s->smoothing = o.boolean("smoothing", s->smoothing);
             s->reflection = readEnvironment(o, "reflection_options");
             s->refraction = readEnvironment(o, "refraction_options");
+            if (const json *t = o.get("color_texture")) {
+                Obj to(*t, o.at("color_texture"));
+                ColorTexture &ct = s->colorTexture;
+                ct.image = imageRef(to, "image");
+                if (ct.image < 0) fail(to.path(), "missing field \"image\"");
+                ct.spherical = to.choice("projection", {"planar", "spherical"}, 0) == 1;
+                ct.axis = to.choice("axis", {"x", "y", "z"}, 2);
+                ct.center = to.vec3("center", ct.center);
+                ct.size = to.vec3("size", ct.size, 1e-6, 1e6);
+                ct.opacity = to.num("opacity", 1.0, 0, 1);
+                to.finish();
+            }
             if (const json *sh = o.get("shaders")) {
                 if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
                 for (size_t k = 0; k < sh->size(); ++k) {

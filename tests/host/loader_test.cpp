@@ -71,7 +71,8 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
 TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     std::string text = R"({
       "images": [{"name": "rb", "file": "red_blue.png"}],
-      "surfaces": [{"name": "S", "color": [0.5, 0.25, 1], "reflection_options": {"mode": "image", "image": "rb",
+      "surfaces": [{"name": "S", "color": [0.5, 0.25, 1], "color_texture": {"image": "rb", "axis": "y"},
+                    "reflection_options": {"mode": "image", "image": "rb",
                     "seam_angle": 90}, "shaders": [{"server": "X", "settings": {"Ksub": 0.5}}]}],
       "items": [
         {"type": "camera", "name": "cam", "fov": 90},
@@ -100,6 +101,8 @@ TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     EXPECT_EQ(surf.reflection.image, 0);
     EXPECT_NEAR(surf.reflection.seamAngle, 1.5707963267948966, 1e-12);
     EXPECT_EQ(surf.shaders.at(0).settings["Ksub"], 0.5);
+    EXPECT_EQ(surf.colorTexture.image, 0);
+    EXPECT_EQ(surf.colorTexture.axis, 1);
     EXPECT_NEAR(s.camera->zoom.at(0), 1.0, 1e-12);
     EXPECT_EQ(s.images.at(0)->width, 2);
 }
