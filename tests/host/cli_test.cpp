@@ -68,6 +68,9 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
         {"host shading without plug-in", good + " --host-shading --plugin /nonexistent.so -q -o " + out, 0, true,
          ""},
         {"with the test plug-in", good + " --plugin " + kPlugin + " -q -o " + out, 0, true, ""},
+        {"one pixel writes no image", good + " --plugin " + kPlugin + " --pixel 4,3 -o " + out, 0, false, ""},
+        {"pixel not X,Y", good + " --pixel 4 -o " + out, 2, false, "--pixel wants X,Y"},
+        {"frames backwards", good + " --frames 5-2 -o " + out, 2, false, "--frames wants A-B"},
     };
     for (const Case &c : cases) {
         std::remove(out.c_str());

@@ -58,6 +58,10 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
                    " \"polygons\": [[0, 1, 3]]}}"),
          "/items/1/mesh/polygons/0/2: value 3 is out of range [0, 2]"},
         {"not an object", "[1, 2]", "/: expected an object, found an array"},
+        {"infinite point in a mesh file",
+         sceneWith("", ",\n {\"type\": \"object\", \"name\": \"o\", \"mesh\": {\"file\": \"nan.obj\"}}"),
+         "/items/1/mesh/file: mesh file \"" + kData +
+             "/nan.obj\": point 1 has a coordinate that is not a finite number"},
     };
     for (const Case &c : cases) {
         host::LoadResult r = host::loadSceneText(c.text, "scene.json", kData);
