@@ -282,6 +282,10 @@ struct Scene {
     double frameTime(int frame) const { return frame / render.fps; }
 };
 
+// Host identifiers: an item's LWItemID is the address of its Item base; surfaces, images, points
+// and polygons are identified by their own addresses.
+inline LWItemID itemID(const Item *item) { return const_cast<Item *>(item); }
+
 // The transform from an item's own space to its parent's at a time.
 Affine localTransform(const Item &item, double time);
 // The transform from an item's own space to world space at a time.

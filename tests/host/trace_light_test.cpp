@@ -68,7 +68,7 @@ TEST(RayFunctions, ShadeFillsTheAccessRecordWithoutShading) {
     EXPECT_NEAR(sa.oPos[0], 0.25, 1e-4);
     EXPECT_NEAR(sa.gNorm[2], -1.0, 1e-6) << "front face of the box faces -Z";
     EXPECT_NEAR(sa.cosine, 1.0, 1e-6);
-    EXPECT_EQ(sa.objID, static_cast<LWItemID>(b.scene->objects[0]));
+    EXPECT_EQ(sa.objID, host::itemID(b.scene->objects[0]));
     EXPECT_NE(sa.polygon, nullptr);
     double wsum = 0, pos[3] = {0, 0, 0};
     for (int k = 0; k < 4; ++k) {
