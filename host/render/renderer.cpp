@@ -14,6 +14,7 @@
 #include "host/render/shading.h"
 #include "host/services/global_lookup.h"
 #include "host/services/render_services.h"
+#include "host/services/scene_services.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
 
@@ -242,6 +243,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     setActiveScene(&scene);
     publishSceneInfo(scene, width, height, samples);
     publishRenderMemory();
+    publishSceneServices(scene);
     {
         ShaderSet shaders;
         if (!settings.hostShading) {
