@@ -133,16 +133,16 @@ double evaluate(const Envelope &e, double t) {
     const Key &k0 = ks[i0]->key, &k1 = ks[i1]->key;
     double s = (t - k0.time) / (k1.time - k0.time);
     switch (k1.shape) {
-    case LWKEY_STEPPED:
-        return k0.value;
-    case LWKEY_LINEAR:
-        return k0.value + s * (k1.value - k0.value);
-    default: {
-        double m0 = outTangent(e, i0), m1 = inTangent(e, i1);
-        double s2 = s * s, s3 = s2 * s;
-        return (2 * s3 - 3 * s2 + 1) * k0.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * k1.value +
-               (s3 - s2) * m1;
-    }
+        case LWKEY_STEPPED:
+            return k0.value;
+        case LWKEY_LINEAR:
+            return k0.value + s * (k1.value - k0.value);
+        default: {
+            double m0 = outTangent(e, i0), m1 = inTangent(e, i1);
+            double s2 = s * s, s3 = s2 * s;
+            return (2 * s3 - 3 * s2 + 1) * k0.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * k1.value +
+                   (s3 - s2) * m1;
+        }
     }
 }
 
@@ -413,18 +413,18 @@ LWEnvelopeID chChannelEnvelope(LWChannelID chan) {
 }
 
 const LWEnvelopeFuncs kEnvelopeFuncs = {
-    envCreate,       // create
-    envDestroy,      // destroy
-    envCreateGroup,  // createGroup
-    envDestroyGroup, // destroyGroup
-    envCopy,         // copy
-    envLoad,         // load
-    envSave,         // save
-    envValue,        // value
-    envCreateKey,    // createKey
-    envDestroyKey,   // destroyKey
-    envNextKey,      // nextKey
-    envKeySet,       // keySet
+    envCreate,        // create
+    envDestroy,       // destroy
+    envCreateGroup,   // createGroup
+    envDestroyGroup,  // destroyGroup
+    envCopy,          // copy
+    envLoad,          // load
+    envSave,          // save
+    envValue,         // value
+    envCreateKey,     // createKey
+    envDestroyKey,    // destroyKey
+    envNextKey,       // nextKey
+    envKeySet,        // keySet
 };
 
 const LWChannelInfo kChannelInfo = {

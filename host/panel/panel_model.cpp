@@ -16,7 +16,7 @@ namespace host::panel {
 
 namespace {
 
-constexpr size_t kMaxRows = 4096;     // control or data rows before a missing end is assumed
+constexpr size_t kMaxRows = 4096;  // control or data rows before a missing end is assumed
 constexpr size_t kMaxHintWords = 1 << 16;
 constexpr size_t kMaxText = 4096;
 constexpr int kMaxGroupDepth = 32;
@@ -92,22 +92,25 @@ void parseHints(Panel &p, LWXPanelHint *hints) {
         std::vector<unsigned int> members;
         bool ok = word(id);
         switch (tag) {
-        case XPTAG_LABEL:
-            ok = ok && word(text) && word(end) && end == 0;
-            if (ok) p.labels[static_cast<unsigned int>(id)] = boundedText(reinterpret_cast<const char *>(text));
-            break;
-        case XPTAG_GROUP:
-        case XPTAG_TABS:
-            ok = ok && list(members);
-            if (ok) (tag == XPTAG_GROUP ? p.groups : p.tabs).emplace_back(static_cast<unsigned int>(id), members);
-            break;
-        case XPTAG_ENABLE:
-            ok = ok && word(skip) && word(skip) && word(skip) && list(members);
-            if (ok) p.enables.emplace_back(static_cast<unsigned int>(id), members);
-            break;
-        default:
-            p.errors.push_back("unknown hint tag " + hex(static_cast<unsigned int>(tag)) + "; rest of list ignored");
-            return;
+            case XPTAG_LABEL:
+                ok = ok && word(text) && word(end) && end == 0;
+                if (ok)
+                    p.labels[static_cast<unsigned int>(id)] = boundedText(reinterpret_cast<const char *>(text));
+                break;
+            case XPTAG_GROUP:
+            case XPTAG_TABS:
+                ok = ok && list(members);
+                if (ok)
+                    (tag == XPTAG_GROUP ? p.groups : p.tabs).emplace_back(static_cast<unsigned int>(id), members);
+                break;
+            case XPTAG_ENABLE:
+                ok = ok && word(skip) && word(skip) && word(skip) && list(members);
+                if (ok) p.enables.emplace_back(static_cast<unsigned int>(id), members);
+                break;
+            default:
+                p.errors.push_back("unknown hint tag " + hex(static_cast<unsigned int>(tag)) +
+                                   "; rest of list ignored");
+                return;
         }
         if (!ok) {
             p.errors.push_back("malformed hint " + hex(static_cast<unsigned int>(tag)) + "; rest of list ignored");
@@ -173,8 +176,8 @@ std::string valueText(const Panel &p, const Control &c, double time) {
     return "(type " + d->type + " not shown)";
 }
 
-const std::vector<unsigned int> *membersOf(const std::vector<std::pair<unsigned int, std::vector<unsigned int>>> &v,
-                                           unsigned int id) {
+const std::vector<unsigned int> *membersOf(
+    const std::vector<std::pair<unsigned int, std::vector<unsigned int>>> &v, unsigned int id) {
     for (const auto &[gid, members] : v)
         if (gid == id) return &members;
     return nullptr;
@@ -296,7 +299,8 @@ LWXPanelID xpCreate(int type, LWXPanelControl *controls) {
         auto p = std::make_unique<Panel>();
         p->type = type;
         for (size_t i = 0; controls && i < kMaxRows && (controls[i].cid || controls[i].label); ++i)
-            p->controls.push_back({controls[i].cid, boundedText(controls[i].label), boundedText(controls[i].ctrlclass)});
+            p->controls.push_back(
+                {controls[i].cid, boundedText(controls[i].label), boundedText(controls[i].ctrlclass)});
         Registry &r = reg();
         std::lock_guard<std::mutex> hold(r.lock);
         r.panels.push_back(std::move(p));

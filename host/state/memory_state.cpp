@@ -87,7 +87,9 @@ struct SaveOps {
         }
         s->textLine(line);
     }
-    static void writeI1(void *p, const char *v, int n) { ints<signed char, 1>(p, reinterpret_cast<const signed char *>(v), n); }
+    static void writeI1(void *p, const char *v, int n) {
+        ints<signed char, 1>(p, reinterpret_cast<const signed char *>(v), n);
+    }
     static void writeI2(void *p, const short *v, int n) { ints<short, 2>(p, v, n); }
     static void writeI4(void *p, const int *v, int n) { ints<int, 4>(p, v, n); }
     static void writeU1(void *p, const unsigned char *v, int n) { ints<unsigned char, 1>(p, v, n); }

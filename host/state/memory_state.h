@@ -73,9 +73,9 @@ public:
 private:
     friend struct LoadOps;
     struct Frame {
-        size_t end;        // first byte past the block's contents
-        size_t close;      // where reading resumes after its endBlk
-        bool empty;        // a find that entered nothing
+        size_t end;    // first byte past the block's contents
+        size_t close;  // where reading resumes after its endBlk
+        bool empty;    // a find that entered nothing
     };
     Frame &top() { return frames_.back(); }
     bool take(void *dst, size_t n);

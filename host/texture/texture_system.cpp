@@ -16,10 +16,17 @@
 
 namespace host::texture {
 
-const char *const kHostInputs[] = {
-    kPreviousLayer,       "X Coordinate", "Y Coordinate", "Z Coordinate", "World X Coordinate",
-    "World Y Coordinate", "World Z Coordinate", "Distance to Center", "Slope", "Incidence Angle",
-    nullptr};
+const char *const kHostInputs[] = {kPreviousLayer,
+                                   "X Coordinate",
+                                   "Y Coordinate",
+                                   "Z Coordinate",
+                                   "World X Coordinate",
+                                   "World Y Coordinate",
+                                   "World Z Coordinate",
+                                   "Distance to Center",
+                                   "Slope",
+                                   "Incidence Angle",
+                                   nullptr};
 
 namespace {
 
@@ -50,12 +57,12 @@ struct Layer {
     int type = TLT_PROC;
     LayerSettings s;
     LWImageID image = nullptr;
-    LWChanGroupID group = nullptr;       // under the texture's envelope group, when it has one
-    bool opacityEnvelope = false;        // an "Opacity" channel in the group drives the opacity
+    LWChanGroupID group = nullptr;  // under the texture's envelope group, when it has one
+    bool opacityEnvelope = false;   // an "Opacity" channel in the group drives the opacity
     // Resolved at newtime: plug-in input number (0 none) or host input index (-1 none).
     int pluginInput = 0;
     int hostInput = -1;
-    double opacityNow = 1;               // the opacity at the texture's time
+    double opacityNow = 1;  // the opacity at the texture's time
 };
 
 struct Texture {
@@ -257,16 +264,27 @@ void imageUV(const LayerSettings &s, const double q[3], double &u, double &v) {
 
 double hostInputValue(int input, const LWMicropol &mp, double previous) {
     switch (input) {
-    case 0: return previous;
-    case 1: case 2: case 3: return mp.oPos[input - 1];
-    case 4: case 5: case 6: return mp.wPos[input - 4];
-    case 7: return std::sqrt(mp.oPos[0] * mp.oPos[0] + mp.oPos[1] * mp.oPos[1] + mp.oPos[2] * mp.oPos[2]);
-    case 8: {
-        double n = std::sqrt(mp.wNorm[0] * mp.wNorm[0] + mp.wNorm[1] * mp.wNorm[1] + mp.wNorm[2] * mp.wNorm[2]);
-        return n > 0 ? std::acos(std::clamp(std::fabs(mp.wNorm[1]) / n, 0.0, 1.0)) : 0;
-    }
-    case 9: return std::acos(std::clamp(mp.cosine, -1.0, 1.0));
-    default: return 0;
+        case 0:
+            return previous;
+        case 1:
+        case 2:
+        case 3:
+            return mp.oPos[input - 1];
+        case 4:
+        case 5:
+        case 6:
+            return mp.wPos[input - 4];
+        case 7:
+            return std::sqrt(mp.oPos[0] * mp.oPos[0] + mp.oPos[1] * mp.oPos[1] + mp.oPos[2] * mp.oPos[2]);
+        case 8: {
+            double n =
+                std::sqrt(mp.wNorm[0] * mp.wNorm[0] + mp.wNorm[1] * mp.wNorm[1] + mp.wNorm[2] * mp.wNorm[2]);
+            return n > 0 ? std::acos(std::clamp(std::fabs(mp.wNorm[1]) / n, 0.0, 1.0)) : 0;
+        }
+        case 9:
+            return std::acos(std::clamp(mp.cosine, -1.0, 1.0));
+        default:
+            return 0;
     }
 }
 
@@ -302,52 +320,52 @@ bool layerValue(const Texture &t, const Layer &l, const LWMicropol &mp, int comp
                 const ImageSource *images, double out[3], double &alpha) {
     double q[3];
     switch (l.type) {
-    case TLT_IMAGE: {
-        if (!l.image || !images) return false;
-        layerPosition(l.s, mp, q);
-        double u, v, rgb[3] = {0, 0, 0};
-        imageUV(l.s, q, u, v);
-        if (!images->colorAt(l.image, u, v, rgb)) return false;
-        if (comps == 3)
-            std::copy(rgb, rgb + 3, out);
-        else
-            out[0] = (rgb[0] + rgb[1] + rgb[2]) / 3;
-        alpha = 1;
-        return true;
-    }
-    case TLT_PROC: {
-        layerPosition(l.s, mp, q);
-        alpha = fractalNoise(q, std::clamp(l.s.octaves, 1, kMaxOctaves));
-        if (comps == 3)
-            std::copy(l.s.color, l.s.color + 3, out);
-        else
-            out[0] = l.s.value;
-        return true;
-    }
-    case TLT_GRAD: {
-        if (l.s.keys.empty()) return false;
-        double x;
-        if (l.pluginInput > 0) {
-            const Context *c = t.context.get();
-            if (!c || !c->alive || !c->funcs.paramEvaluate) return false;
-            const InputDesc &in = c->inputs[static_cast<size_t>(l.pluginInput - 1)];
-            LWTxtrParamDesc d = in.desc;
-            d.itemID = l.s.pickedItem;
-            LWMicropol spot = mp;
-            x = c->funcs.paramEvaluate(&d, l.pluginInput, &spot, timeDataFor(t, l.pluginInput));
-        } else if (l.hostInput >= 0) {
-            double prev = comps == 3 ? (below[0] + below[1] + below[2]) / 3 : below[0];
-            x = hostInputValue(l.hostInput, mp, prev);
-        } else {
-            return false;
+        case TLT_IMAGE: {
+            if (!l.image || !images) return false;
+            layerPosition(l.s, mp, q);
+            double u, v, rgb[3] = {0, 0, 0};
+            imageUV(l.s, q, u, v);
+            if (!images->colorAt(l.image, u, v, rgb)) return false;
+            if (comps == 3)
+                std::copy(rgb, rgb + 3, out);
+            else
+                out[0] = (rgb[0] + rgb[1] + rgb[2]) / 3;
+            alpha = 1;
+            return true;
         }
-        double v[3];
-        gradientAt(l.s.keys, x, v, alpha);
-        std::copy(v, v + comps, out);
-        return true;
-    }
-    default:
-        return false;
+        case TLT_PROC: {
+            layerPosition(l.s, mp, q);
+            alpha = fractalNoise(q, std::clamp(l.s.octaves, 1, kMaxOctaves));
+            if (comps == 3)
+                std::copy(l.s.color, l.s.color + 3, out);
+            else
+                out[0] = l.s.value;
+            return true;
+        }
+        case TLT_GRAD: {
+            if (l.s.keys.empty()) return false;
+            double x;
+            if (l.pluginInput > 0) {
+                const Context *c = t.context.get();
+                if (!c || !c->alive || !c->funcs.paramEvaluate) return false;
+                const InputDesc &in = c->inputs[static_cast<size_t>(l.pluginInput - 1)];
+                LWTxtrParamDesc d = in.desc;
+                d.itemID = l.s.pickedItem;
+                LWMicropol spot = mp;
+                x = c->funcs.paramEvaluate(&d, l.pluginInput, &spot, timeDataFor(t, l.pluginInput));
+            } else if (l.hostInput >= 0) {
+                double prev = comps == 3 ? (below[0] + below[1] + below[2]) / 3 : below[0];
+                x = hostInputValue(l.hostInput, mp, prev);
+            } else {
+                return false;
+            }
+            double v[3];
+            gradientAt(l.s.keys, x, v, alpha);
+            std::copy(v, v + comps, out);
+            return true;
+        }
+        default:
+            return false;
     }
 }
 
@@ -362,10 +380,18 @@ double evaluateLocked(const Texture &t, const LWMicropol &mp, double *value, con
         double a = std::clamp(alpha, 0.0, 1.0) * l.opacityNow;
         for (int c = 0; c < comps; ++c) {
             switch (l.s.blend) {
-            case Blend::Additive: acc[c] += v[c] * a; break;
-            case Blend::Subtractive: acc[c] -= v[c] * a; break;
-            case Blend::Multiply: acc[c] = acc[c] * (1 - a) + acc[c] * v[c] * a; break;
-            default: acc[c] = acc[c] * (1 - a) + v[c] * a; break;
+                case Blend::Additive:
+                    acc[c] += v[c] * a;
+                    break;
+                case Blend::Subtractive:
+                    acc[c] -= v[c] * a;
+                    break;
+                case Blend::Multiply:
+                    acc[c] = acc[c] * (1 - a) + acc[c] * v[c] * a;
+                    break;
+                default:
+                    acc[c] = acc[c] * (1 - a) + v[c] * a;
+                    break;
             }
         }
         coverage = a + coverage * (1 - a);
@@ -379,8 +405,8 @@ double evaluateLocked(const Texture &t, const LWMicropol &mp, double *value, con
 void saveLayer(const LWSaveState *save, const Layer &l) {
     void *wd = save->writeData;
     save->beginBlk(wd, kLayerBlock, 0);
-    int head[6] = {l.type, static_cast<int>(l.s.blend), static_cast<int>(l.s.projection), l.s.axis,
-                   l.s.worldCoords ? 1 : 0, l.opacityEnvelope ? 1 : 0};
+    int head[6] = {l.type,   static_cast<int>(l.s.blend), static_cast<int>(l.s.projection),
+                   l.s.axis, l.s.worldCoords ? 1 : 0,     l.opacityEnvelope ? 1 : 0};
     save->writeI4(wd, head, 6);
     state::writeDouble(save, l.s.opacity);
     for (double c : l.s.center) state::writeDouble(save, c);

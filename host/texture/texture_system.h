@@ -43,18 +43,18 @@ struct LayerSettings {
     Blend blend = Blend::Normal;
     // Image map and procedural placement.
     Projection projection = Projection::Planar;
-    int axis = 2;                        // 0 x, 1 y, 2 z: the planar axis or the sphere's pole
+    int axis = 2;  // 0 x, 1 y, 2 z: the planar axis or the sphere's pole
     double center[3] = {0, 0, 0};
     double size[3] = {1, 1, 1};
-    bool worldCoords = false;            // world positions instead of object positions
+    bool worldCoords = false;  // world positions instead of object positions
     // Procedural: value noise summed over octaves, in [0, 1].
-    double color[3] = {1, 1, 1};         // the layer's colour for colour textures
-    double value = 1;                    // the layer's value for scalar textures
+    double color[3] = {1, 1, 1};  // the layer's colour for colour textures
+    double value = 1;             // the layer's value for scalar textures
     int octaves = 4;
     // Gradient: the input by name and its keys, sorted by position.
     std::string input = kPreviousLayer;
     std::vector<GradientKey> keys;
-    LWItemID pickedItem = nullptr;       // the item handed to a plug-in input's descriptor
+    LWItemID pickedItem = nullptr;  // the item handed to a plug-in input's descriptor
 };
 
 const LWTextureFuncs *textureFuncs();

@@ -100,11 +100,16 @@ std::string componentName(const VParm &p, int c) {
 
 int textureReturnType(int texType) {
     switch (texType) {
-    case LWVPDT_VECTOR: return TRT_VECTOR;
-    case LWVPDT_COLOR: return TRT_COLOR;
-    case LWVPDT_PERCENT: return TRT_PERCENT;
-    case LWVPDT_DISPLACEMENT: return TRT_DISPLACEMENT;
-    default: return TRT_SCALAR;
+        case LWVPDT_VECTOR:
+            return TRT_VECTOR;
+        case LWVPDT_COLOR:
+            return TRT_COLOR;
+        case LWVPDT_PERCENT:
+            return TRT_PERCENT;
+        case LWVPDT_DISPLACEMENT:
+            return TRT_DISPLACEMENT;
+        default:
+            return TRT_SCALAR;
     }
 }
 
@@ -180,14 +185,15 @@ void vpDestroy(LWVParmID id) {
 int vpSetup(LWVParmID id, const char *channelName, LWChanGroupID group, LWTxtrContextID gc,
             LWVP_EventFunc *eventFunc, const char *pluginName, void *userData) {
     try {
-        return update(id, [&](VParm &p) {
-                   p.channel = channelName ? channelName : "";
-                   p.group = group;
-                   p.context = gc;
-                   p.event = eventFunc;
-                   p.plugin = pluginName ? pluginName : "";
-                   p.userData = userData;
-               })
+        return update(id,
+                      [&](VParm &p) {
+                          p.channel = channelName ? channelName : "";
+                          p.group = group;
+                          p.context = gc;
+                          p.event = eventFunc;
+                          p.plugin = pluginName ? pluginName : "";
+                          p.userData = userData;
+                      })
                    ? 1
                    : 0;
     } catch (...) {

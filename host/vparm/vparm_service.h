@@ -26,9 +26,9 @@ const LWVParmFuncs *vparmFuncs();
 
 // Host-side editing beyond the table, as the host's own panel would do it.
 bool isVParm(LWVParmID parm);
-int components(LWVParmID parm);                    // 3 for a colour, 1 otherwise, 0 if unknown
+int components(LWVParmID parm);                             // 3 for a colour, 1 otherwise, 0 if unknown
 bool setEnveloped(LWVParmID parm, int component, bool on);  // a new envelope holds the value at 0
-LWTextureID setTextured(LWVParmID parm, bool on);  // the texture, null when removed or refused
+LWTextureID setTextured(LWVParmID parm, bool on);           // the texture, null when removed or refused
 // Sends LWVPE_AUTOSIZE with a box of -0.5..0.5 per axis and centres and sizes the layer on the
 // box the event function returns; the event function's result, 0 when nothing was sent.
 int autoSize(LWVParmID parm, LWTLayerID layer);
