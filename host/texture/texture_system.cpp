@@ -820,6 +820,24 @@ int layerCount(LWTextureID tex) {
     return t ? static_cast<int>(t->layers.size()) : 0;
 }
 
+LWEnvelopeID envelopeOpacity(LWTLayerID layer, bool on) {
+    Registry &r = reg();
+    std::unique_lock<std::shared_mutex> hold(r.lock);
+    Layer *l = liveLayer(r, layer);
+    if (!l || !l->group) return nullptr;
+    LWEnvelopeID e = opacityChannel(*l);
+    if (!on) {
+        if (e) env().destroy(e);
+        l->opacityEnvelope = false;
+        return nullptr;
+    }
+    if (e) return e;
+    e = env().create(l->group, "Opacity", 0);
+    if (e) env().createKey(e, 0, l->s.opacity);
+    l->opacityEnvelope = e != nullptr;
+    return e;
+}
+
 LWTxtrContextID textureContext(LWTextureID tex) {
     Registry &r = reg();
     std::shared_lock<std::shared_mutex> hold(r.lock);

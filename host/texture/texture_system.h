@@ -66,6 +66,10 @@ bool removeLayer(LWTextureID tex, LWTLayerID layer);
 bool getLayer(LWTLayerID layer, LayerSettings &out);
 bool setLayer(LWTLayerID layer, const LayerSettings &in);
 int layerCount(LWTextureID tex);
+// Animates a layer's opacity with an "Opacity" channel in the layer's group (which exists once
+// the texture has an envelope group); the envelope, null when off or refused. The opacity
+// follows it from the next newtime.
+LWEnvelopeID envelopeOpacity(LWTLayerID layer, bool on);
 LWTxtrContextID textureContext(LWTextureID tex);
 // Names of a context's inputs in number order (number = index + 1).
 std::vector<std::string> contextInputs(LWTxtrContextID ctx);
