@@ -454,6 +454,15 @@ bool isGroup(LWChanGroupID group) {
     return liveGroup(r, group) != nullptr;
 }
 
+bool valueAt(LWEnvelopeID env, double time, double &value) {
+    Registry &r = reg();
+    std::shared_lock<std::shared_mutex> hold(r.lock);
+    Envelope *e = liveEnv(r, env);
+    if (!e) return false;
+    value = evaluate(*e, time);
+    return true;
+}
+
 std::vector<Key> keys(LWEnvelopeID env) {
     Registry &r = reg();
     std::shared_lock<std::shared_mutex> hold(r.lock);

@@ -38,6 +38,8 @@ const LWChannelInfo *channelInfo();
 // Host-side access beyond the tables, used by the host's own editors, scene loader and tests.
 bool isEnvelope(LWEnvelopeID env);
 bool isGroup(LWChanGroupID group);
+// The envelope's value at `time`; false (value untouched) for an unknown envelope. Render threads.
+bool valueAt(LWEnvelopeID env, double time, double &value);
 // The keys in time order; empty for an unknown envelope.
 std::vector<Key> keys(LWEnvelopeID env);
 // Replaces every key; keys are sorted and later duplicates of a time win. False when refused.

@@ -12,6 +12,9 @@
 // once per texture and time at newtime, paramEvaluate per spot, and paramCleanup at cleanup, at
 // the next newtime, and when the texture or its layer goes away.
 //
+// A context's paramTime and paramCleanup run while the texture system is locked for writing, so
+// they must not call back into it; paramEvaluate may (it may shade other textured surfaces).
+//
 // Threads: evaluate may be called from render threads concurrently; everything else runs on the
 // host's main thread, not while a render evaluates the same texture.
 #pragma once

@@ -271,7 +271,7 @@ double vpGetVal(LWVParmID id, LWTime time, LWMicropol *mp, double *result) {
     if (!p) return 0;
     double v[3] = {p->value[0], p->value[1], p->value[2]};
     for (int c = 0; c < p->comps(); ++c)
-        if (p->envs[c]) v[c] = env().value(p->envs[c], time);
+        if (p->envs[c]) animation::valueAt(p->envs[c], time, v[c]);  // a lost envelope: the constant
     if (p->tex && mp) tex().evaluate(p->tex, mp, v);
     for (int c = 0; c < p->comps(); ++c) result[c] = v[c];
     return v[0];

@@ -104,6 +104,13 @@ TEST_F(VParms, EnvelopedComponentsFollowTheirChannels) {
     vp().getEnv(scalar, envs);
     EXPECT_STREQ(host::animation::channelInfo()->channelName(envs[0]), "wrap");
     EXPECT_FALSE(host::vparm::setEnveloped(scalar, 1, true)) << "a scalar has one component";
+    double k = 0.6, got = 0;
+    vp().setVal(scalar, &k);
+    host::animation::setKeys(envs[0], {{0, 5}});
+    EXPECT_EQ(vp().getVal(scalar, 0, nullptr, &got), 5);
+    env().destroy(envs[0]);  // the channel removed behind the parameter's back
+    EXPECT_EQ(vp().getVal(scalar, 0, nullptr, &got), 0.6) << "falls back to the constant";
+    EXPECT_EQ(vp().getState(scalar), 0);
 }
 
 TEST_F(VParms, TexturedValueBlendsOverTheBase) {
