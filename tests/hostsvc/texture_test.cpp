@@ -308,23 +308,6 @@ TEST_F(Textures, SaveThenLoadRestoresTheLayers) {
     }
 }
 
-TEST_F(Textures, CorruptDataLeavesTheLayers) {
-    LWTextureID src = tx().create(TRT_SCALAR, "src", nullptr, nullptr);
-    flatLayer(src, 0.3, 0.7, Blend::Normal);
-    flatLayer(src, 0.6, 0.2, Blend::Additive);
-    host::state::SaveState save(Format::Text);
-    tx().save(src, save.record());
-    std::vector<uint8_t> full = save.bytes();
-    LWTextureID dst = tx().create(TRT_SCALAR, "dst", nullptr, nullptr);
-    host::texture::addLayer(dst, TLT_PROC);
-    for (size_t cut = 0; cut + 2 < full.size(); ++cut) {
-        host::state::LoadState load(Format::Text, std::vector<uint8_t>(full.begin(), full.begin() + long(cut)));
-        tx().load(dst, load.record());
-        ASSERT_EQ(host::texture::layerCount(dst), 1) << "cut at " << cut;
-        EXPECT_EQ(tx().layerType(tx().firstLayer(dst)), TLT_PROC);
-    }
-}
-
 TEST_F(Textures, LayerChannelsLiveInTheEnvelopeGroup) {
     const LWEnvelopeFuncs &env = *host::animation::envelopeFuncs();
     LWTextureID t = tx().create(TRT_SCALAR, "t", nullptr, nullptr);

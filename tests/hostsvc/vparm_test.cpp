@@ -190,7 +190,7 @@ TEST_F(VParms, SaveThenLoadRestoresValuesEnvelopesAndTexture) {
     }
 }
 
-TEST_F(VParms, UnusableDataLeavesTheParameter) {
+TEST_F(VParms, DataOfAnotherTypeLeavesTheParameter) {
     LWVParmID pct = make(LWVP_PERCENT, "pct", LWVPDT_PERCENT);
     double k = 0.4;
     vp().setVal(pct, &k);
@@ -202,15 +202,9 @@ TEST_F(VParms, UnusableDataLeavesTheParameter) {
     host::state::LoadState other(Format::Binary, full);
     EXPECT_NE(vp().load(color, other.record()), nullptr) << "saved from another value type";
 
-    for (size_t cut = 0; cut < full.size(); ++cut) {
-        LWVParmID p = make(LWVP_PERCENT, "p", LWVPDT_PERCENT);
-        double mine = 0.9, out = 0;
-        vp().setVal(p, &mine);
-        host::state::LoadState load(Format::Binary, std::vector<uint8_t>(full.begin(), full.begin() + long(cut)));
-        EXPECT_NE(vp().load(p, load.record()), nullptr) << "cut at " << cut;
-        EXPECT_EQ(vp().getVal(p, 0, nullptr, &out), 0.9) << "cut at " << cut;
-        EXPECT_EQ(load.depth(), 0);
-    }
+    double out[3] = {0, 0, 0};
+    vp().getVal(color, 0, nullptr, out);
+    EXPECT_EQ(out[0], 0);
 }
 
 TEST_F(VParms, CopyTakesValuesEnvelopesAndTexture) {
