@@ -267,19 +267,24 @@ bool LoadState::readQuoted(size_t &pos, size_t end, std::string *out) const {
     return false;
 }
 
-// The next token of the current block: [start, stop) without consuming it.
+// The next token of the current block: [start, stop) without consuming it. The white space
+// before it is consumed, and a token is at most kMaxToken bytes, so asking again at the same
+// place never rescans hostile data.
 bool LoadState::peekToken(size_t &start, size_t &stop) {
     const Frame &f = top();
     if (f.empty) return false;
-    size_t p = skipSpace(pos_, f.end);
+    pos_ = skipSpace(pos_, f.end);
+    size_t p = pos_;
     if (p >= f.end) return false;
+    size_t cap = f.end - p > kMaxToken ? p + kMaxToken : f.end;
     start = p;
     if (in_[p] == '"') {
-        if (!readQuoted(p, f.end, nullptr)) return false;
+        if (!readQuoted(p, cap, nullptr)) return false;
         stop = p;
         return true;
     }
-    while (p < f.end && !isSpace(in_[p])) ++p;
+    while (p < cap && !isSpace(in_[p])) ++p;
+    if (p == cap && cap < f.end && !isSpace(in_[cap])) return false;
     stop = p;
     return true;
 }
@@ -321,6 +326,17 @@ bool LoadState::matchClose(size_t from, size_t end, size_t &closeAt) const {
     }
 }
 
+bool LoadState::closeFor(size_t from, size_t end, size_t &closeAt) {
+    auto it = closeCache_.find(from);
+    if (it == closeCache_.end() || it->second.end != end) {
+        CloseSearch c{end, false, 0};
+        c.found = matchClose(from, end, c.closeAt);
+        it = closeCache_.insert_or_assign(from, c).first;
+    }
+    closeAt = it->second.closeAt;
+    return it->second.found;
+}
+
 LWID LoadState::find(const LWBlockIdent *list) {
     LWID found = 0;
     Frame entered{0, 0, false};
@@ -353,16 +369,16 @@ LWID LoadState::find(const LWBlockIdent *list) {
                 } else if (named) {
                     name.assign(reinterpret_cast<const char *>(in_.data()) + nameStart, nameStop - nameStart);
                 }
+                LWID id = 0;
+                for (const LWBlockIdent *row = list; named && !id && (row->id || row->token); ++row)
+                    if (row->id && name == (row->token ? row->token : codeText(row->id))) id = row->id;
+                // The closing brace is looked for only for a wanted block, and each search is
+                // remembered, so a reader that keeps asking at one place costs one scan.
                 size_t closeAt = 0;
-                if (named && matchClose(nameStop, f.end, closeAt)) {
-                    for (const LWBlockIdent *row = list; row->id || row->token; ++row) {
-                        std::string want = row->token ? row->token : codeText(row->id);
-                        if (want != name || !row->id) continue;
-                        found = row->id;
-                        entered.end = closeAt;
-                        entered.close = closeAt + 1;
-                        break;
-                    }
+                if (id && closeFor(nameStop, f.end, closeAt)) {
+                    found = id;
+                    entered.end = closeAt;
+                    entered.close = closeAt + 1;
                 }
                 pos_ = found ? nameStop : save;
             }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sdk/io_state.h"
@@ -26,8 +27,10 @@ namespace host::state {
 
 enum class Format { Binary, Text };
 
-// Deepest nesting of blocks a reader enters or a writer opens.
+// Deepest nesting of blocks a reader enters.
 constexpr int kMaxDepth = 64;
+// Longest text token a reader takes for a number or a block's name.
+constexpr size_t kMaxToken = 1024;
 
 class SaveState {
 public:
@@ -85,6 +88,7 @@ private:
     bool readQuoted(size_t &pos, size_t end, std::string *out) const;
     size_t skipSpace(size_t pos, size_t end) const;
     bool matchClose(size_t from, size_t end, size_t &closeAt) const;
+    bool closeFor(size_t from, size_t end, size_t &closeAt);
     LWID find(const LWBlockIdent *list);
     void leave();
     template <typename T>
@@ -99,6 +103,12 @@ private:
     std::vector<Frame> frames_;
     int realDepth_ = 0;
     int failures_ = 0;
+    struct CloseSearch {
+        size_t end;  // the bound the search ran to
+        bool found;
+        size_t closeAt;
+    };
+    std::unordered_map<size_t, CloseSearch> closeCache_;  // text: by the block's content start
 };
 
 // Doubles stored exactly in either format, as their shortest decimal text.

@@ -305,6 +305,24 @@ TEST(CorruptState, HostileHeadersAreRefused) {
     }
 }
 
+// A reader that asks again and again at the same place (a count read from the file) must not
+// rescan the rest of the data every time.
+TEST(CorruptState, RepeatedFindsOnAnUnclosedBlockStayCheap) {
+    const std::string big(1 << 20, ' ');
+    const std::string cases[] = {"{ Outer\n" + big + "1\n", big + "{ Outer", "{ \"Outer" + big,
+                                 "{ " + std::string(1 << 20, 'x'), std::string(1 << 20, '7')};
+    for (const std::string &data : cases) {
+        LoadState load(Format::Text, std::vector<uint8_t>(data.begin(), data.end()));
+        const LWLoadState *r = load.record();
+        for (int i = 0; i < 20000; ++i) {
+            ASSERT_EQ(r->findBlk(r->readData, kOuter), 0u);
+            r->endBlk(r->readData);
+            int v;
+            ASSERT_EQ(r->readI4(r->readData, &v, 1), 0);
+        }
+    }
+}
+
 TEST(CorruptState, TextNumbersOutOfRangeFail) {
     struct Case {
         const char *text;
