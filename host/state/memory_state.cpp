@@ -337,29 +337,41 @@ bool LoadState::closeFor(size_t from, size_t end, size_t &closeAt) {
     return it->second.found;
 }
 
+// The code of the list row a block matches (by code in binary, by token in text), or 0.
+LWID LoadState::listed(const LWBlockIdent *list, LWID id, const std::string *name) const {
+    for (const LWBlockIdent *row = list; row->id || row->token; ++row) {
+        if (!row->id) continue;
+        if (name ? *name == (row->token ? row->token : codeText(row->id)) : row->id == id) return row->id;
+    }
+    return 0;
+}
+
+// Blocks not in the list are passed over (and stay behind); a value, a malformed block or the end
+// of the enclosing block ends the search.
 LWID LoadState::find(const LWBlockIdent *list) {
     LWID found = 0;
     Frame entered{0, 0, false};
     const Frame &f = top();
     if (list && !f.empty && realDepth_ < kMaxDepth) {
         if (format_ == Format::Binary) {
-            if (pos_ <= f.end && f.end - pos_ >= 8) {
+            while (!found && pos_ <= f.end && f.end - pos_ >= 8) {
                 const uint8_t *h = in_.data() + pos_;
                 LWID id = (LWID(h[0]) << 24) | (LWID(h[1]) << 16) | (LWID(h[2]) << 8) | LWID(h[3]);
                 uint64_t len = (uint64_t(h[4]) << 24) | (uint64_t(h[5]) << 16) | (uint64_t(h[6]) << 8) | h[7];
-                bool fits = len <= f.end - pos_ - 8;
-                for (const LWBlockIdent *row = list; fits && id && (row->id || row->token); ++row) {
-                    if (row->id != id) continue;
-                    found = id;
-                    entered.end = entered.close = pos_ + 8 + static_cast<size_t>(len);
+                if (len > f.end - pos_ - 8) break;
+                size_t close = pos_ + 8 + static_cast<size_t>(len);
+                found = listed(list, id, nullptr);
+                if (found) {
+                    entered.end = entered.close = close;
                     pos_ += 8;
-                    break;
+                } else {
+                    pos_ = close;
                 }
             }
         } else {
             size_t start, stop, nameStart, nameStop;
-            if (peekToken(start, stop) && stop - start == 1 && in_[start] == '{') {
-                size_t save = pos_;
+            while (!found && peekToken(start, stop) && stop - start == 1 && in_[start] == '{') {
+                size_t blockStart = pos_;
                 pos_ = stop;
                 std::string name;
                 bool named = peekToken(nameStart, nameStop);
@@ -369,18 +381,21 @@ LWID LoadState::find(const LWBlockIdent *list) {
                 } else if (named) {
                     name.assign(reinterpret_cast<const char *>(in_.data()) + nameStart, nameStop - nameStart);
                 }
-                LWID id = 0;
-                for (const LWBlockIdent *row = list; named && !id && (row->id || row->token); ++row)
-                    if (row->id && name == (row->token ? row->token : codeText(row->id))) id = row->id;
-                // The closing brace is looked for only for a wanted block, and each search is
-                // remembered, so a reader that keeps asking at one place costs one scan.
+                // Each search for a closing brace is remembered, so asking again at one place
+                // costs no second scan.
                 size_t closeAt = 0;
-                if (id && closeFor(nameStop, f.end, closeAt)) {
-                    found = id;
+                if (!named || !closeFor(nameStop, f.end, closeAt)) {
+                    pos_ = blockStart;
+                    break;
+                }
+                found = listed(list, 0, &name);
+                if (found) {
                     entered.end = closeAt;
                     entered.close = closeAt + 1;
+                    pos_ = nameStop;
+                } else {
+                    pos_ = closeAt + 1;
                 }
-                pos_ = found ? nameStop : save;
             }
         }
     }

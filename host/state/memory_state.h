@@ -9,10 +9,12 @@
 // Reading never goes past the data or the end of the block entered. A counted read is all or
 // nothing: it returns n when all n values were read, otherwise 0, sets every output value to 0
 // and leaves the read position where it was. A failed readStr returns -1 and leaves an empty
-// string (when the buffer has room for one). A findBlk that finds nothing, or meets a block that
-// is truncated, malformed or nested deeper than kMaxDepth, returns 0 and enters an empty block:
-// reads in it fail, and its endBlk leaves the position unchanged. endBlk with nothing entered
-// does nothing. States belong to one thread at a time (the host's main thread).
+// string (when the buffer has room for one). findBlk passes over (consumes) blocks whose id is not
+// in the list and enters the first one that is; it stops with 0 at a value, at a truncated or
+// malformed block, at the end of the enclosing block, and at once when kMaxDepth blocks are
+// entered. A find that returns 0 enters an empty block: reads in it fail, and its endBlk leaves
+// the position where the search stopped. endBlk with nothing entered does nothing. States belong
+// to one thread at a time (the host's main thread).
 #pragma once
 
 #include <cstddef>
@@ -89,6 +91,7 @@ private:
     size_t skipSpace(size_t pos, size_t end) const;
     bool matchClose(size_t from, size_t end, size_t &closeAt) const;
     bool closeFor(size_t from, size_t end, size_t &closeAt);
+    LWID listed(const LWBlockIdent *list, LWID id, const std::string *name) const;
     LWID find(const LWBlockIdent *list);
     void leave();
     template <typename T>

@@ -135,16 +135,40 @@ TEST_P(StateFormats, EveryValueKindRoundTripsExactly) {
     EXPECT_EQ(load.failures(), 0);
 }
 
-TEST_P(StateFormats, FindOutsideTheListEntersNothingAndKeepsThePosition) {
-    Sample s;
-    LoadState load(GetParam(), writeSample(GetParam(), s));
+// Blocks outside the list are passed over; a value stops the search and stays readable.
+TEST_P(StateFormats, FindPassesOverOtherBlocksAndStopsAtValues) {
+    SaveState save(GetParam());
+    const LWSaveState *w = save.record();
+    int one = 1, two = 2;
+    w->beginBlk(w->writeData, kOuter, 0);
+    w->writeI4(w->writeData, &one, 1);
+    w->endBlk(w->writeData);
+    w->beginBlk(w->writeData, kInner, 1);
+    w->writeI4(w->writeData, &two, 1);
+    w->endBlk(w->writeData);
+    w->writeI4(w->writeData, &one, 1);
+    w->beginBlk(w->writeData, kOuter, 1);
+    w->endBlk(w->writeData);
+
+    LoadState load(GetParam(), save.bytes());
     const LWLoadState *r = load.record();
-    EXPECT_EQ(r->findBlk(r->readData, kInner), 0u);
-    int v = 7;
-    EXPECT_EQ(r->readI4(r->readData, &v, 1), 0) << "reads inside a find that entered nothing fail";
+    void *d = r->readData;
+    int v = 0;
+    ASSERT_EQ(r->findBlk(d, kInner), kInner[0].id) << "the Outer block before it is passed over";
+    EXPECT_EQ(r->readI4(d, &v, 1), 1);
+    EXPECT_EQ(v, 2);
+    r->endBlk(d);
+    EXPECT_EQ(r->findBlk(d, kOuter), 0u) << "a value comes next";
+    v = 7;
+    EXPECT_EQ(r->readI4(d, &v, 1), 0) << "reads inside a find that entered nothing fail";
     EXPECT_EQ(v, 0);
-    r->endBlk(r->readData);
-    EXPECT_EQ(readSample(load, s), kSampleReads) << "the block is still there for the right list";
+    r->endBlk(d);
+    EXPECT_EQ(r->readI4(d, &v, 1), 1) << "the value is still there";
+    EXPECT_EQ(r->findBlk(d, kOuter), kOuter[0].id);
+    r->endBlk(d);
+    EXPECT_EQ(r->findBlk(d, kBoth), 0u) << "nothing left";
+    r->endBlk(d);
+    EXPECT_EQ(load.depth(), 0);
 }
 
 TEST_P(StateFormats, EndBlockSkipsWhatWasNotRead) {
@@ -309,8 +333,10 @@ TEST(CorruptState, HostileHeadersAreRefused) {
 // rescan the rest of the data every time.
 TEST(CorruptState, RepeatedFindsOnAnUnclosedBlockStayCheap) {
     const std::string big(1 << 20, ' ');
-    const std::string cases[] = {"{ Outer\n" + big + "1\n", big + "{ Outer", "{ \"Outer" + big,
-                                 "{ " + std::string(1 << 20, 'x'), std::string(1 << 20, '7')};
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += "{ X }\n";
+    const std::string cases[] = {"{ Outer\n" + big + "1\n",        big + "{ Outer",           "{ \"Outer" + big,
+                                 "{ " + std::string(1 << 20, 'x'), std::string(1 << 20, '7'), many};
     for (const std::string &data : cases) {
         LoadState load(Format::Text, std::vector<uint8_t>(data.begin(), data.end()));
         const LWLoadState *r = load.record();
@@ -320,6 +346,18 @@ TEST(CorruptState, RepeatedFindsOnAnUnclosedBlockStayCheap) {
             int v;
             ASSERT_EQ(r->readI4(r->readData, &v, 1), 0);
         }
+    }
+}
+
+TEST(CorruptState, RepeatedBinaryFindsOverManyBlocksStayCheap) {
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 100000; ++i) data.insert(data.end(), {'J', 'U', 'N', 'K', 0, 0, 0, 0});
+    data.insert(data.end(), {'O', 'U', 'T', 'R', 0, 0, 0, 9});  // runs past the end
+    LoadState load(Format::Binary, data);
+    const LWLoadState *r = load.record();
+    for (int i = 0; i < 100000; ++i) {
+        ASSERT_EQ(r->findBlk(r->readData, kOuter), 0u);
+        r->endBlk(r->readData);
     }
 }
 
