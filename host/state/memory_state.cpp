@@ -424,6 +424,8 @@ int LoadState::readInts(T *out, int n, int64_t lo, int64_t hi) {
         ++failures_;
         return 0;
     }
+    // White space carries no meaning, so it stays consumed even when the read fails.
+    if (format_ == Format::Text && !top().empty) pos_ = skipSpace(pos_, top().end);
     size_t start = pos_;
     bool ok = true;
     for (int i = 0; i < n && ok; ++i) {
@@ -456,6 +458,8 @@ int LoadState::readFloats(float *out, int n) {
         ++failures_;
         return 0;
     }
+    // White space carries no meaning, so it stays consumed even when the read fails.
+    if (format_ == Format::Text && !top().empty) pos_ = skipSpace(pos_, top().end);
     size_t start = pos_;
     bool ok = true;
     for (int i = 0; i < n && ok; ++i) {

@@ -343,8 +343,8 @@ TEST(CorruptState, RepeatedFindsOnAnUnclosedBlockStayCheap) {
         for (int i = 0; i < 20000; ++i) {
             ASSERT_EQ(r->findBlk(r->readData, kOuter), 0u);
             r->endBlk(r->readData);
-            int v;
-            ASSERT_EQ(r->readI4(r->readData, &v, 1), 0);
+            int v[2];
+            ASSERT_EQ(r->readI4(r->readData, v, 2), 0);
         }
     }
 }
