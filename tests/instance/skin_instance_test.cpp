@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "fake_host.h"
 #include "instance/skin_instance.h"
@@ -169,19 +171,6 @@ TEST_F(SkinInstanceTest, NewTimeSetsTheRenderTimeOfEveryInstance) {
     skinRenderCleanup(a);
 }
 
-TEST_F(SkinInstanceTest, HandlerActivationInstallsTheInstanceOperations) {
-    LWInstanceFuncs inst = {};
-    LWItemFuncs item = {};
-    LWRenderFuncs rend = {};
-    LWShaderHandler handler = {&inst, &item, &rend, nullptr, nullptr};
-    ASSERT_EQ(shaderHandlerActivate(LWSHADER_VERSION, FakeHost::lookup, &handler, nullptr), 0);
-    void *s = inst.create(nullptr, kSurface, nullptr);
-    ASSERT_NE(s, nullptr);
-    EXPECT_STREQ(inst.descln(s), kShaderDescription);
-    EXPECT_EQ(handler.flags(s), 0x402u);
-    inst.destroy(s);
-}
-
 // --- Options panel -------------------------------------------------------------------------------
 
 TEST_F(SkinInstanceTest, PanelSetKeepsAtMostSixteenPrefixCharacters) {
@@ -284,32 +273,39 @@ TEST(SkinPanelTables, TablesEndInZeroRowsAndNameTheWrapWithAColon) {
     EXPECT_STREQ(panelDataDescs[10].datatype, "integer");
 }
 
-// The hint list is machine words; texts are pointers to them.
-TEST(SkinPanelTables, HintListIsTheHostsWordSequence) {
-    const uintptr_t T = 0x7e47;  // stands for a text word
-    const uintptr_t words[] = {
-        0x3D000B03, 0,      T,      0,                                      // title
-        0x3D01FE81, 1,      0x8002, 0x8001, 0x8003,     0x8009, 0,          // group 1
-        0x3D01FE81, 2,      0x8007, 0x8006, 0x800a,     0,                  // group 2
-        0x3D01FE81, 3,      0x8005, 0x8004, 0x8008,     0,                  // group 3
-        0x3D01FE81, 4,      0x800b, 0x800c, 0x800d,     0,                  // group 4
-        0x3D01FE81, 0x800f, 1,      2,      3,          0,                  // Standard page
-        0x3D01FE81, 0x8010, 4,      0,                                      // Experimental page
-        0x3D000B03, 0x800f, T,      0,      0x3D000B03, 0x8010, T,      0,  // page labels
-        0x3D020A81, 0x800e, 0x800f, 0x8010, 0,                              // tabs
-        0x3D01F984, 0x800b, 0,      0,      0,          0x800c, 0x800d, 0,  // dependency
-        0,
-    };
-    const char *texts[] = {"QZ's Velmora Shader version 0.33e Options", "Standard", "Experimental"};
+// The hint list is machine words (pointers on a 64-bit host): every control sits in exactly one
+// of the four groups, the groups in the two tab pages, and the texts are pointers to the labels.
+TEST(SkinPanelTables, HintListPlacesEveryControlOnce) {
     static_assert(sizeof(LWXPanelHint) == sizeof(void *), "one hint is one machine word");
-    int text = 0;
-    for (size_t i = 0; i < sizeof words / sizeof words[0]; ++i) {
-        const uintptr_t got = reinterpret_cast<uintptr_t>(panelHints[i]);
-        if (words[i] == T)
-            EXPECT_STREQ(static_cast<const char *>(panelHints[i]), texts[text++]) << "word " << i;
-        else
-            EXPECT_EQ(got, words[i]) << "word " << i;
+    auto word = [](size_t i) { return reinterpret_cast<uintptr_t>(panelHints[i]); };
+    std::map<uintptr_t, int> placed;
+    std::vector<std::string> labels;
+    size_t i = 0;
+    for (; word(i) != 0; ++i) {
+        const uintptr_t tag = word(i), id = word(i + 1);
+        if (tag == 0x3D000B03) {  // label: id, text, 0
+            labels.push_back(static_cast<const char *>(panelHints[i + 2]));
+            EXPECT_EQ(word(i + 3), 0u);
+            i += 3;
+            continue;
+        }
+        ASSERT_TRUE(tag == 0x3D01FE81 || tag == 0x3D020A81 || tag == 0x3D01F984) << std::hex << tag;
+        if (tag == 0x3D01F984) {  // governing id, three zero words, then the dependants
+            EXPECT_EQ(id, 0x800bu);
+            EXPECT_EQ(word(i + 2) | word(i + 3) | word(i + 4), 0u);
+            EXPECT_EQ(word(i + 5), 0x800cu);
+            EXPECT_EQ(word(i + 6), 0x800du);
+            i += 5;
+        } else {
+            i += 1;
+        }
+        for (++i; word(i) != 0; ++i)
+            if (id >= 1 && id <= 4) ++placed[word(i)];
     }
+    for (int c = 0; panelControls[c].cid; ++c) EXPECT_EQ(placed[panelControls[c].cid], 1) << std::hex << c;
+    const std::vector<std::string> wantLabels = {"QZ's Velmora Shader version 0.33e Options", "Standard",
+                                                 "Experimental"};
+    EXPECT_EQ(labels, wantLabels);
 }
 
 }  // namespace
