@@ -245,6 +245,41 @@ TEST_F(PersistenceTest, TruncatedFilesLoadTheEntriesThatArePresent) {
     }
 }
 
+// A host whose reads start failing at any point: the load ends cleanly, and every value is
+// either the saved one or the one it had.
+TEST_F(PersistenceTest, LoadSurvivesAReadFailureAtEveryPoint) {
+    SkinInstance *a = create();
+    std::strcpy(a->skin_prefix, "key");
+    std::strcpy(a->sheen_prefix, "rim");
+    a->sheen_trace = 1;
+    a->trace_eps = 0.5;
+    a->sheen_decay = 7.0;
+    val(a->Ka) = 0.25;
+    TreeState full;
+    skinSave(a, full.save());
+    for (int n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        TreeState ts;
+        ts.root = full.root;
+        ts.failAfter = n;
+        SkinInstance *b = create();
+        skinLoad(b, ts.load());
+        EXPECT_TRUE(ts.balanced());
+        EXPECT_TRUE(std::strcmp(b->skin_prefix, "key") == 0 || b->skin_prefix[0] == '\0') << b->skin_prefix;
+        EXPECT_TRUE(std::strcmp(b->sheen_prefix, "rim") == 0 || b->sheen_prefix[0] == '\0') << b->sheen_prefix;
+        EXPECT_TRUE(b->sheen_trace == 1 || b->sheen_trace == 0) << b->sheen_trace;
+        EXPECT_TRUE(b->trace_eps == 0.5 || b->trace_eps == 0.001) << b->trace_eps;
+        EXPECT_TRUE(b->sheen_decay == 7.0 || b->sheen_decay == 0.5) << b->sheen_decay;
+        EXPECT_TRUE(val(b->Ka) == 0.25 || val(b->Ka) == 1.0) << val(b->Ka);
+        if (!ts.faulted()) {  // the whole file was read: everything came back
+            EXPECT_EQ(b->sheen_decay, 7.0);
+            EXPECT_EQ(val(b->Ka), 0.25);
+            break;
+        }
+        ASSERT_LT(n, 1000) << "the sweep never got through the file";
+    }
+}
+
 // Prefixes load with the buffer's full size: a 16-character prefix keeps its 16th character.
 TEST_F(PersistenceTest, PrefixesOfSixteenCharactersSurviveTheRoundTrip) {
     SkinInstance *a = create();

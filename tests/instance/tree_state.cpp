@@ -68,6 +68,7 @@ template <typename T>
 int TreeState::readValues(void *p, Node::Kind kind, T *v, int n) {
     TreeState *t = self(p);
     ++t->reads;
+    if (t->faulted()) return 0;
     Frame &f = t->readFrame();
     int got = 0;
     while (got < n && f.node && f.pos < f.node->children.size() && f.node->children[f.pos].kind == kind) {
@@ -137,6 +138,7 @@ TreeState::TreeState() {
         TreeState *t = self(p);
         ++t->reads;
         if (max > 0) buf[0] = '\0';
+        if (t->faulted()) return -1;
         Frame &f = t->readFrame();
         if (!f.node || f.pos >= f.node->children.size() || f.node->children[f.pos].kind != Node::STR || max <= 0)
             return -1;
@@ -150,7 +152,8 @@ TreeState::TreeState() {
         TreeState *t = self(p);
         ++t->finds;
         Frame &f = t->readFrame();
-        if (f.node && f.pos < f.node->children.size() && f.node->children[f.pos].kind == Node::BLOCK) {
+        if (!t->faulted() && f.node && f.pos < f.node->children.size() &&
+            f.node->children[f.pos].kind == Node::BLOCK) {
             Node &next = f.node->children[f.pos];
             for (const LWBlockIdent *row = list; row && row->id; ++row) {
                 if (row->id != next.id) continue;

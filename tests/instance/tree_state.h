@@ -45,6 +45,9 @@ public:
     const LWLoadState *load();
 
     int begins = 0, saveEnds = 0, finds = 0, loadEnds = 0, unmatchedEnds = 0, reads = 0;
+    // Fault injection: every read and find after the first failAfter of them fails (-1: none).
+    int failAfter = -1;
+    bool faulted() const { return failAfter >= 0 && reads + finds > failAfter; }
     // Every begin and find was closed by exactly one end.
     bool balanced() const { return saveStack_.empty() && loadStack_.empty() && unmatchedEnds == 0; }
 
