@@ -61,8 +61,8 @@ ObjectAdjacency *MeshNeighbourhoodCache::build(LWItemID object, LWMeshInfo *mesh
         if (mesh->scanPolys && mesh->polSize && mesh->polVertex) {
             // Count the corners at each point, give each point a run of that many slots, then
             // record the polygons into the runs.
-            const int polygons = mesh->numPolygons ? mesh->numPolygons(mesh) : 0;
-            if (polygons > 0) entry->pointPolygons.reserve(static_cast<size_t>(polygons));
+            const int points = mesh->numPoints ? mesh->numPoints(mesh) : 0;
+            if (points > 0) entry->pointPolygons.reserve(static_cast<size_t>(points));
             mesh->scanPolys(mesh, countCorners, &scan);
             size_t total = 0;
             for (const auto &kv : entry->pointPolygons) total += static_cast<size_t>(kv.second.count);
@@ -86,7 +86,8 @@ ObjectAdjacency *MeshNeighbourhoodCache::build(LWItemID object, LWMeshInfo *mesh
 Vector3d polygonNormal(LWMeshInfo *mesh, LWPolID polygon, int useCurrentPositions) {
     Vector3d n = {0.0, 0.0, 0.0};
     if (!mesh || !mesh->polSize || !mesh->polVertex) return n;
-    void (*position)(LWMeshInfo *, LWPntID, LWFVector) = useCurrentPositions ? mesh->pntOtherPos : mesh->pntBasePos;
+    void (*position)(LWMeshInfo *, LWPntID, LWFVector) =
+        useCurrentPositions ? mesh->pntOtherPos : mesh->pntBasePos;
     if (!position) return n;
     const int size = mesh->polSize(mesh, polygon);
     if (size < 3) return n;

@@ -10,12 +10,9 @@ namespace velmora {
 namespace {
 
 // Every image-related find searches this whole list; each save begins its block with its own row.
-const LWBlockIdent kImageBlocks[] = {{kBlockIREF, "ImageRef"},
-                                     {kBlockIVAL, "ImageRefValue"},
-                                     {kBlockIDAT, "ImageRefData"},
-                                     {kBlockIENV, "ImageEnvelope"},
-                                     {kBlockIENV, "ImageEnvelopeData"},
-                                     {0, nullptr}};
+const LWBlockIdent kImageBlocks[] = {{kBlockIREF, "ImageRef"},          {kBlockIVAL, "ImageRefValue"},
+                                     {kBlockIDAT, "ImageRefData"},      {kBlockIENV, "ImageEnvelope"},
+                                     {kBlockIENV, "ImageEnvelopeData"}, {0, nullptr}};
 const LWBlockIdent &kRowIREF = kImageBlocks[0];
 const LWBlockIdent &kRowIVAL = kImageBlocks[1];
 const LWBlockIdent &kRowIDAT = kImageBlocks[2];

@@ -207,8 +207,8 @@ int vparamEvent(LWVParmID, void *userData, int eventCode, void *eventData) {
 LWChanGroupID createShaderGroup(const char *name, LWSurfaceID surface) {
     acquireLibraryGlobals();
     const LibraryGlobals &g = libraryGlobals;
-    LWChanGroupID parent = surface && g.surfaceFuncs && g.surfaceFuncs->chanGrp ? g.surfaceFuncs->chanGrp(surface)
-                                                                               : nullptr;
+    LWChanGroupID parent =
+        surface && g.surfaceFuncs && g.surfaceFuncs->chanGrp ? g.surfaceFuncs->chanGrp(surface) : nullptr;
     if (!g.envelopeFuncs || !g.envelopeFuncs->createGroup) return nullptr;
     return g.envelopeFuncs->createGroup(parent, name);
 }

@@ -53,7 +53,7 @@ const char *polTag(LWMeshInfo *m, LWPolID pol, LWID type) {
 }  // namespace
 
 FakeMesh::FakeMesh() {
-    info = {this,       destroy, numPoints, numPolygons, scanPoints, scanPolys, pntBasePos,
+    info = {this,        destroy, numPoints, numPolygons, scanPoints, scanPolys, pntBasePos,
             pntOtherPos, nullptr, nullptr,   nullptr,     polSize,    polVertex, polTag};
 }
 

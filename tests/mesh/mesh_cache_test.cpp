@@ -100,16 +100,28 @@ TEST_F(MeshCache, SmoothedNormalAveragesTheFacesAroundEachVertex) {
         double maxAngle;
         Vector3d want;
     } cases[] = {
-        {"flat grid, centre quad corner", objectB, spot(objectB, 0, {0, 1, 4, 3}, {.25f, .25f, .25f, .25f}), kPi,
+        {"flat grid, centre quad corner",
+         objectB,
+         spot(objectB, 0, {0, 1, 4, 3}, {.25f, .25f, .25f, .25f}),
+         kPi,
          {0, 0, 1}},
         {"cube corner at pi", objectA, spot(objectA, 0, {7, 5, 3, 1}, {1, 0, 0, 0}), kPi, {r3, r3, r3}},
-        {"cube, halfway along an edge", objectA, spot(objectA, 0, {7, 5, 3, 1}, {.5f, .5f, 0, 0}), kPi,
+        {"cube, halfway along an edge",
+         objectA,
+         spot(objectA, 0, {7, 5, 3, 1}, {.5f, .5f, 0, 0}),
+         kPi,
          {r2, 0, r2}},
         {"cube face, small angle", objectA, spot(objectA, 0, {7, 5, 3, 1}, {.4f, .3f, .2f, .1f}), 0.1, {0, 0, 1}},
-        {"fourth vertex none, weight 0", objectA, spot(objectA, 0, {7, 5, 3, -1}, {.5f, .5f, 0, 0}), kPi,
+        {"fourth vertex none, weight 0",
+         objectA,
+         spot(objectA, 0, {7, 5, 3, -1}, {.5f, .5f, 0, 0}),
+         kPi,
          {r2, 0, r2}},
-        {"point in no polygon gives the spot's own normal", objectA, spot(objectA, 0, {8, -1, -1, -1}, {1, 0, 0, 0}),
-         kPi, {0, 0, 1}},
+        {"point in no polygon gives the spot's own normal",
+         objectA,
+         spot(objectA, 0, {8, -1, -1, -1}, {1, 0, 0, 0}),
+         kPi,
+         {0, 0, 1}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -177,7 +189,8 @@ TEST_F(MeshCache, PolygonNormalReadsTheChosenPositions) {
     struct Case {
         int polygon, useCurrent;
         Vector3d want;
-    } cases[] = {{triangle, 0, {0, 0, 1}}, {triangle, 1, {0, -1, 0}}, {edge, 0, {0, 0, 0}}, {collinear, 1, {0, 0, 0}}};
+    } cases[] = {
+        {triangle, 0, {0, 0, 1}}, {triangle, 1, {0, -1, 0}}, {edge, 0, {0, 0, 0}}, {collinear, 1, {0, 0, 0}}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "polygon " << c.polygon << " current " << c.useCurrent);
         expectNear(polygonNormal(&m.info, FakeMesh::polygon(c.polygon), c.useCurrent), c.want);

@@ -1,6 +1,7 @@
 #include "tests/vparam/memory_state.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace testhost {
@@ -20,16 +21,61 @@ uint32_t readWord(const std::vector<uint8_t> &d, size_t at) {
     return w;
 }
 
+std::string outlineOf(const std::vector<uint8_t> &d, size_t from, size_t to) {
+    std::string out;
+    size_t at = from;
+    while (at < to) {
+        if (!out.empty()) out += ' ';
+        const uint8_t kind = d[at];
+        if (kind == kBlock) {
+            const uint32_t id = readWord(d, at + 1);
+            const size_t content = at + kHeader, end = content + readWord(d, at + 6);
+            for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((id >> shift) & 0xff);
+            out += '[' + outlineOf(d, content, end) + ']';
+            at = end;
+        } else if (kind == kStr) {
+            const uint32_t length = readWord(d, at + 1);
+            out += '"' + std::string(d.begin() + at + 5, d.begin() + at + 5 + length) + '"';
+            at += 5 + length;
+        } else if (kind == kI4) {
+            int v;
+            std::memcpy(&v, d.data() + at + 1, 4);
+            out += std::to_string(v);
+            at += 5;
+        } else if (kind == kI2) {
+            short v;
+            std::memcpy(&v, d.data() + at + 1, 2);
+            out += std::to_string(v) + 's';
+            at += 3;
+        } else if (kind == kFP) {
+            float v;
+            std::memcpy(&v, d.data() + at + 1, 4);
+            char text[32];
+            std::snprintf(text, sizeof text, "%gf", v);
+            out += text;
+            at += 5;
+        } else {
+            out += '?';
+            at = to;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
+std::string MemoryState::outline() const { return outlineOf(bytes, 0, bytes.size()); }
+
 MemoryState::MemoryState() {
-    save_ = {LWIO_BINARY, this,     writeI1, writeI2,  writeI4, writeU1,  writeU2,
-             writeU4,     writeFP,  writeStr, beginBlk, saveEnd, saveDepth};
-    load_ = {LWIO_BINARY, this,   readI1,  readI2,  readI4, readU1,  readU2,
+    save_ = {LWIO_BINARY, this,    writeI1,  writeI2,  writeI4, writeU1,  writeU2,
+             writeU4,     writeFP, writeStr, beginBlk, saveEnd, saveDepth};
+    load_ = {LWIO_BINARY, this,   readI1,  readI2,  readI4,  readU1,   readU2,
              readU4,      readFP, readStr, findBlk, loadEnd, loadDepth};
 }
 
-size_t MemoryState::count(LWID id) const { return static_cast<size_t>(std::count(begunIds.begin(), begunIds.end(), id)); }
+size_t MemoryState::count(LWID id) const {
+    return static_cast<size_t>(std::count(begunIds.begin(), begunIds.end(), id));
+}
 
 void MemoryState::startLoad(const std::vector<uint8_t> &data) {
     data_ = data;

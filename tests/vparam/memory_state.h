@@ -25,13 +25,16 @@ public:
     // Loading: reads `data` from its start.
     void startLoad(const std::vector<uint8_t> &data);
     const LWLoadState *load() const { return &load_; }
-    int finds = 0;       // findBlk calls
-    int loadEnds = 0;    // endBlk calls of the load state
+    int finds = 0;     // findBlk calls
+    int loadEnds = 0;  // endBlk calls of the load state
     int failedReads = 0;
 
     // Every begin and find so far was closed by one end, and no end came without one.
     bool balanced() const { return openSaves_.empty() && frames_.empty() && unmatchedEnds_ == 0; }
     size_t count(LWID id) const;  // blocks of this id begun while saving
+    // The saved bytes as text: blocks as CODE[...], 32-bit integers as numbers, 16-bit ones with
+    // an "s", floats with an "f", strings in quotes; items apart by one blank.
+    std::string outline() const;
 
 private:
     struct Frame {
@@ -39,7 +42,9 @@ private:
         size_t end;  // where the entered block's content ends
     };
 
-    size_t limit() const { return frames_.empty() || !frames_.back().entered ? containerEnd() : frames_.back().end; }
+    size_t limit() const {
+        return frames_.empty() || !frames_.back().entered ? containerEnd() : frames_.back().end;
+    }
     size_t containerEnd() const;
     void put(uint8_t kind, const void *data, size_t size);
     bool take(uint8_t kind, void *data, size_t size);
