@@ -18,5 +18,5 @@ void imageDataSave(const LWSaveState *save, LWImageID image);
 LWImageID imageDataLoad(const LWLoadState *load);
 void valueBlockWrite(const LWSaveState *save, int value);
 int valueBlockRead(const LWLoadState *load);  // 0 when the block is absent
-LWImageID findImageByName(const char *name);   // letter case ignored; null when none
+LWImageID findImageByName(const char *name);  // letter case ignored; null when none
 }  // namespace velmora

@@ -30,6 +30,9 @@ public:
     LWChanGroupID group;
     LWSurfaceID surface;
     LWVParmID parameter;  // owned
+    // Printed after the name in a colour's channel name: the address on 32-bit targets, elsewhere
+    // a value no other live parameter holds.
+    uint32_t channelTag;
 };
 
 void vparamNewTime(Vparam *vp, LWTime time, LWFrame frame);  // the texture's new-time, if textured
