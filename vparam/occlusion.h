@@ -7,11 +7,16 @@
 
 namespace velmora {
 
-extern volatile uint32_t occlusionSeed;  // 1 at load, advanced by every occlusionRandom
+// Generator state shared by every occlusion input, spot and thread: 1 at load, never reset.
+extern volatile uint32_t occlusionSeed;
 
-double occlusionRandom();  // in [0, 1)
-// Fraction of rings × directions hemisphere rays that hit; half counts every direction below the
-// world's horizontal plane as blocked. 0 when the spot has no rayCast.
+// Next jitter value in [0, 1): seed × 1566083941 + 1 (mod 2³²), stored with an atomic exchange and
+// no lock, so two threads may draw the same value. Any thread.
+double occlusionRandom();
+// Fraction in [0, 1] of rings × directionsPerRing hemisphere rays around normal that the spot's
+// rayCast reports as hitting (distance > 0); half counts every direction below the world's
+// horizontal plane as blocked without casting it. 0 when the spot has no rayCast or a count is not
+// positive. Any thread; no allocation.
 double occlusionFraction(const LWMicropol *mp, const double position[3], const double normal[3], int rings,
                          int directionsPerRing, int half);
 
