@@ -74,7 +74,7 @@ struct ImageTable {
 struct SurfaceEntry {
     const Surface *surface = nullptr;
     LWSurfaceID next = nullptr;
-    std::unordered_map<std::string, std::vector<double>> channels;
+    std::map<std::string, std::vector<double>, std::less<>> channels;
     LWImageID reflectionImage = nullptr, refractionImage = nullptr;
 };
 
@@ -88,16 +88,17 @@ struct SceneState {
     std::unordered_map<const void *, LWItemID> firstBone;
     std::unordered_map<const void *, size_t> objectIndex;  // position in scene->objects
 
-    // Surfaces by identifier; null-terminated lists by name, by object file and by both.
+    // Surfaces by identifier; null-terminated lists by name, by object file and by both. Maps keyed
+    // by text compare without building a string, so look-ups by a plug-in's text never allocate.
     std::unordered_map<const void *, SurfaceEntry> surfaces;
-    std::map<std::string, std::vector<LWSurfaceID>> surfacesByName;
-    std::map<std::string, std::vector<LWSurfaceID>> surfacesByFile;
+    std::map<std::string, std::vector<LWSurfaceID>, std::less<>> surfacesByName;
+    std::map<std::string, std::vector<LWSurfaceID>, std::less<>> surfacesByFile;
     std::map<std::pair<std::string, std::string>, std::vector<LWSurfaceID>> surfacesByFileAndName;
 
     // Weight maps by handle and by name.
     std::vector<std::unique_ptr<WeightMapEntry>> weightMaps;
     std::unordered_map<const void *, const WeightMapEntry *> weightMapByHandle;
-    std::map<std::string, const WeightMapEntry *> weightMapByName;
+    std::map<std::string, const WeightMapEntry *, std::less<>> weightMapByName;
 
     // The image list. imageLock guards slot creation, table publication and mip building.
     std::mutex imageLock;

@@ -39,8 +39,12 @@ LWSurfaceID *surfByName(const char *name, const char *objName) {
         auto it = s->surfacesByName.find(name);
         return it == s->surfacesByName.end() ? nullptr : const_cast<LWSurfaceID *>(it->second.data());
     }
-    auto it = s->surfacesByFileAndName.find({objName, name});
-    return it == s->surfacesByFileAndName.end() ? nullptr : const_cast<LWSurfaceID *>(it->second.data());
+    try {
+        auto it = s->surfacesByFileAndName.find({objName, name});
+        return it == s->surfacesByFileAndName.end() ? nullptr : const_cast<LWSurfaceID *>(it->second.data());
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 // The surfaces the polygons of the objects loaded from `objName` use; null for an unknown file.
