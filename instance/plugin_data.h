@@ -29,7 +29,12 @@ struct PluginDataEntry {  // a table ends with a row whose name is null
     void (*load)(const LWLoadState *load, void *data);
 };
 
+// Writes a PDLB block: the number of rows with data, then one PDPR block per such row (name, type
+// code, payload), in table order.
 void pluginDataSave(const LWSaveState *save, const PluginDataEntry *table);
+// Reads a PDLB block: each saved entry goes to the first row of the same name and type, with the
+// row's count. Unknown entries are skipped; rows absent from the file keep their values. Stops at
+// the first missing PDPR block, whatever count the file claims.
 void pluginDataLoad(const LWLoadState *load, const PluginDataEntry *table);
 
 }  // namespace velmora

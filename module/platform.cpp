@@ -28,7 +28,12 @@ PlatformLock::~PlatformLock() = default;
 void PlatformLock::lock() noexcept { mutex_.lock(); }
 void PlatformLock::unlock() noexcept { mutex_.unlock(); }
 
-uint32_t currentThreadId() noexcept { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+// The kernel id never changes for a thread, so it is asked once per thread: the ray-state look-up
+// names its blocks with it twice per shaded spot.
+uint32_t currentThreadId() noexcept {
+    thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+    return id;
+}
 
 uint32_t atomicExchange32(volatile uint32_t *target, uint32_t value) noexcept {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);

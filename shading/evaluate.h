@@ -5,7 +5,8 @@
 
 namespace velmora {
 
-// Shades one spot and writes it as a full replacement colour. Called from render threads.
-void evaluate(LWInstance instance, LWShaderAccess *sa);
+// Shades one spot and writes it as a full replacement colour (percentage 1); writes nothing when
+// a required host service is missing. Called from render threads; allocates nothing, takes no lock.
+void evaluate(LWInstance instance, LWShaderAccess *sa) noexcept;
 
 }  // namespace velmora

@@ -142,6 +142,7 @@ LWMemChunk poolFind(const char *name) {
 LWMemChunk poolCreate(const char *name, int size) {
     std::lock_guard<std::mutex> hold(pool.mutex);
     pool.created.push_back(name);
+    if (pool.failCreate) return nullptr;
     auto &chunk = pool.chunks[name];
     chunk.assign(static_cast<size_t>(size), 0xAB);  // not zero: the module must clear it
     return chunk.data();
@@ -175,6 +176,7 @@ void uninstall() {
     pool.chunks.clear();
     pool.created.clear();
     pool.found.clear();
+    pool.failCreate = false;
 }
 
 }  // namespace fakehost

@@ -72,6 +72,7 @@ struct Pool {
     std::mutex mutex;
     std::map<std::string, std::vector<unsigned char>> chunks;
     std::vector<std::string> created, found;  // names asked for, in order
+    bool failCreate = false;
 };
 extern Pool pool;
 
