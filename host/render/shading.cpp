@@ -70,7 +70,7 @@ const Surface &surfaceOf(const RenderContext &rc, const TracedMesh &m, int trian
 
 const LightState *findLight(const RenderContext &rc, LWItemID id) {
     for (const LightState &l : rc.lights)
-        if (static_cast<const void *>(l.item) == id) return &l;
+        if (itemID(l.item) == id) return &l;
     return nullptr;
 }
 
@@ -266,11 +266,11 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     double v[3] = {-dir[0], -dir[1], -dir[2]};
     double diff[3] = {0, 0, 0}, spec[3] = {0, 0, 0};
     double exponent = std::pow(2.0, 2.0 + 10.0 * std::min(1.0, std::max(0.0, 1.0 - sa.roughness)));
-    const ObjectItem *obj = static_cast<const ObjectItem *>(sa.objID);
+    const ObjectItem *obj = static_cast<const ObjectItem *>(static_cast<const Item *>(sa.objID));
     for (const LightState &l : rc.lights) {
         if (excluded(obj, l.item)) continue;
         double ldir[3], lc[3];
-        if (!hostIlluminate(const_cast<LightItem *>(l.item), sa.wPos, ldir, lc)) continue;
+        if (!hostIlluminate(itemID(l.item), sa.wPos, ldir, lc)) continue;
         double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
         double ndl = dot(nf, toLight);
         if (!l.item->noDiffuse) {
@@ -322,6 +322,29 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
             out[c] = out[c] * (1 - sa.transparency) + sa.transparency * filt * tc[c];
         }
     }
+}
+
+// Mixes a surface's colour image over its colour at an object-space position.
+void textureColor(const RenderContext &rc, const ColorTexture &t, const double o[3], double spot,
+                  double color[3]) {
+    const Image &img = *rc.scene->images[t.image];
+    double q[3] = {o[0] - t.center[0], o[1] - t.center[1], o[2] - t.center[2]};
+    double u, v, spotUV;
+    if (t.spherical) {
+        double d[3];
+        if (!normalize(q, d)) return;
+        u = frac(-std::atan2(d[0], d[2]) / (2 * kPi) + 0.5);
+        v = 0.5 - std::asin(std::min(1.0, std::max(-1.0, d[1]))) / kPi;
+        spotUV = spot / (2 * kPi * std::max(1e-9, std::sqrt(dot(q, q))));
+    } else {
+        int a = t.axis == 0 ? 2 : 0, b = t.axis == 1 ? 2 : 1;  // x: (z, y), y: (x, z), z: (x, y)
+        u = frac(q[a] / t.size[a] + 0.5);
+        v = frac(0.5 - q[b] / t.size[b]);
+        spotUV = spot / t.size[a];
+    }
+    double c[3];
+    img.sampleSpot(u, v, spotUV, true, c);
+    for (int k = 0; k < 3; ++k) color[k] = color[k] * (1 - t.opacity) + c[k] * t.opacity;
 }
 
 // Moves a point on a flat triangle towards the curved surface its point normals describe, so
@@ -389,7 +412,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     sa.spotSize = rc.pixelSpread * (pathLength + hit.t);
     std::memcpy(sa.oXfrm, m.toWorld.m, sizeof sa.oXfrm);
     std::memcpy(sa.wXfrm, m.toObject.m, sizeof sa.wXfrm);
-    sa.objID = const_cast<ObjectItem *>(m.object);
+    sa.objID = itemID(m.object);
     sa.polNum = polyIndex;
     sa.polygon = const_cast<MeshPolygon *>(&poly);
     for (int k = 0; k < 3; ++k) {
@@ -398,6 +421,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         for (int c = 0; c < 3; ++c) sa.vertsWPos[k][c] = m.worldPos[tri[k] * 3 + c];
     }
     for (int c = 0; c < 3; ++c) sa.color[c] = surf.color[c];
+    if (surf.colorTexture.image >= 0) textureColor(rc, surf.colorTexture, sa.oPos, sa.spotSize, sa.color);
     sa.luminous = surf.luminosity;
     sa.diffuse = surf.diffuse;
     sa.specular = surf.specular;
@@ -532,8 +556,7 @@ void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     for (int c = 0; c < 3; ++c)
         d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
     normalize(d, dn);
-    traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, const_cast<CameraItem *>(rc.scene->camera), 0.0,
-                  color);
+    traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color);
 }
 
 int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color) {

@@ -18,6 +18,7 @@ namespace {
 using json = nlohmann::json;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kHuge = 1e9;
+constexpr int kMaxDepth = 256;  // deepest item hierarchy; worldTransform walks no further
 
 // A refusal: the JSON path of the offending value and what is wrong with it.
 struct LoadError {
@@ -299,6 +300,18 @@ private:
             s->smoothing = o.boolean("smoothing", s->smoothing);
             s->reflection = readEnvironment(o, "reflection_options");
             s->refraction = readEnvironment(o, "refraction_options");
+            if (const json *t = o.get("color_texture")) {
+                Obj to(*t, o.at("color_texture"));
+                ColorTexture &ct = s->colorTexture;
+                ct.image = imageRef(to, "image");
+                if (ct.image < 0) fail(to.path(), "missing field \"image\"");
+                ct.spherical = to.choice("projection", {"planar", "spherical"}, 0) == 1;
+                ct.axis = to.choice("axis", {"x", "y", "z"}, 2);
+                ct.center = to.vec3("center", ct.center);
+                ct.size = to.vec3("size", ct.size, 1e-6, 1e6);
+                ct.opacity = to.num("opacity", 1.0, 0, 1);
+                to.finish();
+            }
             if (const json *sh = o.get("shaders")) {
                 if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
                 for (size_t k = 0; k < sh->size(); ++k) {
@@ -453,8 +466,11 @@ private:
         }
         for (Pending &p : pending) {
             int depth = 0;
-            for (const Item *a = p.item->parent; a; a = a->parent)
-                if (a == p.item || ++depth > 10000) fail(p.path + "/parent", "the parent chain loops");
+            for (const Item *a = p.item->parent; a; a = a->parent) {
+                if (a == p.item) fail(p.path + "/parent", "the parent chain loops");
+                if (++depth > kMaxDepth)
+                    fail(p.path + "/parent", "the parent chain is deeper than " + std::to_string(kMaxDepth));
+            }
         }
         for (BoneItem *b : scene_->bones) {
             const Item *a = b->parent;
@@ -598,7 +614,12 @@ private:
         size_t n = attrib.vertices.size() / 3;
         for (size_t i = 0; i < n; ++i) {
             MeshPoint p;
-            for (int c = 0; c < 3; ++c) p.pos[c] = attrib.vertices[i * 3 + c];
+            for (int c = 0; c < 3; ++c) {
+                p.pos[c] = attrib.vertices[i * 3 + c];
+                if (!std::isfinite(p.pos[c]) || std::fabs(p.pos[c]) > kHuge)
+                    fail(path, "mesh file \"" + filename + "\": point " + std::to_string(i + 1) +
+                                   " has a coordinate that is not a finite number");
+            }
             layer.points.push_back(p);
         }
         for (const tinyobj::shape_t &shape : reader.GetShapes()) {

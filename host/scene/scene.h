@@ -146,6 +146,18 @@ struct EnvironmentOptions {
     double seamAngle = 0.0;
 };
 
+// An image mapped onto a surface's colour in the object's space: planar along an axis (u, v from
+// the other two axes, one repeat per `size`) or spherical around `center`. `opacity` mixes the
+// image over the surface's colour.
+struct ColorTexture {
+    int image = -1;  // -1: none
+    bool spherical = false;
+    int axis = 2;  // 0 x, 1 y, 2 z: the planar projection's direction
+    Vec3 center{0, 0, 0};
+    Vec3 size{1, 1, 1};
+    double opacity = 1.0;
+};
+
 // A surface: the channels the host shades with and hands to shaders, and its shader list.
 // Fractions are 0..1; glossiness maps to a Blinn-Phong exponent of 2^(2 + 10 * glossiness).
 struct Surface {
@@ -157,6 +169,7 @@ struct Surface {
     bool doubleSided = false;
     bool smoothing = true;  // shade with the smoothed point normals, else the polygon's own
     EnvironmentOptions reflection, refraction;
+    ColorTexture colorTexture;
     std::vector<ShaderRef> shaders;
 
     double roughness() const { return 1.0 - glossiness; }
@@ -268,6 +281,10 @@ struct Scene {
     }
     double frameTime(int frame) const { return frame / render.fps; }
 };
+
+// Host identifiers: an item's LWItemID is the address of its Item base; surfaces, images, points
+// and polygons are identified by their own addresses.
+inline LWItemID itemID(const Item *item) { return const_cast<Item *>(item); }
 
 // The transform from an item's own space to its parent's at a time.
 Affine localTransform(const Item &item, double time);
