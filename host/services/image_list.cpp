@@ -334,6 +334,9 @@ void imgSceneSave(const LWSaveState *save, LWImageID id) {
     save->writeStr(save->writeData, slot->image->filename.c_str());
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWImageList) == 13 * sizeof(void (*)()), "LWImageList has 13 slots");
+
 const LWImageList kImageList = {
     imgFirst,      // first
     imgNext,       // next

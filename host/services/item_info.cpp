@@ -64,6 +64,9 @@ const char *itemGetTag(LWItemID item, int tagNum) {
     return e->item->tags[static_cast<size_t>(tagNum) - 1].c_str();
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWItemInfo) == 7 * sizeof(void (*)()), "LWItemInfo has 7 slots");
+
 const LWItemInfo kItemInfo = {
     itemFirst,    // first
     itemNext,     // next

@@ -86,6 +86,9 @@ void lightShadowColor(LWItemID id, LWTime, LWDVector color) {
     put(color, l->shadowColor[0], l->shadowColor[1], l->shadowColor[2]);
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWLightInfo) == 10 * sizeof(void (*)()), "LWLightInfo has 10 slots");
+
 const LWLightInfo kLightInfo = {
     lightAmbient,      // ambient
     lightType,         // type

@@ -11,6 +11,9 @@ namespace host::scenesvc {
 
 namespace {
 
+// The record filled in makeMeshRecord: priv and thirteen functions.
+static_assert(sizeof(LWMeshInfo) == 14 * sizeof(void *), "LWMeshInfo has priv and 13 slots");
+
 struct MeshRecord {
     LWMeshInfo info;  // handed out; info.priv points back here
     const Scene *scene = nullptr;

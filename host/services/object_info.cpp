@@ -48,6 +48,9 @@ int objectExcluded(LWItemID id, LWItemID light) {
     return 0;
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWObjectInfo) == 5 * sizeof(void (*)()), "LWObjectInfo has 5 slots");
+
 const LWObjectInfo kObjectInfo = {
     objectFilename,     // filename
     objectNumPoints,    // numPoints

@@ -56,6 +56,9 @@ LWMeshInfo *objLayerMesh(int obj, int lnum) {
     return makeMeshRecord(*s, *o, static_cast<size_t>(slot), static_cast<size_t>(slot) + 1, false);
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWObjectFuncs) == 5 * sizeof(void (*)()), "LWObjectFuncs has 5 slots");
+
 const LWObjectFuncs kObjectFuncs = {
     objNumObjects,   // numObjects
     objFilename,     // filename

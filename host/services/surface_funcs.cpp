@@ -115,6 +115,9 @@ LWChanGroupID surfChanGrp(LWSurfaceID id) {
     }
 }
 
+// Every slot of the record is filled below; a slot added to the record must be added here too.
+static_assert(sizeof(LWSurfaceFuncs) == 9 * sizeof(void (*)()), "LWSurfaceFuncs has 9 slots");
+
 const LWSurfaceFuncs kSurfaceFuncs = {
     surfFirst,     // first
     surfNext,      // next
