@@ -7,6 +7,7 @@
 #include "host/image/image.h"
 #include "host/services/global_lookup.h"
 #include "host/services/scene_services.h"
+#include "host/state/memory_state.h"
 #include "tests/scenesvc/test_scene.h"
 
 namespace {
@@ -192,6 +193,30 @@ TEST_F(Images, SceneDataRoundTrips) {
     EXPECT_EQ(il->sceneLoad(tape.load()), checker);
     tape.pos = 0;
     EXPECT_EQ(il->sceneLoad(tape.load()), back) << "a second load finds the image by name";
+}
+
+// The same through the host's own scene-file states, binary and text, with a name that needs
+// quoting in text.
+TEST_F(Images, SceneDataRoundTripsThroughTheHostStates) {
+    std::string path = writePng("odd \"name\".png", 1, 1, {1, 1, 0});
+    LWImageID img = il->load(path.c_str());
+    ASSERT_NE(img, nullptr);
+    for (auto format : {host::state::Format::Binary, host::state::Format::Text}) {
+        host::state::SaveState save(format);
+        il->sceneSave(save.record(), img);
+        il->sceneSave(save.record(), grey);
+        save.finish();
+        host::withdrawSceneServices();
+        host::registerSceneServices(t->scene);
+        host::state::LoadState load(format, save.bytes());
+        LWImageID back = il->sceneLoad(load.record());
+        ASSERT_NE(back, nullptr) << (format == host::state::Format::Text ? "text" : "binary");
+        EXPECT_STREQ(il->name(back), "odd \"name\".png");
+        EXPECT_STREQ(il->filename(back, 0), path.c_str());
+        EXPECT_EQ(il->sceneLoad(load.record()), grey);
+        EXPECT_EQ(load.failures(), 0);
+        img = back;
+    }
 }
 
 TEST_F(Images, UnusableSceneDataGivesNoImage) {
