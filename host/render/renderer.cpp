@@ -14,6 +14,7 @@
 #include "host/render/shading.h"
 #include "host/services/global_lookup.h"
 #include "host/services/render_services.h"
+#include "host/services/host_services.h"
 #include "host/services/scene_services.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
@@ -253,7 +254,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     setActiveScene(&scene);
     publishSceneInfo(scene, width, height, samples);
     publishRenderMemory();
-    publishSceneServices(scene);
+    publishHostServices(scene);
     {
         ShaderSet shaders;
         if (!settings.hostShading) {
@@ -268,6 +269,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
             if (!settings.hostShading) rc.shaders = shaders.slots();
+            setSceneServicesTime(time);
             e = shaders.newTime(f, time);
             if (!e.empty()) break;
             Frame frame;
@@ -300,6 +302,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
         }
     }
     resetRenderMemory();
+    withdrawHostServices();
     setActiveScene(nullptr);
     return out;
 }
