@@ -1,6 +1,5 @@
 #include "shading/ray_state.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "module/host_globals.h"
@@ -11,10 +10,20 @@ namespace velmora {
 const char kIsShadowRayKey[] = "QZ's Lumakit:IsShadowRay";
 const char kIsRayShadeKey[] = "QZ's Lumakit:IsRayShade";
 
+// The bytes of "%s %08x", written by hand: this runs twice per shaded spot, and the formatted
+// printing functions cost more than the rest of the look-up together.
 bool rayStateBlockName(char (&name)[kRayStateNameSize], const char *key, uint32_t threadId) {
     if (!key) return false;
-    const int written = std::snprintf(name, sizeof name, "%s %08x", key, static_cast<unsigned>(threadId));
-    return written > 0 && static_cast<size_t>(written) < sizeof name;
+    constexpr size_t kSuffix = 1 + 8;  // blank and eight hexadecimal digits
+    const size_t keyLen = std::strlen(key);
+    if (keyLen + kSuffix >= sizeof name) return false;
+    std::memcpy(name, key, keyLen);
+    char *out = name + keyLen;
+    *out++ = ' ';
+    static const char kHex[] = "0123456789abcdef";
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHex[(threadId >> shift) & 0xFu];
+    *out = '\0';
+    return true;
 }
 
 void *rayStateBlock(const char *key, int size) {
