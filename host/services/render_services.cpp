@@ -1,9 +1,13 @@
 #include "host/services/render_services.h"
 
+#include <atomic>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/services/global_lookup.h"
@@ -24,19 +28,52 @@ SceneInfoState &sceneState() {
     return s;
 }
 
-// The render memory pool: chunks in creation order, found by name or by their memory.
+// The render memory pool: chunks in creation order, found by name or by their memory. Shaders
+// look their per-thread blocks up by name on every spot, so find takes no lock: names go through
+// an open-addressing index of atomic chunk pointers that only create writes (under the lock). A
+// full index is copied into one twice its size and published; replaced indexes stay alive until
+// the pool is reset, so a reader never sees one freed.
 struct Chunk {
     std::string name;
+    size_t hash = 0;
     int size = 0;
     std::unique_ptr<char[]> data;
 };
 
-struct Pool {
-    std::mutex lock;
-    std::vector<std::unique_ptr<Chunk>> chunks;
-    std::map<std::string, Chunk *> byName;
-    std::map<const void *, size_t> byData;  // memory -> index in chunks
+struct NameIndex {
+    explicit NameIndex(size_t capacity) : mask(capacity - 1), slots(new std::atomic<Chunk *>[capacity]) {
+        for (size_t i = 0; i < capacity; ++i) slots[i].store(nullptr, std::memory_order_relaxed);
+    }
+    size_t mask;  // capacity - 1, capacity a power of two
+    std::unique_ptr<std::atomic<Chunk *>[]> slots;
+    size_t used = 0;
+
+    // Under the pool's lock; the caller keeps the index at most half full.
+    void insert(Chunk *c) {
+        size_t i = c->hash & mask;
+        while (slots[i].load(std::memory_order_relaxed)) i = (i + 1) & mask;
+        slots[i].store(c, std::memory_order_release);
+        ++used;
+    }
+    // From any thread.
+    Chunk *find(const char *name, size_t hash) const {
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Chunk *c = slots[i].load(std::memory_order_acquire);
+            if (!c) return nullptr;
+            if (c->hash == hash && std::strcmp(c->name.c_str(), name) == 0) return c;
+        }
+    }
 };
+
+struct Pool {
+    std::mutex lock;  // guards creation, the lists below and reset
+    std::vector<std::unique_ptr<Chunk>> chunks;
+    std::map<const void *, size_t> byData;            // memory -> index in chunks
+    std::vector<std::unique_ptr<NameIndex>> indexes;  // every index made; the last is current
+    std::atomic<const NameIndex *> byName{nullptr};
+};
+
+size_t nameHash(const char *name) { return std::hash<std::string_view>{}(std::string_view(name)); }
 
 Pool &pool() {
     static Pool p;
@@ -73,26 +110,37 @@ int poolSize(LWMemChunk chunk) {
 
 LWMemChunk poolFind(const char *name) {
     if (!name) return nullptr;
-    Pool &p = pool();
-    std::lock_guard<std::mutex> hold(p.lock);
-    auto it = p.byName.find(name);
-    return it == p.byName.end() ? nullptr : it->second->data.get();
+    const NameIndex *index = pool().byName.load(std::memory_order_acquire);
+    Chunk *c = index ? index->find(name, nameHash(name)) : nullptr;
+    return c ? c->data.get() : nullptr;
 }
 
 LWMemChunk poolCreate(const char *name, int size) {
     if (!name || size <= 0) return nullptr;
     try {
         Pool &p = pool();
+        const size_t hash = nameHash(name);
         std::lock_guard<std::mutex> hold(p.lock);
-        if (p.byName.count(name)) return nullptr;  // names are unique in the pool
+        const NameIndex *current = p.byName.load(std::memory_order_relaxed);
+        if (current && current->find(name, hash)) return nullptr;  // names are unique in the pool
         auto c = std::make_unique<Chunk>();
         c->name = name;
+        c->hash = hash;
         c->size = size;
         c->data.reset(new char[static_cast<size_t>(size)]());
+        NameIndex *index = p.indexes.empty() ? nullptr : p.indexes.back().get();
+        if (!index || (index->used + 1) * 2 > index->mask + 1) {
+            auto grown = std::make_unique<NameIndex>(index ? (index->mask + 1) * 2 : 64);
+            for (const auto &old : p.chunks) grown->insert(old.get());
+            p.indexes.push_back(std::move(grown));
+            index = p.indexes.back().get();
+        }
+        p.chunks.reserve(p.chunks.size() + 1);
         Chunk *raw = c.get();
+        p.byData[raw->data.get()] = p.chunks.size();
         p.chunks.push_back(std::move(c));
-        p.byName[raw->name] = raw;
-        p.byData[raw->data.get()] = p.chunks.size() - 1;
+        index->insert(raw);
+        p.byName.store(index, std::memory_order_release);
         return raw->data.get();
     } catch (...) {
         return nullptr;
@@ -152,7 +200,8 @@ const LWGlobalPool *renderMemory() { return &kRenderMemory; }
 void resetRenderMemory() {
     Pool &p = pool();
     std::lock_guard<std::mutex> hold(p.lock);
-    p.byName.clear();
+    p.byName.store(nullptr, std::memory_order_release);
+    p.indexes.clear();
     p.byData.clear();
     p.chunks.clear();
 }
