@@ -56,7 +56,32 @@ const MeshPolygon *polygon(const MeshRecord &r, const void *pol, const MeshLayer
     return nullptr;
 }
 
-void meshDestroy(LWMeshInfo *mesh) { delete record(mesh); }
+// Shaders ask for a record per shaded spot and destroy it at once, so destroyed records wait on a
+// short per-thread list for the next request instead of going back to the heap.
+class RecordCache {
+public:
+    ~RecordCache() {
+        for (int i = 0; i < count_; ++i) delete kept_[i];
+    }
+    MeshRecord *take() { return count_ > 0 ? kept_[--count_] : nullptr; }
+    bool keep(MeshRecord *r) {
+        if (count_ == kKept) return false;
+        kept_[count_++] = r;
+        return true;
+    }
+
+private:
+    static constexpr int kKept = 8;
+    MeshRecord *kept_[kKept] = {};
+    int count_ = 0;
+};
+
+thread_local RecordCache tRecords;
+
+void meshDestroy(LWMeshInfo *mesh) {
+    MeshRecord *r = record(mesh);
+    if (r && !tRecords.keep(r)) delete r;
+}
 
 int meshNumPoints(LWMeshInfo *mesh) {
     const MeshRecord *r = record(mesh);
@@ -194,7 +219,11 @@ const char *meshPolTag(LWMeshInfo *mesh, LWPolID pol, LWID tagType) {
 }  // namespace
 
 LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t first, size_t last, bool frozen) {
-    MeshRecord *r = new (std::nothrow) MeshRecord;
+    MeshRecord *r = tRecords.take();
+    if (r)
+        *r = MeshRecord{};
+    else
+        r = new (std::nothrow) MeshRecord;
     if (!r) return nullptr;
     r->info = LWMeshInfo{
         r,                // priv
