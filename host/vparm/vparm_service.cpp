@@ -1,11 +1,13 @@
 #include "host/vparm/vparm_service.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 #include <unordered_set>
 
 #include "host/animation/envelopes.h"
@@ -35,8 +37,59 @@ struct VParm {
     int comps() const { return envType == LWVP_COLOR ? 3 : 1; }
 };
 
+// The registry's reader-writer lock. getVal runs on every render thread several times per
+// shaded spot, so a reader only touches a counter on a cache line of its own (one of kSlots,
+// picked per thread); a writer raises a flag and waits until every counter is back to zero.
+// Readers back off while the flag is up, so writers are not starved. getVal re-enters through
+// textures whose plug-in inputs trace rays: only a thread's outermost shared hold counts.
+class SpreadLock {
+public:
+    void lock_shared() {
+        if (tDepth++ > 0) return;
+        std::atomic<int> &count = slots_[slotOfThread()].count;
+        for (;;) {
+            count.fetch_add(1, std::memory_order_seq_cst);
+            if (!writer_.load(std::memory_order_seq_cst)) return;
+            count.fetch_sub(1, std::memory_order_release);
+            while (writer_.load(std::memory_order_acquire)) std::this_thread::yield();
+        }
+    }
+    void unlock_shared() {
+        if (--tDepth > 0) return;
+        slots_[slotOfThread()].count.fetch_sub(1, std::memory_order_release);
+    }
+    void lock() {
+        writers_.lock();
+        writer_.store(true, std::memory_order_seq_cst);
+        for (Slot &s : slots_)
+            while (s.count.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    }
+    void unlock() {
+        writer_.store(false, std::memory_order_release);
+        writers_.unlock();
+    }
+
+private:
+    static constexpr size_t kSlots = 32;
+    struct alignas(64) Slot {
+        std::atomic<int> count{0};
+    };
+    static size_t slotOfThread() {
+        static std::atomic<size_t> next{0};
+        thread_local const size_t slot = next.fetch_add(1, std::memory_order_relaxed) % kSlots;
+        return slot;
+    }
+    static thread_local int tDepth;  // shared holds of the calling thread (the registry has one lock)
+
+    Slot slots_[kSlots];
+    std::atomic<bool> writer_{false};
+    std::mutex writers_;
+};
+
+thread_local int SpreadLock::tDepth = 0;
+
 struct Registry {
-    std::shared_mutex lock;
+    SpreadLock lock;
     std::unordered_set<VParm *> parms;
 };
 
@@ -44,25 +97,6 @@ Registry &reg() {
     static Registry r;
     return r;
 }
-
-thread_local int tlsReadDepth = 0;
-
-// getVal re-enters through textures whose plug-in inputs trace rays; only the outermost call of
-// a thread takes the shared lock.
-class ReadGuard {
-public:
-    explicit ReadGuard(std::shared_mutex &m) : m_(m) {
-        if (tlsReadDepth++ == 0) m_.lock_shared();
-    }
-    ~ReadGuard() {
-        if (--tlsReadDepth == 0) m_.unlock_shared();
-    }
-    ReadGuard(const ReadGuard &) = delete;
-    ReadGuard &operator=(const ReadGuard &) = delete;
-
-private:
-    std::shared_mutex &m_;
-};
 
 VParm *live(Registry &r, void *id) {
     auto it = r.parms.find(static_cast<VParm *>(id));
@@ -73,7 +107,7 @@ VParm *live(Registry &r, void *id) {
 // texture services and into the plug-in's event function happen outside it.
 bool snapshot(LWVParmID id, VParm &out) {
     Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    std::shared_lock<SpreadLock> hold(r.lock);
     VParm *p = live(r, id);
     if (!p) return false;
     out = *p;
@@ -83,7 +117,7 @@ bool snapshot(LWVParmID id, VParm &out) {
 template <typename F>
 bool update(LWVParmID id, F &&f) {
     Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
+    std::unique_lock<SpreadLock> hold(r.lock);
     VParm *p = live(r, id);
     if (!p) return false;
     f(*p);
@@ -157,7 +191,7 @@ LWTextureID textureState(LWVParmID id, bool on) {
 LWVParmID vpCreate(int envType, int texType) {
     try {
         Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
+        std::unique_lock<SpreadLock> hold(r.lock);
         auto p = std::make_unique<VParm>();
         p->envType = envType;
         p->texType = texType;
@@ -175,7 +209,7 @@ void vpDestroy(LWVParmID id) {
         if (e) env().destroy(e);
     if (p.tex) tex().destroy(p.tex);
     Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
+    std::unique_lock<SpreadLock> hold(r.lock);
     if (VParm *q = live(r, id)) {
         r.parms.erase(q);
         delete q;
@@ -266,7 +300,7 @@ LWError vpSave(LWVParmID id, const LWSaveState *save) {
 double vpGetVal(LWVParmID id, LWTime time, LWMicropol *mp, double *result) {
     if (!result) return 0;
     Registry &r = reg();
-    ReadGuard hold(r.lock);
+    std::shared_lock<SpreadLock> hold(r.lock);
     VParm *p = live(r, id);
     if (!p) return 0;
     double v[3] = {p->value[0], p->value[1], p->value[2]};
@@ -393,14 +427,14 @@ int autoSize(LWVParmID parm, LWTLayerID layer) {
 
 const char *channelName(LWVParmID parm) {
     Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    std::shared_lock<SpreadLock> hold(r.lock);
     VParm *p = live(r, parm);
     return p ? p->channel.c_str() : nullptr;
 }
 
 void clearAll() {
     Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
+    std::unique_lock<SpreadLock> hold(r.lock);
     for (VParm *p : r.parms) delete p;
     r.parms.clear();
 }
