@@ -131,11 +131,21 @@ void indexWeightMaps(SceneState &s) {
 
 SceneState *current() { return gState.load(std::memory_order_acquire); }
 
-const ItemEntry *findItem(const SceneState &s, const void *id) {
-    if (!id) return nullptr;
-    auto it = s.items.find(id);
-    return it == s.items.end() ? nullptr : &it->second;
+void ItemIndex::build(const std::unordered_map<const void *, ItemEntry> &items) {
+    size_t capacity = 8;
+    unsigned bits = 3;
+    while (capacity < items.size() * 2) capacity *= 2, ++bits;
+    slots_.assign(capacity, Slot{});
+    mask_ = capacity - 1;
+    shift_ = 64 - bits;
+    for (const auto &entry : items) {
+        size_t i = slotOf(entry.first);
+        while (slots_[i].id) i = (i + 1) & mask_;
+        slots_[i] = {entry.first, &entry.second};
+    }
 }
+
+const ItemEntry *findItem(const SceneState &s, const void *id) { return id ? s.itemIndex.find(id) : nullptr; }
 
 const ObjectItem *findObject(const SceneState &s, const void *id) {
     const ItemEntry *e = findItem(s, id);
@@ -192,6 +202,7 @@ void registerSceneServices(const Scene &scene) {
     auto s = std::make_unique<SceneState>();
     s->scene = &scene;
     indexItems(*s);
+    s->itemIndex.build(s->items);
     initImages(*s);
     indexSurfaces(*s);
     indexWeightMaps(*s);

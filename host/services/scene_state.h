@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -78,12 +79,41 @@ struct SurfaceEntry {
     LWImageID reflectionImage = nullptr, refractionImage = nullptr;
 };
 
+// An immutable open-addressing index from identifiers to entries, built once after the entries
+// are in place: shaders ask for items and lights several times per light per shaded spot, and
+// this finds one in a probe or two without the hashing and bucket walk of a node map.
+class ItemIndex {
+public:
+    void build(const std::unordered_map<const void *, ItemEntry> &items);
+    const ItemEntry *find(const void *id) const {
+        if (slots_.empty()) return nullptr;
+        for (size_t i = slotOf(id);; i = (i + 1) & mask_) {
+            const Slot &s = slots_[i];
+            if (s.id == id) return s.entry;
+            if (!s.id) return nullptr;
+        }
+    }
+
+private:
+    struct Slot {
+        const void *id = nullptr;
+        const ItemEntry *entry = nullptr;
+    };
+    size_t slotOf(const void *id) const {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(id) >> 3) * 0x9E3779B97F4A7C15ull >> shift_);
+    }
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
+    unsigned shift_ = 63;
+};
+
 struct SceneState {
     const Scene *scene = nullptr;
 
     // Items by identifier, and the first of each kind (objects, lights, cameras) and of each
     // object's bones.
     std::unordered_map<const void *, ItemEntry> items;
+    ItemIndex itemIndex;  // over `items`, whose entries never move once indexed
     LWItemID firstOfKind[3] = {nullptr, nullptr, nullptr};
     std::unordered_map<const void *, LWItemID> firstBone;
     std::unordered_map<const void *, size_t> objectIndex;  // position in scene->objects
