@@ -1,6 +1,7 @@
 #include "module/platform.h"
 
 #ifndef _WIN32
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -25,8 +26,24 @@ uint32_t atomicExchange32(volatile uint32_t *target, uint32_t value) noexcept {
 
 PlatformLock::PlatformLock() noexcept = default;
 PlatformLock::~PlatformLock() = default;
-void PlatformLock::lock() noexcept { mutex_.lock(); }
-void PlatformLock::unlock() noexcept { mutex_.unlock(); }
+
+void PlatformLock::lock() noexcept {
+    int spins = 0;
+    while (held_.exchange(1, std::memory_order_acquire) != 0) {
+        while (held_.load(std::memory_order_relaxed) != 0) {
+            if (++spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            } else {
+                sched_yield();  // the holder may have been preempted
+                spins = 0;
+            }
+        }
+    }
+}
+
+void PlatformLock::unlock() noexcept { held_.store(0, std::memory_order_release); }
 
 // The kernel id never changes for a thread, so it is asked once per thread: the ray-state look-up
 // names its blocks with it twice per shaded spot.

@@ -1,5 +1,6 @@
 // The three kernel services the module uses: a lock, the calling thread's numeric identifier and a
-// 32-bit atomic exchange. A critical section on Windows, a mutex elsewhere.
+// 32-bit atomic exchange. A critical section on Windows; elsewhere a word taken by atomic exchange,
+// spinning briefly and then yielding while another thread holds it.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <mutex>
+#include <atomic>
 #endif
 
 namespace velmora {
@@ -28,7 +29,10 @@ private:
 #ifdef _WIN32
     CRITICAL_SECTION section_;
 #else
-    std::mutex mutex_;
+    // The module's locks guard a map look-up and a small copy on the render threads' path, many
+    // times per shaded spot: held that briefly, a contended lock is better waited for than slept
+    // on, and the uncontended one costs one exchange.
+    std::atomic<uint32_t> held_{0};
 #endif
 };
 
