@@ -2,6 +2,8 @@
 // own shading one after the other inside each iteration, so that both see the same machine load.
 // Each benchmark reports the tile-loop seconds of both, their rays per second and the ratio; a
 // summary per thread count follows the benchmark table. Figures only: nothing is asserted.
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -26,11 +28,20 @@ const host::Scene &defaultScene() {
     return *scene;
 }
 
-// One render's tile-loop seconds and rays; seconds is negative when the render failed.
+// One render's tile-loop seconds, the process's processor seconds over the whole render and
+// its rays; seconds is negative when the render failed. On a shared machine the processor time
+// shows the cost when wall time mostly shows the load.
 struct Figures {
     double seconds = -1;
+    double cpu = 0;
     double rays = 0;
 };
+
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 Figures render(int threads, bool hostShading) {
     host::RenderSettings s;
@@ -40,10 +51,11 @@ Figures render(int threads, bool hostShading) {
     s.threads = threads;
     s.hostShading = hostShading;
     s.pluginPath = VELMORA_PLUGIN;
+    const double cpu0 = processSeconds();
     host::RenderOutcome out =
         host::renderScene(defaultScene(), s, [](const host::Frame &) { return std::string(); });
     if (out.status != 0) return {};
-    return {out.stats.seconds, static_cast<double>(out.stats.rays)};
+    return {out.stats.seconds, processSeconds() - cpu0, static_cast<double>(out.stats.rays)};
 }
 
 // Every side-by-side pair, by thread count, for the summary.
@@ -59,7 +71,7 @@ int allCores() { return static_cast<int>(std::max(1u, std::thread::hardware_conc
 
 void BM_SkinAgainstHostShading(benchmark::State &state) {
     const int threads = state.range(0) > 0 ? static_cast<int>(state.range(0)) : allCores();
-    double skinSeconds = 0, hostSeconds = 0, skinRays = 0, hostRays = 0;
+    double skinSeconds = 0, hostSeconds = 0, skinCpu = 0, hostCpu = 0, skinRays = 0, hostRays = 0;
     for (auto _ : state) {
         Pair p{render(threads, false), render(threads, true)};
         if (p.skin.seconds <= 0 || p.host.seconds <= 0) {
@@ -69,6 +81,8 @@ void BM_SkinAgainstHostShading(benchmark::State &state) {
         state.SetIterationTime(p.skin.seconds);
         skinSeconds += p.skin.seconds;
         hostSeconds += p.host.seconds;
+        skinCpu += p.skin.cpu;
+        hostCpu += p.host.cpu;
         skinRays += p.skin.rays;
         hostRays += p.host.rays;
         pairs()[threads].push_back(p);
@@ -79,6 +93,7 @@ void BM_SkinAgainstHostShading(benchmark::State &state) {
     state.counters["skin_rays/s"] = skinRays / skinSeconds;
     state.counters["host_rays/s"] = hostRays / hostSeconds;
     state.counters["ratio"] = skinSeconds / hostSeconds;
+    state.counters["cpu_ratio"] = skinCpu / hostCpu;
 }
 BENCHMARK(BM_SkinAgainstHostShading)
     ->ArgName("threads")
@@ -96,19 +111,23 @@ double median(std::vector<double> v) {
 
 void printSummary() {
     std::printf("\n%dx%d, %d samples: medians over the side-by-side renders\n", kWidth, kHeight, kSamples);
-    std::printf("%8s %10s %10s %14s %14s %7s\n", "threads", "skin s", "host s", "skin Mrays/s", "host Mrays/s",
-                "ratio");
+    std::printf("%8s %10s %10s %14s %14s %7s %11s %11s %9s\n", "threads", "skin s", "host s", "skin Mrays/s",
+                "host Mrays/s", "ratio", "skin cpu s", "host cpu s", "cpu ratio");
     for (const auto &entry : pairs()) {
-        std::vector<double> skin, host, skinRate, hostRate, ratio;
+        std::vector<double> skin, host, skinRate, hostRate, ratio, skinCpu, hostCpu, cpuRatio;
         for (const Pair &p : entry.second) {
             skin.push_back(p.skin.seconds);
             host.push_back(p.host.seconds);
             skinRate.push_back(p.skin.rays / p.skin.seconds * 1e-6);
             hostRate.push_back(p.host.rays / p.host.seconds * 1e-6);
             ratio.push_back(p.skin.seconds / p.host.seconds);
+            skinCpu.push_back(p.skin.cpu);
+            hostCpu.push_back(p.host.cpu);
+            cpuRatio.push_back(p.skin.cpu / p.host.cpu);
         }
-        std::printf("%8d %10.3f %10.3f %14.2f %14.2f %7.2f\n", entry.first, median(skin), median(host),
-                    median(skinRate), median(hostRate), median(ratio));
+        std::printf("%8d %10.3f %10.3f %14.2f %14.2f %7.2f %11.3f %11.3f %9.2f\n", entry.first, median(skin),
+                    median(host), median(skinRate), median(hostRate), median(ratio), median(skinCpu),
+                    median(hostCpu), median(cpuRatio));
     }
     auto one = pairs().find(1), all = pairs().find(allCores());
     if (one != pairs().end() && all != pairs().end() && all->first != 1) {
