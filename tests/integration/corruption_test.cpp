@@ -1,0 +1,141 @@
+// Damaged saved data through the host's real states: a customised instance cut at every byte,
+// and with every byte changed in several ways, in both formats. A load must stop cleanly and
+// leave each value as it was or as saved; only an entry whose own bytes were changed may take a
+// third value.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "instance/plugin_data.h"
+#include "instance/skin_instance.h"
+#include "tests/integration/host_session.h"
+
+namespace {
+
+using host::state::Format;
+using velmora::SkinInstance;
+
+struct Span {
+    size_t begin, end;  // bytes of one saved entry, its block's header included
+};
+
+uint32_t bigEndian(const std::vector<uint8_t> &b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+// Where each entry lies in an intact save: after the version and the library block's head.
+std::vector<Span> entrySpans(const std::vector<uint8_t> &bytes, Format format) {
+    std::vector<Span> spans;
+    if (format == Format::Binary) {
+        size_t pos = 4 + 8 + 4;  // version, PDLB head, count
+        while (pos + 8 <= bytes.size() && bigEndian(bytes, pos) == velmora::kBlockPDPR) {
+            const size_t end = pos + 8 + bigEndian(bytes, pos + 4);
+            spans.push_back({pos, end});
+            pos = end;
+        }
+    } else {
+        const std::string text(bytes.begin(), bytes.end());
+        const std::string token = "{ PluginDataParam";
+        for (size_t at = text.find(token); at != std::string::npos; at = text.find(token, at + 1))
+            spans.push_back({at, 0});
+        for (size_t i = 0; i < spans.size(); ++i)
+            spans[i].end = i + 1 < spans.size() ? spans[i + 1].begin : text.rfind('}');
+    }
+    return spans;
+}
+
+class Corruption : public ::testing::TestWithParam<Format> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(host.activation(), 0);
+        SkinInstance *src = host.create();
+        integ::customise(src);
+        good = integ::saved(host, src, GetParam());
+        want = integ::snapshot(src);
+        host.destroy(src);
+        SkinInstance *fresh = host.create();
+        defaults = integ::snapshot(fresh);
+        host.destroy(fresh);
+        spans = entrySpans(good, GetParam());
+        ASSERT_EQ(spans.size(), size_t(velmora::kSkinEntryCount));
+    }
+
+    // Loads `data` into a fresh instance; returns how many entries broke the rule, and reports
+    // each. `changed` is the byte that differs from the intact save, or none.
+    int loadAndCheck(std::vector<uint8_t> data, const std::string &what, size_t changed = SIZE_MAX) {
+        SkinInstance *skin = host.create();
+        host::state::LoadState load(GetParam(), std::move(data));
+        host.load(skin, load);
+        EXPECT_EQ(load.depth(), 0) << what << ": every find is closed by its end";
+        const std::vector<integ::Entry> got = integ::snapshot(skin);
+        int broken = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            if (got[i] == defaults[i] || got[i] == want[i]) continue;
+            if (changed >= spans[i].begin && changed < spans[i].end) continue;
+            ++broken;
+            ADD_FAILURE() << what << ": " << names[i] << " is neither as it was nor as saved (" << got[i].size()
+                          << " bytes, was " << defaults[i].size() << ", saved " << want[i].size() << ")";
+        }
+        // The instance stays usable: it saves and loads again.
+        const std::vector<uint8_t> again = integ::saved(host, skin, GetParam());
+        SkinInstance *copy = host.create();
+        host::state::LoadState reload(GetParam(), again);
+        host.load(copy, reload);
+        EXPECT_EQ(integ::snapshot(copy), got) << what << ": a damaged load saves what it holds";
+        host.destroy(copy);
+        host.destroy(skin);
+        return broken;
+    }
+
+    integ::HostSession host;
+    std::vector<uint8_t> good;
+    std::vector<integ::Entry> want, defaults;
+    std::vector<Span> spans;
+    std::vector<std::string> names = integ::entryNames();
+};
+
+TEST_P(Corruption, TruncatedAtEveryByte) {
+    int broken = 0;
+    for (size_t n = 0; n < good.size() && broken < 20; ++n)
+        broken += loadAndCheck(std::vector<uint8_t>(good.begin(), good.begin() + long(n)),
+                               "cut to " + std::to_string(n) + " of " + std::to_string(good.size()) + " bytes");
+}
+
+TEST_P(Corruption, EveryByteChanged) {
+    struct Change {
+        const char *name;
+        uint8_t mask;  // xor, or the byte to store when set is true
+        bool set;
+    };
+    const Change changes[] = {{"low bit flipped", 0x01, false}, {"high bit flipped", 0x80, false},
+                              {"inverted", 0xff, false},        {"made '{'", '{', true},
+                              {"made '}'", '}', true},          {"made '\"'", '"', true}};
+    int broken = 0;
+    for (const Change &c : changes)
+        for (size_t at = 0; at < good.size() && broken < 20; ++at) {
+            std::vector<uint8_t> data = good;
+            data[at] = c.set ? c.mask : uint8_t(data[at] ^ c.mask);
+            if (data[at] == good[at]) continue;
+            broken += loadAndCheck(std::move(data), std::string("byte ") + std::to_string(at) + " " + c.name, at);
+        }
+}
+
+TEST_P(Corruption, EmptyAndForeignData) {
+    const std::vector<std::vector<uint8_t>> inputs = {
+        {},
+        {0, 0, 1, 0},
+        {0, 0, 1, 1, 'P', 'D', 'L', 'B', 0, 0, 0, 4, 0, 0, 0, 13},
+        std::vector<uint8_t>(good.size(), 0),
+        std::vector<uint8_t>(good.size(), 0xff),
+        std::vector<uint8_t>(good.rbegin(), good.rend()),
+    };
+    for (size_t i = 0; i < inputs.size(); ++i) loadAndCheck(inputs[i], "foreign input " + std::to_string(i));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, Corruption, ::testing::Values(Format::Binary, Format::Text),
+                         [](const auto &info) { return info.param == Format::Binary ? "Binary" : "Text"; });
+
+}  // namespace
