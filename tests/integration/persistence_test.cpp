@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/animation/envelopes.h"
@@ -27,6 +28,29 @@ std::vector<double> valueAt(velmora::Vparam *p, double time) {
     vp().getVal(p->parameter, time, nullptr, v);
     return {v[0], v[1], v[2]};
 }
+
+// Big-endian words and zero-terminated strings of the binary format.
+struct Reader {
+    const std::vector<uint8_t> &b;
+    size_t pos = 0;
+    bool ok = true;
+    uint32_t u4() {
+        if (pos + 4 > b.size()) {
+            ok = false;
+            return 0;
+        }
+        uint32_t v = uint32_t(b[pos]) << 24 | uint32_t(b[pos + 1]) << 16 | uint32_t(b[pos + 2]) << 8 | b[pos + 3];
+        pos += 4;
+        return v;
+    }
+    std::string str() {
+        std::string s;
+        while (pos < b.size() && b[pos]) s += char(b[pos++]);
+        ok = ok && pos < b.size();
+        ++pos;
+        return s;
+    }
+};
 
 class Persistence : public ::testing::TestWithParam<Format> {
 protected:
@@ -135,32 +159,75 @@ TEST_P(Persistence, DefaultInstancesSaveAlike) {
     host.destroy(b);
 }
 
+// Where each entry's block lies in a save: binary by its header, text by its opening token.
+std::vector<std::pair<size_t, size_t>> entryBlocks(const std::vector<uint8_t> &b, Format format) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    if (format == Format::Binary) {
+        for (size_t pos = 16; pos + 8 <= b.size();) {
+            Reader r{b, pos};
+            if (r.u4() != velmora::kBlockPDPR) break;
+            const size_t end = r.pos + 4 + r.u4();
+            spans.emplace_back(pos, end);
+            pos = end;
+        }
+    } else {
+        const std::string text(b.begin(), b.end());
+        for (size_t at = text.find("{ PluginDataParam"); at != std::string::npos;
+             at = text.find("{ PluginDataParam", at + 1))
+            spans.emplace_back(at, 0);
+        for (size_t i = 0; i < spans.size(); ++i)
+            spans[i].second = i + 1 < spans.size() ? spans[i + 1].first : text.rfind('}');
+    }
+    return spans;
+}
+
+TEST_P(Persistence, EntriesInAnyOrderRestoreEveryValue) {
+    SkinInstance *src = host.create();
+    integ::customise(src);
+    const std::vector<uint8_t> bytes = integ::saved(host, src, GetParam());
+    const std::vector<integ::Entry> want = integ::snapshot(src);
+    const auto spans = entryBlocks(bytes, GetParam());
+    ASSERT_EQ(spans.size(), 13u);
+
+    std::vector<size_t> reversed, rotated;
+    for (size_t i = 0; i < spans.size(); ++i) {
+        reversed.push_back(spans.size() - 1 - i);
+        rotated.push_back((i + 5) % spans.size());
+    }
+    for (const auto &order : {reversed, rotated}) {
+        std::vector<uint8_t> shuffled(bytes.begin(), bytes.begin() + long(spans.front().first));
+        for (size_t i : order)
+            shuffled.insert(shuffled.end(), bytes.begin() + long(spans[i].first),
+                            bytes.begin() + long(spans[i].second));
+        shuffled.insert(shuffled.end(), bytes.begin() + long(spans.back().second), bytes.end());
+        ASSERT_EQ(shuffled.size(), bytes.size());
+        SkinInstance *dst = host.create();
+        host::state::LoadState load(GetParam(), shuffled);
+        host.load(dst, load);
+        EXPECT_EQ(integ::snapshot(dst), want) << "entries starting with " << order.front();
+        host.destroy(dst);
+    }
+    host.destroy(src);
+}
+
+TEST(Copy, CarriesEveryValueTheSaveWould) {
+    integ::HostSession host;
+    SkinInstance *src = host.create();
+    integ::customise(src);
+    SkinInstance *dst = host.create();
+    host.handler().inst->copy(dst, src);
+    const std::vector<integ::Entry> want = integ::snapshot(src), got = integ::snapshot(dst);
+    const std::vector<std::string> names = integ::entryNames();
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << names[i];
+    EXPECT_NE(dst->Ksub->parameter, src->Ksub->parameter) << "the target keeps its own parameters";
+    host.destroy(src);
+    host.destroy(dst);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormats, Persistence, ::testing::Values(Format::Binary, Format::Text),
                          [](const auto &info) { return info.param == Format::Binary ? "Binary" : "Text"; });
 
-// ---- The default save, read back by hand in the binary format --------------------------------------
-
-struct Reader {
-    const std::vector<uint8_t> &b;
-    size_t pos = 0;
-    bool ok = true;
-    uint32_t u4() {
-        if (pos + 4 > b.size()) {
-            ok = false;
-            return 0;
-        }
-        uint32_t v = uint32_t(b[pos]) << 24 | uint32_t(b[pos + 1]) << 16 | uint32_t(b[pos + 2]) << 8 | b[pos + 3];
-        pos += 4;
-        return v;
-    }
-    std::string str() {
-        std::string s;
-        while (pos < b.size() && b[pos]) s += char(b[pos++]);
-        ok = ok && pos < b.size();
-        ++pos;
-        return s;
-    }
-};
+// ---- The default save, read back by hand ----------------------------------------------------------
 
 TEST(DefaultSave, ThirteenEntriesInTableOrder) {
     integ::HostSession host;
