@@ -210,6 +210,43 @@ TEST_P(Persistence, EntriesInAnyOrderRestoreEveryValue) {
     host.destroy(src);
 }
 
+// Saved entries written by another table: a long prefix, a known name with another type, an
+// unknown name. Each is read with the instance's own row, or skipped whole.
+TEST_P(Persistence, ForeignEntriesAreBoundedOrSkipped) {
+    char longPrefix[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    double wrongType = 7.0;
+    int unknown = 9;
+    const velmora::PluginDataEntry rows[] = {
+        {"skin_prefix", velmora::kTypePSTR, longPrefix, 64, nullptr, nullptr},
+        {"sheen_trace", velmora::kTypePDBL, &wrongType, 1, nullptr, nullptr},
+        {"sheen_tracer", velmora::kTypePINT, &unknown, 1, nullptr, nullptr},
+        {"Ka", velmora::kTypePINT, &unknown, 1, nullptr, nullptr},
+        {"sheen_prefix", velmora::kTypePSTR, longPrefix + 20, 64, nullptr, nullptr},
+        {nullptr, 0, nullptr, 0, nullptr, nullptr},
+    };
+    host::state::SaveState save(GetParam());
+    const int version = velmora::kSavedVersion;
+    save.record()->writeI4(save.record()->writeData, &version, 1);
+    velmora::pluginDataSave(save.record(), rows);
+    save.finish();
+
+    SkinInstance *skin = host.create();
+    const std::vector<integ::Entry> before = integ::snapshot(skin);
+    host::state::LoadState load(GetParam(), save.bytes());
+    host.load(skin, load);
+    EXPECT_EQ(load.depth(), 0);
+    EXPECT_STREQ(skin->skin_prefix, "ABCDEFGHIJKLMNOP") << "16 characters and the terminator";
+    EXPECT_STREQ(skin->sheen_prefix, "UVWXYZ0123456789");
+    EXPECT_EQ(skin->sheen_trace, 0) << "a PDBL sheen_trace is not the PINT row";
+    const std::vector<integ::Entry> after = integ::snapshot(skin);
+    const std::vector<std::string> names = integ::entryNames();
+    for (size_t i = 0; i < after.size(); ++i)
+        if (names[i] != "skin_prefix" && names[i] != "sheen_prefix") {
+            EXPECT_EQ(after[i], before[i]) << names[i];
+        }
+    host.destroy(skin);
+}
+
 TEST(Copy, CarriesEveryValueTheSaveWould) {
     integ::HostSession host;
     SkinInstance *src = host.create();
