@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (preset linux-fuzz) and runs each for SECONDS seconds, starting from the
-# committed seeds in fuzz/corpus/. Exits non-zero when any target fails (a crash, a sanitizer
+# committed seeds in fuzz/corpus/ with the tokens of fuzz/load.dict. Exits non-zero when any target fails (a crash, a sanitizer
 # report, a time-out or a broken load); the failing input is kept under
 # build/linux-fuzz/campaign/<target>/ with the target's log.
 #
@@ -30,7 +30,7 @@ for target in "${targets[@]}"; do
   cp "$seeds"/* "$work/corpus/"  # new inputs go to the scratch copy, not the committed seeds
   echo "== $target: ${seconds} s from $seeds"
   if "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1; then
+      -dict=fuzz/load.dict -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1; then
     grep -E '^(Done|stat::number_of_executed_units)' "$work/log" || true
   else
     status=1
