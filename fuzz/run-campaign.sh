@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (preset linux-fuzz) and runs each for SECONDS seconds, starting from the
-# committed seeds in fuzz/corpus/ with the tokens of fuzz/load.dict. Exits non-zero when any target fails (a crash, a sanitizer
-# report, a time-out or a broken load); the failing input is kept under
-# build/linux-fuzz/campaign/<target>/ with the target's log.
+# committed seeds in fuzz/corpus/ with the tokens of fuzz/load.dict. Exits non-zero when any
+# target fails (a crash, a sanitizer report, a time-out or a broken load); the failing input is
+# kept under build/linux-fuzz/campaign/<target>/ with the target's log.
 #
 # Usage: fuzz/run-campaign.sh SECONDS      (CI runs a short campaign: 60)
 # Reproduce: build/linux-fuzz/fuzz/<target> <input>
