@@ -7,6 +7,7 @@
 
 #define LWBACK_SOLID 0
 #define LWBACK_GRADIENT 1
+#define LWBACK_IMAGE 2  // a spherical image around the scene
 
 struct LWBackdropInfo {
     void (*backdrop)(LWTime time, const double ray[3], LWDVector color);

@@ -14,6 +14,7 @@
 #include "host/render/shading.h"
 #include "host/services/global_lookup.h"
 #include "host/services/render_services.h"
+#include "host/services/host_services.h"
 #include "host/services/scene_services.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
@@ -201,17 +202,27 @@ public:
 private:
     const LWShaderHandler *handler(const std::string &server) {
         auto it = handlers_.find(server);
-        if (it != handlers_.end()) return it->second.get();
+        if (it != handlers_.end()) return &it->second->handler;
         if (!module_.find(LWSHADER_HCLASS, server)) return nullptr;
-        auto h = std::make_unique<LWShaderHandler>();
-        *h = LWShaderHandler{};
-        if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &globalLookup, h.get()) != AFUNC_OK)
+        // The host owns the handler's three tables; activation fills them.
+        auto h = std::make_unique<HandlerTables>();
+        h->handler.inst = &h->inst;
+        h->handler.item = &h->item;
+        h->handler.rend = &h->rend;
+        if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &globalLookup, &h->handler) != AFUNC_OK)
             return nullptr;
-        return (handlers_[server] = std::move(h)).get();
+        return &(handlers_[server] = std::move(h))->handler;
     }
 
+    struct HandlerTables {
+        LWShaderHandler handler = {};
+        LWInstanceFuncs inst = {};
+        LWItemFuncs item = {};
+        LWRenderFuncs rend = {};
+    };
+
     PluginModule module_;
-    std::map<std::string, std::unique_ptr<LWShaderHandler>> handlers_;
+    std::map<std::string, std::unique_ptr<HandlerTables>> handlers_;
     std::vector<std::vector<ShaderSlot>> slots_;
     std::vector<ShaderSlot> initialised_;
 };
@@ -243,7 +254,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     setActiveScene(&scene);
     publishSceneInfo(scene, width, height, samples);
     publishRenderMemory();
-    publishSceneServices(scene);
+    publishHostServices(scene);
     {
         ShaderSet shaders;
         if (!settings.hostShading) {
@@ -258,6 +269,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
             if (!settings.hostShading) rc.shaders = shaders.slots();
+            setSceneServicesTime(time);
             e = shaders.newTime(f, time);
             if (!e.empty()) break;
             Frame frame;
@@ -290,6 +302,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
         }
     }
     resetRenderMemory();
+    withdrawHostServices();
     setActiveScene(nullptr);
     return out;
 }

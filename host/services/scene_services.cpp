@@ -1,8 +1,240 @@
 #include "host/services/scene_services.h"
 
+#include <iostream>
+#include <set>
+
+#include "host/services/global_lookup.h"
+#include "host/services/scene_state.h"
+
 namespace host {
 
-// No scene-backed service is written yet: each registers itself here as it lands.
-void publishSceneServices(const Scene &) {}
+namespace scenesvc {
+
+namespace {
+
+std::atomic<SceneState *> gState{nullptr};
+
+std::mutex &sinkLock() {
+    static std::mutex m;
+    return m;
+}
+
+std::function<void(const std::string &)> &sink() {
+    static std::function<void(const std::string &)> f;
+    return f;
+}
+
+void indexItems(SceneState &s) {
+    const Scene &scene = *s.scene;
+    auto chain = [&](const auto &list, LWItemType type) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            ItemEntry e;
+            e.item = list[i];
+            e.type = type;
+            e.next = i + 1 < list.size()
+                         ? static_cast<LWItemID>(const_cast<Item *>(static_cast<const Item *>(list[i + 1])))
+                         : nullptr;
+            s.items[list[i]] = e;
+        }
+        return list.empty() ? nullptr
+                            : static_cast<LWItemID>(const_cast<Item *>(static_cast<const Item *>(list[0])));
+    };
+    s.firstOfKind[LWI_OBJECT] = chain(scene.objects, LWI_OBJECT);
+    s.firstOfKind[LWI_LIGHT] = chain(scene.lights, LWI_LIGHT);
+    s.firstOfKind[LWI_CAMERA] = chain(scene.cameras, LWI_CAMERA);
+    for (size_t i = 0; i < scene.objects.size(); ++i) s.objectIndex[scene.objects[i]] = i;
+
+    // Bones chain per object, in file order.
+    std::map<const void *, const BoneItem *> last;
+    for (const BoneItem *b : scene.bones) {
+        ItemEntry e;
+        e.item = b;
+        e.type = LWI_BONE;
+        s.items[b] = e;
+        auto it = last.find(b->object);
+        if (it == last.end())
+            s.firstBone[b->object] = const_cast<BoneItem *>(b);
+        else
+            s.items[it->second].next = const_cast<BoneItem *>(b);
+        last[b->object] = b;
+    }
+}
+
+// The channel names a surface answers getFlt for without a lock.
+const char *const kFloatChannels[] = {
+    "BaseColor",           "Color",
+    "Luminosity",          "Diffuse",
+    "Specularity",         "Glossiness",
+    "Reflectivity",        "Transparency",
+    "RefractionIndex",     "Translucency",
+    "ColorHighlights",     "ColorFilter",
+    "ReflectionSeamAngle", "RefractionSeamAngle",
+};
+
+void indexSurfaces(SceneState &s) {
+    const Scene &scene = *s.scene;
+    for (size_t i = 0; i < scene.surfaces.size(); ++i) {
+        const Surface *surf = scene.surfaces[i].get();
+        SurfaceEntry e;
+        e.surface = surf;
+        e.next = i + 1 < scene.surfaces.size() ? const_cast<Surface *>(scene.surfaces[i + 1].get()) : nullptr;
+        for (const char *name : kFloatChannels) {
+            std::vector<double> v = surf->channel(name);
+            if (!v.empty()) e.channels[name] = std::move(v);
+        }
+        e.reflectionImage = sceneImageID(s, surf->reflection.image);
+        e.refractionImage = sceneImageID(s, surf->refraction.image);
+        s.surfaces[surf] = std::move(e);
+        s.surfacesByName[surf->name].push_back(const_cast<Surface *>(surf));
+    }
+    // The surfaces an object file's polygons use, in surface order.
+    std::map<std::string, std::set<int>> used;
+    for (const ObjectItem *o : scene.objects) {
+        std::set<int> &u = used[o->filename];
+        for (const MeshLayer &l : o->layers)
+            for (const MeshPolygon &p : l.polygons)
+                if (p.surface >= 0 && static_cast<size_t>(p.surface) < scene.surfaces.size()) u.insert(p.surface);
+    }
+    for (const auto &f : used) {
+        std::vector<LWSurfaceID> &list = s.surfacesByFile[f.first];
+        for (int i : f.second) {
+            Surface *surf = scene.surfaces[i].get();
+            list.push_back(surf);
+            s.surfacesByFileAndName[{f.first, surf->name}].push_back(surf);
+        }
+    }
+    for (auto &l : s.surfacesByName) l.second.push_back(nullptr);
+    for (auto &l : s.surfacesByFile) l.second.push_back(nullptr);
+    for (auto &l : s.surfacesByFileAndName) l.second.push_back(nullptr);
+}
+
+void indexWeightMaps(SceneState &s) {
+    for (const ObjectItem *o : s.scene->objects)
+        for (const MeshLayer &l : o->layers)
+            for (const WeightMap &m : l.weightMaps) {
+                auto it = s.weightMapByName.find(m.name);
+                WeightMapEntry *e;
+                if (it == s.weightMapByName.end()) {
+                    s.weightMaps.push_back(std::make_unique<WeightMapEntry>());
+                    e = s.weightMaps.back().get();
+                    e->name = m.name;
+                    s.weightMapByName[m.name] = e;
+                    s.weightMapByHandle[e] = e;
+                } else {
+                    e = const_cast<WeightMapEntry *>(it->second);
+                }
+                if (!e->in(&l)) e->layers.push_back({&l, &m});
+            }
+}
+
+}  // namespace
+
+SceneState *current() { return gState.load(std::memory_order_acquire); }
+
+const ItemEntry *findItem(const SceneState &s, const void *id) {
+    if (!id) return nullptr;
+    auto it = s.items.find(id);
+    return it == s.items.end() ? nullptr : &it->second;
+}
+
+const ObjectItem *findObject(const SceneState &s, const void *id) {
+    const ItemEntry *e = findItem(s, id);
+    return e && e->type == LWI_OBJECT ? static_cast<const ObjectItem *>(e->item) : nullptr;
+}
+
+const LightItem *findLight(const SceneState &s, const void *id) {
+    const ItemEntry *e = findItem(s, id);
+    return e && e->type == LWI_LIGHT ? static_cast<const LightItem *>(e->item) : nullptr;
+}
+
+const SurfaceEntry *findSurface(const SceneState &s, const void *id) {
+    if (!id) return nullptr;
+    auto it = s.surfaces.find(id);
+    return it == s.surfaces.end() ? nullptr : &it->second;
+}
+
+ImageSlot *findImage(const SceneState &s, const void *id) {
+    if (!id) return nullptr;
+    const ImageTable *t = s.images.load(std::memory_order_acquire);
+    if (!t) return nullptr;
+    auto it = t->byID.find(id);
+    return it == t->byID.end() ? nullptr : it->second;
+}
+
+LWImageID sceneImageID(const SceneState &s, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= s.scene->images.size()) return nullptr;
+    return const_cast<Image *>(s.scene->images[index].get());
+}
+
+void publishTransforms(SceneState &s, double time) {
+    auto xf = std::make_unique<std::vector<Affine>>();
+    xf->reserve(s.scene->objects.size());
+    for (const ObjectItem *o : s.scene->objects) xf->push_back(worldTransform(*o, time));
+    std::lock_guard<std::mutex> hold(s.timeLock);
+    s.transforms.store(xf.get(), std::memory_order_release);
+    s.transformVersions.push_back(std::move(xf));
+    s.time.store(time, std::memory_order_release);
+}
+
+void report(const std::string &line) {
+    std::lock_guard<std::mutex> hold(sinkLock());
+    if (sink())
+        sink()(line);
+    else
+        std::cerr << line << "\n";
+}
+
+}  // namespace scenesvc
+
+using namespace scenesvc;
+
+void registerSceneServices(const Scene &scene) {
+    auto s = std::make_unique<SceneState>();
+    s->scene = &scene;
+    indexItems(*s);
+    initImages(*s);
+    indexSurfaces(*s);
+    indexWeightMaps(*s);
+    publishTransforms(*s, 0.0);
+    setBackdropType(scene);
+    delete gState.exchange(s.release(), std::memory_order_acq_rel);
+
+    registerService(LWITEMINFO_GLOBAL, const_cast<LWItemInfo *>(itemInfoTable()));
+    registerService(LWLIGHTINFO_GLOBAL, const_cast<LWLightInfo *>(lightInfoTable()));
+    registerService(LWOBJECTINFO_GLOBAL, const_cast<LWObjectInfo *>(objectInfoTable()));
+    registerService(LWOBJECTFUNCS_GLOBAL, const_cast<LWObjectFuncs *>(objectFuncsTable()));
+    registerService(LWIMAGELIST_GLOBAL, const_cast<LWImageList *>(imageListTable()));
+    registerService(LWSURFACEFUNCS_GLOBAL, const_cast<LWSurfaceFuncs *>(surfaceFuncsTable()));
+    registerService(LWBACKDROPINFO_GLOBAL, const_cast<LWBackdropInfo *>(backdropInfoTable()));
+}
+
+void setSceneServicesTime(double time) {
+    if (SceneState *s = current()) publishTransforms(*s, time);
+}
+
+void withdrawSceneServices() {
+    for (const char *name : {LWITEMINFO_GLOBAL, LWLIGHTINFO_GLOBAL, LWOBJECTINFO_GLOBAL, LWOBJECTFUNCS_GLOBAL,
+                             LWIMAGELIST_GLOBAL, LWSURFACEFUNCS_GLOBAL, LWBACKDROPINFO_GLOBAL})
+        registerService(name, nullptr);
+    delete gState.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+void setSceneServicesMessageSink(std::function<void(const std::string &)> f) {
+    std::lock_guard<std::mutex> hold(sinkLock());
+    sink() = std::move(f);
+}
+
+const Image *imageFromID(LWImageID id) {
+    const SceneState *s = current();
+    const ImageSlot *slot = s ? findImage(*s, id) : nullptr;
+    return slot ? slot->image : nullptr;
+}
+
+void *weightMapHandle(const std::string &name) {
+    const SceneState *s = current();
+    if (!s) return nullptr;
+    auto it = s->weightMapByName.find(name);
+    return it == s->weightMapByName.end() ? nullptr : const_cast<WeightMapEntry *>(it->second);
+}
 
 }  // namespace host

@@ -87,8 +87,9 @@ LWRenderFuncs gRenderFuncs = {init, cleanup, newTime};
 int activate(int version, GlobalFunc global, void *local, void *) {
     if (version != LWSHADER_VERSION) return AFUNC_BADVERSION;
     auto *h = static_cast<LWShaderHandler *>(local);
-    h->inst = &gInstanceFuncs;
-    h->rend = &gRenderFuncs;
+    // Fill the host's own tables, as a real plug-in does.
+    if (h->inst) *h->inst = gInstanceFuncs;
+    if (h->rend) *h->rend = gRenderFuncs;
     h->evaluate = evaluate;
     h->flags = flags;
     bool services =

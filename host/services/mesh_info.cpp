@@ -1,0 +1,228 @@
+// Mesh records (LWMeshInfo) over one object's layers: points and polygons are the scene's own
+// MeshPoint and MeshPolygon records, checked against the record's layers before they are read.
+// A frozen record gives, as the other position, the point's world position at the services' time
+// when the record was made; an unfrozen one gives the base position for both.
+#include <cstdint>
+#include <new>
+
+#include "host/services/scene_state.h"
+
+namespace host::scenesvc {
+
+namespace {
+
+// The record filled in makeMeshRecord: priv and thirteen functions.
+static_assert(sizeof(LWMeshInfo) == 14 * sizeof(void *), "LWMeshInfo has priv and 13 slots");
+
+struct MeshRecord {
+    LWMeshInfo info;  // handed out; info.priv points back here
+    const Scene *scene = nullptr;
+    const ObjectItem *object = nullptr;
+    size_t first = 0, last = 0;  // layers [first, last) of the object
+    bool frozen = false;
+    Affine world;
+    const WeightMapEntry *selected = nullptr;
+};
+
+MeshRecord *record(LWMeshInfo *mesh) { return mesh ? static_cast<MeshRecord *>(mesh->priv) : nullptr; }
+
+// Index of `element` in `list` when it points exactly at one of its entries, else -1.
+template <typename T>
+long indexIn(const std::vector<T> &list, const void *element) {
+    if (list.empty() || !element) return -1;
+    uintptr_t a = reinterpret_cast<uintptr_t>(element), b = reinterpret_cast<uintptr_t>(list.data());
+    if (a < b || a >= b + list.size() * sizeof(T) || (a - b) % sizeof(T) != 0) return -1;
+    return static_cast<long>((a - b) / sizeof(T));
+}
+
+const MeshLayer *layerOfPoint(const MeshRecord &r, const void *pnt, long &index) {
+    for (size_t l = r.first; l < r.last; ++l) {
+        const MeshLayer &layer = r.object->layers[l];
+        index = indexIn(layer.points, pnt);
+        if (index >= 0) return &layer;
+    }
+    return nullptr;
+}
+
+const MeshPolygon *polygon(const MeshRecord &r, const void *pol, const MeshLayer **layerOut = nullptr) {
+    for (size_t l = r.first; l < r.last; ++l) {
+        const MeshLayer &layer = r.object->layers[l];
+        long i = indexIn(layer.polygons, pol);
+        if (i >= 0) {
+            if (layerOut) *layerOut = &layer;
+            return &layer.polygons[static_cast<size_t>(i)];
+        }
+    }
+    return nullptr;
+}
+
+void meshDestroy(LWMeshInfo *mesh) { delete record(mesh); }
+
+int meshNumPoints(LWMeshInfo *mesh) {
+    const MeshRecord *r = record(mesh);
+    if (!r) return 0;
+    size_t n = 0;
+    for (size_t l = r->first; l < r->last; ++l) n += r->object->layers[l].points.size();
+    return static_cast<int>(n);
+}
+
+int meshNumPolygons(LWMeshInfo *mesh) {
+    const MeshRecord *r = record(mesh);
+    if (!r) return 0;
+    size_t n = 0;
+    for (size_t l = r->first; l < r->last; ++l) n += r->object->layers[l].polygons.size();
+    return static_cast<int>(n);
+}
+
+int meshScanPoints(LWMeshInfo *mesh, LWPntScanFunc *func, void *data) {
+    const MeshRecord *r = record(mesh);
+    if (!r || !func) return 0;
+    for (size_t l = r->first; l < r->last; ++l)
+        for (const MeshPoint &p : r->object->layers[l].points)
+            if (int stop = func(data, const_cast<MeshPoint *>(&p))) return stop;
+    return 0;
+}
+
+int meshScanPolys(LWMeshInfo *mesh, LWPolScanFunc *func, void *data) {
+    const MeshRecord *r = record(mesh);
+    if (!r || !func) return 0;
+    for (size_t l = r->first; l < r->last; ++l)
+        for (const MeshPolygon &p : r->object->layers[l].polygons)
+            if (int stop = func(data, const_cast<MeshPolygon *>(&p))) return stop;
+    return 0;
+}
+
+void putZero(LWFVector pos) {
+    if (pos) pos[0] = pos[1] = pos[2] = 0.0f;
+}
+
+void meshBasePos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
+    const MeshRecord *r = record(mesh);
+    long i = -1;
+    const MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
+    if (!layer) return putZero(pos);
+    if (!pos) return;
+    const float *p = layer->points[static_cast<size_t>(i)].pos;
+    pos[0] = p[0];
+    pos[1] = p[1];
+    pos[2] = p[2];
+}
+
+void meshOtherPos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
+    const MeshRecord *r = record(mesh);
+    long i = -1;
+    const MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
+    if (!layer) return putZero(pos);
+    if (!pos) return;
+    const float *p = layer->points[static_cast<size_t>(i)].pos;
+    if (!r->frozen) {
+        pos[0] = p[0];
+        pos[1] = p[1];
+        pos[2] = p[2];
+        return;
+    }
+    Vec3 w = r->world.point({p[0], p[1], p[2]});
+    pos[0] = static_cast<float>(w[0]);
+    pos[1] = static_cast<float>(w[1]);
+    pos[2] = static_cast<float>(w[2]);
+}
+
+// The handle of a weight map that one of the record's layers has; null otherwise.
+void *meshVLookup(LWMeshInfo *mesh, LWID type, const char *name) {
+    const MeshRecord *r = record(mesh);
+    const SceneState *s = current();
+    if (!r || !s || !name || type != LWVMAP_WGHT) return nullptr;
+    auto it = s->weightMapByName.find(name);
+    if (it == s->weightMapByName.end()) return nullptr;
+    for (size_t l = r->first; l < r->last; ++l)
+        if (it->second->in(&r->object->layers[l])) return const_cast<WeightMapEntry *>(it->second);
+    return nullptr;
+}
+
+// Selects a weight map by handle; 1 (its dimension) when a layer of the record has it, else 0.
+int meshVSelect(LWMeshInfo *mesh, void *vmap) {
+    MeshRecord *r = record(mesh);
+    const SceneState *s = current();
+    if (!r) return 0;
+    r->selected = nullptr;
+    if (!s || !vmap) return 0;
+    auto it = s->weightMapByHandle.find(vmap);
+    if (it == s->weightMapByHandle.end()) return 0;
+    r->selected = it->second;
+    for (size_t l = r->first; l < r->last; ++l)
+        if (r->selected->in(&r->object->layers[l])) return 1;
+    return 0;
+}
+
+int meshVGet(LWMeshInfo *mesh, LWPntID pnt, float *vector) {
+    const MeshRecord *r = record(mesh);
+    if (!r || !r->selected) return 0;
+    long i = -1;
+    const MeshLayer *layer = layerOfPoint(*r, pnt, i);
+    const WeightMap *m = layer ? r->selected->in(layer) : nullptr;
+    size_t k = static_cast<size_t>(i);
+    if (!m || k >= m->values.size() || k >= m->has.size() || !m->has[k]) return 0;
+    if (vector) vector[0] = m->values[k];
+    return 1;
+}
+
+int meshPolSize(LWMeshInfo *mesh, LWPolID pol) {
+    const MeshRecord *r = record(mesh);
+    const MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
+    return p ? static_cast<int>(p->points.size()) : 0;
+}
+
+LWPntID meshPolVertex(LWMeshInfo *mesh, LWPolID pol, int vertex) {
+    const MeshRecord *r = record(mesh);
+    const MeshLayer *layer = nullptr;
+    const MeshPolygon *p = r ? polygon(*r, pol, &layer) : nullptr;
+    if (!p || vertex < 0 || static_cast<size_t>(vertex) >= p->points.size()) return nullptr;
+    int idx = p->points[static_cast<size_t>(vertex)];
+    if (idx < 0 || static_cast<size_t>(idx) >= layer->points.size()) return nullptr;
+    return const_cast<MeshPoint *>(&layer->points[static_cast<size_t>(idx)]);
+}
+
+const char *meshPolTag(LWMeshInfo *mesh, LWPolID pol, LWID tagType) {
+    const MeshRecord *r = record(mesh);
+    const MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
+    if (!p || tagType != LWPTAG_SURF || p->surface < 0 ||
+        static_cast<size_t>(p->surface) >= r->scene->surfaces.size())
+        return nullptr;
+    return r->scene->surfaces[static_cast<size_t>(p->surface)]->name.c_str();
+}
+
+}  // namespace
+
+LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t first, size_t last, bool frozen) {
+    MeshRecord *r = new (std::nothrow) MeshRecord;
+    if (!r) return nullptr;
+    r->info = LWMeshInfo{
+        r,                // priv
+        meshDestroy,      // destroy
+        meshNumPoints,    // numPoints
+        meshNumPolygons,  // numPolygons
+        meshScanPoints,   // scanPoints
+        meshScanPolys,    // scanPolys
+        meshBasePos,      // pntBasePos
+        meshOtherPos,     // pntOtherPos
+        meshVLookup,      // pntVLookup
+        meshVSelect,      // pntVSelect
+        meshVGet,         // pntVGet
+        meshPolSize,      // polSize
+        meshPolVertex,    // polVertex
+        meshPolTag,       // polTag
+    };
+    r->scene = s.scene;
+    r->object = &object;
+    r->first = first;
+    r->last = last < object.layers.size() ? last : object.layers.size();
+    r->frozen = frozen;
+    if (frozen) {
+        const std::vector<Affine> *xf = s.transforms.load(std::memory_order_acquire);
+        auto it = s.objectIndex.find(&object);
+        if (xf && it != s.objectIndex.end() && it->second < xf->size()) r->world = (*xf)[it->second];
+    }
+    return &r->info;
+}
+
+}  // namespace host::scenesvc

@@ -1,0 +1,152 @@
+// The index the scene-backed services answer from: built once per registered scene on the main
+// thread, then read from any thread. The parts that change while plug-ins run (images loaded
+// through the image list, mip chains, per-frame object transforms, lazily read channels and
+// channel groups) are published through atomics or guarded by their own locks, as noted.
+// Private to host/services.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host/scene/scene.h"
+#include "sdk/host_types.h"
+#include "sdk/item_info.h"
+#include "sdk/mesh_info.h"
+
+namespace host::scenesvc {
+
+// An item and its successor among the items of the same kind (and, for bones, the same object).
+struct ItemEntry {
+    const Item *item = nullptr;
+    LWItemType type = LWI_NONE;
+    LWItemID next = nullptr;
+};
+
+// A weight-map name and, per layer of the scene that has one, that layer's map. The entry's
+// address is the handle plug-ins select the map by.
+struct WeightMapEntry {
+    std::string name;
+    std::vector<std::pair<const MeshLayer *, const WeightMap *>> layers;
+    const WeightMap *in(const MeshLayer *layer) const {
+        for (const auto &p : layers)
+            if (p.first == layer) return p.second;
+        return nullptr;
+    }
+};
+
+// One reduction level of an image: linear RGB, top row first.
+struct MipLevel {
+    int width = 0, height = 0;
+    std::vector<float> rgb;
+    const float *pixel(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+// An image's reduction levels; level 0 is the image itself (not copied).
+struct MipChain {
+    std::vector<MipLevel> levels;  // levels[0] is empty: the image stands for it
+};
+
+// One entry of the image list. Slots never move or disappear while the services are registered.
+struct ImageSlot {
+    const Image *image = nullptr;
+    std::unique_ptr<Image> owned;  // set for images the image list loaded itself
+    size_t order = 0;              // position in the image list
+    bool color = true;             // some pixel has unequal channels
+    std::atomic<const MipChain *> mips{nullptr};
+    std::unique_ptr<MipChain> mipsOwned;  // written under SceneState::imageLock
+};
+
+// An immutable snapshot of the image list; a load publishes a new one.
+struct ImageTable {
+    std::vector<ImageSlot *> order;
+    std::unordered_map<const void *, ImageSlot *> byID;
+};
+
+// A surface's channel values for the names known at registration, and its neighbours.
+struct SurfaceEntry {
+    const Surface *surface = nullptr;
+    LWSurfaceID next = nullptr;
+    std::map<std::string, std::vector<double>, std::less<>> channels;
+    LWImageID reflectionImage = nullptr, refractionImage = nullptr;
+};
+
+struct SceneState {
+    const Scene *scene = nullptr;
+
+    // Items by identifier, and the first of each kind (objects, lights, cameras) and of each
+    // object's bones.
+    std::unordered_map<const void *, ItemEntry> items;
+    LWItemID firstOfKind[3] = {nullptr, nullptr, nullptr};
+    std::unordered_map<const void *, LWItemID> firstBone;
+    std::unordered_map<const void *, size_t> objectIndex;  // position in scene->objects
+
+    // Surfaces by identifier; null-terminated lists by name, by object file and by both. Maps keyed
+    // by text compare without building a string, so look-ups by a plug-in's text never allocate.
+    std::unordered_map<const void *, SurfaceEntry> surfaces;
+    std::map<std::string, std::vector<LWSurfaceID>, std::less<>> surfacesByName;
+    std::map<std::string, std::vector<LWSurfaceID>, std::less<>> surfacesByFile;
+    std::map<std::pair<std::string, std::string>, std::vector<LWSurfaceID>> surfacesByFileAndName;
+
+    // Weight maps by handle and by name.
+    std::vector<std::unique_ptr<WeightMapEntry>> weightMaps;
+    std::unordered_map<const void *, const WeightMapEntry *> weightMapByHandle;
+    std::map<std::string, const WeightMapEntry *, std::less<>> weightMapByName;
+
+    // The image list. imageLock guards slot creation, table publication and mip building.
+    std::mutex imageLock;
+    std::deque<ImageSlot> imageSlots;
+    std::vector<std::unique_ptr<ImageTable>> imageTables;  // every version; the last is current
+    std::atomic<const ImageTable *> images{nullptr};
+
+    // World transforms of the objects at the services' time, by object index. Each time change
+    // publishes a new array; old ones are kept until withdrawal, so readers never see one freed.
+    std::mutex timeLock;
+    std::vector<std::unique_ptr<std::vector<Affine>>> transformVersions;
+    std::atomic<const std::vector<Affine> *> transforms{nullptr};
+    std::atomic<double> time{0.0};
+
+    // Channel values asked for by names unknown at registration, read once and kept (node-based,
+    // so the values stay put), and each surface's channel group.
+    std::mutex lazyLock;
+    std::map<std::pair<const Surface *, std::string>, std::vector<double>> lazyChannels;
+    std::unordered_map<const void *, LWChanGroupID> channelGroups;
+};
+
+// The registered scene's state, or null when none is registered.
+SceneState *current();
+
+// Typed look-ups of identifiers; null when the identifier names nothing of that kind.
+const ItemEntry *findItem(const SceneState &s, const void *id);
+const ObjectItem *findObject(const SceneState &s, const void *id);
+const LightItem *findLight(const SceneState &s, const void *id);
+const SurfaceEntry *findSurface(const SceneState &s, const void *id);
+ImageSlot *findImage(const SceneState &s, const void *id);
+
+// The identifier of scene image `index` (-1 or out of range: null).
+LWImageID sceneImageID(const SceneState &s, int index);
+
+// A new mesh record over layers [first, last) of an object; `frozen` makes pntOtherPos give
+// world positions at the services' time. Null when memory runs out.
+LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t first, size_t last, bool frozen);
+
+// Builds the image list's first table from the scene's images (registration only).
+void initImages(SceneState &s);
+
+// Publishes the object transforms for a time.
+void publishTransforms(SceneState &s, double time);
+
+// Sets LWBackdropInfo::type from the scene (registration only).
+void setBackdropType(const Scene &scene);
+
+// Sends one line to the message sink.
+void report(const std::string &line);
+
+}  // namespace host::scenesvc

@@ -1,0 +1,51 @@
+// A small scene built in code for the scene-service tests, and helpers shared by them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "host/scene/scene.h"
+#include "sdk/io_state.h"
+
+namespace scenesvc_test {
+
+// Objects "Body" (layers 1 and 3, weight map "wm", two bones) and "Floor" (one bone); lights
+// "Key" (point), "Spot" (spot with projection image 0) and "Sun" (distant); camera "Camera";
+// surfaces "Skin" and "Ground"; images "checker" (4 x 2) and "grey" (2 x 2).
+struct TestScene {
+    host::Scene scene;
+    host::ObjectItem *body = nullptr, *floor = nullptr;
+    host::LightItem *key = nullptr, *spot = nullptr, *sun = nullptr;
+    host::CameraItem *camera = nullptr;
+    host::BoneItem *bone1 = nullptr, *bone2 = nullptr, *bone3 = nullptr;
+};
+std::unique_ptr<TestScene> makeScene();
+
+// A token tape standing in for the host's load and save states (32-bit integers and strings).
+class Tape {
+public:
+    Tape();
+    const LWSaveState *save() const { return &save_; }
+    const LWLoadState *load() const { return &load_; }
+    std::vector<std::variant<int, std::string>> items;
+    size_t pos = 0;
+
+private:
+    LWSaveState save_{};
+    LWLoadState load_{};
+};
+
+// A directory under the system's temporary folder, removed with its files on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string path(const std::string &file) const { return dir_ + "/" + file; }
+
+private:
+    std::string dir_;
+};
+
+}  // namespace scenesvc_test
