@@ -50,6 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     host.destroy(skin);
     // The instances' channel groups and any images the input recreated go with them.
     host::animation::clearAll();
-    integ::images::clear();
+    integ::images::reset();
     return 0;
 }

@@ -3,6 +3,16 @@
 #include <cstring>
 #include <memory>
 
+#if defined(VELMORA_INTEG_SCENE_SERVICES)
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "host/image/image.h"
+#include "host/scene/scene.h"
+#include "host/services/scene_services.h"
+#endif
+
 #include "host/animation/envelopes.h"
 #include "host/services/global_lookup.h"
 #include "host/texture/texture_system.h"
@@ -19,17 +29,73 @@ namespace integ {
 // ---- Images --------------------------------------------------------------------------------------
 
 namespace images {
+
+#if defined(VELMORA_INTEG_SCENE_SERVICES)
+
+namespace {
+
+std::unique_ptr<host::Scene> scene;
+std::filesystem::path folder;
+
+void publish(bool withAlbedo) {
+    host::withdrawSceneServices();
+    scene = std::make_unique<host::Scene>();
+    if (withAlbedo) {
+        auto img = std::make_unique<host::Image>();
+        img->name = kAlbedo;
+        img->filename = (folder / kAlbedo).string();
+        img->width = img->height = 2;
+        img->rgb = {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1};
+        scene->images.push_back(std::move(img));
+    }
+    host::registerSceneServices(*scene);
+}
+
+}  // namespace
+
+// A scratch folder with the albedo's file, so that a load can recreate it from its saved path.
+void start() {
+    std::error_code ec;
+    folder = std::filesystem::temp_directory_path(ec) / ("velmora_integ_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder, ec);
+    std::string why;
+    host::writePng((folder / kAlbedo).string(), 2, 2, {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1}, why);
+    host::setSceneServicesMessageSink([](const std::string &) {});
+    publish(true);
+}
+
+void stop() {
+    host::withdrawSceneServices();
+    host::setSceneServicesMessageSink(nullptr);
+    scene.reset();
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+}
+
+const LWImageList *list() { return host::imageListTable(); }
+
+void dropAll() { publish(false); }
+
+void reset() { publish(true); }
+
+#else
+
 namespace {
 
 struct Image {
     std::string name;
 };
-std::vector<std::unique_ptr<Image>> scene;
+std::vector<std::unique_ptr<Image> > scene;
 
 int indexOf(LWImageID img) {
     for (size_t i = 0; i < scene.size(); ++i)
         if (scene[i].get() == img) return static_cast<int>(i);
     return -1;
+}
+
+LWImageID add(const std::string &name) {
+    scene.push_back(std::make_unique<Image>(Image{name}));
+    return scene.back().get();
 }
 
 LWImageID ilFirst() { return scene.empty() ? nullptr : scene.front().get(); }
@@ -73,13 +139,36 @@ const LWImageList kImageList = {
 
 }  // namespace
 
-LWImageID add(const std::string &name) {
-    scene.push_back(std::make_unique<Image>(Image{name}));
-    return scene.back().get();
+void reset() {
+    scene.clear();
+    add(kAlbedo);
 }
-int count() { return static_cast<int>(scene.size()); }
+
+void start() {
+    reset();
+    host::registerService(LWIMAGELIST_GLOBAL, const_cast<LWImageList *>(&kImageList));
+}
+
+void stop() { scene.clear(); }
+
 const LWImageList *list() { return &kImageList; }
-void clear() { scene.clear(); }
+
+void dropAll() { scene.clear(); }
+
+#endif
+
+LWImageID albedo() {
+    const LWImageList *il = list();
+    for (LWImageID img = il->first(); img; img = il->next(img))
+        if (const char *name = il->name(img); name && std::strcmp(name, kAlbedo) == 0) return img;
+    return nullptr;
+}
+
+int count() {
+    int n = 0;
+    for (LWImageID img = list()->first(); img; img = list()->next(img)) ++n;
+    return n;
+}
 
 }  // namespace images
 
@@ -92,7 +181,7 @@ HostSession::HostSession() {
     host::registerService(LWENVELOPEFUNCS_GLOBAL, const_cast<LWEnvelopeFuncs *>(host::animation::envelopeFuncs()));
     host::registerService(LWCHANNELINFO_GLOBAL, const_cast<LWChannelInfo *>(host::animation::channelInfo()));
     host::registerService(LWTEXTUREFUNCS_GLOBAL, const_cast<LWTextureFuncs *>(host::texture::textureFuncs()));
-    host::registerService(LWIMAGELIST_GLOBAL, const_cast<LWImageList *>(images::list()));
+    images::start();
     velmora::resetHostGlobals();
     handler_.inst = &inst_;
     handler_.item = &item_;
@@ -102,6 +191,7 @@ HostSession::HostSession() {
 
 HostSession::~HostSession() {
     clearHost();
+    images::stop();
     velmora::resetHostGlobals();
     host::clearServices();
 }
@@ -111,7 +201,6 @@ void HostSession::clearHost() {
     host::vparm::clearAll();
     host::texture::clearAll();
     host::animation::clearAll();
-    images::clear();
 }
 
 velmora::SkinInstance *HostSession::create(LWSurfaceID surface) const {
@@ -221,7 +310,7 @@ void customise(velmora::SkinInstance *skin) {
     LWTextureID tex = host::vparm::setTextured(skin->Ksub->parameter, true);
     LWTLayerID image = host::texture::addLayer(tex, TLT_IMAGE);
     LWTLayerID grad = host::texture::addLayer(tex, TLT_GRAD);
-    LWImageID img = images::add("skin_albedo.png");
+    LWImageID img = images::albedo();
     tx.setParam(image, TXTAG_IMAGE, &img);
     host::animation::setKeys(host::texture::envelopeOpacity(image, true), {{0, 1.0}, {1, 0.5}});
     host::texture::LayerSettings s;

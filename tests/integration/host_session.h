@@ -18,13 +18,18 @@ class Vparam;
 
 namespace integ {
 
-// The scene's images: a named list. Saved image data is the image's file name as one string;
-// loading it back adds a new image of that name.
+// The scene's images. With the host's scene-backed services (the Linux host build) they are the
+// real image list over a scene holding one image, "skin_albedo.png", whose file is written to a
+// scratch folder; elsewhere (the fuzz build) a named list whose saved data is the name alone.
 namespace images {
-LWImageID add(const std::string &name);
-int count();
+constexpr const char *kAlbedo = "skin_albedo.png";
+LWImageID albedo();  // the scene's image of that name
+int count();         // images in the list, the scene's and those loads recreated
 const LWImageList *list();
-void clear();
+// Takes every image away: a load must then recreate its images from their saved data.
+void dropAll();
+// Back to the scene's own images, forgetting those that loads recreated.
+void reset();
 }  // namespace images
 
 // Registers the host's services, forgets whatever the module held and activates the shader
@@ -68,7 +73,7 @@ std::vector<std::string> entryNames();
 
 // A customised instance: every parameter away from its default, the red of skin_color
 // enveloped with keys, Ksub textured with a "World Y Axis" gradient layer over an image layer
-// (image "skin_albedo.png") whose opacity is animated, 16-character prefixes, the flag on and
+// (images::albedo()) whose opacity is animated, 16-character prefixes, the flag on and
 // both distances changed.
 void customise(velmora::SkinInstance *skin);
 

@@ -138,7 +138,7 @@ TEST_P(Persistence, ImageMissingFromTheSceneIsRecreatedFromItsData) {
     integ::customise(src);
     const std::vector<uint8_t> bytes = integ::saved(host, src, GetParam());
     host.destroy(src);
-    integ::images::clear();
+    integ::images::dropAll();
 
     SkinInstance *dst = host.create();
     host::state::LoadState load(GetParam(), bytes);
