@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "host/vparm/vparm_service.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
 #include "tests/integration/host_session.h"
+#include "vparam/vparam.h"
 
 namespace {
 
@@ -112,8 +115,16 @@ std::vector<uint8_t> cutShort(const std::vector<uint8_t> &bytes, const Marks &ma
     return out;
 }
 
+// An entry for a failure message: its bytes as text where they are printable, else its size.
+std::string printable(const integ::Entry &e) {
+    std::string text(e.begin(), e.end());
+    for (char c : text)
+        if (c < 32 || c > 126) return std::to_string(e.size()) + " bytes";
+    return '"' + text + '"';
+}
+
 class Corruption : public ::testing::TestWithParam<Format> {
-protected:
+public:
     void SetUp() override {
         ASSERT_EQ(host.activation(), 0);
         SkinInstance *src = host.create();
@@ -121,28 +132,60 @@ protected:
         good = integ::saved(host, src, GetParam());
         want = integ::snapshot(src);
         host.destroy(src);
-        SkinInstance *fresh = host.create();
-        defaults = integ::snapshot(fresh);
-        host.destroy(fresh);
+        SkinInstance *target = host.create();
+        prepare(target);
+        before = integ::snapshot(target);
+        host.destroy(target);
         spans = entrySpans(good, GetParam());
         ASSERT_EQ(spans.size(), size_t(velmora::kSkinEntryCount));
+        velmora::SkinInstance blank{};
+        velmora::PluginDataEntry table[velmora::kSkinEntryCount + 1];
+        velmora::skinEntryTable(&blank, table);
+        for (int i = 0; i < velmora::kSkinEntryCount; ++i)
+            isParameter.push_back(table[i].type == velmora::kTypePVPR);
     }
 
-    // Loads `data` into a fresh instance; returns how many entries broke the rule, and reports
-    // each. `changed` is the byte that differs from the intact save, or none.
-    int loadAndCheck(std::vector<uint8_t> data, const std::string &what, size_t changed = SIZE_MAX) {
+    // The instance loaded into: every plain field and one parameter away from both its default
+    // and the saved value, so that a field a failed read reset shows.
+    static void prepare(SkinInstance *skin) {
+        std::strcpy(skin->skin_prefix, "BeforeSkin");
+        std::strcpy(skin->sheen_prefix, "BeforeSheen");
+        skin->sheen_trace = 7;
+        skin->trace_eps = 0.125;
+        skin->sheen_decay = 3.5;
+        double ka[3] = {0.9, 0.9, 0.9};
+        host::vparm::vparmFuncs()->setVal(skin->Ka->parameter, ka);
+    }
+
+    // Which entries may take a value neither as they were nor as saved.
+    enum class Leeway {
+        None,
+        ChangedEntry,  // the entry holding the changed byte
+        CutParameter,  // a parameter cut inside its data: the part before the cut may have loaded
+        CutEntry,      // any entry cut inside its data
+    };
+
+    // Loads `data` into a prepared instance; returns how many entries broke the rule, and
+    // reports each. `at` is the byte changed or cut, if any.
+    int loadAndCheck(std::vector<uint8_t> data, const std::string &what, size_t at = SIZE_MAX,
+                     Leeway leeway = Leeway::None) {
         SkinInstance *skin = host.create();
+        prepare(skin);
         host::state::LoadState load(GetParam(), std::move(data));
         host.load(skin, load);
         EXPECT_EQ(load.depth(), 0) << what << ": every find is closed by its end";
         const std::vector<integ::Entry> got = integ::snapshot(skin);
         int broken = 0;
         for (size_t i = 0; i < got.size(); ++i) {
-            if (got[i] == defaults[i] || got[i] == want[i]) continue;
-            if (changed >= spans[i].begin && changed < spans[i].end) continue;
+            if (got[i] == before[i] || got[i] == want[i]) continue;
+            const bool inside = at >= spans[i].begin && at < spans[i].end;
+            if (inside && (leeway == Leeway::ChangedEntry || leeway == Leeway::CutEntry ||
+                           (leeway == Leeway::CutParameter && isParameter[i])))
+                continue;
             ++broken;
-            ADD_FAILURE() << what << ": " << names[i] << " is neither as it was nor as saved (" << got[i].size()
-                          << " bytes, was " << defaults[i].size() << ", saved " << want[i].size() << ")";
+            ADD_FAILURE() << what << ": " << names[i] << " is neither as it was nor as saved ("
+                          << printable(got[i]) << "; was " << printable(before[i]) << ", saved "
+                          << printable(want[i]) << ")";
         }
         // The instance stays usable: it saves and loads again.
         const std::vector<uint8_t> again = integ::saved(host, skin, GetParam());
@@ -157,7 +200,8 @@ protected:
 
     integ::HostSession host;
     std::vector<uint8_t> good;
-    std::vector<integ::Entry> want, defaults;
+    std::vector<integ::Entry> want, before;
+    std::vector<bool> isParameter;
     std::vector<Span> spans;
     std::vector<std::string> names = integ::entryNames();
 };
@@ -169,26 +213,42 @@ TEST_P(Corruption, TruncatedAtEveryByte) {
                                "cut to " + std::to_string(n) + " of " + std::to_string(good.size()) + " bytes");
 }
 
+// Loads the customised save cut short at every byte inside its blocks; the entry holding the cut
+// gets `leeway`.
+int cutEverywhere(Corruption &t, Corruption::Leeway leeway);
+
 TEST_P(Corruption, CutShortInsideItsBlocks) {
+    // A parameter that was cut may hold part of its data (its host data loaded keeps the
+    // envelopes that data made, without the keys that were cut); every other entry is as it was
+    // or as saved.
+    EXPECT_EQ(cutEverywhere(*this, Leeway::CutEntry), 0);
+}
+
+// A prefix or the flag whose value is cut short is reset (to "" or 0) instead of keeping its
+// value: the host's reads clear their outputs when they fail, and the plain rows are read
+// straight into the instance's fields. Disabled until the plain rows read into scratch space.
+TEST_P(Corruption, DISABLED_PlainFieldCutInsideItsValueKeepsItsValue) {
+    EXPECT_EQ(cutEverywhere(*this, Leeway::CutParameter), 0);
+}
+
+int cutEverywhere(Corruption &t, Corruption::Leeway leeway) {
     Marks marks;
-    SkinInstance *src = host.create();
+    SkinInstance *src = t.host.create();
     integ::customise(src);
-    const std::vector<uint8_t> bytes = savedWithMarks(host, src, GetParam(), marks);
-    host.destroy(src);
-    ASSERT_EQ(bytes, good);
+    const std::vector<uint8_t> bytes = savedWithMarks(t.host, src, t.GetParam(), marks);
+    t.host.destroy(src);
+    EXPECT_EQ(bytes, t.good);
     int broken = 0, cuts = 0;
-    for (size_t n = 4; n < good.size() && broken < 20; ++n) {
-        std::vector<uint8_t> data = cutShort(good, marks, n, GetParam());
+    for (size_t n = 4; n < t.good.size() && broken < 20; ++n) {
+        std::vector<uint8_t> data = cutShort(t.good, marks, n, t.GetParam());
         if (data.empty()) continue;
         ++cuts;
-        // The entry that was cut may hold part of its data (a parameter whose host data loaded
-        // keeps the envelopes that data made, without the keys that were cut); every other entry
-        // is as it was or as saved.
-        broken +=
-            loadAndCheck(std::move(data),
-                         "cut short at " + std::to_string(n) + " of " + std::to_string(good.size()) + " bytes", n);
+        broken += t.loadAndCheck(
+            std::move(data),
+            "cut short at " + std::to_string(n) + " of " + std::to_string(t.good.size()) + " bytes", n, leeway);
     }
     EXPECT_GT(cuts, 100);
+    return broken;
 }
 
 TEST_P(Corruption, EveryByteChanged) {
@@ -206,7 +266,8 @@ TEST_P(Corruption, EveryByteChanged) {
             std::vector<uint8_t> data = good;
             data[at] = c.set ? c.mask : uint8_t(data[at] ^ c.mask);
             if (data[at] == good[at]) continue;
-            broken += loadAndCheck(std::move(data), std::string("byte ") + std::to_string(at) + " " + c.name, at);
+            broken += loadAndCheck(std::move(data), std::string("byte ") + std::to_string(at) + " " + c.name, at,
+                                   Leeway::ChangedEntry);
         }
 }
 
@@ -224,5 +285,48 @@ TEST_P(Corruption, EmptyAndForeignData) {
 
 INSTANTIATE_TEST_SUITE_P(BothFormats, Corruption, ::testing::Values(Format::Binary, Format::Text),
                          [](const auto &info) { return info.param == Format::Binary ? "Binary" : "Text"; });
+
+}  // namespace
+
+namespace {
+
+// One saved entry whose value stops short, in the binary format: the version, a library block
+// holding one entry block, and in it the name, the type code and the first bytes of the value.
+std::vector<uint8_t> oneShortEntry(const std::string &name, const char type[4], std::vector<uint8_t> value) {
+    auto u4 = [](std::vector<uint8_t> &out, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (24 - 8 * i)));
+    };
+    std::vector<uint8_t> entry(name.begin(), name.end());
+    entry.push_back(0);
+    entry.insert(entry.end(), type, type + 4);
+    entry.insert(entry.end(), value.begin(), value.end());
+    std::vector<uint8_t> out;
+    u4(out, 256);
+    out.insert(out.end(), {'P', 'D', 'L', 'B'});
+    u4(out, uint32_t(4 + 8 + entry.size()));
+    u4(out, 1);
+    out.insert(out.end(), {'P', 'D', 'P', 'R'});
+    u4(out, uint32_t(entry.size()));
+    out.insert(out.end(), entry.begin(), entry.end());
+    return out;
+}
+
+// The reproducer of the disabled sweep above: a prefix whose string has no end, and a flag with
+// two of its four bytes, each loaded into an instance that holds another value.
+TEST(ShortPlainValue, DISABLED_FailedReadKeepsTheFieldsValue) {
+    integ::HostSession host;
+    SkinInstance *skin = host.create();
+    std::strcpy(skin->skin_prefix, "BeforeSkin");
+    skin->sheen_trace = 7;
+
+    host::state::LoadState prefix(Format::Binary, oneShortEntry("skin_prefix", "PSTR", {'S', 'k', 'i', 'n'}));
+    host.load(skin, prefix);
+    EXPECT_STREQ(skin->skin_prefix, "BeforeSkin");
+
+    host::state::LoadState flag(Format::Binary, oneShortEntry("sheen_trace", "PINT", {0, 0}));
+    host.load(skin, flag);
+    EXPECT_EQ(skin->sheen_trace, 7);
+    host.destroy(skin);
+}
 
 }  // namespace
