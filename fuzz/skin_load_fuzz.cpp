@@ -21,11 +21,7 @@ constexpr host::state::Format kFormat = host::state::Format::Binary;
 // host's service registry goes: the module's own tear-down would look the texture service up
 // after the registry's destruction, since both live in this one executable.
 const integ::HostSession &session() {
-    static const integ::HostSession *host = [] {
-        const integ::HostSession *h = new integ::HostSession();
-        std::atexit([] { velmora::gradientContextDestroy(); });
-        return h;
-    }();
+    static const integ::HostSession *host = new integ::HostSession();
     return *host;
 }
 

@@ -224,11 +224,12 @@ TEST_P(Corruption, CutShortInsideItsBlocks) {
     EXPECT_EQ(cutEverywhere(*this, Leeway::CutEntry), 0);
 }
 
-// A prefix or the flag whose value is cut short is reset (to "" or 0) instead of keeping its
-// value: the host's reads clear their outputs when they fail, and the plain rows are read
-// straight into the instance's fields. Disabled until the plain rows read into scratch space.
-TEST_P(Corruption, DISABLED_PlainFieldCutInsideItsValueKeepsItsValue) {
-    EXPECT_EQ(cutEverywhere(*this, Leeway::CutParameter), 0);
+// A plain value cut short keeps the field's value: the host's reads clear their outputs when they
+// fail, so the rows read into scratch space first. In the text format a number cut inside its
+// digits is still a number (a shorter one), so there the cut entry alone may change.
+TEST_P(Corruption, PlainFieldCutInsideItsValueKeepsItsValue) {
+    const bool text = GetParam() == host::state::Format::Text;
+    EXPECT_EQ(cutEverywhere(*this, text ? Leeway::ChangedEntry : Leeway::CutParameter), 0);
 }
 
 int cutEverywhere(Corruption &t, Corruption::Leeway leeway) {
@@ -313,7 +314,7 @@ std::vector<uint8_t> oneShortEntry(const std::string &name, const char type[4], 
 
 // The reproducer of the disabled sweep above: a prefix whose string has no end, and a flag with
 // two of its four bytes, each loaded into an instance that holds another value.
-TEST(ShortPlainValue, DISABLED_FailedReadKeepsTheFieldsValue) {
+TEST(ShortPlainValue, FailedReadKeepsTheFieldsValue) {
     integ::HostSession host;
     SkinInstance *skin = host.create();
     std::strcpy(skin->skin_prefix, "BeforeSkin");

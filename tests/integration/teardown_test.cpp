@@ -11,12 +11,10 @@
 namespace {
 
 // At exit the module's static tear-down destroys its gradient context through a fresh look-up of
-// the texture service. The host's service registry (and the texture registry) are function-local
-// statics built after the module's own, so they are destroyed first and the look-up reads a
-// destroyed map. The outcome is undefined, so only the address sanitizer sees it: run the
-// linux-asan build with --gtest_also_run_disabled_tests (heap-use-after-free in
-// host::globalLookup). Disabled until the host's registries outlive their callers.
-TEST(StaticTearDownDeathTest, DISABLED_HostServicesOutliveTheModuleAtExit) {
+// the texture service. The host's service and texture registries must still be there, although
+// they are built after the module's statics: a destroyed registry here is a use after free, which
+// the address-sanitizer build reports.
+TEST(StaticTearDownDeathTest, HostServicesOutliveTheModuleAtExit) {
     EXPECT_EXIT(
         {
             const integ::HostSession *host = new integ::HostSession();  // alive at exit
