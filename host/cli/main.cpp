@@ -81,7 +81,8 @@ host::Frame contactSheet(const std::vector<host::Frame> &frames) {
         for (int y = 0; y < f.height; ++y)
             std::copy(f.rgb.begin() + static_cast<ptrdiff_t>(y) * f.width * 3,
                       f.rgb.begin() + static_cast<ptrdiff_t>(y + 1) * f.width * 3,
-                      sheet.rgb.begin() + (static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width) * 3);
+                      sheet.rgb.begin() +
+                          (static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width) * 3);
     }
     return sheet;
 }
@@ -104,15 +105,17 @@ int run(int argc, char **argv) {
     app.add_option("--plugin", plugin, "The shader plug-in (default: velmora.so beside this program)");
     app.add_flag("-q,--quiet", quiet, "No progress bar or summary");
     app.add_option("--pixel", pixel, "Render only pixel X,Y and print its colour");
-    auto *describeOpt =
-        app.add_flag("--describe-panel", describe, "Print each shader instance's options panel instead of rendering");
-    auto *saveOpt = app.add_option("--save", savePath,
-                                   "Write the scene with each shader instance's saved data to this file, no render")
-                        ->excludes(describeOpt);
+    auto *describeOpt = app.add_flag("--describe-panel", describe,
+                                     "Print each shader instance's options panel instead of rendering");
+    auto *saveOpt =
+        app.add_option("--save", savePath,
+                       "Write the scene with each shader instance's saved data to this file, no render")
+            ->excludes(describeOpt);
     app.add_option("--state-format", stateFormat, "Saved data format for --save: text or binary")
         ->check(CLI::IsMember({"text", "binary"}))
         ->needs(saveOpt);
-    app.add_option("--sweep", sweep, "NAME=V1,V2,...: render one frame per value of a shader setting, side by side")
+    app.add_option("--sweep", sweep,
+                   "NAME=V1,V2,...: render one frame per value of a shader setting, side by side")
         ->excludes(describeOpt)
         ->excludes(saveOpt)
         ->excludes("--frames")
@@ -214,7 +217,8 @@ int run(int argc, char **argv) {
             return 2;
         }
         // One frame per value: the scene's first unless --frame chose one.
-        if (settings.frameEnd < settings.frameStart) settings.frameStart = settings.frameEnd = scene.render.frameStart;
+        if (settings.frameEnd < settings.frameStart)
+            settings.frameStart = settings.frameEnd = scene.render.frameStart;
     }
     int first = settings.frameEnd >= settings.frameStart ? settings.frameStart : scene.render.frameStart;
     int last = settings.frameEnd >= settings.frameStart ? settings.frameEnd : scene.render.frameEnd;

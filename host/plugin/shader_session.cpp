@@ -71,8 +71,8 @@ void viewDescribe(LWXPanelID panel, LWXPanelDataDesc *data, LWXPanelGetFunc *get
         v.rows.clear();
         v.get = get;
         for (size_t i = 0; data && i < 4096 && (data[i].vid || data[i].name); ++i) {
-            PanelView::Row r{data[i].vid, data[i].name ? data[i].name : "", data[i].datatype ? data[i].datatype : "",
-                             ""};
+            PanelView::Row r{data[i].vid, data[i].name ? data[i].name : "",
+                             data[i].datatype ? data[i].datatype : "", ""};
             for (const auto &[id, cls] : v.classes)
                 if (id == r.id) r.ctrlClass = cls;
             v.rows.push_back(r);
@@ -167,7 +167,8 @@ double numberIn(const json &j, const std::string &path, Range r) {
 // {"keys": [[seconds, value], ...], "spline": bool}, times increasing.
 std::vector<animation::Key> readKeys(const json &j, const std::string &path, Range r) {
     for (auto it = j.begin(); it != j.end(); ++it)
-        if (it.key() != "keys" && it.key() != "spline") refuse(path + "/" + it.key(), "unknown field \"" + it.key() + "\"");
+        if (it.key() != "keys" && it.key() != "spline")
+            refuse(path + "/" + it.key(), "unknown field \"" + it.key() + "\"");
     bool spline = false;
     if (j.contains("spline")) {
         if (!j["spline"].is_boolean()) refuse(path + "/spline", "expected true or false");
@@ -294,7 +295,8 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
                              std::to_string(hi) + "]");
         setThroughPanel(panel, row.name, std::to_string(v), path);
     } else if (t == "color" || t == "fvec" || t == "distance3") {
-        if (!value.is_array() || value.size() != 3) refuse(path, "expected three numbers, found " + typeName(value));
+        if (!value.is_array() || value.size() != 3)
+            refuse(path, "expected three numbers, found " + typeName(value));
         std::string text;
         for (int c = 0; c < 3; ++c)
             text += (c ? " " : "") + number(numberIn(value[c], path + "/" + std::to_string(c), rangeOf(t)));
@@ -306,9 +308,7 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
     }
 }
 
-std::string pathOf(int si, int k) {
-    return "/surfaces/" + std::to_string(si) + "/shaders/" + std::to_string(k);
-}
+std::string pathOf(int si, int k) { return "/surfaces/" + std::to_string(si) + "/shaders/" + std::to_string(k); }
 
 }  // namespace
 
@@ -400,8 +400,8 @@ int ShaderSet::create(const std::string &server, Surface *surface, int si, int k
     return 0;
 }
 
-int ShaderSet::open(const Scene &scene, const std::string &pluginPath, const std::vector<SettingOverride> &overrides,
-                    std::string &message) {
+int ShaderSet::open(const Scene &scene, const std::string &pluginPath,
+                    const std::vector<SettingOverride> &overrides, std::string &message) {
     bool any = false;
     for (const auto &s : scene.surfaces) any = any || !s->shaders.empty();
     if (!any) {
@@ -437,7 +437,8 @@ int ShaderSet::open(const Scene &scene, const std::string &pluginPath, const std
                 continue;
             }
             if (!ref.settings.empty() && !s.panel) {
-                message = scene.filename + ": " + at + "/settings: shader \"" + ref.server + "\" has no options panel";
+                message =
+                    scene.filename + ": " + at + "/settings: shader \"" + ref.server + "\" has no options panel";
                 return 2;
             }
             for (auto it = ref.settings.begin(); it != ref.settings.end(); ++it) {

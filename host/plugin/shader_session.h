@@ -68,9 +68,9 @@ public:
     // The instances by surface index, as render threads read them.
     std::vector<std::vector<ShaderSlot>> slots(size_t surfaces) const;
 
-    std::string init();                          // render initialisation; the first error stops it
+    std::string init();  // render initialisation; the first error stops it
     std::string newTime(int frame, double time);
-    void destroy();                              // clean-up of initialised ones, then destruction
+    void destroy();  // clean-up of initialised ones, then destruction
 
     // The instance's data through its save, in a host state format.
     std::vector<uint8_t> save(const ShaderInstance &s, state::Format format) const;

@@ -58,8 +58,8 @@ bool buildTexture(LWTextureID tex, const TextureSpec &spec, const Scene &scene, 
         texture::LayerSettings s = settingsOf(l);
         std::string known;
         if (l.type == TextureLayerSpec::Type::Gradient && !knownInput(tex, l.input, known))
-            return refuse(l.path + "/input", "unknown gradient input \"" + l.input + "\" (expected one of: " +
-                                                 known + ")");
+            return refuse(l.path + "/input",
+                          "unknown gradient input \"" + l.input + "\" (expected one of: " + known + ")");
         if (!l.item.empty()) {
             const Item *item = scene.findItem(l.item);
             if (!item) return refuse(l.path + "/item", "no item named \"" + l.item + "\"");
@@ -91,7 +91,8 @@ bool SurfaceTextures::build(const Scene &scene, std::string &error) {
         for (int c = 0; c < kSurfaceChannels; ++c) {
             if (surf.textures[c].empty()) continue;
             std::string name = surf.name + "." + kSurfaceChannelNames[c];
-            LWTextureID tex = tf.create(c == kChannelColor ? TRT_COLOR : TRT_PERCENT, name.c_str(), nullptr, nullptr);
+            LWTextureID tex =
+                tf.create(c == kChannelColor ? TRT_COLOR : TRT_PERCENT, name.c_str(), nullptr, nullptr);
             table_[si][c] = tex;
             if (!buildTexture(tex, surf.textures[c], scene, error)) return false;
         }

@@ -187,8 +187,16 @@ struct TextureSpec {
 };
 
 // The surface channels a scene may texture, in the order of kSurfaceChannelNames.
-enum SurfaceChannel { kChannelColor, kChannelLuminosity, kChannelDiffuse, kChannelSpecular, kChannelReflection,
-                      kChannelTransparency, kChannelTranslucency, kSurfaceChannels };
+enum SurfaceChannel {
+    kChannelColor,
+    kChannelLuminosity,
+    kChannelDiffuse,
+    kChannelSpecular,
+    kChannelReflection,
+    kChannelTransparency,
+    kChannelTranslucency,
+    kSurfaceChannels
+};
 extern const char *const kSurfaceChannelNames[kSurfaceChannels];
 
 // A surface: the channels the host shades with and hands to shaders, and its shader list.
