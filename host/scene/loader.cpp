@@ -371,6 +371,7 @@ private:
         if (l.image < 0) fail(to.path(), "missing field \"image\"");
         l.spherical = to.choice("projection", {"planar", "spherical"}, 0) == 1;
         l.axis = to.choice("axis", {"x", "y", "z"}, 2);
+        if (l.spherical) l.axis = 1;  // this form's spheres always had their poles on +Y
         l.center = to.vec3("center", l.center);
         l.size = to.vec3("size", l.size, 1e-6, 1e6);
         l.opacity = to.num("opacity", 1.0, 0, 1);
