@@ -21,8 +21,8 @@ struct RenderSettings {
     int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames
     bool hostShading = false;                // ignore shader plug-ins
     std::string pluginPath;
-    bool progress = false;         // draw a progress bar on stderr
-    int pixelX = -1, pixelY = -1;  // render only this pixel (debugging)
+    bool progress = false;                   // draw a progress bar on stderr
+    int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)
     std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
 };
 
