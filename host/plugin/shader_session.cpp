@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 
 #include "host/animation/envelopes.h"
 #include "host/panel/panel_model.h"
@@ -545,6 +546,33 @@ int describePanels(const Scene &scene, const std::string &pluginPath, std::strin
     return 0;
 }
 
+namespace {
+
+// A file name of the scene made absolute, so the scene written elsewhere still finds it.
+void anchorFile(json &holder, const std::string &folder) {
+    if (!holder.is_object() || !holder.contains("file") || !holder["file"].is_string()) return;
+    std::string file = holder["file"].get<std::string>();
+    if (file.empty() || file[0] == '/') return;
+    std::error_code ec;
+    std::filesystem::path p =
+        std::filesystem::absolute(std::filesystem::path(folder.empty() ? "." : folder) / file, ec);
+    if (!ec) holder["file"] = p.lexically_normal().string();
+}
+
+void anchorFiles(json &root, const std::string &folder) {
+    if (root.contains("images") && root["images"].is_array())
+        for (json &image : root["images"]) anchorFile(image, folder);
+    if (root.contains("items") && root["items"].is_array())
+        for (json &item : root["items"]) {
+            if (!item.is_object()) continue;
+            if (item.contains("mesh")) anchorFile(item["mesh"], folder);
+            if (item.contains("layers") && item["layers"].is_array())
+                for (json &layer : item["layers"]) anchorFile(layer, folder);
+        }
+}
+
+}  // namespace
+
 int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Format format, std::string &out,
                     std::string &message) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
@@ -552,6 +580,7 @@ int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Fo
     int status = shaders.open(scene, pluginPath, {}, message);
     if (status) return status;
     json root = scene.source.is_object() ? scene.source : json::object();
+    anchorFiles(root, scene.folder);
     static const char digits[] = "0123456789abcdef";
     for (const ShaderInstance &s : shaders.instances()) {
         std::vector<uint8_t> bytes = shaders.save(s, format);

@@ -858,6 +858,7 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         result.scene = loader.load(root);
         result.scene->filename = label;
         result.scene->source = std::move(root);
+        result.scene->folder = baseDir;
     } catch (const LoadError &e) {
         result.error = label + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
         result.scene.reset();

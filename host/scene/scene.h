@@ -301,6 +301,7 @@ struct Scene {
     std::string name;
     std::string filename;
     nlohmann::json source;  // the file as read, for writing the scene back
+    std::string folder;     // where relative mesh and image file names start
     std::vector<std::unique_ptr<Item>> items;
     std::vector<ObjectItem *> objects;
     std::vector<LightItem *> lights;

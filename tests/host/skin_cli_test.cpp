@@ -107,6 +107,28 @@ TEST(SkinCli, SavedSceneLoadsBackInBothFormats) {
     }
 }
 
+// A scene saved into another folder still finds the images and meshes it named relative to its
+// own folder.
+TEST(SkinCli, SavedSceneElsewhereKeepsItsFiles) {
+    std::string from = ::testing::TempDir() + "/velmora_skin_from", to = ::testing::TempDir() + "/velmora_skin_to";
+    ASSERT_EQ(std::system(("mkdir -p " + from + " " + to).c_str()), 0);
+    std::ofstream(from + "/pic.png", std::ios::binary)
+        << slurp(std::string(VELMORA_HOST_TEST_DATA) + "/red_blue.png");
+    std::ofstream(from + "/tri.obj", std::ios::binary)
+        << slurp(std::string(VELMORA_HOST_TEST_DATA) + "/two_triangles.obj");
+    std::string text = scene(R"("Ksub": 0.5)");
+    text.replace(text.find("\"items\": ["), 10,
+                 R"("images": [{"name": "pic", "file": "pic.png"}], "items": [{"type": "object", "name": "t",
+                    "mesh": {"file": "tri.obj", "surface": "Skin"}},)");
+    std::ofstream(from + "/scene.json") << text;
+    ASSERT_EQ(run(from + "/scene.json --save " + to + "/scene.json").status, 0);
+    Outcome r = run(to + "/scene.json -o " + to + "/scene.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string saved = slurp(to + "/scene.json");
+    EXPECT_NE(saved.find("velmora_skin_from/pic.png\""), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("\"file\": \"pic.png\""), std::string::npos) << saved;
+}
+
 TEST(SkinCli, SweepWritesOneSheetOfEveryValue) {
     std::string src = writeFile("velmora_skin_sweep.json", scene(kEvery));
     struct Case {
