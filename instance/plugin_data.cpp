@@ -1,7 +1,9 @@
 #include "instance/plugin_data.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "vparam/vparam.h"
 
@@ -75,11 +77,21 @@ void savePayload(const LWSaveState *save, const PluginDataEntry &row) {
     }
 }
 
+// Reads count values into scratch space and stores them only when the whole read succeeded, so
+// a value cut short in the file keeps what the field held (the host clears a failed read's output).
+template <typename T, typename Read>
+void readWhole(const LWLoadState *load, void *data, int count, Read read) {
+    if (count <= 0) return;
+    std::vector<T> scratch(static_cast<size_t>(count));
+    if (read(load->readData, scratch.data(), count) == count)
+        std::copy(scratch.begin(), scratch.end(), static_cast<T *>(data));
+}
+
 void loadPayload(const LWLoadState *load, const PluginDataEntry &row) {
     void *r = load->readData;
     switch (row.type) {
         case kTypePBIN:
-            load->readU1(r, static_cast<unsigned char *>(row.data), row.count);
+            readWhole<unsigned char>(load, row.data, row.count, load->readU1);
             break;
         case kTypePDBL:
             // A double whose eight bytes are not all there keeps its value.
@@ -90,16 +102,20 @@ void loadPayload(const LWLoadState *load, const PluginDataEntry &row) {
             }
             break;
         case kTypePFLT:
-            load->readFP(r, static_cast<float *>(row.data), row.count);
+            readWhole<float>(load, row.data, row.count, load->readFP);
             break;
         case kTypePINT:
-            load->readI4(r, static_cast<int *>(row.data), row.count);
+            readWhole<int>(load, row.data, row.count, load->readI4);
             break;
         case kTypePSTR:
-            load->readStr(r, static_cast<char *>(row.data), row.count);
+            if (row.count > 0) {
+                std::vector<char> text(static_cast<size_t>(row.count), '\0');
+                if (load->readStr(r, text.data(), row.count) >= 0)
+                    std::copy(text.begin(), text.end(), static_cast<char *>(row.data));
+            }
             break;
         case kTypePUNT:
-            load->readU4(r, static_cast<unsigned int *>(row.data), row.count);
+            readWhole<unsigned int>(load, row.data, row.count, load->readU4);
             break;
         case kTypePUSR:
             if (row.load) row.load(load, row.data);

@@ -5,12 +5,15 @@
 
 #include <climits>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "host/cli/default_scene.h"
 #include "host/image/image.h"
+#include "host/plugin/shader_session.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
 
@@ -38,11 +41,58 @@ std::string frameFileName(const std::string &out, int frame, bool numbered) {
     return out.substr(0, dot) + num + out.substr(dot);
 }
 
+// One sweep value: a number, three numbers separated by spaces (a colour), true or false, or text.
+nlohmann::json sweepValue(const std::string &text) {
+    std::vector<double> nums;
+    size_t pos = 0;
+    bool numeric = !text.empty();
+    while (numeric && pos < text.size()) {
+        while (pos < text.size() && text[pos] == ' ') ++pos;
+        if (pos == text.size()) break;
+        size_t used = 0;
+        try {
+            nums.push_back(std::stod(text.substr(pos), &used));
+        } catch (const std::exception &) {
+            numeric = false;
+            break;
+        }
+        pos += used;
+        if (pos < text.size() && text[pos] != ' ') numeric = false;
+    }
+    if (numeric && nums.size() == 1) {
+        double v = nums[0];
+        if (v == static_cast<int>(v) && text.find_first_of(".eE") == std::string::npos) return static_cast<int>(v);
+        return v;
+    }
+    if (numeric && nums.size() == 3) return nums;
+    if (text == "true" || text == "false") return text == "true";
+    return text;
+}
+
+// The frames side by side, left to right, in one image.
+host::Frame contactSheet(const std::vector<host::Frame> &frames) {
+    host::Frame sheet;
+    sheet.number = frames.front().number;
+    sheet.height = frames.front().height;
+    sheet.width = frames.front().width * static_cast<int>(frames.size());
+    sheet.rgb.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 0.0f);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const host::Frame &f = frames[k];
+        for (int y = 0; y < f.height; ++y)
+            std::copy(f.rgb.begin() + static_cast<ptrdiff_t>(y) * f.width * 3,
+                      f.rgb.begin() + static_cast<ptrdiff_t>(y + 1) * f.width * 3,
+                      sheet.rgb.begin() +
+                          (static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width) * 3);
+    }
+    return sheet;
+}
+
 int run(int argc, char **argv) {
     CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
     std::string scenePath, output = "velmora.png", plugin, pixel, frames;
     int width = 0, height = 0, samples = 0, threads = 0, frame = INT_MIN;
-    bool hostShading = false, quiet = false;
+    bool hostShading = false, quiet = false, describe = false;
+    std::string savePath, stateFormat = "text", sweep;
     app.add_option("scene", scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
     app.add_option("-o,--output", output, "Output image: .png (8-bit sRGB) or .pfm (float)");
     app.add_option("--width", width, "Image width in pixels")->check(CLI::Range(1, 16384));
@@ -55,6 +105,21 @@ int run(int argc, char **argv) {
     app.add_option("--plugin", plugin, "The shader plug-in (default: velmora.so beside this program)");
     app.add_flag("-q,--quiet", quiet, "No progress bar or summary");
     app.add_option("--pixel", pixel, "Render only pixel X,Y and print its colour");
+    auto *describeOpt = app.add_flag("--describe-panel", describe,
+                                     "Print each shader instance's options panel instead of rendering");
+    auto *saveOpt =
+        app.add_option("--save", savePath,
+                       "Write the scene with each shader instance's saved data to this file, no render")
+            ->excludes(describeOpt);
+    app.add_option("--state-format", stateFormat, "Saved data format for --save: text or binary")
+        ->check(CLI::IsMember({"text", "binary"}))
+        ->needs(saveOpt);
+    app.add_option("--sweep", sweep,
+                   "NAME=V1,V2,...: render one frame per value of a shader setting, side by side")
+        ->excludes(describeOpt)
+        ->excludes(saveOpt)
+        ->excludes("--frames")
+        ->excludes("--pixel");
     app.set_version_flag("--version", "velmora-render 0.33");
     try {
         app.parse(argc, argv);
@@ -108,6 +173,53 @@ int run(int argc, char **argv) {
         return 2;
     }
     const host::Scene &scene = *loaded.scene;
+    if (describe || !savePath.empty()) {
+        std::string text, message;
+        int status = describe ? host::describePanels(scene, settings.pluginPath, text, message)
+                              : host::saveSceneStates(scene, settings.pluginPath,
+                                                      stateFormat == "binary" ? host::state::Format::Binary
+                                                                              : host::state::Format::Text,
+                                                      text, message);
+        if (status) {
+            std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+            return status;
+        }
+        if (describe) {
+            std::fputs(text.c_str(), stdout);
+            return 0;
+        }
+        std::ofstream out(savePath, std::ios::binary);
+        if (!(out << text) || !out.flush()) {
+            std::fprintf(stderr, "velmora-render: %s: cannot write the scene\n", savePath.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    std::vector<nlohmann::json> sweepValues;
+    std::string sweepName;
+    if (!sweep.empty()) {
+        size_t eq = sweep.find('=');
+        sweepName = sweep.substr(0, eq);
+        if (eq == std::string::npos || sweepName.empty() || eq + 1 == sweep.size()) {
+            std::fprintf(stderr, "velmora-render: --sweep wants NAME=V1,V2,..., not \"%s\"\n", sweep.c_str());
+            return 2;
+        }
+        std::string list = sweep.substr(eq + 1) + ",";
+        for (size_t from = 0, comma; (comma = list.find(',', from)) != std::string::npos; from = comma + 1) {
+            if (comma == from) {
+                std::fprintf(stderr, "velmora-render: --sweep: an empty value in \"%s\"\n", sweep.c_str());
+                return 2;
+            }
+            sweepValues.push_back(sweepValue(list.substr(from, comma - from)));
+        }
+        if (sweepValues.size() > 64) {
+            std::fprintf(stderr, "velmora-render: --sweep: more than 64 values\n");
+            return 2;
+        }
+        // One frame per value: the scene's first unless --frame chose one.
+        if (settings.frameEnd < settings.frameStart)
+            settings.frameStart = settings.frameEnd = scene.render.frameStart;
+    }
     int first = settings.frameEnd >= settings.frameStart ? settings.frameStart : scene.render.frameStart;
     int last = settings.frameEnd >= settings.frameStart ? settings.frameEnd : scene.render.frameEnd;
     bool numbered = last > first;
@@ -123,7 +235,32 @@ int run(int argc, char **argv) {
                       : host::writePng(file, f.width, f.height, f.rgb, why);
         return ok ? std::string() : file + ": " + why;
     };
-    host::RenderOutcome outcome = host::renderScene(scene, settings, deliver);
+    host::RenderOutcome outcome;
+    if (sweepValues.empty()) {
+        outcome = host::renderScene(scene, settings, deliver);
+    } else {
+        std::vector<host::Frame> frames;
+        host::RenderStats total;
+        for (const nlohmann::json &v : sweepValues) {
+            settings.overrides = {{sweepName, v}};
+            outcome = host::renderScene(scene, settings, [&](const host::Frame &f) {
+                frames.push_back(f);
+                return std::string();
+            });
+            if (outcome.status) break;
+            total.seconds += outcome.stats.seconds;
+            total.rays += outcome.stats.rays;
+            total.samples += outcome.stats.samples;
+        }
+        if (!outcome.status) {
+            outcome.stats = total;
+            std::string why = deliver(contactSheet(frames));
+            if (!why.empty()) {
+                outcome.status = 1;
+                outcome.message = why;
+            }
+        }
+    }
     if (outcome.status) {
         std::fprintf(stderr, "velmora-render: %s\n", outcome.message.c_str());
         return outcome.status;

@@ -5,16 +5,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "host/plugin/plugin_loader.h"
+#include "host/plugin/shader_session.h"
+#include "host/plugin/texture_build.h"
 #include "host/render/shading.h"
-#include "host/services/global_lookup.h"
-#include "host/services/render_services.h"
-#include "host/services/host_services.h"
 #include "host/services/scene_services.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
@@ -118,115 +114,6 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
     stats.samples += static_cast<uint64_t>(rc.width) * rc.height * samples;
 }
 
-// The shader plug-in's handlers and instances for one render.
-class ShaderSet {
-public:
-    ~ShaderSet() { destroy(); }
-
-    // Loads the plug-in and creates the instances; status as in RenderOutcome.
-    int open(const Scene &scene, const std::string &pluginPath, std::string &message) {
-        bool any = false;
-        for (const auto &s : scene.surfaces) any = any || !s->shaders.empty();
-        slots_.assign(scene.surfaces.size(), {});
-        if (!any) return 0;
-        if (!module_.open(pluginPath)) {
-            message = module_.error();
-            return 1;
-        }
-        for (size_t si = 0; si < scene.surfaces.size(); ++si) {
-            const Surface &surf = *scene.surfaces[si];
-            for (size_t k = 0; k < surf.shaders.size(); ++k) {
-                const std::string &server = surf.shaders[k].server;
-                const LWShaderHandler *h = handler(server);
-                if (!h) {
-                    message = scene.filename + ": /surfaces/" + std::to_string(si) + "/shaders/" +
-                              std::to_string(k) + "/server: " + pluginPath + " offers no shader \"" + server +
-                              "\"";
-                    return 2;
-                }
-                if (!h->inst || !h->inst->create || !h->evaluate) {
-                    message = pluginPath + ": shader \"" + server + "\" has no create or evaluate operation";
-                    return 1;
-                }
-                LWError err = nullptr;
-                // The instance's context is the surface it shades.
-                LWInstance inst = h->inst->create(h->inst->priv, const_cast<Surface *>(&surf), &err);
-                if (err || !inst) {
-                    message = pluginPath + ": shader \"" + server + "\" on surface \"" + surf.name +
-                              "\" was not created" + (err ? std::string(": ") + err : std::string());
-                    return 1;
-                }
-                slots_[si].push_back({h, inst});
-            }
-        }
-        return 0;
-    }
-
-    const std::vector<std::vector<ShaderSlot>> &slots() const { return slots_; }
-
-    // Render initialisation of every instance; the first error stops it.
-    std::string init() {
-        for (auto &list : slots_)
-            for (ShaderSlot &s : list)
-                if (s.handler->rend && s.handler->rend->init) {
-                    LWError e = s.handler->rend->init(s.instance, LWINIT_RENDER);
-                    initialised_.push_back(s);
-                    if (e) return std::string("shader render initialisation failed: ") + e;
-                } else {
-                    initialised_.push_back(s);
-                }
-        return {};
-    }
-
-    std::string newTime(int frame, double time) {
-        for (auto &list : slots_)
-            for (ShaderSlot &s : list)
-                if (s.handler->rend && s.handler->rend->newTime) {
-                    LWError e = s.handler->rend->newTime(s.instance, frame, time);
-                    if (e) return std::string("shader new-time failed: ") + e;
-                }
-        return {};
-    }
-
-    // Clean-up of every initialised instance, then destruction of all.
-    void destroy() {
-        for (ShaderSlot &s : initialised_)
-            if (s.handler->rend && s.handler->rend->cleanup) s.handler->rend->cleanup(s.instance);
-        initialised_.clear();
-        for (auto &list : slots_)
-            for (ShaderSlot &s : list)
-                if (s.handler->inst->destroy) s.handler->inst->destroy(s.instance);
-        slots_.clear();
-    }
-
-private:
-    const LWShaderHandler *handler(const std::string &server) {
-        auto it = handlers_.find(server);
-        if (it != handlers_.end()) return &it->second->handler;
-        if (!module_.find(LWSHADER_HCLASS, server)) return nullptr;
-        // The host owns the handler's three tables; activation fills them.
-        auto h = std::make_unique<HandlerTables>();
-        h->handler.inst = &h->inst;
-        h->handler.item = &h->item;
-        h->handler.rend = &h->rend;
-        if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &globalLookup, &h->handler) != AFUNC_OK)
-            return nullptr;
-        return &(handlers_[server] = std::move(h))->handler;
-    }
-
-    struct HandlerTables {
-        LWShaderHandler handler = {};
-        LWInstanceFuncs inst = {};
-        LWItemFuncs item = {};
-        LWRenderFuncs rend = {};
-    };
-
-    PluginModule module_;
-    std::map<std::string, std::unique_ptr<HandlerTables>> handlers_;
-    std::vector<std::vector<ShaderSlot>> slots_;
-    std::vector<ShaderSlot> initialised_;
-};
-
 }  // namespace
 
 RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
@@ -251,14 +138,16 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     }
 
     // Services first, then the plug-in, so activation finds them.
-    setActiveScene(&scene);
-    publishSceneInfo(scene, width, height, samples);
-    publishRenderMemory();
-    publishHostServices(scene);
     {
+        HostSession session(scene, width, height, samples);
         ShaderSet shaders;
+        SurfaceTextures textures;
+        if (!textures.build(scene, out.message)) {
+            out.status = 2;
+            return out;
+        }
         if (!settings.hostShading) {
-            out.status = shaders.open(scene, settings.pluginPath, out.message);
+            out.status = shaders.open(scene, settings.pluginPath, settings.overrides, out.message);
             if (out.status) return out;
         }
         std::string e = shaders.init();
@@ -268,8 +157,10 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             if (!tracer.build(scene, time, e)) break;
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
-            if (!settings.hostShading) rc.shaders = shaders.slots();
+            if (!settings.hostShading) rc.shaders = shaders.slots(scene.surfaces.size());
+            rc.channelTextures = textures.table().empty() ? nullptr : &textures.table();
             setSceneServicesTime(time);
+            textures.newTime(time, f);
             e = shaders.newTime(f, time);
             if (!e.empty()) break;
             Frame frame;
@@ -295,15 +186,14 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             }
             e = deliver(frame);
         }
+        textures.cleanup();
         shaders.destroy();
+        textures.destroy();
         if (!e.empty()) {
             out.status = 1;
             out.message = e;
         }
     }
-    resetRenderMemory();
-    withdrawHostServices();
-    setActiveScene(nullptr);
     return out;
 }
 

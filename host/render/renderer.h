@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin/shader_session.h"
 #include "host/scene/scene.h"
 
 namespace host {
@@ -20,8 +21,9 @@ struct RenderSettings {
     int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames
     bool hostShading = false;                // ignore shader plug-ins
     std::string pluginPath;
-    bool progress = false;         // draw a progress bar on stderr
-    int pixelX = -1, pixelY = -1;  // render only this pixel (debugging)
+    bool progress = false;                   // draw a progress bar on stderr
+    int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)
+    std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
 };
 
 // A rendered frame: linear RGB, top row first.
@@ -37,8 +39,9 @@ struct RenderStats {
     uint64_t samples = 0;  // camera samples
 };
 
-// The outcome: status 0 on success, 2 for bad input (a shader the plug-in does not offer), 1 for
-// any other failure, with one line of message.
+// The outcome: status 0 on success, 2 for bad input (a shader the plug-in does not offer, a setting
+// or texture it refuses; nothing is rendered then), 1 for any other failure, with one line of
+// message.
 struct RenderOutcome {
     int status = 0;
     std::string message;

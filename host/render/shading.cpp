@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/texture/texture_system.h"
 #include "sdk/item_info.h"
 
 namespace host {
@@ -324,27 +325,43 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     }
 }
 
-// Mixes a surface's colour image over its colour at an object-space position.
-void textureColor(const RenderContext &rc, const ColorTexture &t, const double o[3], double spot,
-                  double color[3]) {
-    const Image &img = *rc.scene->images[t.image];
-    double q[3] = {o[0] - t.center[0], o[1] - t.center[1], o[2] - t.center[2]};
-    double u, v, spotUV;
-    if (t.spherical) {
-        double d[3];
-        if (!normalize(q, d)) return;
-        u = frac(-std::atan2(d[0], d[2]) / (2 * kPi) + 0.5);
-        v = 0.5 - std::asin(std::min(1.0, std::max(-1.0, d[1]))) / kPi;
-        spotUV = spot / (2 * kPi * std::max(1e-9, std::sqrt(dot(q, q))));
-    } else {
-        int a = t.axis == 0 ? 2 : 0, b = t.axis == 1 ? 2 : 1;  // x: (z, y), y: (x, z), z: (x, y)
-        u = frac(q[a] / t.size[a] + 0.5);
-        v = frac(0.5 - q[b] / t.size[b]);
-        spotUV = spot / t.size[a];
+// Evaluates the surface's channel textures at the spot over the channel values already in the
+// access record; the colour, luminosity, diffuse, specular, reflection, transparency and
+// translucency the shaders and the host's own shading then see.
+void applyChannelTextures(const RenderContext &rc, int surface, const Surface &surf, LWShaderAccess &sa) {
+    const std::array<LWTextureID, kSurfaceChannels> &row = (*rc.channelTextures)[static_cast<size_t>(surface)];
+    LWMicropol mp;
+    std::memset(&mp, 0, sizeof mp);
+    std::memcpy(mp.oPos, sa.oPos, sizeof mp.oPos);
+    std::memcpy(mp.wPos, sa.wPos, sizeof mp.wPos);
+    std::memcpy(mp.gNorm, sa.gNorm, sizeof mp.gNorm);
+    std::memcpy(mp.wNorm, sa.wNorm, sizeof mp.wNorm);
+    for (int c = 0; c < 3; ++c) {
+        mp.ray[c] = sa.wPos[c] - sa.raySource[c];
+        mp.oScl[c] = 1;
     }
-    double c[3];
-    img.sampleSpot(u, v, spotUV, true, c);
-    for (int k = 0; k < 3; ++k) color[k] = color[k] * (1 - t.opacity) + c[k] * t.opacity;
+    std::memcpy(mp.raySource, sa.raySource, sizeof mp.raySource);
+    std::memcpy(mp.oXfrm, sa.oXfrm, sizeof mp.oXfrm);
+    std::memcpy(mp.wXfrm, sa.wXfrm, sizeof mp.wXfrm);
+    std::memcpy(mp.verts, sa.verts, sizeof mp.verts);
+    std::memcpy(mp.weights, sa.weights, sizeof mp.weights);
+    std::memcpy(mp.vertsWPos, sa.vertsWPos, sizeof mp.vertsWPos);
+    mp.spotSize = sa.spotSize;
+    mp.rayLength = sa.rayLength;
+    mp.cosine = sa.cosine;
+    mp.objID = sa.objID;
+    mp.srfID = const_cast<Surface *>(&surf);
+    mp.polNum = sa.polNum;
+    mp.polygon = sa.polygon;
+    mp.illuminate = sa.illuminate;
+    mp.rayTrace = sa.rayTrace;
+    mp.rayCast = sa.rayCast;
+    mp.rayShade = sa.rayShade;
+    double *channel[kSurfaceChannels] = {sa.color,  &sa.luminous,     &sa.diffuse,     &sa.specular,
+                                         &sa.mirror, &sa.transparency, &sa.translucency};
+    const LWTextureFuncs &tf = *texture::textureFuncs();
+    for (int c = 0; c < kSurfaceChannels; ++c)
+        if (row[static_cast<size_t>(c)]) tf.evaluate(row[static_cast<size_t>(c)], &mp, channel[c]);
 }
 
 // Moves a point on a flat triangle towards the curved surface its point normals describe, so
@@ -421,7 +438,6 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         for (int c = 0; c < 3; ++c) sa.vertsWPos[k][c] = m.worldPos[tri[k] * 3 + c];
     }
     for (int c = 0; c < 3; ++c) sa.color[c] = surf.color[c];
-    if (surf.colorTexture.image >= 0) textureColor(rc, surf.colorTexture, sa.oPos, sa.spotSize, sa.color);
     sa.luminous = surf.luminosity;
     sa.diffuse = surf.diffuse;
     sa.specular = surf.specular;
@@ -436,6 +452,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     sa.rayTrace = &hostRayTrace;
     sa.rayCast = &hostRayCast;
     sa.rayShade = &hostRayShade;
+    if (rc.channelTextures) applyChannelTextures(rc, poly.surface, surf, sa);
     sa.flags = flags;
     sa.bounces = ts.depth;
     sa.sourceID = source;

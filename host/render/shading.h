@@ -7,6 +7,7 @@
 // ThreadState first, and they act for the calling thread. Nothing on this path allocates.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct RenderContext {
     double pixelSpread = 0.001;  // angular size of one pixel, radians
     std::vector<LightState> lights;
     std::vector<std::vector<ShaderSlot>> shaders;  // by surface index; empty under host shading
+    // Textures on surface channels by surface index and SurfaceChannel (null: none); null when
+    // no surface has one.
+    const std::vector<std::array<LWTextureID, kSurfaceChannels>> *channelTextures = nullptr;
     int renderOpts = 0;
     int recursionLimit = 8;
     double eps = 1e-4;          // self-intersection offset along rays

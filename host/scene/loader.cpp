@@ -300,17 +300,18 @@ private:
             s->smoothing = o.boolean("smoothing", s->smoothing);
             s->reflection = readEnvironment(o, "reflection_options");
             s->refraction = readEnvironment(o, "refraction_options");
-            if (const json *t = o.get("color_texture")) {
-                Obj to(*t, o.at("color_texture"));
-                ColorTexture &ct = s->colorTexture;
-                ct.image = imageRef(to, "image");
-                if (ct.image < 0) fail(to.path(), "missing field \"image\"");
-                ct.spherical = to.choice("projection", {"planar", "spherical"}, 0) == 1;
-                ct.axis = to.choice("axis", {"x", "y", "z"}, 2);
-                ct.center = to.vec3("center", ct.center);
-                ct.size = to.vec3("size", ct.size, 1e-6, 1e6);
-                ct.opacity = to.num("opacity", 1.0, 0, 1);
+            const json *ctex = o.get("color_texture");
+            if (const json *t = o.get("textures")) {
+                Obj to(*t, o.at("textures"));
+                for (int c = 0; c < kSurfaceChannels; ++c)
+                    if (const json *v = to.get(kSurfaceChannelNames[c]))
+                        s->textures[c] = readTexture(*v, to.at(kSurfaceChannelNames[c]));
                 to.finish();
+            }
+            if (ctex) {
+                if (!s->textures[kChannelColor].empty())
+                    fail(o.at("color_texture"), "give either \"color_texture\" or \"textures\"/color, not both");
+                s->textures[kChannelColor] = readColorTexture(*ctex, o.at("color_texture"));
             }
             if (const json *sh = o.get("shaders")) {
                 if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
@@ -319,10 +320,14 @@ private:
                     ShaderRef ref;
                     ref.server = so.str("server", "");
                     if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
-                    if (const json *set = so.get("settings")) {
+                    const json *set = so.get("settings");
+                    const json *st = so.get("state");
+                    if (set && st) fail(so.path(), "give either \"settings\" or \"state\", not both");
+                    if (set) {
                         if (!set->is_object()) fail(so.at("settings"), "expected an object");
                         ref.settings = *set;
                     }
+                    if (st) readState(*st, so.at("state"), ref);
                     so.finish();
                     s->shaders.push_back(std::move(ref));
                 }
@@ -330,6 +335,125 @@ private:
             o.finish();
             scene_->surfaces.push_back(std::move(s));
         }
+    }
+
+    // Saved instance data: {"format": "text", "data": TEXT} or {"format": "binary", "data": HEX}.
+    void readState(const json &j, const std::string &path, ShaderRef &ref) {
+        Obj o(j, path);
+        ref.binaryState = o.choice("format", {"text", "binary"}, 0) == 1;
+        const json &data = o.need("data");
+        if (!data.is_string()) fail(o.at("data"), "expected a string, found " + typeName(data));
+        const std::string &d = data.get_ref<const std::string &>();
+        ref.hasState = true;
+        if (!ref.binaryState) {
+            ref.state.assign(d.begin(), d.end());
+        } else {
+            if (d.size() % 2) fail(o.at("data"), "hex data has an odd number of digits");
+            auto digit = [&](char c, size_t at) -> int {
+                if (c >= '0' && c <= '9') return c - '0';
+                if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+                if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+                fail(o.at("data"), "character " + std::to_string(at) + " is not a hex digit");
+            };
+            for (size_t i = 0; i < d.size(); i += 2)
+                ref.state.push_back(static_cast<uint8_t>(digit(d[i], i) * 16 + digit(d[i + 1], i + 1)));
+        }
+        o.finish();
+    }
+
+    // The older single-image form of a colour texture: one image layer.
+    TextureSpec readColorTexture(const json &j, const std::string &path) {
+        Obj to(j, path);
+        TextureLayerSpec l;
+        l.type = TextureLayerSpec::Type::Image;
+        l.path = path;
+        l.image = imageRef(to, "image");
+        if (l.image < 0) fail(to.path(), "missing field \"image\"");
+        l.spherical = to.choice("projection", {"planar", "spherical"}, 0) == 1;
+        l.axis = to.choice("axis", {"x", "y", "z"}, 2);
+        if (l.spherical) l.axis = 1;  // this form's spheres always had their poles on +Y
+        l.center = to.vec3("center", l.center);
+        l.size = to.vec3("size", l.size, 1e-6, 1e6);
+        l.opacity = to.num("opacity", 1.0, 0, 1);
+        to.finish();
+        TextureSpec t;
+        t.path = path;
+        t.layers.push_back(l);
+        return t;
+    }
+
+public:
+    // {"layers": [LAYER, ...]}, top layer first.
+    TextureSpec readTexture(const json &j, const std::string &path) {
+        Obj o(j, path);
+        TextureSpec t;
+        t.path = path;
+        const json &layers = o.need("layers");
+        if (!layers.is_array() || layers.empty()) fail(o.at("layers"), "expected a non-empty array of layers");
+        if (layers.size() > 64) fail(o.at("layers"), "more than 64 layers");
+        for (size_t i = 0; i < layers.size(); ++i)
+            t.layers.push_back(readLayer(layers[i], o.at("layers") + "/" + std::to_string(i)));
+        o.finish();
+        return t;
+    }
+
+    void useScene(Scene *scene) { scene_.reset(scene); }
+    Scene *releaseScene() { return scene_.release(); }
+
+private:
+    TextureLayerSpec readLayer(const json &j, const std::string &path) {
+        Obj o(j, path);
+        TextureLayerSpec l;
+        l.path = path;
+        int type = o.choice("type", {"image", "noise", "gradient"}, -1);
+        if (type < 0) fail(o.path(), "missing field \"type\"");
+        l.type = static_cast<TextureLayerSpec::Type>(type);
+        l.opacity = o.num("opacity", 1.0, 0, 1);
+        l.blend = o.choice("blend", {"normal", "additive", "subtractive", "multiply"}, 0);
+        if (l.type == TextureLayerSpec::Type::Gradient) {
+            l.input = o.str("input", "");
+            if (l.input.empty()) fail(o.path(), "missing field \"input\"");
+            l.item = o.str("item", "");  // resolved when the texture is built: items come after surfaces
+            const json &keys = o.need("keys");
+            if (!keys.is_array() || keys.empty() || keys.size() > 4096)
+                fail(o.at("keys"), "expected a non-empty array of [position, value] keys");
+            for (size_t k = 0; k < keys.size(); ++k) {
+                std::string kp = o.at("keys") + "/" + std::to_string(k);
+                const json &key = keys[k];
+                if (!key.is_array() || key.size() < 2 || key.size() > 3)
+                    fail(kp, "expected [position, value] or [position, value, alpha]");
+                TextureLayerSpec::Key out;
+                out.position = asNumber(key[0], kp + "/0", -kHuge, kHuge);
+                if (key[1].is_array()) {
+                    if (key[1].size() != 3) fail(kp + "/1", "expected a number or three numbers");
+                    for (int c = 0; c < 3; ++c)
+                        out.value[c] = asNumber(key[1][c], kp + "/1/" + std::to_string(c), -kHuge, kHuge);
+                } else {
+                    out.value[0] = asNumber(key[1], kp + "/1", -kHuge, kHuge);
+                    out.value[1] = out.value[2] = out.value[0];
+                }
+                if (key.size() == 3) out.alpha = asNumber(key[2], kp + "/2", 0, 1);
+                if (!l.keys.empty() && out.position < l.keys.back().position)
+                    fail(kp + "/0", "key positions must not decrease");
+                l.keys.push_back(out);
+            }
+        } else {
+            l.spherical = o.choice("projection", {"planar", "spherical"}, 0) == 1;
+            l.axis = o.choice("axis", {"x", "y", "z"}, l.type == TextureLayerSpec::Type::Image ? 2 : 1);
+            l.center = o.vec3("center", l.center);
+            l.size = o.vec3("size", l.size, 1e-6, 1e6);
+            l.world = o.boolean("world", false);
+            if (l.type == TextureLayerSpec::Type::Image) {
+                l.image = imageRef(o, "image");
+                if (l.image < 0) fail(o.path(), "missing field \"image\"");
+            } else {
+                l.color = o.vec3("color", l.color, -1e6, 1e6);
+                l.value = o.num("value", l.value);
+                l.octaves = o.integer("octaves", l.octaves, 1, 16);
+            }
+        }
+        o.finish();
+        return l;
     }
 
     void readRender(const json &j, const std::string &path) {
@@ -733,6 +857,8 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         Loader loader(label, baseDir);
         result.scene = loader.load(root);
         result.scene->filename = label;
+        result.scene->source = std::move(root);
+        result.scene->folder = baseDir;
     } catch (const LoadError &e) {
         result.error = label + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
         result.scene.reset();
@@ -741,6 +867,23 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         result.scene.reset();
     }
     return result;
+}
+
+bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
+                  std::string &error) {
+    Loader loader(scene.filename, "");
+    loader.useScene(const_cast<Scene *>(&scene));  // only read: names of images
+    bool ok = false;
+    try {
+        out = loader.readTexture(j, path);
+        ok = true;
+    } catch (const LoadError &e) {
+        error = scene.filename + ": " + e.path + ": " + e.message;
+    } catch (const std::exception &e) {
+        error = scene.filename + ": " + path + ": " + e.what();
+    }
+    loader.releaseScene();
+    return ok;
 }
 
 LoadResult loadSceneFile(const std::string &path) {

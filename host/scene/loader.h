@@ -21,4 +21,10 @@ LoadResult loadSceneFile(const std::string &path);
 // Loads a scene from text; `label` names it in messages, `baseDir` resolves relative paths.
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir);
 
+// Reads a texture ({"layers": [...]}, as surfaces' "textures" take it) given outside the scene's own
+// fields, such as a shader setting; image and item names refer to `scene`. On failure returns
+// false with "FILE: PATH: what is wrong" in `error`.
+bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
+                  std::string &error);
+
 }  // namespace host

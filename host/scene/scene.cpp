@@ -198,6 +198,9 @@ void finishLayer(MeshLayer &layer) {
     }
 }
 
+const char *const kSurfaceChannelNames[kSurfaceChannels] = {
+    "color", "luminosity", "diffuse", "specular", "reflection", "transparency", "translucency"};
+
 std::vector<double> Surface::channel(const std::string &ch) const {
     if (ch == "BaseColor" || ch == "Color") return {color[0], color[1], color[2]};
     if (ch == "Luminosity") return {luminosity};

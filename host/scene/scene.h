@@ -131,10 +131,15 @@ struct MeshLayer {
     std::vector<int> triPolygon;
 };
 
-// One shader plug-in on a surface: its server name and its settings, kept as parsed JSON.
+// One shader plug-in on a surface: its server name, and either its settings (kept as parsed JSON,
+// applied through the plug-in's panel when the instance is made) or the instance's saved data in
+// one of the host's state formats (handed to the instance's load).
 struct ShaderRef {
     std::string server;
     nlohmann::json settings = nlohmann::json::object();
+    bool hasState = false;
+    bool binaryState = false;
+    std::vector<uint8_t> state;
 };
 
 // A surface's environment for reflection or refraction: the option (0 backdrop, 1 ray tracing,
@@ -146,17 +151,53 @@ struct EnvironmentOptions {
     double seamAngle = 0.0;
 };
 
-// An image mapped onto a surface's colour in the object's space: planar along an axis (u, v from
-// the other two axes, one repeat per `size`) or spherical around `center`. `opacity` mixes the
-// image over the surface's colour.
-struct ColorTexture {
-    int image = -1;  // -1: none
+// One layer of a texture as a scene file gives it. Which fields apply depends on the type: an
+// image map (image, projection, axis, center, size), a fractal noise (color or value, octaves,
+// center, size) or a gradient (an input chosen by name, keys over that input's value, and for
+// inputs that ask for one an item picked by name). Every type has an opacity and a blend mode.
+struct TextureLayerSpec {
+    enum class Type { Image = 0, Noise = 1, Gradient = 2 };
+    struct Key {
+        double position = 0;
+        Vec3 value{0, 0, 0};  // a colour, or the value in [0]
+        double alpha = 1;
+    };
+    Type type = Type::Gradient;
+    double opacity = 1;
+    int blend = 0;  // 0 normal, 1 additive, 2 subtractive, 3 multiply
     bool spherical = false;
-    int axis = 2;  // 0 x, 1 y, 2 z: the planar projection's direction
-    Vec3 center{0, 0, 0};
-    Vec3 size{1, 1, 1};
-    double opacity = 1.0;
+    int axis = 2;  // 0 x, 1 y, 2 z: the planar projection's direction or the sphere's pole
+    Vec3 center{0, 0, 0}, size{1, 1, 1};
+    bool world = false;  // world positions instead of the object's
+    int image = -1;      // index into Scene::images
+    Vec3 color{1, 1, 1};
+    double value = 1;
+    int octaves = 4;
+    std::string input;  // gradient input name
+    std::string item;   // picked item name, empty for none
+    std::vector<Key> keys;
+    std::string path;  // JSON path of the layer, for messages
 };
+
+// A texture: its layers, top first, and where the scene file gave it.
+struct TextureSpec {
+    std::vector<TextureLayerSpec> layers;
+    std::string path;
+    bool empty() const { return layers.empty(); }
+};
+
+// The surface channels a scene may texture, in the order of kSurfaceChannelNames.
+enum SurfaceChannel {
+    kChannelColor,
+    kChannelLuminosity,
+    kChannelDiffuse,
+    kChannelSpecular,
+    kChannelReflection,
+    kChannelTransparency,
+    kChannelTranslucency,
+    kSurfaceChannels
+};
+extern const char *const kSurfaceChannelNames[kSurfaceChannels];
 
 // A surface: the channels the host shades with and hands to shaders, and its shader list.
 // Fractions are 0..1; glossiness maps to a Blinn-Phong exponent of 2^(2 + 10 * glossiness).
@@ -169,7 +210,7 @@ struct Surface {
     bool doubleSided = false;
     bool smoothing = true;  // shade with the smoothed point normals, else the polygon's own
     EnvironmentOptions reflection, refraction;
-    ColorTexture colorTexture;
+    TextureSpec textures[kSurfaceChannels];  // evaluated per spot over the channel's own value
     std::vector<ShaderRef> shaders;
 
     double roughness() const { return 1.0 - glossiness; }
@@ -259,6 +300,8 @@ struct RenderOptions {
 struct Scene {
     std::string name;
     std::string filename;
+    nlohmann::json source;  // the file as read, for writing the scene back
+    std::string folder;     // where relative mesh and image file names start
     std::vector<std::unique_ptr<Item>> items;
     std::vector<ObjectItem *> objects;
     std::vector<LightItem *> lights;

@@ -12,9 +12,11 @@ struct Registry {
     std::map<std::string, void *> tables;
 };
 
+// Built on first use and never destroyed: a plug-in linked into the same program may still look
+// services up from its own static tear-down, after this file's statics would be gone.
 Registry &registry() {
-    static Registry r;
-    return r;
+    static Registry *r = new Registry;
+    return *r;
 }
 
 }  // namespace

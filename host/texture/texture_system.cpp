@@ -85,9 +85,11 @@ struct Registry {
     std::atomic<const ImageSource *> images{nullptr};
 };
 
+// Never destroyed: a plug-in's static tear-down may destroy its gradient context after this
+// file's statics would be gone.
 Registry &reg() {
-    static Registry r;
-    return r;
+    static Registry *r = new Registry;
+    return *r;
 }
 
 // Render threads re-enter evaluate (a plug-in input may trace rays that shade other textured

@@ -105,8 +105,9 @@ TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     EXPECT_EQ(surf.reflection.image, 0);
     EXPECT_NEAR(surf.reflection.seamAngle, 1.5707963267948966, 1e-12);
     EXPECT_EQ(surf.shaders.at(0).settings["Ksub"], 0.5);
-    EXPECT_EQ(surf.colorTexture.image, 0);
-    EXPECT_EQ(surf.colorTexture.axis, 1);
+    ASSERT_EQ(surf.textures[host::kChannelColor].layers.size(), 1u);
+    EXPECT_EQ(surf.textures[host::kChannelColor].layers[0].image, 0);
+    EXPECT_EQ(surf.textures[host::kChannelColor].layers[0].axis, 1);
     EXPECT_NEAR(s.camera->zoom.at(0), 1.0, 1e-12);
     EXPECT_EQ(s.images.at(0)->width, 2);
 }

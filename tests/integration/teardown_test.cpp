@@ -1,0 +1,28 @@
+// The end of a process that links the module together with the host (these tests, the fuzz
+// targets, a host that never unloads the plug-in before exit).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "instance/skin_instance.h"
+#include "tests/integration/host_session.h"
+#include "vparam/gradient_inputs.h"
+
+namespace {
+
+// At exit the module's static tear-down destroys its gradient context through a fresh look-up of
+// the texture service. The host's service and texture registries must still be there, although
+// they are built after the module's statics: a destroyed registry here is a use after free, which
+// the address-sanitizer build reports.
+TEST(StaticTearDownDeathTest, HostServicesOutliveTheModuleAtExit) {
+    EXPECT_EXIT(
+        {
+            const integ::HostSession *host = new integ::HostSession();  // alive at exit
+            host->create();  // the first parameter with textures creates the context
+            if (!velmora::gradientContext) std::_Exit(2);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
