@@ -111,23 +111,6 @@ void *interfaceGlobal(const char *name, int use) {
 
 // ---- Settings -----------------------------------------------------------------------------------
 
-std::string typeName(const json &j) {
-    switch (j.type()) {
-        case json::value_t::null:
-            return "null";
-        case json::value_t::boolean:
-            return "a boolean";
-        case json::value_t::string:
-            return "a string";
-        case json::value_t::array:
-            return "an array";
-        case json::value_t::object:
-            return "an object";
-        default:
-            return "a number";
-    }
-}
-
 std::string number(double v) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -158,7 +141,7 @@ Range rangeOf(const std::string &type) {
 }
 
 double numberIn(const json &j, const std::string &path, Range r) {
-    if (!j.is_number()) refuse(path, "expected a number, found " + typeName(j));
+    if (!j.is_number()) refuse(path, "expected a number, found " + jsonTypeName(j));
     double v = j.get<double>();
     if (!std::isfinite(v) || v < r.lo || v > r.hi)
         refuse(path, "value " + number(v) + " is out of range [" + number(r.lo) + ", " + number(r.hi) + "]");
@@ -215,8 +198,8 @@ ParmValue readParmValue(const json &j, const std::string &path, int n, Range r) 
                 v.constant[c] = numberIn(j[c], cp, r);
         }
     } else {
-        refuse(path, n == 3 ? "expected three numbers (each may be {\"keys\": ...}), found " + typeName(j)
-                            : "expected a number or {\"keys\": ...}, found " + typeName(j));
+        refuse(path, n == 3 ? "expected three numbers (each may be {\"keys\": ...}), found " + jsonTypeName(j)
+                            : "expected a number or {\"keys\": ...}, found " + jsonTypeName(j));
     }
     return v;
 }
@@ -278,7 +261,7 @@ void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &ro
 void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, const std::string &path) {
     const std::string &t = row.type;
     if (t == "string") {
-        if (!value.is_string()) refuse(path, "expected a string, found " + typeName(value));
+        if (!value.is_string()) refuse(path, "expected a string, found " + jsonTypeName(value));
         setThroughPanel(panel, row.name, value.get<std::string>(), path);
     } else if (t == "integer" || t == "iBoolean" || t == "iChoice" || t == "choice" || t == "iSlider") {
         bool toggle = t == "iBoolean" || row.ctrlClass == "iBoolean";
@@ -289,7 +272,7 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
             v = value.get<long long>();
         else
             refuse(path, std::string(toggle ? "expected true or false" : "expected a whole number") + ", found " +
-                             (value.is_number() ? "a fraction" : typeName(value)));
+                             (value.is_number() ? "a fraction" : jsonTypeName(value)));
         long long lo = toggle ? 0 : INT32_MIN, hi = toggle ? 1 : INT32_MAX;
         if (v < lo || v > hi)
             refuse(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
@@ -297,7 +280,7 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
         setThroughPanel(panel, row.name, std::to_string(v), path);
     } else if (t == "color" || t == "fvec" || t == "distance3") {
         if (!value.is_array() || value.size() != 3)
-            refuse(path, "expected three numbers, found " + typeName(value));
+            refuse(path, "expected three numbers, found " + jsonTypeName(value));
         std::string text;
         for (int c = 0; c < 3; ++c)
             text += (c ? " " : "") + number(numberIn(value[c], path + "/" + std::to_string(c), rangeOf(t)));

@@ -12,7 +12,7 @@
 
 namespace host {
 
-// Adds the layers of `spec` to `tex` (top first in the spec, so added bottom up). A gradient's
+// Adds the layers of `spec` to `tex` (listed top first, so added bottom up). A gradient's
 // input must be one of the host's inputs or of the texture's gradient-input context, and its
 // picked item must exist. On failure returns false with "FILE: PATH: what is wrong".
 bool buildTexture(LWTextureID tex, const TextureSpec &spec, const Scene &scene, std::string &error);

@@ -28,23 +28,6 @@ struct LoadError {
 
 [[noreturn]] void fail(const std::string &path, const std::string &message) { throw LoadError{path, message}; }
 
-std::string typeName(const json &j) {
-    switch (j.type()) {
-        case json::value_t::null:
-            return "null";
-        case json::value_t::boolean:
-            return "a boolean";
-        case json::value_t::string:
-            return "a string";
-        case json::value_t::array:
-            return "an array";
-        case json::value_t::object:
-            return "an object";
-        default:
-            return "a number";
-    }
-}
-
 std::string numberText(double v) {
     std::ostringstream s;
     s << v;
@@ -52,7 +35,7 @@ std::string numberText(double v) {
 }
 
 double asNumber(const json &j, const std::string &path, double lo, double hi) {
-    if (!j.is_number()) fail(path, "expected a number, found " + typeName(j));
+    if (!j.is_number()) fail(path, "expected a number, found " + jsonTypeName(j));
     double v = j.get<double>();
     if (!std::isfinite(v) || v < lo || v > hi)
         fail(path, "value " + numberText(v) + " is out of range [" + numberText(lo) + ", " + numberText(hi) + "]");
@@ -60,7 +43,7 @@ double asNumber(const json &j, const std::string &path, double lo, double hi) {
 }
 
 int asInt(const json &j, const std::string &path, int lo, int hi) {
-    if (!j.is_number_integer()) fail(path, "expected a whole number, found " + typeName(j));
+    if (!j.is_number_integer()) fail(path, "expected a whole number, found " + jsonTypeName(j));
     long long v = j.get<long long>();
     if (v < lo || v > hi)
         fail(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
@@ -72,7 +55,7 @@ int asInt(const json &j, const std::string &path, int lo, int hi) {
 class Obj {
 public:
     Obj(const json &j, std::string path) : j_(j), path_(std::move(path)) {
-        if (!j.is_object()) fail(path_.empty() ? "/" : path_, "expected an object, found " + typeName(j));
+        if (!j.is_object()) fail(path_.empty() ? "/" : path_, "expected an object, found " + jsonTypeName(j));
     }
     const std::string &path() const { return path_; }
     std::string at(const std::string &key) const { return path_ + "/" + key; }
@@ -98,13 +81,13 @@ public:
     bool boolean(const std::string &key, bool def) {
         const json *v = get(key);
         if (!v) return def;
-        if (!v->is_boolean()) fail(at(key), "expected true or false, found " + typeName(*v));
+        if (!v->is_boolean()) fail(at(key), "expected true or false, found " + jsonTypeName(*v));
         return v->get<bool>();
     }
     std::string str(const std::string &key, const std::string &def) {
         const json *v = get(key);
         if (!v) return def;
-        if (!v->is_string()) fail(at(key), "expected a string, found " + typeName(*v));
+        if (!v->is_string()) fail(at(key), "expected a string, found " + jsonTypeName(*v));
         return v->get<std::string>();
     }
     Vec3 vec3(const std::string &key, const Vec3 &def, double lo = -kHuge, double hi = kHuge) {
@@ -119,7 +102,7 @@ public:
     int choice(const std::string &key, const std::vector<std::string> &words, int def) {
         const json *v = get(key);
         if (!v) return def;
-        if (!v->is_string()) fail(at(key), "expected a string, found " + typeName(*v));
+        if (!v->is_string()) fail(at(key), "expected a string, found " + jsonTypeName(*v));
         std::string w = v->get<std::string>();
         for (size_t i = 0; i < words.size(); ++i)
             if (words[i] == w) return static_cast<int>(i);
@@ -238,7 +221,7 @@ private:
     int surfaceRef(Obj &o, const std::string &key) {
         const json *v = o.get(key);
         if (!v) return defaultSurface();
-        if (!v->is_string()) fail(o.at(key), "expected a surface name, found " + typeName(*v));
+        if (!v->is_string()) fail(o.at(key), "expected a surface name, found " + jsonTypeName(*v));
         int i = scene_->findSurface(v->get<std::string>());
         if (i < 0) fail(o.at(key), "no surface named \"" + v->get<std::string>() + "\"");
         return i;
@@ -342,7 +325,7 @@ private:
         Obj o(j, path);
         ref.binaryState = o.choice("format", {"text", "binary"}, 0) == 1;
         const json &data = o.need("data");
-        if (!data.is_string()) fail(o.at("data"), "expected a string, found " + typeName(data));
+        if (!data.is_string()) fail(o.at("data"), "expected a string, found " + jsonTypeName(data));
         const std::string &d = data.get_ref<const std::string &>();
         ref.hasState = true;
         if (!ref.binaryState) {
@@ -840,6 +823,23 @@ std::string syntaxPlace(const std::string &text, size_t byte) {
 }
 
 }  // namespace
+
+std::string jsonTypeName(const nlohmann::json &j) {
+    switch (j.type()) {
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return "a boolean";
+        case json::value_t::string:
+            return "a string";
+        case json::value_t::array:
+            return "an array";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "a number";
+    }
+}
 
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir) {
     LoadResult result;

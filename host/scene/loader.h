@@ -18,6 +18,10 @@ struct LoadResult {
 
 // Loads a scene file; relative mesh and image paths are taken from the file's folder.
 LoadResult loadSceneFile(const std::string &path);
+
+// "a string", "an object", ...: how refusals name the kind of value found.
+std::string jsonTypeName(const nlohmann::json &j);
+
 // Loads a scene from text; `label` names it in messages, `baseDir` resolves relative paths.
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir);
 
