@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/services/scene_services.h"
 #include "host/texture/texture_system.h"
 #include "sdk/item_info.h"
 
@@ -518,26 +519,8 @@ void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer,
 void bindThread(ThreadState *state) { tBound = state; }
 ThreadState *boundThread() { return tBound; }
 
-void backdropColor(const Scene &scene, const double dir[3], double out[3]) {
-    const Backdrop &b = scene.backdrop;
-    if (b.kind == BackdropKind::Image && b.image >= 0) {
-        sphericalColor(*scene.images[b.image], dir, b.seamAngle, out);
-        return;
-    }
-    if (b.kind != BackdropKind::Gradient) {
-        for (int c = 0; c < 3; ++c) out[c] = b.color[c];
-        return;
-    }
-    double y = std::min(1.0, std::max(-1.0, dir[1]));
-    double a = std::asin(y) / (kPi / 2);  // elevation, -1 .. 1
-    if (a >= 0) {
-        double t = 1 - std::pow(1 - a, b.skySqueeze);
-        for (int c = 0; c < 3; ++c) out[c] = b.sky[c] + (b.zenith[c] - b.sky[c]) * t;
-    } else {
-        double t = 1 - std::pow(1 + a, b.groundSqueeze);
-        for (int c = 0; c < 3; ++c) out[c] = b.ground[c] + (b.nadir[c] - b.ground[c]) * t;
-    }
-}
+// The colour of a ray that hits nothing: the same answer plug-ins get from the backdrop service.
+void backdropColor(const Scene &scene, const double dir[3], double out[3]) { backdropAlong(scene, dir, out); }
 
 double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
                      double pathLength, double color[3]) {
