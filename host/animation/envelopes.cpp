@@ -47,9 +47,11 @@ struct Registry {
     std::unordered_set<Envelope *> envelopes;
 };
 
+// Built on first use and never destroyed: what a plug-in made through this service stays
+// reachable until the process ends, and a plug-in's static tear-down may still call in.
 Registry &reg() {
-    static Registry r;
-    return r;
+    static Registry *r = new Registry;
+    return *r;
 }
 
 Envelope *liveEnv(Registry &r, void *id) {

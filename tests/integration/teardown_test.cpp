@@ -17,8 +17,9 @@ namespace {
 TEST(StaticTearDownDeathTest, HostServicesOutliveTheModuleAtExit) {
     EXPECT_EXIT(
         {
-            const integ::HostSession *host = new integ::HostSession();  // alive at exit
-            host->create();  // the first parameter with textures creates the context
+            static const integ::HostSession *host = new integ::HostSession();  // alive at exit
+            static velmora::SkinInstance *skin = host->create();  // creates the gradient context
+            (void)skin;
             if (!velmora::gradientContext) std::_Exit(2);
             std::exit(0);
         },
