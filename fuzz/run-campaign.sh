@@ -3,6 +3,7 @@
 # committed seeds in fuzz/corpus/ with the tokens of fuzz/load.dict. Exits non-zero when any
 # target fails (a crash, a sanitizer report, a time-out or a broken load); the failing input is
 # kept under build/linux-fuzz/campaign/<target>/ with the target's log.
+# The generator seed is fixed (VELMORA_FUZZ_SEED, default 1), so a campaign repeats itself.
 #
 # Usage: fuzz/run-campaign.sh SECONDS      (CI runs a short campaign: 60)
 # Reproduce: build/linux-fuzz/fuzz/<target> <input>
@@ -30,6 +31,7 @@ for target in "${targets[@]}"; do
   cp "$seeds"/* "$work/corpus/"  # new inputs go to the scratch copy, not the committed seeds
   echo "== $target: ${seconds} s from $seeds"
   if "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
+      -seed="${VELMORA_FUZZ_SEED:-1}" \
       -dict=fuzz/load.dict -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1; then
     grep -E '^(Done|stat::number_of_executed_units)' "$work/log" || true
   else

@@ -1,5 +1,7 @@
 #include "tests/integration/host_session.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -110,9 +112,16 @@ const char *ilName(LWImageID img) {
     return i >= 0 ? scene[static_cast<size_t>(i)]->name.c_str() : nullptr;
 }
 
+// Finds the saved image by name, letter case ignored, before making a new one, as a host's image
+// list does: a file may name an image "A.png" in its reference and "a.png" in its own data.
 LWImageID ilSceneLoad(const LWLoadState *load) {
     char name[256];
     if (!load || !load->readStr || load->readStr(load->readData, name, sizeof name) < 0) return nullptr;
+    for (const auto &image : scene)
+        if (std::equal(image->name.begin(), image->name.end(), name, name + std::strlen(name),
+                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                   std::tolower(static_cast<unsigned char>(b)); }))
+            return image.get();
     return add(name);
 }
 
