@@ -48,9 +48,8 @@ bool loadImage(const std::string &path, Image &out, std::string &why) {
     return true;
 }
 
-void Image::sample(double u, double v, bool blend, double out[3]) const {
-    out[0] = out[1] = out[2] = 0.0;
-    if (width <= 0 || height <= 0 || !std::isfinite(u) || !std::isfinite(v)) return;
+void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]) {
+    auto pixel = [&](int x, int y) { return rgb + (static_cast<size_t>(y) * width + x) * 3; };
     u -= std::floor(u);
     v = std::min(1.0, std::max(0.0, v));
     double fx = u * width, fy = v * height;
@@ -72,6 +71,12 @@ void Image::sample(double u, double v, bool blend, double out[3]) const {
     const float *c = pixel(wrapX(x0), clampY(y0 + 1)), *d = pixel(wrapX(x0 + 1), clampY(y0 + 1));
     for (int k = 0; k < 3; ++k)
         out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+}
+
+void Image::sample(double u, double v, bool blend, double out[3]) const {
+    out[0] = out[1] = out[2] = 0.0;
+    if (width <= 0 || height <= 0 || !std::isfinite(u) || !std::isfinite(v)) return;
+    samplePixels(rgb.data(), width, height, u, v, blend, out);
 }
 
 void Image::sampleSpot(double u, double v, double spot, bool blend, double out[3]) const {

@@ -24,6 +24,10 @@ struct Image {
 
 // Loads an image file. 8-bit files are taken as sRGB and turned linear; HDR files are linear.
 // On failure returns false and sets why to a short reason.
+// Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
+// pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
+void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]);
+
 bool loadImage(const std::string &path, Image &out, std::string &why);
 
 // Writes an 8-bit sRGB PNG or a float PFM of a linear RGB buffer (top row first).

@@ -66,31 +66,9 @@ Grid level(const Image &img, const MipChain *mips, int k) {
     return {l.width, l.height, l.rgb.data()};
 }
 
-int wrapX(int x, int w) { return ((x % w) + w) % w; }
-int clampY(int y, int h) { return std::min(h - 1, std::max(0, y)); }
-
 // Colour at (u, v): u wraps, v clamps; bilinear between pixel centres or the nearest pixel.
 void sampleGrid(const Grid &g, double u, double v, bool blend, double out[3]) {
-    u -= std::floor(u);
-    v = std::min(1.0, std::max(0.0, v));
-    double fx = u * g.width, fy = v * g.height;
-    if (!blend) {
-        const float *p =
-            g.at(std::min(g.width - 1, static_cast<int>(fx)), std::min(g.height - 1, static_cast<int>(fy)));
-        for (int c = 0; c < 3; ++c) out[c] = p[c];
-        return;
-    }
-    fx -= 0.5;
-    fy -= 0.5;
-    double x0f = std::floor(fx), y0f = std::floor(fy);
-    double tx = fx - x0f, ty = fy - y0f;
-    int x0 = static_cast<int>(x0f), y0 = static_cast<int>(y0f);
-    const float *a = g.at(wrapX(x0, g.width), clampY(y0, g.height));
-    const float *b = g.at(wrapX(x0 + 1, g.width), clampY(y0, g.height));
-    const float *c = g.at(wrapX(x0, g.width), clampY(y0 + 1, g.height));
-    const float *d = g.at(wrapX(x0 + 1, g.width), clampY(y0 + 1, g.height));
-    for (int k = 0; k < 3; ++k)
-        out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+    samplePixels(g.rgb, g.width, g.height, u, v, blend, out);
 }
 
 // Halves a grid: each pixel averages the (up to) 2 x 2 pixels it covers.
