@@ -19,7 +19,8 @@ struct Outcome {
 };
 
 Outcome run(const std::string &args) {
-    std::string errFile = ::testing::TempDir() + "/velmora_cli_err.txt";
+    // Named per process: CTest may run these tests side by side.
+    std::string errFile = ::testing::TempDir() + "/velmora_cli_err_" + std::to_string(::getpid()) + ".txt";
     std::string cmd = kProgram + " " + args + " </dev/null >/dev/null 2>" + errFile;
     Outcome r;
     int raw = std::system(cmd.c_str());

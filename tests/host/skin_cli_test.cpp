@@ -1,6 +1,7 @@
 // velmora-render with the skin shader: --describe-panel, --save and loading what it wrote in both
 // state formats, --sweep's contact sheet, and a refused setting leaving no image.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +27,10 @@ std::string slurp(const std::string &path) {
 }
 
 Outcome run(const std::string &args) {
-    std::string outFile = ::testing::TempDir() + "/velmora_skin_out.txt",
-                errFile = ::testing::TempDir() + "/velmora_skin_err.txt";
+    // Named per process: CTest may run these tests side by side.
+    const std::string pid = std::to_string(::getpid());
+    std::string outFile = ::testing::TempDir() + "/velmora_skin_out_" + pid + ".txt",
+                errFile = ::testing::TempDir() + "/velmora_skin_err_" + pid + ".txt";
     std::string cmd =
         kProgram + " --plugin " + kSkin + " -q " + args + " </dev/null >" + outFile + " 2>" + errFile;
     Outcome r;
