@@ -302,6 +302,9 @@ struct Scene {
     std::string filename;
     nlohmann::json source;  // the file as read, for writing the scene back
     std::string folder;     // where relative mesh and image file names start
+    // Every file the scene was read from: the scene file, its meshes, material files and images.
+    // Outputs never overwrite one of these.
+    std::vector<std::string> inputFiles;
     std::vector<std::unique_ptr<Item>> items;
     std::vector<ObjectItem *> objects;
     std::vector<LightItem *> lights;

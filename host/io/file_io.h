@@ -1,0 +1,76 @@
+// Bounded, checked access to the files a render reads and writes.
+//
+// Reading: only regular files are read (a folder, FIFO, device or socket is refused without
+// blocking), and each kind of input has a size cap, so no input can hang the renderer or grow it
+// without bound. Writing: an output is written to a temporary file beside its destination, every
+// write and the close are checked, and the temporary is renamed into place only when complete,
+// so an output is either written whole or not touched.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host::io {
+
+// Size caps per kind of input.
+constexpr uint64_t kMaxSceneBytes = 256ull << 20;   // scene files (JSON)
+constexpr uint64_t kMaxMeshBytes = 2048ull << 20;   // mesh files and their material files
+constexpr uint64_t kMaxImageBytes = 2048ull << 20;  // image files
+
+// Why a path cannot be read, or empty when it names a regular file of at most maxBytes. Never
+// blocks, even on a FIFO.
+std::string checkReadable(const std::string &path, uint64_t maxBytes);
+
+// Reads a whole regular file of at most maxBytes. On failure returns false with a short reason
+// ("is a folder, not a file", "is larger than the 256 MB limit for ...", "cannot be opened: ...").
+// `what` names the kind of file in messages ("scene file", "mesh file", ...).
+bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &out, std::string &why);
+
+// "256 MB", "2 GB": a byte count for messages.
+std::string byteText(uint64_t bytes);
+
+// Identity of an existing file (device and inode), to tell whether two paths name the same file.
+struct FileId {
+    uint64_t dev = 0, ino = 0;
+    bool valid = false;
+    bool operator==(const FileId &o) const { return valid && o.valid && dev == o.dev && ino == o.ino; }
+};
+FileId fileId(const std::string &path);  // follows links; invalid when the file does not exist
+
+// Why an output cannot be written at `path`, or empty: its folder must exist and be writable, and
+// an existing file there must be a regular file (links are followed).
+std::string checkWritable(const std::string &path);
+
+// Writes an output atomically: `produce` writes the content through the sink it is given (a
+// sequence of byte blocks; returns false to abandon the output with a reason in `why`). The
+// content goes to a temporary file in the destination's folder, is flushed to disk and renamed
+// over `path`. On any failure the temporary is removed, `path` is left as it was, and false is
+// returned with a reason.
+using ByteSink = std::function<bool(const void *data, size_t size)>;
+bool writeFileAtomic(const std::string &path, const std::function<bool(const ByteSink &, std::string &)> &produce,
+                     std::string &why);
+
+// For writers that need a file name of their own (image libraries): makes a temporary name in
+// the folder of `path` with the same extension. commit() renames it over `path`; the destructor
+// removes it when not committed.
+class TempOutput {
+public:
+    explicit TempOutput(const std::string &path);
+    ~TempOutput();
+    TempOutput(const TempOutput &) = delete;
+    TempOutput &operator=(const TempOutput &) = delete;
+    const std::string &name() const { return temp_; }  // empty when none could be made
+    bool commit(std::string &why);                     // fsync, then rename into place
+
+private:
+    std::string path_, temp_;
+    bool committed_ = false;
+};
+
+// Physical memory this process can still use, in bytes: the smaller of the system's available
+// memory and the room under this process's cgroup limit; 0 when unknown.
+uint64_t availableMemory();
+
+}  // namespace host::io
