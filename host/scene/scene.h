@@ -286,6 +286,7 @@ enum class Radiosity { Off, Backdrop };
 struct RenderOptions {
     bool shadows = true, reflection = true, refraction = true;
     int recursionLimit = 8;
+    double rayCutoff = 0.001;  // secondary rays weighing less than this in the pixel are not traced
     int samples = 1;  // antialiasing samples per pixel
     int width = 640, height = 480;
     double pixelAspect = 1.0;
