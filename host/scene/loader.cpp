@@ -1,14 +1,22 @@
 #include "host/scene/loader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstring>
+#include <functional>
+#include <istream>
 #include <map>
+#include <new>
 #include <set>
 #include <sstream>
+#include <streambuf>
 
 #include <tiny_obj_loader.h>
 
+#include "host/io/file_io.h"
 #include "host/scene/primitives.h"
 
 namespace host {
@@ -18,7 +26,10 @@ namespace {
 using json = nlohmann::json;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kHuge = 1e9;
-constexpr int kMaxDepth = 256;  // deepest item hierarchy; worldTransform walks no further
+constexpr int kMaxDepth = 256;               // deepest item hierarchy; worldTransform walks no further
+constexpr int kMaxNesting = 128;             // deepest nesting of JSON arrays and objects
+constexpr size_t kMaxLayerPoints = 1 << 27;  // points or polygons of one layer: indices * 3 stay ints
+constexpr size_t kExcerpt = 40;              // longest quote of the input in a message, in bytes
 
 // A refusal: the JSON path of the offending value and what is wrong with it.
 struct LoadError {
@@ -27,6 +38,138 @@ struct LoadError {
 };
 
 [[noreturn]] void fail(const std::string &path, const std::string &message) { throw LoadError{path, message}; }
+
+// A short excerpt of input text for a message: at most kExcerpt bytes (cut at a character
+// boundary, "..." marking the cut) with control characters written as \xNN.
+std::string excerpt(const std::string &s, size_t max = kExcerpt) {
+    size_t end = s.size();
+    if (end > max) {
+        end = max;
+        while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+    }
+    std::string out;
+    for (size_t i = 0; i < end; ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return end < s.size() ? out + "..." : out;
+}
+
+// An input string quoted for a message.
+std::string q(const std::string &s) { return "\"" + excerpt(s) + "\""; }
+
+// The memory a scene may take while it is loaded and rendered: loading charges every large
+// allocation here before making it, so a small file cannot ask for more than the machine has.
+class MemoryBudget {
+public:
+    explicit MemoryBudget(uint64_t limit) : limit_(limit) {
+        if (limit_) return;
+        // Half of the free memory, the rest being the renderer's; without a figure, a fixed 8 GB.
+        uint64_t avail = io::availableMemory();
+        limit_ = avail ? avail / 2 : (8ull << 30);
+    }
+    // Refuses at `path` when `bytes` more would pass the limit.
+    void charge(uint64_t bytes, const std::string &path, const std::string &what) {
+        if (bytes > limit_ || used_ > limit_ - bytes)
+            fail(path, what + " would need about " + io::byteText(bytes) + " of memory, more than the " +
+                           io::byteText(limit_ - used_) + " left for the scene");
+        used_ += bytes;
+    }
+
+private:
+    uint64_t limit_ = 0, used_ = 0;
+};
+
+// Memory of the parsed JSON document, estimated value by value while the text is checked, and
+// whether nesting goes deeper than kMaxNesting.
+class JsonCost : public nlohmann::json_sax<json> {
+public:
+    uint64_t bytes = 0;
+    bool tooDeep = false;
+    size_t errorByte = 0;
+    std::string errorText;
+
+    // Each value is a 16-byte slot in its container, whose storage may be twice what it holds.
+    bool null() override { return value(0); }
+    bool boolean(bool) override { return value(0); }
+    bool number_integer(number_integer_t) override { return value(0); }
+    bool number_unsigned(number_unsigned_t) override { return value(0); }
+    bool number_float(number_float_t, const string_t &) override { return value(0); }
+    bool string(string_t &s) override { return value(64 + s.size()); }
+    bool binary(binary_t &b) override { return value(64 + b.size()); }
+    bool start_object(std::size_t) override { return open(80); }
+    bool key(string_t &k) override { return value(96 + k.size()); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(56); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t byte, const std::string &, const nlohmann::detail::exception &e) override {
+        errorByte = byte;
+        errorText = e.what();
+        return false;
+    }
+
+private:
+    int depth_ = 0;
+    bool value(uint64_t extra) {
+        bytes += 32 + extra;
+        return true;
+    }
+    bool open(uint64_t extra) {
+        tooDeep = ++depth_ > kMaxNesting;
+        return !tooDeep && value(extra);
+    }
+    bool close() {
+        --depth_;
+        return true;
+    }
+};
+
+// The byte at which JSON text first nests deeper than kMaxNesting (brackets inside strings do not
+// count), or npos.
+size_t tooDeepAt(const std::string &text) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting) return i;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return std::string::npos;
+}
+
+// A parser's message with its quote of the input ("last read: '...'") cut to an excerpt.
+std::string syntaxMessage(const std::string &what) {
+    // Without the parser's own prefixes: "[json.exception.parse_error.101] parse error at ...: ".
+    size_t from = what.find("syntax error");
+    if (from == std::string::npos && what.compare(0, 1, "[") == 0 && what.find("] ") != std::string::npos)
+        from = what.find("] ") + 2;
+    std::string m = from == std::string::npos ? what : what.substr(from);
+    size_t start = m.find('\'');
+    if (start == std::string::npos) return excerpt(m, 4 * kExcerpt);
+    start += 1;
+    size_t end = m.rfind("'; expected");
+    if (end == std::string::npos || end < start) end = m.rfind('\'');
+    if (end == std::string::npos || end < start) end = m.size();
+    std::string tail = m.substr(end);
+    if (tail.size() > 2 * kExcerpt) tail = tail.substr(0, 2 * kExcerpt) + "...";
+    return m.substr(0, start) + excerpt(m.substr(start, end - start)) + tail;
+}
 
 std::string numberText(double v) {
     std::ostringstream s;
@@ -44,6 +187,10 @@ double asNumber(const json &j, const std::string &path, double lo, double hi) {
 
 int asInt(const json &j, const std::string &path, int lo, int hi) {
     if (!j.is_number_integer()) fail(path, "expected a whole number, found " + jsonTypeName(j));
+    // Above the signed range a value would wrap to a negative one.
+    if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(hi))
+        fail(path, "value " + std::to_string(j.get<uint64_t>()) + " is out of range [" + std::to_string(lo) +
+                       ", " + std::to_string(hi) + "]");
     long long v = j.get<long long>();
     if (v < lo || v > hi)
         fail(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
@@ -108,11 +255,11 @@ public:
             if (words[i] == w) return static_cast<int>(i);
         std::string list;
         for (const std::string &x : words) list += (list.empty() ? "" : ", ") + x;
-        fail(at(key), "unknown value \"" + w + "\" (expected one of: " + list + ")");
+        fail(at(key), "unknown value " + q(w) + " (expected one of: " + list + ")");
     }
     void finish() const {
         for (auto it = j_.begin(); it != j_.end(); ++it)
-            if (!used_.count(it.key())) fail(at(it.key()), "unknown field \"" + it.key() + "\"");
+            if (!used_.count(it.key())) fail(at(excerpt(it.key())), "unknown field " + q(it.key()));
     }
 
 private:
@@ -160,9 +307,103 @@ Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double sc
 
 Vec3 readColor(Obj &o, const std::string &key, const Vec3 &def) { return o.vec3(key, def, 0.0, 1e6); }
 
+// A file name quoted for a message: longer than other quotes, since the folder matters.
+std::string qf(const std::string &s) { return "\"" + excerpt(s, 4 * kExcerpt) + "\""; }
+
+std::string folderOf(const std::string &file) {
+    size_t slash = file.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// Reads text in place, without the copy an istringstream makes.
+class TextStream : private std::streambuf, public std::istream {
+public:
+    explicit TextStream(std::string &text) : std::istream(static_cast<std::streambuf *>(this)) {
+        setg(&text[0], &text[0], &text[0] + text.size());
+    }
+};
+
+// Memory a mesh layer takes: its points, polygons and polygon corners, with the fan triangles,
+// the normals' sums and the slack of growing arrays.
+uint64_t meshBytes(uint64_t points, uint64_t polygons, uint64_t corners) {
+    return points * 48 + polygons * 112 + corners * 40;
+}
+
+// The statements of an OBJ file that cost memory once parsed, counted line by line before it is
+// parsed, and the bytes the parser and the mesh layer built from it will take.
+uint64_t objBytes(const std::string &text, uint64_t &points, uint64_t &faces) {
+    uint64_t corners = 0, bytes = 0;
+    points = faces = 0;
+    size_t i = 0, n = text.size();
+    auto space = [&](size_t k) { return text[k] == ' ' || text[k] == '\t' || text[k] == '\r'; };
+    while (i < n) {
+        while (i < n && space(i)) ++i;
+        size_t start = i;
+        while (i < n && !space(i) && text[i] != '\n') ++i;
+        std::string word = text.substr(start, std::min<size_t>(i - start, 8));
+        uint64_t tokens = 0;
+        while (i < n && text[i] != '\n') {
+            while (i < n && space(i)) ++i;
+            if (i < n && text[i] != '\n') ++tokens;
+            while (i < n && !space(i) && text[i] != '\n') ++i;
+        }
+        ++i;
+        if (word == "v") {
+            ++points;
+            bytes += 56;  // position, weight and colour, in arrays that may be twice their size
+        } else if (word == "f") {
+            ++faces;
+            corners += tokens;
+            bytes += 120 + tokens * 36;  // the parser's face record, its indices and the shape's
+        } else if (word == "vn" || word == "vt" || word == "vw") {
+            bytes += 24;
+        } else if (!word.empty() && word[0] != '#') {
+            bytes += 128 + tokens * 48;  // groups, tags, lines, material statements
+        }
+    }
+    return bytes + meshBytes(points, faces, corners);
+}
+
+// Reads the material files an OBJ file names, from the OBJ file's folder, through the bounded
+// reader. A missing material file leaves the polygons on the mesh's own surface; a material file
+// that cannot be read, or too much of them, refuses the scene through `refuse`.
+class MaterialFiles : public tinyobj::MaterialReader {
+public:
+    MaterialFiles(std::string folder, std::function<void(const std::string &, uint64_t)> onRead,
+                  std::function<void(const std::string &)> refuse)
+        : folder_(std::move(folder)), onRead_(std::move(onRead)), refuse_(std::move(refuse)) {}
+
+    bool operator()(const std::string &name, std::vector<tinyobj::material_t> *materials,
+                    std::map<std::string, int> *names, std::string *, std::string *) override {
+        std::string file = name.empty() || name[0] == '/' ? name : folder_ + "/" + name;
+        struct stat st;
+        if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return false;
+        std::string text, why;
+        uint64_t room = io::kMaxMeshBytes - read_;
+        if (!io::readFile(file, room, "material file", text, why))
+            refuse_("cannot read material file " + qf(file) + ": " + why);
+        read_ += text.size();
+        uint64_t count = 0;
+        for (size_t at = text.find("newmtl"); at != std::string::npos; at = text.find("newmtl", at + 6)) ++count;
+        onRead_(file, (count + 1) * (sizeof(tinyobj::material_t) + 160));
+        TextStream in(text);
+        std::string warn, err;
+        tinyobj::LoadMtl(names, materials, &in, &warn, &err);
+        return true;
+    }
+
+private:
+    std::string folder_;
+    std::function<void(const std::string &, uint64_t)> onRead_;
+    std::function<void(const std::string &)> refuse_;
+    uint64_t read_ = 0;  // bytes of material files read for this mesh file
+};
+
 class Loader {
 public:
-    Loader(std::string label, std::string baseDir) : label_(std::move(label)), baseDir_(std::move(baseDir)) {}
+    Loader(std::string label, std::string baseDir, uint64_t memoryLimit = 0)
+        : label_(std::move(label)), baseDir_(std::move(baseDir)), budget_(memoryLimit) {}
 
     std::unique_ptr<Scene> load(const json &root) {
         scene_ = std::make_unique<Scene>();
@@ -188,7 +429,7 @@ public:
             scene_->camera = scene_->cameras.front();
         } else {
             Item *c = scene_->findItem(cameraName);
-            if (!c || c->kind != ItemKind::Camera) fail("/camera", "no camera named \"" + cameraName + "\"");
+            if (!c || c->kind != ItemKind::Camera) fail("/camera", "no camera named " + q(cameraName));
             scene_->camera = static_cast<CameraItem *>(c);
         }
         if (scene_->surfaces.empty()) defaultSurface();
@@ -205,7 +446,7 @@ private:
         std::string name = o.str(key, "");
         if (name.empty()) return -1;
         int i = scene_->findImage(name);
-        if (i < 0) fail(o.at(key), "no image named \"" + name + "\"");
+        if (i < 0) fail(o.at(key), "no image named " + q(name));
         return i;
     }
 
@@ -223,7 +464,7 @@ private:
         if (!v) return defaultSurface();
         if (!v->is_string()) fail(o.at(key), "expected a surface name, found " + jsonTypeName(*v));
         int i = scene_->findSurface(v->get<std::string>());
-        if (i < 0) fail(o.at(key), "no surface named \"" + v->get<std::string>() + "\"");
+        if (i < 0) fail(o.at(key), "no surface named " + q(v->get<std::string>()));
         return i;
     }
 
@@ -234,15 +475,17 @@ private:
             auto img = std::make_unique<Image>();
             img->name = o.str("name", "");
             if (img->name.empty()) fail(o.path(), "missing field \"name\"");
-            if (scene_->findImage(img->name) >= 0)
-                fail(o.at("name"), "a second image named \"" + img->name + "\"");
+            if (scene_->findImage(img->name) >= 0) fail(o.at("name"), "a second image named " + q(img->name));
             std::string file = o.str("file", "");
             if (file.empty()) fail(o.path(), "missing field \"file\"");
             o.finish();
-            std::string why;
-            if (!loadImage(resolve(file), *img, why))
-                fail(o.at("file"), "cannot read image \"" + resolve(file) + "\": " + why);
+            // Only a regular file within the size limit is opened: a pipe or device would block.
+            std::string why = io::checkReadable(resolve(file), io::kMaxImageBytes);
+            if (why.empty() && !loadImage(resolve(file), *img, why) && why.empty()) why = "unreadable image";
+            if (!why.empty()) fail(o.at("file"), "cannot read image " + qf(resolve(file)) + ": " + why);
+            budget_.charge(img->rgb.size() * sizeof(float), o.at("file"), "image " + qf(resolve(file)));
             img->filename = resolve(file);
+            scene_->inputFiles.push_back(img->filename);
             scene_->images.push_back(std::move(img));
         }
     }
@@ -266,8 +509,7 @@ private:
             auto s = std::make_unique<Surface>();
             s->name = o.str("name", "");
             if (s->name.empty()) fail(o.path(), "missing field \"name\"");
-            if (scene_->findSurface(s->name) >= 0)
-                fail(o.at("name"), "a second surface named \"" + s->name + "\"");
+            if (scene_->findSurface(s->name) >= 0) fail(o.at("name"), "a second surface named " + q(s->name));
             s->color = readColor(o, "color", s->color);
             s->luminosity = o.num("luminosity", s->luminosity, 0, 1e6);
             s->diffuse = o.num("diffuse", s->diffuse, 0, 10);
@@ -379,6 +621,9 @@ public:
         o.finish();
         return t;
     }
+
+    // Charges memory taken outside the loader, such as the parsed document, at the top of the file.
+    void charge(uint64_t bytes, const std::string &what) { budget_.charge(bytes, "/", what); }
 
     void useScene(Scene *scene) { scene_.reset(scene); }
     Scene *releaseScene() { return scene_.release(); }
@@ -530,7 +775,7 @@ private:
             }
             item->name = o.str("name", "");
             if (item->name.empty()) fail(o.path(), "missing field \"name\"");
-            if (byName.count(item->name)) fail(o.at("name"), "a second item named \"" + item->name + "\"");
+            if (byName.count(item->name)) fail(o.at("name"), "a second item named " + q(item->name));
             byName[item->name] = item.get();
             Motion &m = item->motion;
             m.position = readChannel3(o, "position", {0, 0, 0});
@@ -557,7 +802,7 @@ private:
         for (Pending &p : pending) {
             if (!p.parent.empty()) {
                 auto it = byName.find(p.parent);
-                if (it == byName.end()) fail(p.path + "/parent", "no item named \"" + p.parent + "\"");
+                if (it == byName.end()) fail(p.path + "/parent", "no item named " + q(p.parent));
                 if (p.item->kind == ItemKind::Bone && it->second->kind != ItemKind::Object &&
                     it->second->kind != ItemKind::Bone)
                     fail(p.path + "/parent", "a bone's parent must be an object or a bone");
@@ -566,8 +811,7 @@ private:
             for (size_t k = 0; k < p.exclude.size(); ++k) {
                 auto it = byName.find(p.exclude[k]);
                 if (it == byName.end() || it->second->kind != ItemKind::Light)
-                    fail(p.path + "/exclude_lights/" + std::to_string(k),
-                         "no light named \"" + p.exclude[k] + "\"");
+                    fail(p.path + "/exclude_lights/" + std::to_string(k), "no light named " + q(p.exclude[k]));
                 static_cast<ObjectItem *>(p.item)->excludedLights.push_back(it->second);
             }
         }
@@ -583,7 +827,7 @@ private:
             const Item *a = b->parent;
             while (a && a->kind == ItemKind::Bone) a = a->parent;
             b->object = const_cast<Item *>(a);
-            if (!a || a->kind != ItemKind::Object) fail("/items", "bone \"" + b->name + "\" belongs to no object");
+            if (!a || a->kind != ItemKind::Object) fail("/items", "bone " + q(b->name) + " belongs to no object");
         }
     }
 
@@ -630,8 +874,11 @@ private:
             std::string kind = prim->get<std::string>();
             obj.filename = "primitive:" + kind;
             if (kind == "sphere") {
-                makeSphere(layer, o.num("radius", 1, 1e-6, 1e6), o.integer("segments", 48, 3, 4096),
-                           o.integer("rings", 24, 2, 4096), surface);
+                double radius = o.num("radius", 1, 1e-6, 1e6);
+                int segments = o.integer("segments", 48, 3, 4096), rings = o.integer("rings", 24, 2, 4096);
+                uint64_t polygons = uint64_t(segments) * rings;
+                budget_.charge(meshBytes(polygons, polygons, 4 * polygons), path, "the sphere");
+                makeSphere(layer, radius, segments, rings, surface);
             } else if (kind == "box") {
                 makeBox(layer, o.vec3("size", {1, 1, 1}, 1e-6, 1e6), surface);
             } else if (kind == "plane" || kind == "grid") {
@@ -643,12 +890,14 @@ private:
                     sz2 = asNumber((*sz)[1], o.at("size") + "/1", 1e-6, 1e6);
                 }
                 int div = kind == "grid" ? o.integer("divisions", 10, 1, 4096) : 1;
+                uint64_t polygons = uint64_t(div) * div;
+                budget_.charge(meshBytes(polygons + 2 * div + 1, polygons, 4 * polygons), path, "the grid");
                 makeGrid(layer, sx, sz2, div, div, surface);
             } else if (kind == "disc") {
                 makeDisc(layer, o.num("radius", 1, 1e-6, 1e6), o.integer("segments", 48, 3, 4096), surface);
             } else {
                 fail(o.at("primitive"),
-                     "unknown primitive \"" + kind + "\" (expected sphere, box, plane, grid, disc)");
+                     "unknown primitive " + q(kind) + " (expected sphere, box, plane, grid, disc)");
             }
         } else if (file) {
             if (!file->is_string()) fail(o.at("file"), "expected a file name");
@@ -670,6 +919,15 @@ private:
 
     void readInline(Obj &o, const json &points, MeshLayer &layer, int surface) {
         if (!points.is_array()) fail(o.at("points"), "expected an array of [x, y, z] points");
+        const json &polys = o.need("polygons");
+        if (!polys.is_array()) fail(o.at("polygons"), "expected an array of point index lists");
+        if (points.size() > kMaxLayerPoints || polys.size() > kMaxLayerPoints)
+            fail(o.path(), "more than " + std::to_string(kMaxLayerPoints) + " points or polygons");
+        uint64_t corners = 0;
+        for (const json &poly : polys) corners += poly.is_array() ? poly.size() : 0;
+        budget_.charge(meshBytes(points.size(), polys.size(), corners), o.path(), "the mesh");
+        layer.points.reserve(points.size());
+        layer.polygons.reserve(polys.size());
         for (size_t i = 0; i < points.size(); ++i) {
             std::string pp = o.at("points") + "/" + std::to_string(i);
             if (!points[i].is_array() || points[i].size() != 3) fail(pp, "expected [x, y, z]");
@@ -677,8 +935,6 @@ private:
             for (int c = 0; c < 3; ++c) p.pos[c] = static_cast<float>(asNumber(points[i][c], pp, -kHuge, kHuge));
             layer.points.push_back(p);
         }
-        const json &polys = o.need("polygons");
-        if (!polys.is_array()) fail(o.at("polygons"), "expected an array of point index lists");
         std::vector<int> surfaces;
         if (const json *ps = o.get("polygon_surfaces")) {
             if (!ps->is_array() || ps->size() != polys.size())
@@ -687,7 +943,7 @@ private:
                 std::string sp = o.at("polygon_surfaces") + "/" + std::to_string(i);
                 if (!(*ps)[i].is_string()) fail(sp, "expected a surface name");
                 int s = scene_->findSurface((*ps)[i].get<std::string>());
-                if (s < 0) fail(sp, "no surface named \"" + (*ps)[i].get<std::string>() + "\"");
+                if (s < 0) fail(sp, "no surface named " + q((*ps)[i].get<std::string>()));
                 surfaces.push_back(s);
             }
         }
@@ -704,35 +960,55 @@ private:
     }
 
     void readObj(const std::string &filename, const std::string &path, MeshLayer &layer, int surface) {
-        tinyobj::ObjReaderConfig config;
-        config.triangulate = false;
-        config.vertex_color = false;
-        config.mtl_search_path = "";
-        tinyobj::ObjReader reader;
-        std::ifstream probe(filename);
-        if (!probe) fail(path, "cannot open mesh file \"" + filename + "\"");
-        if (!reader.ParseFromFile(filename, config)) {
-            std::string why = reader.Error();
-            while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
-            fail(path, "cannot read mesh file \"" + filename + "\": " + (why.empty() ? "not an OBJ file" : why));
+        std::string text, why;
+        if (!io::readFile(filename, io::kMaxMeshBytes, "mesh file", text, why))
+            fail(path, "cannot open mesh file " + qf(filename) + ": " + why);
+        scene_->inputFiles.push_back(filename);
+        // What the parsed mesh will take, charged before it is parsed.
+        uint64_t points = 0, faces = 0;
+        budget_.charge(objBytes(text, points, faces), path, "mesh file " + qf(filename));
+        if (points > kMaxLayerPoints || faces > kMaxLayerPoints)
+            fail(path, "mesh file " + qf(filename) + " has more than " + std::to_string(kMaxLayerPoints) +
+                           " points or polygons");
+
+        MaterialFiles mtl(
+            folderOf(filename),
+            [&](const std::string &file, uint64_t bytes) {
+                scene_->inputFiles.push_back(file);
+                budget_.charge(bytes, path, "material file " + qf(file));
+            },
+            [&](const std::string &message) { fail(path, message); });
+        tinyobj::attrib_t attrib;
+        std::vector<tinyobj::shape_t> shapes;
+        std::vector<tinyobj::material_t> materials;
+        std::string warn, err;
+        TextStream in(text);
+        if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &in, &mtl, false, false)) {
+            while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
+            fail(path, "cannot read mesh file " + qf(filename) + ": " +
+                           (err.empty() ? "not an OBJ file" : excerpt(err, 4 * kExcerpt)));
         }
-        const tinyobj::attrib_t &attrib = reader.GetAttrib();
-        const auto &materials = reader.GetMaterials();
+        text.clear();
+        text.shrink_to_fit();
+
         size_t n = attrib.vertices.size() / 3;
+        layer.points.reserve(n);
         for (size_t i = 0; i < n; ++i) {
             MeshPoint p;
             for (int c = 0; c < 3; ++c) {
                 p.pos[c] = attrib.vertices[i * 3 + c];
                 if (!std::isfinite(p.pos[c]) || std::fabs(p.pos[c]) > kHuge)
-                    fail(path, "mesh file \"" + filename + "\": point " + std::to_string(i + 1) +
+                    fail(path, "mesh file " + qf(filename) + ": point " + std::to_string(i + 1) +
                                    " has a coordinate that is not a finite number");
             }
             layer.points.push_back(p);
         }
-        for (const tinyobj::shape_t &shape : reader.GetShapes()) {
+        for (const tinyobj::shape_t &shape : shapes) {
             size_t offset = 0;
             for (size_t f = 0; f < shape.mesh.num_face_vertices.size(); ++f) {
                 size_t count = shape.mesh.num_face_vertices[f];
+                if (count > shape.mesh.indices.size() - offset)
+                    fail(path, "mesh file " + qf(filename) + " has a face with a bad point index");
                 MeshPolygon poly;
                 poly.surface = surface;
                 int mat = f < shape.mesh.material_ids.size() ? shape.mesh.material_ids[f] : -1;
@@ -743,14 +1019,14 @@ private:
                 for (size_t k = 0; k < count; ++k) {
                     int idx = shape.mesh.indices[offset + k].vertex_index;
                     if (idx < 0 || static_cast<size_t>(idx) >= n)
-                        fail(path, "mesh file \"" + filename + "\" has a face with a bad point index");
+                        fail(path, "mesh file " + qf(filename) + " has a face with a bad point index");
                     poly.points.push_back(idx);
                 }
                 offset += count;
                 if (poly.points.size() >= 3) layer.polygons.push_back(std::move(poly));
             }
         }
-        if (layer.polygons.empty()) fail(path, "mesh file \"" + filename + "\" has no polygons");
+        if (layer.polygons.empty()) fail(path, "mesh file " + qf(filename) + " has no polygons");
     }
 
     // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
@@ -762,6 +1038,7 @@ private:
             map.name = o.str("name", "");
             if (map.name.empty()) fail(o.path(), "missing field \"name\"");
             size_t n = layer.points.size();
+            budget_.charge(n * (sizeof(float) + 1), o.path(), "the weight map");
             map.values.assign(n, 0.0f);
             map.has.assign(n, 0);
             if (const json *vals = o.get("values")) {
@@ -807,6 +1084,7 @@ private:
 
     std::string label_, baseDir_;
     std::unique_ptr<Scene> scene_;
+    MemoryBudget budget_;
 };
 
 std::string syntaxPlace(const std::string &text, size_t byte) {
@@ -841,20 +1119,27 @@ std::string jsonTypeName(const nlohmann::json &j) {
     }
 }
 
-LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir) {
+LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir,
+                         uint64_t memoryLimit) {
     LoadResult result;
-    json root;
     try {
-        root = json::parse(text);
-    } catch (const json::parse_error &e) {
-        std::string what = e.what();
-        size_t colon = what.find("syntax error");
-        result.error = label + ": " + syntaxPlace(text, e.byte) + ": " +
-                       (colon == std::string::npos ? what : what.substr(colon));
-        return result;
-    }
-    try {
-        Loader loader(label, baseDir);
+        // A first pass checks the syntax and nesting and what the document will take, before any
+        // of it is built.
+        JsonCost cost;
+        if (!json::sax_parse(text, &cost)) {
+            if (cost.tooDeep) {
+                size_t at = tooDeepAt(text);
+                result.error = label + ": " + syntaxPlace(text, at == std::string::npos ? 0 : at + 1) +
+                               ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
+            } else {
+                result.error =
+                    label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
+            }
+            return result;
+        }
+        Loader loader(label, baseDir, memoryLimit);
+        loader.charge(cost.bytes, "the scene's text");
+        json root = json::parse(text);
         result.scene = loader.load(root);
         result.scene->filename = label;
         result.scene->source = std::move(root);
@@ -862,8 +1147,11 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
     } catch (const LoadError &e) {
         result.error = label + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
         result.scene.reset();
+    } catch (const std::bad_alloc &) {
+        result.error = label + ": /: the scene needs more memory than there is";
+        result.scene.reset();
     } catch (const std::exception &e) {
-        result.error = label + ": " + e.what();
+        result.error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
         result.scene.reset();
     }
     return result;
@@ -887,16 +1175,18 @@ bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene 
 }
 
 LoadResult loadSceneFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text, why;
+    if (!io::readFile(path, io::kMaxSceneBytes, "scene file", text, why)) {
         LoadResult r;
-        r.error = path + ": cannot open the scene file";
+        const std::string opened = "cannot be opened: ";
+        if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
+        r.error = path + ": cannot open the scene file: " + why;
         return r;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     size_t slash = path.find_last_of('/');
-    return loadSceneText(text.str(), path, slash == std::string::npos ? "." : path.substr(0, slash));
+    LoadResult r = loadSceneText(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
+    if (r.scene) r.scene->inputFiles.insert(r.scene->inputFiles.begin(), path);
+    return r;
 }
 
 }  // namespace host

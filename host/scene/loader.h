@@ -2,8 +2,14 @@
 // syntax error, an unknown or misspelt field, a wrong type, an out-of-range value or a missing
 // mesh or image file refuses the whole scene with one message naming the file and the place
 // (line and column for syntax errors, the JSON path otherwise). Nothing here exits the process.
+//
+// Hostile input is refused the same way: files that are not regular files or pass their size
+// limit (host/io/file_io.h), JSON nested deeper than 128 levels, and anything that would take
+// more memory than the scene's budget, which is checked before the memory is taken. Messages
+// quote at most a short excerpt of the input, with control characters escaped.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,7 +29,10 @@ LoadResult loadSceneFile(const std::string &path);
 std::string jsonTypeName(const nlohmann::json &j);
 
 // Loads a scene from text; `label` names it in messages, `baseDir` resolves relative paths.
-LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir);
+// The scene may take at most `memoryLimit` bytes (0: half the memory free when loading starts);
+// a scene that would need more is refused before the memory is taken.
+LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir,
+                         uint64_t memoryLimit = 0);
 
 // Reads a texture ({"layers": [...]}, as surfaces' "textures" take it) given outside the scene's own
 // fields, such as a shader setting; image and item names refer to `scene`. On failure returns
