@@ -1,14 +1,272 @@
 #include "host/image/image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <memory>
+#include <cstring>
+#include <mutex>
+#include <new>
 
-#include <stb/stb_image.h>
-#include <stb/stb_image_write.h>
+#include "host/io/file_io.h"
 
 namespace host {
+
+namespace {
+
+using OIIO::Filesystem::IOProxy;
+
+// Rows decoded or encoded per block: bounds the temporary buffers and paces progress reports.
+constexpr size_t kBlockBytes = 16u << 20;
+
+// The formats images are read in. Each reads through an I/O proxy, so the renderer opens every
+// file itself (never blocking on a FIFO) and memory images take the same path.
+const char *const kReadFormats[] = {"png", "jpeg", "tiff", "openexr", "hdr", "bmp", "targa", "pnm", "gif", "psd"};
+
+std::string lower(std::string s) {
+    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string extensionOf(const std::string &path) {
+    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return lower(path.substr(dot + 1));
+}
+
+// The reading format an extension names, or empty.
+std::string formatOfExtension(const std::string &ext) {
+    static const std::pair<const char *, const char *> kNames[] = {
+        {"png", "png"},     {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"tif", "tiff"},  {"tiff", "tiff"},
+        {"exr", "openexr"}, {"hdr", "hdr"},  {"rgbe", "hdr"},  {"bmp", "bmp"},  {"tga", "targa"}, {"ppm", "pnm"},
+        {"pgm", "pnm"},     {"pbm", "pnm"},  {"pnm", "pnm"},   {"pfm", "pnm"},  {"gif", "gif"},   {"psd", "psd"}};
+    for (const auto &n : kNames)
+        if (ext == n.first) return n.second;
+    return {};
+}
+
+// An OpenImageIO message cut to its first line and a sane length.
+std::string shortError(std::string e) {
+    e = e.substr(0, e.find('\n'));
+    if (e.size() > 200) e = e.substr(0, 200) + "...";
+    return e.empty() ? "unknown error" : e;
+}
+
+// The error an ImageInput or ImageOutput holds, retrieved (so it is never left pending).
+template <class T>
+std::string errorOf(const T &io) {
+    std::string e = io.geterror();
+    std::string global = OIIO::geterror();
+    return shortError(e.empty() ? global : e);
+}
+
+// An open image file: its descriptor as a stdio stream behind an OpenImageIO proxy.
+struct FileSource {
+    std::FILE *file = nullptr;
+    std::unique_ptr<IOProxy> proxy;
+    FileSource() = default;
+    FileSource(const FileSource &) = delete;
+    FileSource &operator=(const FileSource &) = delete;
+    ~FileSource() {
+        proxy.reset();
+        if (file) std::fclose(file);
+    }
+};
+
+// Opens a regular file within the image cap. The descriptor is opened without blocking and
+// checked after opening, so a path swapped for a FIFO or device in between is refused too.
+bool openFile(const std::string &path, FileSource &src, std::string &why) {
+    why = io::checkReadable(path, io::kMaxImageBytes);
+    if (!why.empty()) return false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > io::kMaxImageBytes) {
+        ::close(fd);
+        why = "is not a regular file within the " + io::byteText(io::kMaxImageBytes) + " limit";
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    src.file = ::fdopen(fd, "rb");
+    if (!src.file) {
+        ::close(fd);
+        why = std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    src.proxy = std::make_unique<OIIO::Filesystem::IOFile>(src.file, IOProxy::Read);
+    return true;
+}
+
+// Opens the image behind `proxy`: first in the format its name's extension gives, then in each
+// other readable format that recognises the content. Null with a reason when none does.
+std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *proxy, std::string &why) {
+    std::string ext = extensionOf(name), named = formatOfExtension(ext);
+    std::vector<std::string> order;
+    if (!named.empty()) order.push_back(named);
+    for (const char *f : kReadFormats)
+        if (named != f) order.push_back(f);
+    std::string namedError;
+    for (const std::string &format : order) {
+        auto in = OIIO::ImageInput::create(format);
+        if (!in || !in->supports("ioproxy")) {
+            OIIO::geterror();
+            continue;
+        }
+        proxy->seek(0);
+        OIIO::ImageSpec config, spec;
+        config.attribute("oiio:UnassociatedAlpha", 1);
+        void *p = proxy;
+        config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &p);
+        if (in->open(name, spec, config)) return std::unique_ptr<OIIO::ImageInput>(in.release());
+        std::string e = errorOf(*in);
+        if (format == named) namedError = e;
+    }
+    if (!namedError.empty())
+        why = "is not a valid ." + ext + " image: " + namedError;
+    else
+        why = "is not an image in a format the renderer reads";
+    return nullptr;
+}
+
+// Bytes of float RGB for a width x height image.
+uint64_t pixelBytes(const OIIO::ImageSpec &spec) {
+    return static_cast<uint64_t>(spec.width) * static_cast<uint64_t>(spec.height) * 3 * sizeof(float);
+}
+
+// Refuses a header the renderer cannot or should not decode: no pixels, a side beyond
+// kMaxImageSide, volumes and deep images, or pixels that would not fit in memory.
+bool checkHeader(const OIIO::ImageSpec &spec, std::string &why) {
+    auto dims = [&] { return std::to_string(spec.width) + "x" + std::to_string(spec.height); };
+    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+        why = "declares no pixels (" + dims() + ", " + std::to_string(spec.nchannels) + " channels)";
+        return false;
+    }
+    if (spec.width > kMaxImageSide || spec.height > kMaxImageSide) {
+        why = "declares " + dims() + " pixels, beyond the limit of " + std::to_string(kMaxImageSide) + " per side";
+        return false;
+    }
+    if (spec.depth > 1 || spec.deep) {
+        why = "is a volume or deep image, not a picture";
+        return false;
+    }
+    uint64_t need = pixelBytes(spec), avail = io::availableMemory();
+    if (avail > 0 && need > avail) {
+        why = "declares " + dims() + " pixels, which need " + io::byteText(need) + " of memory; only " +
+              io::byteText(avail) + " is available";
+        return false;
+    }
+    return true;
+}
+
+// NaN becomes 0 and infinities the largest finite float, so no sample poisons a render.
+float finite(float v) {
+    if (std::isnan(v)) return 0.0f;
+    return std::min(FLT_MAX, std::max(-FLT_MAX, v));
+}
+
+// Decodes the first picture of an open image into linear RGB (top row first). Integer samples
+// are sRGB; one or two channels are grey (and alpha); channels past the third are dropped.
+bool readPixels(OIIO::ImageInput &in, std::vector<float> &rgb, std::string &why) {
+    const OIIO::ImageSpec &spec = in.spec();
+    const size_t w = static_cast<size_t>(spec.width), h = static_cast<size_t>(spec.height);
+    const int channels = std::min(spec.nchannels, 3);
+    const bool isFloat = spec.format.is_floating_point();
+    const OIIO::TypeDesc readAs = isFloat                   ? OIIO::TypeDesc::FLOAT
+                                  : spec.format.size() == 1 ? OIIO::TypeDesc::UINT8
+                                                            : OIIO::TypeDesc::UINT16;
+    try {
+        rgb.assign(w * h * 3, 0.0f);
+    } catch (const std::bad_alloc &) {
+        why = "does not fit in memory (" + io::byteText(pixelBytes(spec)) + ")";
+        return false;
+    }
+    // sRGB to linear by table: 8-bit values exactly as i / 255.0 through srgbToLinear.
+    std::vector<float> table;
+    if (!isFloat) {
+        size_t levels = readAs == OIIO::TypeDesc::UINT8 ? 256 : 65536;
+        table.resize(levels);
+        for (size_t i = 0; i < levels; ++i)
+            table[i] = static_cast<float>(srgbToLinear(static_cast<double>(i) / static_cast<double>(levels - 1)));
+    }
+    const size_t rowValues = w * static_cast<size_t>(channels);
+    const size_t rows =
+        std::max<size_t>(1, std::min(h, kBlockBytes / std::max<size_t>(1, rowValues * readAs.size())));
+    std::vector<uint8_t> block(isFloat ? 0 : rows * rowValues * readAs.size());
+    for (size_t y0 = 0; y0 < h; y0 += rows) {
+        size_t y1 = std::min(h, y0 + rows);
+        float *dst = &rgb[y0 * w * 3];
+        int yb = spec.y + static_cast<int>(y0), ye = spec.y + static_cast<int>(y1);
+        bool ok;
+        if (isFloat) {
+            // Straight into place, three floats apart.
+            ok = in.read_scanlines(0, 0, yb, ye, spec.z, 0, channels, readAs, dst, 3 * sizeof(float),
+                                   static_cast<OIIO::stride_t>(w * 3 * sizeof(float)));
+        } else {
+            ok = in.read_scanlines(0, 0, yb, ye, spec.z, 0, channels, readAs, block.data());
+        }
+        if (!ok || in.has_error()) {
+            why = "is damaged: " + errorOf(in);
+            return false;
+        }
+        const size_t n = (y1 - y0) * w;
+        if (isFloat) {
+            for (size_t i = 0; i < n * 3; ++i) dst[i] = finite(dst[i]);
+        } else if (readAs == OIIO::TypeDesc::UINT8) {
+            for (size_t i = 0; i < n; ++i)
+                for (int c = 0; c < channels; ++c) dst[i * 3 + c] = table[block[i * channels + c]];
+        } else {
+            const uint16_t *s = reinterpret_cast<const uint16_t *>(block.data());
+            for (size_t i = 0; i < n; ++i)
+                for (int c = 0; c < channels; ++c) dst[i * 3 + c] = table[s[i * channels + c]];
+        }
+        if (channels < 3)
+            for (size_t i = 0; i < n; ++i) dst[i * 3 + 1] = dst[i * 3 + 2] = dst[i * 3];
+    }
+    return true;
+}
+
+// Closes an input, reporting an error it recorded.
+bool closeInput(OIIO::ImageInput &in, std::string &why) {
+    bool ok = in.close() && !in.has_error();
+    if (!ok) why = "is damaged: " + errorOf(in);
+    return ok;
+}
+
+bool anyColor(const std::vector<float> &rgb) {
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+        if (rgb[i] != rgb[i + 1] || rgb[i + 1] != rgb[i + 2]) return true;
+    return false;
+}
+
+const float kBlack[3] = {0.0f, 0.0f, 0.0f};
+
+}  // namespace
+
+struct Image::Lazy {
+    std::once_flag once;
+    std::atomic<int> state{0};  // 0 not yet decoded, 1 decoded, 2 failed
+    std::string path;           // the file to decode; empty when rgb is set in memory
+    int width = 0, height = 0;  // the header's size, checked again at decoding
+    std::string error;
+    bool color = false;
+};
+
+Image::Image() : lazy_(std::make_unique<Lazy>()) {}
+Image::~Image() = default;
 
 double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
@@ -18,33 +276,108 @@ double linearToSrgb(double v) {
     return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
 }
 
+bool Image::ready() const { return lazy_->state.load(std::memory_order_acquire) == 1; }
+
+bool Image::decode(std::string &why, bool *attempted) const {
+    Lazy &l = *lazy_;
+    std::call_once(l.once, [&] {
+        if (attempted) *attempted = true;
+        // The only write to the pixels of a loaded image; readers wait for it through `once` or
+        // see it published by `state`.
+        std::vector<float> &pixels = const_cast<Image *>(this)->rgb;
+        std::string err;
+        bool ok = false;
+        try {
+            if (l.path.empty()) {
+                ok = width > 0 && height > 0 && pixels.size() >= static_cast<size_t>(width) * height * 3;
+                if (!ok) err = "holds no pixels";
+            } else {
+                FileSource src;
+                std::unique_ptr<OIIO::ImageInput> in;
+                if (openFile(l.path, src, err) && (in = openInput(l.path, src.proxy.get(), err))) {
+                    const OIIO::ImageSpec &spec = in->spec();
+                    if (spec.width != l.width || spec.height != l.height)
+                        err = "has changed since it was loaded (now " + std::to_string(spec.width) + "x" +
+                              std::to_string(spec.height) + ")";
+                    else
+                        ok = checkHeader(spec, err) && readPixels(*in, pixels, err) && closeInput(*in, err);
+                    if (!ok) errorOf(*in);
+                }
+            }
+        } catch (const std::exception &e) {
+            ok = false;
+            err = std::string("cannot be decoded: ") + e.what();
+        }
+        if (ok) {
+            l.color = anyColor(pixels);
+        } else {
+            l.error = "image \"" + (filename.empty() ? name : filename) + "\" " + err;
+            std::vector<float>().swap(pixels);
+        }
+        l.state.store(ok ? 1 : 2, std::memory_order_release);
+    });
+    if (ready()) return true;
+    why = l.error;
+    return false;
+}
+
+bool Image::isColor() const {
+    std::string why;
+    return decode(why) && lazy_->color;
+}
+
+const float *Image::pixel(int x, int y) const {
+    std::string why;
+    if (!ready() && !decode(why)) return kBlack;
+    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
+}
+
 bool loadImage(const std::string &path, Image &out, std::string &why) {
-    int w = 0, h = 0, n = 0;
     out.rgb.clear();
-    if (stbi_is_hdr(path.c_str())) {
-        std::unique_ptr<float, void (*)(void *)> data(stbi_loadf(path.c_str(), &w, &h, &n, 3), stbi_image_free);
-        if (!data) {
-            why = stbi_failure_reason() ? stbi_failure_reason() : "unreadable image";
-            return false;
-        }
-        out.rgb.assign(data.get(), data.get() + static_cast<size_t>(w) * h * 3);
-    } else {
-        std::unique_ptr<unsigned char, void (*)(void *)> data(stbi_load(path.c_str(), &w, &h, &n, 3),
-                                                              stbi_image_free);
-        if (!data) {
-            why = stbi_failure_reason() ? stbi_failure_reason() : "unreadable image";
-            return false;
-        }
-        // One table lookup per channel value instead of a pow per pixel.
-        float table[256];
-        for (int i = 0; i < 256; ++i) table[i] = static_cast<float>(srgbToLinear(i / 255.0));
-        size_t count = static_cast<size_t>(w) * h * 3;
-        out.rgb.resize(count);
-        for (size_t i = 0; i < count; ++i) out.rgb[i] = table[data.get()[i]];
+    out.width = out.height = 0;
+    out.lazy_ = std::make_unique<Image::Lazy>();
+    FileSource src;
+    if (!openFile(path, src, why)) return false;
+    std::unique_ptr<OIIO::ImageInput> in = openInput(path, src.proxy.get(), why);
+    if (!in) return false;
+    const OIIO::ImageSpec &spec = in->spec();
+    if (!checkHeader(spec, why)) {
+        in->close();
+        errorOf(*in);
+        return false;
     }
-    out.width = w;
-    out.height = h;
+    out.width = out.lazy_->width = spec.width;
+    out.height = out.lazy_->height = spec.height;
+    out.lazy_->path = path;
     out.filename = path;
+    in->close();
+    errorOf(*in);
+    return true;
+}
+
+bool loadImageBytes(const std::string &bytes, const std::string &label, Image &out, std::string &why) {
+    out.rgb.clear();
+    out.width = out.height = 0;
+    out.lazy_ = std::make_unique<Image::Lazy>();
+    if (bytes.size() > io::kMaxImageBytes) {
+        why = "is larger than the " + io::byteText(io::kMaxImageBytes) + " limit";
+        return false;
+    }
+    OIIO::Filesystem::IOMemReader proxy(bytes.data(), bytes.size());
+    std::unique_ptr<OIIO::ImageInput> in = openInput(label, &proxy, why);
+    if (!in) return false;
+    const int width = in->spec().width, height = in->spec().height;
+    bool ok = checkHeader(in->spec(), why) && readPixels(*in, out.rgb, why) && closeInput(*in, why);
+    errorOf(*in);
+    if (!ok) {
+        std::vector<float>().swap(out.rgb);
+        return false;
+    }
+    out.width = width;
+    out.height = height;
+    out.filename = label;
+    std::string unused;
+    out.decode(unused);  // marks the pixels decoded
     return true;
 }
 
@@ -76,6 +409,8 @@ void samplePixels(const float *rgb, int width, int height, double u, double v, b
 void Image::sample(double u, double v, bool blend, double out[3]) const {
     out[0] = out[1] = out[2] = 0.0;
     if (width <= 0 || height <= 0 || !std::isfinite(u) || !std::isfinite(v)) return;
+    std::string why;
+    if (!ready() && !decode(why)) return;
     samplePixels(rgb.data(), width, height, u, v, blend, out);
 }
 
@@ -98,31 +433,156 @@ void Image::sampleSpot(double u, double v, double spot, bool blend, double out[3
     for (int c = 0; c < 3; ++c) out[c] = sum[c] / (n * n);
 }
 
-bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0; i < bytes.size() && i < rgb.size(); ++i)
-        bytes[i] = static_cast<unsigned char>(std::lround(linearToSrgb(rgb[i]) * 255.0));
-    if (!stbi_write_png(path.c_str(), width, height, 3, bytes.data(), width * 3)) {
-        why = "cannot write the PNG file";
+namespace {
+
+// Checks a buffer handed to a writer and the place it is to be written.
+bool checkOutput(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why) {
+    if (width <= 0 || height <= 0) {
+        why = "has no pixels to write";
         return false;
     }
-    return true;
+    if (rgb.size() < static_cast<size_t>(width) * height * 3) {
+        why = "has fewer pixel values than its size needs";
+        return false;
+    }
+    why = io::checkWritable(path);
+    return why.empty();
 }
 
-bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why) {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        why = "cannot open the file for writing";
+// Rows per block of a width-pixel image written with `bytesPerValue` per value.
+size_t blockRows(int width, int height, size_t bytesPerValue) {
+    size_t row = static_cast<size_t>(width) * 3 * bytesPerValue;
+    return std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(height), kBlockBytes / row));
+}
+
+// A value for a float file of range [lo, hi]: NaN becomes 0, anything beyond the range its end.
+float clampTo(float v, float lo, float hi) { return std::isnan(v) ? 0.0f : std::min(hi, std::max(lo, v)); }
+
+// The stdio stream an OpenImageIO output writes the temporary file through; closed on every path.
+struct OutFile {
+    std::FILE *file = nullptr;
+    ~OutFile() {
+        if (file) std::fclose(file);
+    }
+    // Flushes and closes, reporting any write that failed on the way (a full disk, a size limit).
+    bool finish(std::string &why) {
+        bool ok = std::fflush(file) == 0 && !std::ferror(file);
+        int e = errno;
+        ok = std::fclose(file) == 0 && ok;
+        if (!ok && e == 0) e = errno;
+        file = nullptr;
+        if (!ok) why = std::string("cannot be written: ") + std::strerror(e ? e : EIO);
+        return ok;
+    }
+};
+
+// Writes through OpenImageIO in `format`: 8-bit sRGB when fileType is UINT8, else the linear values
+// clamped to [lo, hi] and stored as fileType.
+bool writeWithOiio(const std::string &path, const char *format, OIIO::TypeDesc fileType, float lo, float hi,
+                   int width, int height, const std::vector<float> &rgb, std::string &why,
+                   const WriteProgress &progress) {
+    if (!checkOutput(path, width, height, rgb, why)) return false;
+    io::TempOutput temp(path);
+    if (temp.name().empty()) {
+        why = std::string("cannot create a file in its folder: ") + std::strerror(errno);
         return false;
     }
-    // Little-endian (negative scale), rows stored bottom row first.
-    bool ok = std::fprintf(f, "PF\n%d %d\n-1.0\n", width, height) > 0;
-    for (int y = height - 1; ok && y >= 0; --y)
-        ok = std::fwrite(&rgb[static_cast<size_t>(y) * width * 3], sizeof(float), static_cast<size_t>(width) * 3,
-                         f) == static_cast<size_t>(width) * 3;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) why = "cannot write the PFM file";
-    return ok;
+    OutFile f;
+    f.file = std::fopen(temp.name().c_str(), "wb");
+    if (!f.file) {
+        why = std::string("cannot be written: ") + std::strerror(errno);
+        return false;
+    }
+    {
+        OIIO::Filesystem::IOFile proxy(f.file, OIIO::Filesystem::IOProxy::Write);
+        auto out = OIIO::ImageOutput::create(format);
+        if (!out) {
+            why =
+                "cannot be written: no " + std::string(format) + " writer (" + shortError(OIIO::geterror()) + ")";
+            return false;
+        }
+        auto fail = [&] {
+            why = "cannot be written: " + errorOf(*out);
+            return false;
+        };
+        const bool bytes = fileType == OIIO::TypeDesc::UINT8;
+        OIIO::ImageSpec spec(width, height, 3, fileType);
+        if (bytes) spec.attribute("oiio:ColorSpace", "sRGB");
+        // TIFF's Exif block cannot be written through an I/O proxy; the frames carry no Exif data.
+        spec.attribute("tiff:write_exif", 0);
+        if (!out->set_ioproxy(&proxy) || !out->open(temp.name(), spec)) return fail();
+        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+        const size_t rows = blockRows(width, height, bytes ? 1 : sizeof(float));
+        std::vector<uint8_t> encoded(bytes ? rows * w * 3 : 0);
+        std::vector<float> clamped(bytes ? 0 : rows * w * 3);
+        for (size_t y0 = 0; y0 < h; y0 += rows) {
+            size_t y1 = std::min(h, y0 + rows), n = (y1 - y0) * w * 3;
+            const float *src = &rgb[y0 * w * 3];
+            for (size_t i = 0; i < n; ++i) {
+                if (bytes)
+                    encoded[i] = static_cast<uint8_t>(std::lround(linearToSrgb(src[i]) * 255.0));
+                else
+                    clamped[i] = clampTo(src[i], lo, hi);
+            }
+            bool ok = bytes ? out->write_scanlines(static_cast<int>(y0), static_cast<int>(y1), 0,
+                                                   OIIO::TypeDesc::UINT8, encoded.data())
+                            : out->write_scanlines(static_cast<int>(y0), static_cast<int>(y1), 0,
+                                                   OIIO::TypeDesc::FLOAT, clamped.data());
+            if (!ok || out->has_error()) return fail();
+            if (progress) progress(static_cast<double>(y1) / static_cast<double>(h));
+        }
+        if (!out->close() || out->has_error()) return fail();
+    }
+    return f.finish(why) && temp.commit(why);
+}
+
+}  // namespace
+
+bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+              const WriteProgress &progress) {
+    return writeWithOiio(path, "png", OIIO::TypeDesc::UINT8, 0, 1, width, height, rgb, why, progress);
+}
+
+bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+              const WriteProgress &progress) {
+    if (!checkOutput(path, width, height, rgb, why)) return false;
+    return io::writeFileAtomic(
+        path,
+        [&](const io::ByteSink &sink, std::string &) {
+            // Little-endian (negative scale), rows stored bottom row first.
+            char header[64];
+            int n = std::snprintf(header, sizeof header, "PF\n%d %d\n-1.0\n", width, height);
+            if (!sink(header, static_cast<size_t>(n))) return false;
+            const size_t w = static_cast<size_t>(width);
+            std::vector<float> row(w * 3);
+            for (int y = height - 1; y >= 0; --y) {
+                const float *src = &rgb[static_cast<size_t>(y) * w * 3];
+                for (size_t i = 0; i < row.size(); ++i) row[i] = clampTo(src[i], -FLT_MAX, FLT_MAX);
+                if (!sink(row.data(), row.size() * sizeof(float))) return false;
+                if (progress && (y % 64 == 0)) progress(static_cast<double>(height - y) / height);
+            }
+            return true;
+        },
+        why);
+}
+
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+                const WriteProgress &progress) {
+    std::string ext = extensionOf(path);
+    if (ext == "png") return writePng(path, width, height, rgb, why, progress);
+    if (ext == "pfm") return writePfm(path, width, height, rgb, why, progress);
+    if (ext == "tif" || ext == "tiff")
+        return writeWithOiio(path, "tiff", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, width, height, rgb, why,
+                             progress);
+    // Half floats end at 65504; RGBE stores no negatives and ends below 2^127.
+    if (ext == "exr")
+        return writeWithOiio(path, "openexr", OIIO::TypeDesc::HALF, -65504.0f, 65504.0f, width, height, rgb, why,
+                             progress);
+    if (ext == "hdr")
+        return writeWithOiio(path, "hdr", OIIO::TypeDesc::FLOAT, 0.0f, 1e38f, width, height, rgb, why, progress);
+    why = "has " + (ext.empty() ? std::string("no extension") : "the extension ." + ext) +
+          "; the renderer writes .png, .tif, .tiff, .exr, .hdr and .pfm";
+    return false;
 }
 
 }  // namespace host

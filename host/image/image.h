@@ -1,38 +1,85 @@
-// Images: linear-light RGB pictures in memory, their loading (PNG, JPEG, HDR and others through
-// stb_image) and sampling, and the writers for rendered frames (8-bit sRGB PNG, float PFM).
-// An Image is read-only after loading and may be sampled from any thread.
+// Images: linear-light RGB pictures in memory, their loading (PNG, JPEG, TIFF, EXR, HDR and others
+// through OpenImageIO) and sampling, and the writers for rendered frames.
+//
+// Loading reads and checks only a file's header; its pixels are decoded on first use (or by
+// decode()), once, safely from any thread. Files of integer samples are taken as sRGB and turned
+// linear; files of float samples (HDR, EXR, float TIFF) are linear. An Image is read-only after
+// loading and may be sampled from any thread.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace host {
 
+// The largest width or height an image file may declare.
+constexpr int kMaxImageSide = 65536;
+
 struct Image {
     std::string name;      // the name scenes and shaders know it by
     std::string filename;  // the file it came from, or empty
     int width = 0, height = 0;
-    std::vector<float> rgb;  // width * height * 3 linear values, top row first
+    // width * height * 3 linear values, top row first. For a loaded image it stays empty until the
+    // pixels are decoded: call decode() before reading it directly. An image made in memory sets it.
+    std::vector<float> rgb;
 
-    const float *pixel(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+    Image();
+    ~Image();
+    Image(const Image &) = delete;
+    Image &operator=(const Image &) = delete;
+
+    // Decodes the pixels once (later calls return the first outcome). On failure returns false
+    // with a reason naming the file; `attempted` (when given) is set only on the call that ran
+    // the decoder, so a caller can report a failure once.
+    bool decode(std::string &why, bool *attempted = nullptr) const;
+    // Some pixel has unequal channels (decodes; false when it cannot).
+    bool isColor() const;
+
+    // Pixel (x, y), in range; black when the pixels cannot be decoded.
+    const float *pixel(int x, int y) const;
     // Colour at (u, v) in [0, 1] (u across, v down from the top row); blend non-zero
     // interpolates between pixel centres, else takes the nearest pixel. u wraps, v clamps.
     void sample(double u, double v, bool blend, double out[3]) const;
     // Average over a square spot of side `spot` (in units of the image's width) around (u, v).
     void sampleSpot(double u, double v, double spot, bool blend, double out[3]) const;
+
+    struct Lazy;  // the file to decode from and the outcome of decoding
+
+private:
+    bool ready() const;
+    std::unique_ptr<Lazy> lazy_;
+    friend bool loadImage(const std::string &, Image &, std::string &);
+    friend bool loadImageBytes(const std::string &, const std::string &, Image &, std::string &);
 };
 
-// Loads an image file. 8-bit files are taken as sRGB and turned linear; HDR files are linear.
-// On failure returns false and sets why to a short reason.
 // Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
 // pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
 void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]);
 
+// Opens an image file and checks its header: a regular file within the size cap, a known format,
+// at most kMaxImageSide per side, and pixels that fit in the memory available. The pixels are
+// decoded on first use. On failure returns false and sets why to a short reason.
 bool loadImage(const std::string &path, Image &out, std::string &why);
+// The same checks on an image held in memory (`label` names it in messages), decoding it fully.
+bool loadImageBytes(const std::string &bytes, const std::string &label, Image &out, std::string &why);
 
-// Writes an 8-bit sRGB PNG or a float PFM of a linear RGB buffer (top row first).
-bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why);
-bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why);
+// Called with the fraction of an output written so far, from 0 to 1.
+using WriteProgress = std::function<void(double)>;
+
+// Writes a linear RGB buffer (top row first) as the format the extension names, case ignored:
+// .png (8-bit sRGB), .tif/.tiff (32-bit float), .exr (half float), .hdr (RGBE) or .pfm (32-bit
+// float). Float files never get inf or NaN: values are clamped to the format's finite range and
+// NaN is written as 0. The file is written whole or not at all: a failure leaves an existing file
+// as it was and no temporary behind. On failure returns false with a short reason.
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+                const WriteProgress &progress = nullptr);
+// writeImage for a given format, whatever the extension.
+bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+              const WriteProgress &progress = nullptr);
+bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+              const WriteProgress &progress = nullptr);
 
 // sRGB encoding of one linear value, clamped to [0, 1].
 double linearToSrgb(double v);

@@ -9,7 +9,9 @@
 // Horizontally the image wraps; vertically it clamps.
 //
 // The list only grows while the services are registered: a load publishes a new snapshot of it
-// and readers take the snapshot without a lock.
+// and readers take the snapshot without a lock. A loaded image's pixels are decoded on first use
+// here (once, whichever thread comes first); a file that fails then is reported once and reads as
+// black.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -30,9 +32,12 @@ constexpr int kMaxNameBytes = 1024;
 constexpr int kMaxPathBytes = 4096;
 constexpr int kMaxBoxSamples = 8;
 
-bool hasColor(const Image &img) {
-    for (size_t i = 0; i + 2 < img.rgb.size(); i += 3)
-        if (img.rgb[i] != img.rgb[i + 1] || img.rgb[i + 1] != img.rgb[i + 2]) return true;
+// Decodes a slot's image on first use, reporting a failure once. False when it has no pixels.
+bool decoded(const ImageSlot &slot) {
+    bool attempted = false;
+    std::string why;
+    if (slot.image->decode(why, &attempted)) return true;
+    if (attempted) report(why + " (read through the image list)");
     return false;
 }
 
@@ -45,7 +50,6 @@ ImageSlot &addSlot(SceneState &s, const Image *image, std::unique_ptr<Image> own
     slot.image = image;
     slot.owned = std::move(owned);
     slot.order = table->order.size();
-    slot.color = hasColor(*image);
     table->order.push_back(&slot);
     table->byID[image] = &slot;
     s.images.store(table.get(), std::memory_order_release);
@@ -99,8 +103,7 @@ void buildMips(SceneState &s, ImageSlot &slot) {
     std::lock_guard<std::mutex> hold(s.imageLock);
     if (slot.mips.load(std::memory_order_acquire)) return;
     const Image &img = *slot.image;
-    if (img.width <= 0 || img.height <= 0 || img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3)
-        return;
+    if (!decoded(slot) || img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3) return;
     auto chain = std::make_unique<MipChain>();
     chain->levels.emplace_back();  // level 0 is the image
     Grid g = level(img, nullptr, 0);
@@ -204,7 +207,7 @@ const char *imgFilename(LWImageID id, LWFrame) {
 
 int imgIsColor(LWImageID id) {
     const ImageSlot *slot = slotOf(id);
-    return slot && slot->color ? 1 : 0;
+    return slot && decoded(*slot) && slot->image->isColor() ? 1 : 0;
 }
 
 void imgNeedAA(LWImageID id) {
@@ -225,7 +228,8 @@ void imgSize(LWImageID id, int *w, int *h) {
 }
 
 const float *pixelAt(const ImageSlot *slot, int x, int y) {
-    if (!slot || x < 0 || y < 0 || x >= slot->image->width || y >= slot->image->height) return nullptr;
+    if (!slot || x < 0 || y < 0 || x >= slot->image->width || y >= slot->image->height || !decoded(*slot))
+        return nullptr;
     return slot->image->pixel(x, y);
 }
 
@@ -247,7 +251,8 @@ void imgRGBSpot(LWImageID id, double u, double v, double spotSize, int blend, LW
     const ImageSlot *slot = slotOf(id);
     if (!slot || !std::isfinite(u) || !std::isfinite(v)) return;
     const Image &img = *slot->image;
-    if (img.width <= 0 || img.height <= 0 || img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3)
+    if (!decoded(*slot) || img.width <= 0 || img.height <= 0 ||
+        img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3)
         return;
     double footprint = spotSize * std::max(img.width, img.height);
     if (!(footprint > 1.0) || !std::isfinite(footprint))

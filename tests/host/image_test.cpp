@@ -1,6 +1,19 @@
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <OpenImageIO/imageio.h>
+
+#include <cfloat>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,6 +23,90 @@
 namespace {
 
 const std::string kData = VELMORA_HOST_TEST_DATA;
+
+// A fresh folder for one test's files, removed with what is left in it.
+struct Folder {
+    std::string path;
+    Folder() {
+        std::string t = ::testing::TempDir() + "/velmora_image_XXXXXX";
+        path = ::mkdtemp(&t[0]) ? t : "";
+    }
+    ~Folder() {
+        for (const std::string &f : files()) std::remove((path + "/" + f).c_str());
+        ::rmdir(path.c_str());
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> out;
+        if (DIR *d = ::opendir(path.c_str())) {
+            while (dirent *e = ::readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
+            ::closedir(d);
+        }
+        return out;
+    }
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+std::string readAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeAll(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Writes a width x height image of `channels` values per pixel straight through OpenImageIO.
+template <class T>
+void writeRaw(const std::string &path, int width, int height, int channels, OIIO::TypeDesc type,
+              const std::vector<T> &data) {
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out) << path;
+    ASSERT_TRUE(out->open(path, OIIO::ImageSpec(width, height, channels, type))) << out->geterror();
+    ASSERT_TRUE(out->write_image(OIIO::BaseTypeFromC<T>::value, data.data())) << out->geterror();
+    ASSERT_TRUE(out->close()) << out->geterror();
+}
+
+// A small linear RGB test pattern: values from 0 to 1 with colour in every pixel.
+std::vector<float> pattern(int width, int height) {
+    std::vector<float> rgb(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<float>((i * 37 % 101) / 100.0);
+    return rgb;
+}
+
+uint32_t crc32(const std::string &bytes, size_t from, size_t to) {
+    uint32_t c = 0xffffffffu;
+    for (size_t i = from; i < to; ++i) {
+        c ^= static_cast<unsigned char>(bytes[i]);
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void putBigEndian(std::string &bytes, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>(v >> (24 - 8 * k));
+}
+
+// A PNG whose header declares width x height (its CRC kept valid) over a tiny real image.
+std::string pngDeclaring(const Folder &dir, uint32_t width, uint32_t height) {
+    std::string path = dir / "declared.png", why;
+    EXPECT_TRUE(host::writePng(path, 2, 2, pattern(2, 2), why)) << why;
+    std::string bytes = readAll(path);
+    // Signature (8), IHDR length and type (8), then width and height; the CRC follows the 13 data bytes.
+    putBigEndian(bytes, 16, width);
+    putBigEndian(bytes, 20, height);
+    putBigEndian(bytes, 29, crc32(bytes, 12, 29));
+    return bytes;
+}
+
+bool anyTemporary(const Folder &dir) {
+    for (const std::string &f : dir.files())
+        if (f.find(".tmp") != std::string::npos) return true;
+    return false;
+}
 
 TEST(Image, LoadsAndSamples) {
     host::Image img;
@@ -66,6 +163,236 @@ TEST(Image, PfmKeepsFloatsAndRowOrder) {
     EXPECT_EQ(px[1], 2.5f) << "bottom row first";
     EXPECT_EQ(px[3], 1.5f);
     std::remove(path.c_str());
+}
+
+// Files in each readable format, written by OpenImageIO, read back with 8-bit files taken as sRGB.
+TEST(Image, ReadsEachFormat) {
+    Folder dir;
+    const int w = 5, h = 3;
+    std::vector<float> linear = pattern(w, h);
+    std::vector<uint8_t> bytes(linear.size());
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 53 % 256);
+    std::vector<uint8_t> grey = {0, 64, 128, 255, 10, 20};
+    writeRaw(dir / "rgb8.png", w, h, 3, OIIO::TypeDesc::UINT8, bytes);
+    writeRaw(dir / "grey.png", 3, 2, 1, OIIO::TypeDesc::UINT8, grey);
+    std::vector<uint8_t> flat(bytes.size());  // JPEG keeps a flat colour closely
+    for (size_t i = 0; i < flat.size(); ++i) flat[i] = static_cast<uint8_t>(200 - 70 * (i % 3));
+    writeRaw(dir / "photo.jpg", w, h, 3, OIIO::TypeDesc::UINT8, flat);
+    writeRaw(dir / "float.tif", w, h, 3, OIIO::TypeDesc::FLOAT, linear);
+    writeRaw(dir / "half.exr", w, h, 3, OIIO::TypeDesc::HALF, linear);
+    writeRaw(dir / "sky.hdr", w, h, 3, OIIO::TypeDesc::FLOAT, linear);
+    writeRaw(dir / "real.png", 3, 2, 1, OIIO::TypeDesc::UINT8, grey);  // found by its content
+    std::rename((dir / "real.png").c_str(), (dir / "misnamed.jpg").c_str());
+
+    auto srgb = [](uint8_t b) { return static_cast<float>(host::srgbToLinear(b / 255.0)); };
+    struct Case {
+        const char *file;
+        int width, height;
+        std::function<float(size_t)> expect;  // the value at index i (of width * height * 3)
+        double tolerance;                     // relative to 1 and to the value
+    } cases[] = {
+        {"rgb8.png", w, h, [&](size_t i) { return srgb(bytes[i]); }, 0},
+        {"grey.png", 3, 2, [&](size_t i) { return srgb(grey[i / 3]); }, 0},
+        {"misnamed.jpg", 3, 2, [&](size_t i) { return srgb(grey[i / 3]); }, 0},
+        {"photo.jpg", w, h, [&](size_t i) { return srgb(flat[i]); }, 0.02},
+        {"float.tif", w, h, [&](size_t i) { return linear[i]; }, 0},
+        {"half.exr", w, h, [&](size_t i) { return linear[i]; }, 1e-3},
+        {"sky.hdr", w, h, [&](size_t i) { return linear[i]; }, 1e-2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        host::Image img;
+        std::string why;
+        ASSERT_TRUE(host::loadImage(dir / c.file, img, why)) << why;
+        EXPECT_EQ(img.width, c.width);
+        EXPECT_EQ(img.height, c.height);
+        EXPECT_TRUE(img.rgb.empty()) << "pixels wait for their first use";
+        ASSERT_TRUE(img.decode(why)) << why;
+        ASSERT_EQ(img.rgb.size(), static_cast<size_t>(c.width) * c.height * 3);
+        double worst = 0;
+        for (size_t i = 0; i < img.rgb.size(); ++i)
+            worst = std::max<double>(worst,
+                                     std::fabs(img.rgb[i] - c.expect(i)) / std::max(1.0f, std::fabs(c.expect(i))));
+        EXPECT_LE(worst, c.tolerance);
+    }
+}
+
+// A scene may name many images it never uses: loading reads only headers, and the pixels are
+// decoded once however many threads ask first.
+TEST(Image, DecodesOnFirstUseOnce) {
+    Folder dir;
+    std::string why;
+    writeAll(dir / "huge.png", pngDeclaring(dir, 12000, 12000));
+    host::Image huge;
+    ASSERT_TRUE(host::loadImage(dir / "huge.png", huge, why)) << why;
+    EXPECT_EQ(huge.width, 12000);
+    EXPECT_TRUE(huge.rgb.empty());
+
+    ASSERT_TRUE(host::writePng(dir / "small.png", 4, 4, pattern(4, 4), why)) << why;
+    host::Image img;
+    ASSERT_TRUE(host::loadImage(dir / "small.png", img, why)) << why;
+    std::vector<std::thread> threads;
+    std::vector<double> seen(8);
+    for (size_t t = 0; t < seen.size(); ++t)
+        threads.emplace_back([&, t] {
+            double rgb[3];
+            img.sample(0.6, 0.4, true, rgb);
+            seen[t] = rgb[0] + rgb[1] * 3 + rgb[2] * 7;
+        });
+    for (std::thread &t : threads) t.join();
+    for (double v : seen) EXPECT_EQ(v, seen[0]);
+    EXPECT_GT(seen[0], 0.0);
+    EXPECT_TRUE(img.isColor());
+}
+
+// Damaged, hostile and impossible files are refused with the file and what is wrong, when loading
+// (header) or at the latest when decoding; from memory, always when loading.
+TEST(Image, RefusesBadFiles) {
+    Folder dir;
+    std::string why;
+    ASSERT_TRUE(host::writePng(dir / "good.png", 16, 16, pattern(16, 16), why)) << why;
+    std::string png = readAll(dir / "good.png");
+    std::string badCrc = png;
+    size_t idat = png.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    uint32_t idatLength = (uint32_t(uint8_t(png[idat - 4])) << 24) | (uint32_t(uint8_t(png[idat - 3])) << 16) |
+                          (uint32_t(uint8_t(png[idat - 2])) << 8) | uint32_t(uint8_t(png[idat - 1]));
+    badCrc[idat + 4 + idatLength] ^= 0x5a;
+    std::string hdr = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 4000 +X 4000\n" + std::string(100, '\x7f');
+    ASSERT_TRUE(host::writeImage(dir / "whole.exr", 64, 64, pattern(64, 64), why)) << why;
+    std::string exr = readAll(dir / "whole.exr");
+
+    struct Case {
+        const char *name;
+        std::string bytes;
+        const char *reason;  // in the message
+    } cases[] = {
+        {"bad_crc.png", badCrc, "damaged"},
+        {"truncated.hdr", hdr, "damaged"},
+        {"truncated.exr", exr.substr(0, exr.size() / 2), "damaged"},
+        {"wide.png", pngDeclaring(dir, 100000, 4), "beyond the limit"},
+        {"vast.png", pngDeclaring(dir, 65536, 65536), "memory"},
+        {"noise.png", std::string(500, 'x'), "not a valid .png image"},
+        {"empty.tif", "", "not a valid .tif image"},
+        {"text.dat", "hello", "not an image"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.reason) == "memory" &&
+            65536.0 * 65536 * 12 < double(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE))
+            continue;  // a machine that could hold it
+        std::string path = dir / c.name;
+        writeAll(path, c.bytes);
+        host::Image img;
+        std::string loadWhy, decodeWhy;
+        bool loaded = host::loadImage(path, img, loadWhy);
+        if (loaded) {
+            EXPECT_FALSE(img.decode(decodeWhy));
+            EXPECT_NE(decodeWhy.find(path), std::string::npos) << decodeWhy;
+            double rgb[3] = {1, 1, 1};
+            img.sample(0.5, 0.5, true, rgb);
+            EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0.0) << "an image that fails reads as black";
+        }
+        EXPECT_NE((loadWhy + decodeWhy).find(c.reason), std::string::npos) << loadWhy << decodeWhy;
+        host::Image mem;
+        EXPECT_FALSE(host::loadImageBytes(c.bytes, c.name, mem, why));
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    }
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    struct Special {
+        std::string path;
+        const char *reason;
+    } specials[] = {{dir / "pipe.png", "pipe"},
+                    {"/dev/zero", "device"},
+                    {dir.path, "folder"},
+                    {dir / "missing.png", "cannot be opened"}};
+    for (const Special &s : specials) {
+        host::Image img;
+        EXPECT_FALSE(host::loadImage(s.path, img, why)) << s.path;
+        EXPECT_NE(why.find(s.reason), std::string::npos) << s.path << ": " << why;
+    }
+}
+
+// Each output format reads back; float files never hold inf or NaN.
+TEST(Image, WritesEachFormat) {
+    Folder dir;
+    const int w = 4, h = 2;
+    std::vector<float> rgb = pattern(w, h);
+    rgb[0] = INFINITY;
+    rgb[1] = NAN;
+    rgb[2] = -INFINITY;
+    rgb[3] = 1e30f;
+    struct Case {
+        const char *file;
+        float top;         // what inf and 1e30 become
+        float bottom;      // what -inf becomes
+        double tolerance;  // for the ordinary values
+    } cases[] = {
+        {"out.pfm", FLT_MAX, -FLT_MAX, 0}, {"out.TIF", FLT_MAX, -FLT_MAX, 0}, {"out.tiff", FLT_MAX, -FLT_MAX, 0},
+        {"out.exr", 65504, -65504, 1e-3},  {"out.hdr", 1e38f, 0, 1e-2},       {"out.png", 1, 0, 0.01},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string why;
+        std::vector<double> progress;
+        ASSERT_TRUE(host::writeImage(dir / c.file, w, h, rgb, why, [&](double f) { progress.push_back(f); }))
+            << why;
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back(), 1.0);
+        host::Image img;
+        ASSERT_TRUE(host::loadImage(dir / c.file, img, why)) << why;
+        ASSERT_TRUE(img.decode(why)) << why;
+        ASSERT_EQ(img.rgb.size(), rgb.size());
+        EXPECT_NEAR(img.rgb[0], c.top, c.top * 1e-2);
+        EXPECT_EQ(img.rgb[1], 0.0f);
+        EXPECT_NEAR(img.rgb[2], c.bottom, std::fabs(c.bottom) * 1e-2);
+        EXPECT_NEAR(img.rgb[3], std::min(1e30f, c.top), std::min(1e30f, c.top) * 1e-2);
+        for (size_t i = 6; i < rgb.size(); ++i)  // past the two pixels holding extremes
+            EXPECT_NEAR(img.rgb[i], rgb[i], c.tolerance + (c.tolerance > 0.005 ? 0.01 : 0)) << i;
+    }
+    std::string why;
+    EXPECT_FALSE(host::writeImage(dir / "out.gif", w, h, rgb, why));
+    EXPECT_NE(why.find(".gif"), std::string::npos) << why;
+    EXPECT_FALSE(anyTemporary(dir));
+}
+
+// A failed write leaves no temporary and the file it would have replaced as it was.
+TEST(Image, FailedWritesChangeNothing) {
+    Folder dir;
+    std::string why;
+    for (const char *name : {"missing/out.png", "missing/out.pfm", "missing/out.exr"}) {
+        EXPECT_FALSE(host::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << name;
+        EXPECT_NE(why.find("does not exist"), std::string::npos) << why;
+    }
+    ASSERT_EQ(::mkdir((dir / "taken.png").c_str(), 0700), 0);
+    EXPECT_FALSE(host::writeImage(dir / "taken.png", 2, 2, pattern(2, 2), why));
+    EXPECT_NE(why.find("folder"), std::string::npos) << why;
+    ::rmdir((dir / "taken.png").c_str());
+
+    // Under a file-size limit the large writes fail part-way; the earlier files stay whole.
+    const int w = 512, h = 512;
+    std::vector<float> noise(static_cast<size_t>(w) * h * 3);
+    std::mt19937 random(7);
+    for (float &v : noise) v = static_cast<float>(random() % 1000) / 1000.0f;
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    for (const char *name : {"frame.png", "frame.pfm", "frame.exr", "frame.tif", "frame.hdr"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(host::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << why;
+        std::string before = readAll(dir / name);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 64 << 10;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        bool ok = host::writeImage(dir / name, w, h, noise, why);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(ok);
+        EXPECT_NE(why.find("cannot be written"), std::string::npos) << why;
+        EXPECT_TRUE(readAll(dir / name) == before) << "the earlier file changed";
+        EXPECT_FALSE(anyTemporary(dir));
+    }
 }
 
 }  // namespace
