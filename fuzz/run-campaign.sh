@@ -1,44 +1,84 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (preset linux-fuzz) and runs each for SECONDS seconds, starting from the
-# committed seeds in fuzz/corpus/ with the tokens of fuzz/load.dict. Exits non-zero when any
-# target fails (a crash, a sanitizer report, a time-out or a broken load); the failing input is
-# kept under build/linux-fuzz/campaign/<target>/ with the target's log.
-# The generator seed is fixed (VELMORA_FUZZ_SEED, default 1), so a campaign repeats itself.
+# Builds the fuzz targets (preset linux-fuzz) and, for each, first replays its committed corpus
+# (fuzz/corpus/<corpus>/) and then fuzzes for SECONDS seconds from it, with its dictionary. Exits
+# non-zero when any target fails (a crash, a sanitizer report, a time-out, an out-of-memory or a
+# broken invariant); the failing input is kept under build/linux-fuzz/campaign/<target>/ with the
+# target's log. The generator seed is fixed (VELMORA_FUZZ_SEED, default 1), so a campaign repeats
+# itself.
 #
-# Usage: fuzz/run-campaign.sh SECONDS      (CI runs a short campaign: 60)
+# Usage: fuzz/run-campaign.sh SECONDS [--grow]   (CI runs a short campaign)
+#   --grow   merge what the campaign found into the committed corpora, minimised (run outside CI)
+#   VELMORA_FUZZ_TARGETS="a b"  limits the run to some targets (names as in the table below)
 # Reproduce: build/linux-fuzz/fuzz/<target> <input>
 set -euo pipefail
 
-seconds=${1:?usage: fuzz/run-campaign.sh SECONDS}
+seconds=${1:?usage: fuzz/run-campaign.sh SECONDS [--grow]}
 case $seconds in
   '' | *[!0-9]*) echo "run-campaign.sh: SECONDS must be a whole number, not '$seconds'" >&2; exit 2 ;;
 esac
+grow=0
+[ "${2:-}" = --grow ] && grow=1
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=build/linux-fuzz
-targets=(velmora_fuzz_load_binary velmora_fuzz_load_text)
+
+# target                    corpus      dictionary   longest input
+table="
+velmora_fuzz_load_binary    binary      load.dict    16384
+velmora_fuzz_load_text      text        load.dict    16384
+velmora_fuzz_tag_lines      tag_lines   tag_lines.dict 4096
+velmora_fuzz_scene          scene       scene.dict   1048576
+velmora_fuzz_obj            obj         obj.dict     262144
+velmora_fuzz_image_png      image_png   -            262144
+velmora_fuzz_image_hdr      image_hdr   -            262144
+velmora_fuzz_image_jpeg     image_jpeg  -            262144
+velmora_fuzz_image_tiff     image_tiff  -            262144
+velmora_fuzz_image_exr      image_exr   -            262144
+velmora_fuzz_cli            cli         cli.dict     4096
+"
+targets=()
+while read -r target _; do
+  [ -n "$target" ] || continue
+  if [ -n "${VELMORA_FUZZ_TARGETS:-}" ] && [[ " $VELMORA_FUZZ_TARGETS " != *" $target "* ]]; then continue; fi
+  targets+=("$target")
+done <<<"$table"
 
 cmake --preset linux-fuzz >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 status=0
-for target in "${targets[@]}"; do
-  seeds=fuzz/corpus/${target#velmora_fuzz_load_}
+while read -r target corpus dict maxlen; do
+  [[ " ${targets[*]} " == *" $target "* ]] || continue
+  seeds=fuzz/corpus/$corpus
   work=$build/campaign/$target
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts"
   cp "$seeds"/* "$work/corpus/"  # new inputs go to the scratch copy, not the committed seeds
-  echo "== $target: ${seconds} s from $seeds"
-  if "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
-      -seed="${VELMORA_FUZZ_SEED:-1}" \
-      -dict=fuzz/load.dict -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1; then
+  opts=(-timeout=10 -rss_limit_mb=2048 -max_len="$maxlen" -artifact_prefix="$work/artifacts/")
+  [ "$dict" = - ] || opts+=(-dict="fuzz/$dict")
+  echo "== $target: replay $(ls "$seeds" | wc -l) inputs, then ${seconds} s"
+  if ! "$build/fuzz/$target" "${opts[@]}" -runs=0 "$seeds" >"$work/replay.log" 2>&1; then
+    status=1
+    echo "== $target FAILED on its committed corpus:"
+    tail -n 60 "$work/replay.log"
+    continue
+  fi
+  if "$build/fuzz/$target" "${opts[@]}" -max_total_time="$seconds" -seed="${VELMORA_FUZZ_SEED:-1}" \
+      -print_final_stats=1 "$work/corpus" >"$work/log" 2>&1; then
     grep -E '^(Done|stat::number_of_executed_units)' "$work/log" || true
+    if [ $grow = 1 ]; then
+      mkdir -p "$work/merged"
+      "$build/fuzz/$target" "${opts[@]}" -merge=1 "$work/merged" "$seeds" "$work/corpus" >"$work/merge.log" 2>&1
+      rm -f "$seeds"/*
+      cp "$work/merged"/* "$seeds"/
+      echo "   corpus now $(ls "$seeds" | wc -l) inputs"
+    fi
   else
     status=1
     echo "== $target FAILED; inputs kept in $work/artifacts:"
     ls -l "$work/artifacts"
     tail -n 60 "$work/log"
   fi
-done
+done <<<"$table"
 exit $status
