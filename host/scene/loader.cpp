@@ -483,7 +483,9 @@ private:
             std::string why = io::checkReadable(resolve(file), io::kMaxImageBytes);
             if (why.empty() && !loadImage(resolve(file), *img, why) && why.empty()) why = "unreadable image";
             if (!why.empty()) fail(o.at("file"), "cannot read image " + qf(resolve(file)) + ": " + why);
-            budget_.charge(img->rgb.size() * sizeof(float), o.at("file"), "image " + qf(resolve(file)));
+            // Pixels may be decoded later, but they count now.
+            budget_.charge(uint64_t(img->width) * uint64_t(img->height) * 3 * sizeof(float), o.at("file"),
+                           "image " + qf(resolve(file)));
             img->filename = resolve(file);
             scene_->inputFiles.push_back(img->filename);
             scene_->images.push_back(std::move(img));
