@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <istream>
+#include <iterator>
 #include <map>
 #include <new>
 #include <set>
@@ -108,8 +110,11 @@ public:
     bool end_object() override { return close(); }
     bool start_array(std::size_t) override { return open(56); }
     bool end_array() override { return close(); }
-    bool parse_error(std::size_t byte, const std::string &, const nlohmann::detail::exception &e) override {
+    bool parse_error(std::size_t byte, const std::string &token, const nlohmann::detail::exception &e) override {
         errorByte = byte;
+        // A number too large for a double is only known once read: place it at its first digit.
+        if (dynamic_cast<const nlohmann::detail::out_of_range *>(&e) && !token.empty() && token.size() <= byte)
+            errorByte = byte - token.size() + 1;
         errorText = e.what();
         return false;
     }
@@ -153,6 +158,120 @@ size_t tooDeepAt(const std::string &text) {
     return std::string::npos;
 }
 
+// JSON text read through a pointer that remembers the last byte the parser took, so that SAX
+// handlers know where in the text they are.
+class TrackingIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char *;
+    using reference = const char &;
+
+    TrackingIterator(const char *p, const char **last) : p_(p), last_(last) {}
+    const char &operator*() const {
+        *last_ = p_;
+        return *p_;
+    }
+    TrackingIterator &operator++() {
+        ++p_;
+        return *this;
+    }
+    TrackingIterator operator++(int) {
+        TrackingIterator before = *this;
+        ++p_;
+        return before;
+    }
+    bool operator==(const TrackingIterator &o) const { return p_ == o.p_; }
+    bool operator!=(const TrackingIterator &o) const { return p_ != o.p_; }
+
+private:
+    const char *p_;
+    const char **last_;
+};
+
+// Builds the document from SAX events read through a TrackingIterator, refusing a key its object
+// already has: the parser's own reading would keep the last silently. The object itself answers
+// whether a key is taken, so the check costs no memory of its own.
+class DomBuilder : public nlohmann::json_sax<json> {
+public:
+    DomBuilder(json &root, const std::string &text, const char *const *last)
+        : root_(root), text_(text), last_(last) {}
+
+    std::string duplicate;   // the key given twice
+    size_t duplicateAt = 0;  // offset of its second opening quote
+    size_t errorByte = 0;
+    std::string errorText;
+
+    bool null() override { return put(nullptr); }
+    bool boolean(bool b) override { return put(b); }
+    bool number_integer(number_integer_t v) override { return put(v); }
+    bool number_unsigned(number_unsigned_t v) override { return put(v); }
+    bool number_float(number_float_t v, const string_t &) override { return put(v); }
+    bool string(string_t &s) override { return put(std::move(s)); }
+    bool binary(binary_t &b) override { return put(json::binary(std::move(b))); }
+    bool start_object(std::size_t) override { return open(json::object()); }
+    bool key(string_t &k) override {
+        if (stack_.back()->contains(k)) {
+            duplicate = k;
+            duplicateAt = openingQuote(static_cast<size_t>(*last_ - text_.data()));
+            return false;
+        }
+        key_ = std::move(k);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(json::array()); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t byte, const std::string &, const nlohmann::detail::exception &e) override {
+        errorByte = byte;
+        errorText = e.what();
+        return false;
+    }
+
+private:
+    json &root_;
+    const std::string &text_;
+    const char *const *last_;
+    std::vector<json *> stack_;  // the open arrays and objects, innermost last
+    std::string key_;            // the key of the next value in the innermost object
+
+    // Where the next value goes: the root, the end of the innermost array or its object's key.
+    json &slot() {
+        if (stack_.empty()) return root_;
+        json &top = *stack_.back();
+        if (!top.is_array()) return top[key_];
+        top.emplace_back();
+        return top.back();
+    }
+    template <typename V>
+    bool put(V &&v) {
+        slot() = json(std::forward<V>(v));
+        return true;
+    }
+    bool open(json &&container) {
+        json &at = slot();
+        at = std::move(container);
+        stack_.push_back(&at);
+        return true;
+    }
+    bool close() {
+        stack_.pop_back();
+        return true;
+    }
+    // The opening quote of the string whose closing quote is at `close`: the nearest quote before
+    // it not escaped by an odd run of backslashes (a string holds no other).
+    size_t openingQuote(size_t close) const {
+        for (size_t i = close; i-- > 0;) {
+            if (text_[i] != '"') continue;
+            size_t slashes = 0;
+            while (slashes < i && text_[i - 1 - slashes] == '\\') ++slashes;
+            if (slashes % 2 == 0) return i;
+        }
+        return 0;
+    }
+};
+
 // A parser's message with its quote of the input ("last read: '...'") cut to an excerpt.
 std::string syntaxMessage(const std::string &what) {
     // Without the parser's own prefixes: "[json.exception.parse_error.101] parse error at ...: ".
@@ -171,10 +290,11 @@ std::string syntaxMessage(const std::string &what) {
     return m.substr(0, start) + excerpt(m.substr(start, end - start)) + tail;
 }
 
+// A number written exactly: the shortest text that reads back as the same double.
 std::string numberText(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
 }
 
 double asNumber(const json &j, const std::string &path, double lo, double hi) {
@@ -697,6 +817,7 @@ private:
         r.reflection = o.boolean("reflection", r.reflection);
         r.refraction = o.boolean("refraction", r.refraction);
         r.recursionLimit = o.integer("recursion_limit", r.recursionLimit, 0, 64);
+        r.rayCutoff = o.num("ray_cutoff", r.rayCutoff, 0, 1);
         r.fps = o.num("fps", r.fps, 0.001, 10000);
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
@@ -761,7 +882,10 @@ private:
                 item = std::move(light);
             } else if (kind == 2) {
                 auto cam = std::make_unique<CameraItem>();
-                if (const json *fov = o.get("fov")) {
+                const json *fov = o.get("fov");
+                if (fov && o.get("zoom"))
+                    fail(o.path(), "give either \"fov\" or \"zoom\", not both: each sets the other");
+                if (fov) {
                     double a = asNumber(*fov, o.at("fov"), 1, 179);
                     cam->zoom = Channel::fixed(1.0 / std::tan(a * kDegree / 2));
                 } else {
@@ -1141,7 +1265,18 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         }
         Loader loader(label, baseDir, memoryLimit);
         loader.charge(cost.bytes, "the scene's text");
-        json root = json::parse(text);
+        json root;
+        const char *last = text.data();
+        DomBuilder dom(root, text, &last);
+        if (!json::sax_parse(TrackingIterator(text.data(), &last),
+                             TrackingIterator(text.data() + text.size(), &last), &dom)) {
+            result.error =
+                label + ": " +
+                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
+                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
+                                             q(dom.duplicate) + " (an object names each key once)");
+            return result;
+        }
         result.scene = loader.load(root);
         result.scene->filename = label;
         result.scene->source = std::move(root);

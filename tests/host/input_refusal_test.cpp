@@ -91,7 +91,7 @@ TEST(InputRefusal, HostileSceneTextIsRefusedShortlyWithItsPlace) {
         {"whole number past the signed range", sceneWith(R"(, "render": {"frames": [18446744073709551615, 0]})"),
          "/render/frames/0: value 18446744073709551615 is out of range [-1000000, 1000000]"},
         {"number past double range", sceneWith(R"(, "render": {"fps": 1)" + std::string(100000, '0') + "})"),
-         "line 1, column 100066: number overflow parsing '1000000000000000000000000000000000000000...'"},
+         "line 1, column 66: number overflow parsing '1000000000000000000000000000000000000000...'"},
         {"sphere past the memory limit",
          sceneWith("", objectWith(R"({"primitive": "sphere", "segments": 4096, "rings": 4096})")),
          "/items/1/mesh: the sphere would need about 5 GB of memory, more than the 64 MB left for the scene",
@@ -105,6 +105,24 @@ TEST(InputRefusal, HostileSceneTextIsRefusedShortlyWithItsPlace) {
         {"document past the memory limit", sceneWith(R"(, "name": [)" + zeros + "]"),
          "/: the scene's text would need about 3 MB of memory, more than the 1 MB left", 1 << 20},
         {"invalid UTF-8", sceneWith(",\n\"name\": \"\xff\xfe\""), "line 2, column"},
+        {"number past double range in an item",
+         sceneWith("", ",\n  {\"type\": \"light\", \"name\": \"l\", \"intensity\": 1e309}"),
+         "line 2, column 47: number overflow parsing '1e309'"},
+        {"negative number past double range", sceneWith(",\n\"ambient\": {\"intensity\": -1e400}"),
+         "line 2, column 26: number overflow parsing '-1e400'"},
+        {"duplicate top-level key", sceneWith(",\n\"name\": \"a\",\n  \"name\": \"b\""),
+         "line 3, column 3: duplicate key \"name\""},
+        {"duplicate key in an item",
+         sceneWith("", ",\n  {\"type\": \"light\", \"name\": \"l\", \"type\": \"camera\"}"),
+         "line 2, column 34: duplicate key \"type\""},
+        {"duplicate key in shader settings",
+         sceneWith(R"(, "surfaces": [{"name": "S", "shaders": [{"server": "x", "settings":
+{"a": {"b": 1, "c": 2, "b": 3}}}]}])"),
+         "line 2, column 24: duplicate key \"b\""},
+        {"duplicate key with escaped quotes", sceneWith(",\n\"x\\\"y\": 1, \"x\\\"y\": 2"),
+         "line 2, column 12: duplicate key \"x\"y\""},
+        {"long duplicate key", sceneWith(",\n\"" + longName + "\": 1,\n\"" + longName + "\": 2"),
+         "line 3, column 1: duplicate key \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn...\""},
     };
     for (const Case &c : cases) {
         host::LoadResult r = host::loadSceneText(c.text, "scene.json", kData, c.memoryLimit);

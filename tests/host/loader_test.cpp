@@ -58,6 +58,14 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
                    " \"polygons\": [[0, 1, 3]]}}"),
          "/items/1/mesh/polygons/0/2: value 3 is out of range [0, 2]"},
         {"not an object", "[1, 2]", "/: expected an object, found an array"},
+        {"fov and zoom", sceneWith("", ",\n {\"type\": \"camera\", \"name\": \"c\", \"fov\": 60, \"zoom\": 2}"),
+         "/items/1: give either \"fov\" or \"zoom\", not both"},
+        {"whole number just past a bound", sceneWith(",\n  \"ambient\": {\"intensity\": 1000001}"),
+         "/ambient/intensity: value 1000001 is out of range [0, 1e+06]"},
+        {"fraction just past a bound", sceneWith(",\n  \"render\": {\"fps\": 10000.000000000002}"),
+         "/render/fps: value 10000.000000000002 is out of range [0.001, 10000]"},
+        {"ray cutoff above one", sceneWith(",\n  \"render\": {\"ray_cutoff\": 1.5}"),
+         "/render/ray_cutoff: value 1.5 is out of range [0, 1]"},
         {"infinite point in a mesh file",
          sceneWith("", ",\n {\"type\": \"object\", \"name\": \"o\", \"mesh\": {\"file\": \"nan.obj\"}}"),
          "/items/1/mesh/file: mesh file \"" + kData +
@@ -74,6 +82,7 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
 
 TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     std::string text = R"({
+      "render": {"ray_cutoff": 0.02},
       "images": [{"name": "rb", "file": "red_blue.png"}],
       "surfaces": [{"name": "S", "color": [0.5, 0.25, 1], "color_texture": {"image": "rb", "axis": "y"},
                     "reflection_options": {"mode": "image", "image": "rb",
@@ -110,6 +119,7 @@ TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     EXPECT_EQ(surf.textures[host::kChannelColor].layers[0].axis, 1);
     EXPECT_NEAR(s.camera->zoom.at(0), 1.0, 1e-12);
     EXPECT_EQ(s.images.at(0)->width, 2);
+    EXPECT_EQ(s.render.rayCutoff, 0.02);
 }
 
 }  // namespace
