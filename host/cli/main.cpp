@@ -3,16 +3,16 @@
 // failure. Only this file ends the process.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "host/cli/default_scene.h"
+#include "host/cli/options.h"
 #include "host/image/image.h"
+#include "host/io/file_io.h"
 #include "host/plugin/shader_session.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
@@ -28,10 +28,6 @@ std::string programFolder() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-bool endsWith(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // out.png -> out_0007.png when a range of frames is rendered.
 std::string frameFileName(const std::string &out, int frame, bool numbered) {
     if (!numbered) return out;
@@ -39,34 +35,6 @@ std::string frameFileName(const std::string &out, int frame, bool numbered) {
     char num[32];
     std::snprintf(num, sizeof num, "_%04d", frame);
     return out.substr(0, dot) + num + out.substr(dot);
-}
-
-// One sweep value: a number, three numbers separated by spaces (a colour), true or false, or text.
-nlohmann::json sweepValue(const std::string &text) {
-    std::vector<double> nums;
-    size_t pos = 0;
-    bool numeric = !text.empty();
-    while (numeric && pos < text.size()) {
-        while (pos < text.size() && text[pos] == ' ') ++pos;
-        if (pos == text.size()) break;
-        size_t used = 0;
-        try {
-            nums.push_back(std::stod(text.substr(pos), &used));
-        } catch (const std::exception &) {
-            numeric = false;
-            break;
-        }
-        pos += used;
-        if (pos < text.size() && text[pos] != ' ') numeric = false;
-    }
-    if (numeric && nums.size() == 1) {
-        double v = nums[0];
-        if (v == static_cast<int>(v) && text.find_first_of(".eE") == std::string::npos) return static_cast<int>(v);
-        return v;
-    }
-    if (numeric && nums.size() == 3) return nums;
-    if (text == "true" || text == "false") return text == "true";
-    return text;
 }
 
 // The frames side by side, left to right, in one image.
@@ -87,162 +55,189 @@ host::Frame contactSheet(const std::vector<host::Frame> &frames) {
     return sheet;
 }
 
+// Why `path` may not be written: it cannot be (see host::io::checkWritable) or it is one of the
+// files the scene was read from. Empty when it may.
+std::string outputRefusal(const std::string &path, const std::vector<host::io::FileId> &inputs) {
+    std::string why = host::io::checkWritable(path);
+    if (!why.empty()) return path + ": " + why;
+    host::io::FileId id = host::io::fileId(path);
+    for (const host::io::FileId &in : inputs)
+        if (id == in) return path + ": is a file the scene is read from; choose another output";
+    return {};
+}
+
+// Outputs checked before a render; beyond this many frames the rest are checked as they are written.
+constexpr uint64_t kCheckedFrames = 100000;
+
+// Memory a render needs beyond what is already loaded: the frame buffer (one per sweep value plus
+// the contact sheet), the ray-tracing scene and the output's encoding.
+struct MemoryEstimate {
+    uint64_t frames = 0, tracing = 0, output = 0;
+    uint64_t total() const { return frames + tracing + output; }
+};
+
+MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues, bool pfm) {
+    MemoryEstimate m;
+    uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    uint64_t frame = pixels * 3 * sizeof(float);
+    m.frames = sweepValues ? 2 * sweepValues * frame : frame;
+    uint64_t sheetPixels = pixels * (sweepValues ? sweepValues : 1);
+    // PNG: 8-bit pixels and the compressed stream; PFM: a float copy for the writer.
+    m.output = pfm ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
+    for (const host::ObjectItem *o : scene.objects)
+        for (const host::MeshLayer &l : o->layers)
+            // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle).
+            m.tracing += l.points.size() * 9 * sizeof(float) + (l.triangles.size() / 3) * (12 + 64);
+    return m;
+}
+
 int run(int argc, char **argv) {
-    CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
-    std::string scenePath, output = "velmora.png", plugin, pixel, frames;
-    int width = 0, height = 0, samples = 0, threads = 0, frame = INT_MIN;
-    bool hostShading = false, quiet = false, describe = false;
-    std::string savePath, stateFormat = "text", sweep;
-    app.add_option("scene", scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
-    app.add_option("-o,--output", output, "Output image: .png (8-bit sRGB) or .pfm (float)");
-    app.add_option("--width", width, "Image width in pixels")->check(CLI::Range(1, 16384));
-    app.add_option("--height", height, "Image height in pixels")->check(CLI::Range(1, 16384));
-    app.add_option("--samples", samples, "Antialiasing samples per pixel")->check(CLI::Range(1, 1024));
-    app.add_option("--threads", threads, "Render threads (default: every core)")->check(CLI::Range(1, 1024));
-    auto *frameOpt = app.add_option("--frame", frame, "Render one frame");
-    app.add_option("--frames", frames, "Render frames A-B into numbered files")->excludes(frameOpt);
-    app.add_flag("--host-shading", hostShading, "Shade every surface with the host's own shading");
-    app.add_option("--plugin", plugin, "The shader plug-in (default: velmora.so beside this program)");
-    app.add_flag("-q,--quiet", quiet, "No progress bar or summary");
-    app.add_option("--pixel", pixel, "Render only pixel X,Y and print its colour");
-    auto *describeOpt = app.add_flag("--describe-panel", describe,
-                                     "Print each shader instance's options panel instead of rendering");
-    auto *saveOpt =
-        app.add_option("--save", savePath,
-                       "Write the scene with each shader instance's saved data to this file, no render")
-            ->excludes(describeOpt);
-    app.add_option("--state-format", stateFormat, "Saved data format for --save: text or binary")
-        ->check(CLI::IsMember({"text", "binary"}))
-        ->needs(saveOpt);
-    app.add_option("--sweep", sweep,
-                   "NAME=V1,V2,...: render one frame per value of a shader setting, side by side")
-        ->excludes(describeOpt)
-        ->excludes(saveOpt)
-        ->excludes("--frames")
-        ->excludes("--pixel");
-    app.set_version_flag("--version", "velmora-render 0.33");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::Success &e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError &e) {
-        app.exit(e);
+    host::cli::CliOptions o;
+    std::string message;
+    int parsed = host::cli::parseOptions(argc, argv, o, message);
+    if (parsed == host::cli::kParseInfo) {
+        std::fputs(message.c_str(), stdout);
+        return 0;
+    }
+    if (parsed != host::cli::kParseOk) {
+        std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
         return 2;
     }
 
     host::RenderSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.samples = samples;
-    settings.threads = threads;
-    settings.hostShading = hostShading;
-    settings.pluginPath = plugin.empty() ? programFolder() + "/velmora.so" : plugin;
-    settings.progress = !quiet && isatty(2);
-    if (frame != INT_MIN) settings.frameStart = settings.frameEnd = frame;
-    if (!frames.empty()) {
-        int a = 0, b = 0;
-        char tail = 0;
-        if (std::sscanf(frames.c_str(), "%d-%d%c", &a, &b, &tail) != 2 || b < a) {
-            std::fprintf(stderr, "velmora-render: --frames wants A-B with A <= B, not \"%s\"\n", frames.c_str());
-            return 2;
-        }
-        settings.frameStart = a;
-        settings.frameEnd = b;
+    settings.width = o.width;
+    settings.height = o.height;
+    settings.samples = o.samples;
+    settings.threads = o.threads;
+    settings.hostShading = o.hostShading;
+    settings.pluginPath = o.plugin.empty() ? programFolder() + "/velmora.so" : o.plugin;
+    settings.progress = !o.quiet && isatty(2);
+    settings.rayCutoff = o.rayCutoff;
+    if (o.hasFrames) {
+        settings.frameStart = o.frameStart;
+        settings.frameEnd = o.frameEnd;
     }
-    if (!pixel.empty()) {
-        char tail = 0;
-        if (std::sscanf(pixel.c_str(), "%d,%d%c", &settings.pixelX, &settings.pixelY, &tail) != 2 ||
-            settings.pixelX < 0 || settings.pixelY < 0) {
-            std::fprintf(stderr, "velmora-render: --pixel wants X,Y, not \"%s\"\n", pixel.c_str());
-            return 2;
-        }
+    if (o.pixelX >= 0) {
+        settings.pixelX = o.pixelX;
+        settings.pixelY = o.pixelY;
         settings.threads = 1;
         settings.progress = false;
     }
-    bool pfm = endsWith(output, ".pfm");
-    if (!pfm && !endsWith(output, ".png")) {
-        std::fprintf(stderr, "velmora-render: %s: the output must end in .png or .pfm\n", output.c_str());
-        return 2;
-    }
 
-    host::LoadResult loaded = scenePath.empty()
+    host::LoadResult loaded = o.scenePath.empty()
                                   ? host::loadSceneText(host::kDefaultSceneJson, "default scene", ".")
-                                  : host::loadSceneFile(scenePath);
+                                  : host::loadSceneFile(o.scenePath);
     if (!loaded.scene) {
         std::fprintf(stderr, "velmora-render: %s\n", loaded.error.c_str());
         return 2;
     }
     const host::Scene &scene = *loaded.scene;
-    if (describe || !savePath.empty()) {
-        std::string text, message;
-        int status = describe ? host::describePanels(scene, settings.pluginPath, text, message)
-                              : host::saveSceneStates(scene, settings.pluginPath,
-                                                      stateFormat == "binary" ? host::state::Format::Binary
-                                                                              : host::state::Format::Text,
-                                                      text, message);
+    // Outputs never overwrite a file the scene is read from.
+    std::vector<host::io::FileId> inputs;
+    if (!o.scenePath.empty()) inputs.push_back(host::io::fileId(o.scenePath));
+    for (const std::string &f : scene.inputFiles) inputs.push_back(host::io::fileId(f));
+
+    if (o.describe || !o.savePath.empty()) {
+        if (!o.savePath.empty()) {
+            std::string why = outputRefusal(o.savePath, inputs);
+            if (!why.empty()) {
+                std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
+                return 2;
+            }
+        }
+        std::string text;
+        int status = o.describe ? host::describePanels(scene, settings.pluginPath, text, message)
+                                : host::saveSceneStates(
+                                      scene, settings.pluginPath,
+                                      o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
+                                      text, message);
         if (status) {
             std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
             return status;
         }
-        if (describe) {
+        if (o.describe) {
             std::fputs(text.c_str(), stdout);
             return 0;
         }
-        std::ofstream out(savePath, std::ios::binary);
-        if (!(out << text) || !out.flush()) {
-            std::fprintf(stderr, "velmora-render: %s: cannot write the scene\n", savePath.c_str());
+        std::string why;
+        bool written = host::io::writeFileAtomic(
+            o.savePath,
+            [&](const host::io::ByteSink &sink, std::string &) { return sink(text.data(), text.size()); }, why);
+        if (!written) {
+            std::fprintf(stderr, "velmora-render: %s: cannot write the scene: %s\n", o.savePath.c_str(),
+                         why.c_str());
             return 1;
         }
         return 0;
     }
-    std::vector<nlohmann::json> sweepValues;
-    std::string sweepName;
-    if (!sweep.empty()) {
-        size_t eq = sweep.find('=');
-        sweepName = sweep.substr(0, eq);
-        if (eq == std::string::npos || sweepName.empty() || eq + 1 == sweep.size()) {
-            std::fprintf(stderr, "velmora-render: --sweep wants NAME=V1,V2,..., not \"%s\"\n", sweep.c_str());
-            return 2;
-        }
-        std::string list = sweep.substr(eq + 1) + ",";
-        for (size_t from = 0, comma; (comma = list.find(',', from)) != std::string::npos; from = comma + 1) {
-            if (comma == from) {
-                std::fprintf(stderr, "velmora-render: --sweep: an empty value in \"%s\"\n", sweep.c_str());
+    // A sweep renders one frame: the scene's first unless --frame chose one.
+    if (!o.sweepValues.empty() && settings.frameEnd < settings.frameStart)
+        settings.frameStart = settings.frameEnd = scene.render.frameStart;
+    host::FrameRange range = host::frameRange(scene, settings);
+    bool numbered = range.count() > 1;
+    bool onePixel = settings.pixelX >= 0;
+
+    // Every output is checked before anything is rendered.
+    if (!onePixel) {
+        uint64_t n = o.sweepValues.empty() ? std::min(range.count(), kCheckedFrames) : 1;
+        for (uint64_t k = 0; k < n; ++k) {
+            std::string why = outputRefusal(frameFileName(o.output, range.at(k), numbered), inputs);
+            if (!why.empty()) {
+                std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
                 return 2;
             }
-            sweepValues.push_back(sweepValue(list.substr(from, comma - from)));
         }
-        if (sweepValues.size() > 64) {
-            std::fprintf(stderr, "velmora-render: --sweep: more than 64 values\n");
+    }
+    // What the render needs, against what is available.
+    if (!onePixel) {
+        int width = settings.width > 0 ? settings.width : scene.render.width;
+        int height = settings.height > 0 ? settings.height : scene.render.height;
+        MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.pfm);
+        uint64_t available = host::io::availableMemory();
+        if (!o.quiet)
+            std::fprintf(stderr,
+                         "velmora-render: %dx%d%s needs about %s (frame buffers %s, ray-tracing scene %s, "
+                         "output %s)%s%s\n",
+                         width, height,
+                         o.sweepValues.empty() ? "" : (" x " + std::to_string(o.sweepValues.size())).c_str(),
+                         host::io::byteText(need.total()).c_str(), host::io::byteText(need.frames).c_str(),
+                         host::io::byteText(need.tracing).c_str(), host::io::byteText(need.output).c_str(),
+                         available ? "; available " : "", available ? host::io::byteText(available).c_str() : "");
+        if (available && need.total() > available) {
+            std::fprintf(stderr,
+                         "velmora-render: %s: a %dx%d render needs about %s of memory, more than the %s "
+                         "available; render fewer pixels\n",
+                         o.scenePath.empty() ? "default scene" : o.scenePath.c_str(), width, height,
+                         host::io::byteText(need.total()).c_str(), host::io::byteText(available).c_str());
             return 2;
         }
-        // One frame per value: the scene's first unless --frame chose one.
-        if (settings.frameEnd < settings.frameStart)
-            settings.frameStart = settings.frameEnd = scene.render.frameStart;
     }
-    int first = settings.frameEnd >= settings.frameStart ? settings.frameStart : scene.render.frameStart;
-    int last = settings.frameEnd >= settings.frameStart ? settings.frameEnd : scene.render.frameEnd;
-    bool numbered = last > first;
+    if (!o.quiet)
+        for (const std::string &w : host::renderWarnings(scene))
+            std::fprintf(stderr, "velmora-render: warning: %s\n", w.c_str());
 
     auto deliver = [&](const host::Frame &f) -> std::string {
-        if (settings.pixelX >= 0) {
+        if (onePixel) {
             std::printf("pixel %d,%d frame %d: %.6f %.6f %.6f\n", settings.pixelX, settings.pixelY, f.number,
                         f.rgb[0], f.rgb[1], f.rgb[2]);
             return {};
         }
-        std::string file = frameFileName(output, f.number, numbered), why;
-        bool ok = pfm ? host::writePfm(file, f.width, f.height, f.rgb, why)
-                      : host::writePng(file, f.width, f.height, f.rgb, why);
+        std::string file = frameFileName(o.output, f.number, numbered), why = outputRefusal(file, inputs);
+        if (!why.empty()) return why;
+        // Hook: once writeImage takes a progress callback, hand it one that draws the writing's
+        // progress when settings.progress is set.
+        bool ok = o.pfm ? host::writePfm(file, f.width, f.height, f.rgb, why)
+                        : host::writePng(file, f.width, f.height, f.rgb, why);
         return ok ? std::string() : file + ": " + why;
     };
     host::RenderOutcome outcome;
-    if (sweepValues.empty()) {
+    if (o.sweepValues.empty()) {
         outcome = host::renderScene(scene, settings, deliver);
     } else {
         std::vector<host::Frame> frames;
         host::RenderStats total;
-        for (const nlohmann::json &v : sweepValues) {
-            settings.overrides = {{sweepName, v}};
+        for (const nlohmann::json &v : o.sweepValues) {
+            settings.overrides = {{o.sweepName, v}};
             outcome = host::renderScene(scene, settings, [&](const host::Frame &f) {
                 frames.push_back(f);
                 return std::string();
@@ -251,6 +246,8 @@ int run(int argc, char **argv) {
             total.seconds += outcome.stats.seconds;
             total.rays += outcome.stats.rays;
             total.samples += outcome.stats.samples;
+            total.cutRays += outcome.stats.cutRays;
+            total.badSamples += outcome.stats.badSamples;
         }
         if (!outcome.status) {
             outcome.stats = total;
@@ -265,12 +262,14 @@ int run(int argc, char **argv) {
         std::fprintf(stderr, "velmora-render: %s\n", outcome.message.c_str());
         return outcome.status;
     }
-    if (!quiet && settings.pixelX < 0) {
-        double s = outcome.stats.seconds;
-        std::fprintf(stderr, "velmora-render: %llu samples, %llu rays in %.2f s (%.2f M rays/s)\n",
-                     static_cast<unsigned long long>(outcome.stats.samples),
-                     static_cast<unsigned long long>(outcome.stats.rays), s,
-                     s > 0 ? outcome.stats.rays / s / 1e6 : 0.0);
+    if (!o.quiet && !onePixel) {
+        const host::RenderStats &st = outcome.stats;
+        std::fprintf(stderr,
+                     "velmora-render: %llu samples, %llu rays in %.2f s (%.2f M rays/s), %llu rays below the ray "
+                     "cutoff, %llu samples not finite (black)\n",
+                     static_cast<unsigned long long>(st.samples), static_cast<unsigned long long>(st.rays),
+                     st.seconds, st.seconds > 0 ? st.rays / st.seconds / 1e6 : 0.0,
+                     static_cast<unsigned long long>(st.cutRays), static_cast<unsigned long long>(st.badSamples));
     }
     return 0;
 }

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -43,15 +46,23 @@ void samplePosition(int x, int y, int k, int n, double &jx, double &jy) {
     jy -= std::floor(jy);
 }
 
-void renderPixel(ThreadState &ts, int x, int y, int samples, float *out) {
+// A sample colour that is not finite or beyond float's range counts as a bad sample and adds
+// black, so every pixel stays finite in float outputs too.
+void renderPixel(ThreadState &ts, int x, int y, int samples, float *out, uint64_t &badSamples) {
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
     double sum[3] = {0, 0, 0}, c[3];
     for (int k = 0; k < samples; ++k) {
         double jx, jy;
         samplePosition(x, y, k, samples, jx, jy);
         shadeCameraSample(ts, x + jx, y + jy, c);
-        for (int i = 0; i < 3; ++i) sum[i] += std::isfinite(c[i]) ? c[i] : 0.0;
+        if (!(std::fabs(c[0]) <= kFloatMax && std::fabs(c[1]) <= kFloatMax && std::fabs(c[2]) <= kFloatMax)) {
+            ++badSamples;
+            continue;
+        }
+        for (int i = 0; i < 3; ++i) sum[i] += c[i];
     }
-    for (int i = 0; i < 3; ++i) out[i] = static_cast<float>(sum[i] / samples);
+    for (int i = 0; i < 3; ++i)
+        out[i] = static_cast<float>(std::min(kFloatMax, std::max(-kFloatMax, sum[i] / samples)));
 }
 
 std::string clockText(double s) {
@@ -78,20 +89,23 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
     int tilesX = (rc.width + kTile - 1) / kTile, tilesY = (rc.height + kTile - 1) / kTile;
     int tiles = tilesX * tilesY;
     std::atomic<int> nextTile{0}, doneTiles{0};
-    std::atomic<uint64_t> rays{0};
+    std::atomic<uint64_t> rays{0}, cutRays{0}, badSamples{0};
     auto work = [&]() {
         ThreadState ts;  // the tile loop's per-thread scratch state
         ts.rc = &rc;
+        uint64_t bad = 0;
         bindThread(&ts);
         for (int t = nextTile++; t < tiles; t = nextTile++) {
             int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
             for (int y = y0; y < std::min(rc.height, y0 + kTile); ++y)
                 for (int x = x0; x < std::min(rc.width, x0 + kTile); ++x)
-                    renderPixel(ts, x, y, samples, &frame.rgb[(static_cast<size_t>(y) * rc.width + x) * 3]);
+                    renderPixel(ts, x, y, samples, &frame.rgb[(static_cast<size_t>(y) * rc.width + x) * 3], bad);
             ++doneTiles;
         }
         bindThread(nullptr);
         rays += ts.rays;
+        cutRays += ts.cutRays;
+        badSamples += bad;
     };
     auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> pool;
@@ -111,10 +125,69 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
     }
     stats.seconds += seconds;
     stats.rays += rays.load();
+    stats.cutRays += cutRays.load();
+    stats.badSamples += badSamples.load();
     stats.samples += static_cast<uint64_t>(rc.width) * rc.height * samples;
 }
 
+// "QZ_lightParam: KEY = VALUE": the value text when the line sets exactly `key`, else null.
+const char *tagValue(const std::string &line, const char *key) {
+    static const char kPrefix[] = "QZ_lightParam:";
+    if (line.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return nullptr;
+    size_t p = sizeof kPrefix - 1, n = std::strlen(key);
+    while (p < line.size() && std::isspace(static_cast<unsigned char>(line[p]))) ++p;
+    if (line.compare(p, n, key) != 0) return nullptr;
+    p += n;
+    if (p < line.size() && (std::isalnum(static_cast<unsigned char>(line[p])) || line[p] == '_')) return nullptr;
+    while (p < line.size() && (std::isspace(static_cast<unsigned char>(line[p])) || line[p] == '=')) ++p;
+    return p < line.size() ? line.c_str() + p : nullptr;
+}
+
+// A leading decimal integer, saturated to [0, limit]; 0 when there is none.
+uint64_t tagCount(const char *s, uint64_t limit) {
+    if (*s == '+') ++s;
+    if (*s == '-') return 0;
+    uint64_t v = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) v = std::min(limit, v * 10 + static_cast<uint64_t>(*s - '0'));
+    return v;
+}
+
 }  // namespace
+
+uint64_t areaShadowRays(const std::vector<std::string> &tags) {
+    bool on = false;
+    uint64_t side = 0;
+    bool seenOn = false, seenSide = false;  // the first line setting a key counts
+    for (const std::string &line : tags) {
+        if (const char *v = tagValue(line, "areashadow"); v && !seenOn) {
+            seenOn = true;
+            on = tagCount(v, 1) != 0;
+        }
+        if (const char *v = tagValue(line, "areashadow_sample"); v && !seenSide) {
+            seenSide = true;
+            side = tagCount(v, 256);
+        }
+    }
+    return on && side > 1 ? side * side : 1;
+}
+
+std::vector<std::string> renderWarnings(const Scene &scene) {
+    std::vector<std::string> out;
+    for (const LightItem *l : scene.lights) {
+        if (l->shadow == ShadowType::Off) continue;
+        uint64_t n = areaShadowRays(l->tags);
+        if (n > kShadowRaysWarning)
+            out.push_back("light \"" + l->name + "\" asks for " + std::to_string(n) +
+                          " shadow rays per spot (areashadow_sample); the render may be slow");
+    }
+    return out;
+}
+
+FrameRange frameRange(const Scene &scene, const RenderSettings &settings) {
+    FrameRange r{scene.render.frameStart, scene.render.frameEnd, std::max(1, scene.render.frameStep)};
+    if (settings.frameEnd >= settings.frameStart) r = {settings.frameStart, settings.frameEnd, 1};
+    return r;
+}
 
 RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver) {
@@ -123,12 +196,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     int height = settings.height > 0 ? settings.height : scene.render.height;
     int samples = settings.samples > 0 ? settings.samples : scene.render.samples;
     int threads = settings.threads > 0 ? settings.threads : std::max(1u, std::thread::hardware_concurrency());
-    int first = scene.render.frameStart, last = scene.render.frameEnd, step = scene.render.frameStep;
-    if (settings.frameEnd >= settings.frameStart) {
-        first = settings.frameStart;
-        last = settings.frameEnd;
-        step = 1;
-    }
+    FrameRange range = frameRange(scene, settings);
     bool onePixel = settings.pixelX >= 0;
     if (onePixel && (settings.pixelX >= width || settings.pixelY < 0 || settings.pixelY >= height)) {
         out.status = 2;
@@ -152,11 +220,14 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
         }
         std::string e = shaders.init();
         Tracer tracer;
-        for (int f = first; e.empty() && f <= last; f += step) {
+        uint64_t frames = range.count();
+        for (uint64_t k = 0; e.empty() && k < frames; ++k) {
+            int f = range.at(k);
             double time = scene.frameTime(f);
             if (!tracer.build(scene, time, e)) break;
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
+            rc.rayCutoff = settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff;
             if (!settings.hostShading) rc.shaders = shaders.slots(scene.surfaces.size());
             rc.channelTextures = textures.table().empty() ? nullptr : &textures.table();
             setSceneServicesTime(time);
@@ -167,20 +238,20 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             frame.number = f;
             frame.width = width;
             frame.height = height;
-            frame.rgb.assign(static_cast<size_t>(width) * height * 3, 0.0f);
+            frame.rgb.assign(onePixel ? 3 : static_cast<size_t>(width) * height * 3, 0.0f);
             if (onePixel) {
                 frame.width = frame.height = 1;
                 ThreadState ts;
                 ts.rc = &rc;
                 bindThread(&ts);
                 auto start = std::chrono::steady_clock::now();
-                renderPixel(ts, settings.pixelX, settings.pixelY, samples, frame.rgb.data());
+                renderPixel(ts, settings.pixelX, settings.pixelY, samples, frame.rgb.data(), out.stats.badSamples);
                 out.stats.seconds +=
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 bindThread(nullptr);
                 out.stats.rays += ts.rays;
+                out.stats.cutRays += ts.cutRays;
                 out.stats.samples += samples;
-                frame.rgb.resize(3);
             } else {
                 renderTiles(rc, samples, threads, settings.progress, frame, out.stats);
             }

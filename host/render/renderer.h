@@ -18,7 +18,8 @@ namespace host {
 struct RenderSettings {
     int width = 0, height = 0, samples = 0;  // 0: the scene's own
     int threads = 0;                         // 0: every core
-    int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames
+    int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames (and step)
+    double rayCutoff = -1.0;                 // negative: the scene's
     bool hostShading = false;                // ignore shader plug-ins
     std::string pluginPath;
     bool progress = false;                   // draw a progress bar on stderr
@@ -34,9 +35,11 @@ struct Frame {
 };
 
 struct RenderStats {
-    double seconds = 0;    // wall time of the tile loops
-    uint64_t rays = 0;     // rays traced
-    uint64_t samples = 0;  // camera samples
+    double seconds = 0;       // wall time of the tile loops
+    uint64_t rays = 0;        // rays traced
+    uint64_t samples = 0;     // camera samples
+    uint64_t cutRays = 0;     // secondary rays not traced for their small weight
+    uint64_t badSamples = 0;  // samples whose colour was not finite or beyond float range
 };
 
 // The outcome: status 0 on success, 2 for bad input (a shader the plug-in does not offer, a setting
@@ -48,8 +51,27 @@ struct RenderOutcome {
     RenderStats stats;
 };
 
+// The frames a render goes through: first to last by step (frame numbers anywhere in int's range).
+struct FrameRange {
+    int first = 1, last = 1, step = 1;
+    uint64_t count() const { return first > last ? 0 : (static_cast<uint64_t>(int64_t(last) - first) / step) + 1; }
+    int at(uint64_t k) const { return static_cast<int>(first + static_cast<int64_t>(k) * step); }
+};
+FrameRange frameRange(const Scene &scene, const RenderSettings &settings);
+
+// Shadow rays per spot a light's tag lines ask of the shader plug-in (sampled area shadows:
+// "QZ_lightParam: areashadow = 1" with "QZ_lightParam: areashadow_sample = N", N x N rays, at
+// most 256 per side); 1 when the light asks for none. Lenient: odd lines are skipped.
+uint64_t areaShadowRays(const std::vector<std::string> &tags);
+
+// Warnings worth a word before a render starts: one per light whose tags ask for more than
+// kShadowRaysWarning shadow rays per spot.
+constexpr uint64_t kShadowRaysWarning = 64;
+std::vector<std::string> renderWarnings(const Scene &scene);
+
 // Renders every frame of the range; each finished frame is handed to `deliver`, which returns
 // an empty string or the reason it could not keep the frame (that ends the render, status 1).
+// Memory grows with the image (one frame buffer), never with samples or frames.
 RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver);
 

@@ -185,7 +185,10 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
             LWShaderAccess sa;
             ++ts.depth;
             if (fillAccess(ts, hit, p, dir, LWRT_SHADOW, nullptr, 0.0, sa)) {
+                const LWShaderAccess *saved = ts.spotAccess;
+                ts.spotAccess = &sa;
                 for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+                ts.spotAccess = saved;
                 transparency = std::min(1.0, std::max(0.0, sa.transparency));
                 filter = sa.colorFL;
                 for (int c = 0; c < 3; ++c) filterColor[c] = sa.color[c];
@@ -232,8 +235,10 @@ bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double c
 }
 
 // The colour along a reflected or refracted ray per a surface's environment options.
+// `weight` is the traced ray's weight in the pixel: below the cutoff the ray falls back as one
+// beyond the recursion limit does.
 void environment(ThreadState &ts, const EnvironmentOptions &env, bool traced, const double p[3], const double d[3],
-                 int flags, double pathLength, double out[3]) {
+                 int flags, double pathLength, double weight, double out[3]) {
     const RenderContext &rc = *ts.rc;
     out[0] = out[1] = out[2] = 0.0;
     int opt = env.option;
@@ -243,11 +248,16 @@ void environment(ThreadState &ts, const EnvironmentOptions &env, bool traced, co
     }
     double t = -1.0;
     if (opt == 1 || opt == 3) {
-        if (traced && ts.depth < rc.recursionLimit) {
+        bool heavy = weight >= rc.rayCutoff;
+        if (traced && ts.depth < rc.recursionLimit && heavy) {
+            double saved = ts.weight;
+            ts.weight = weight;
             ++ts.depth;
             t = traceAndShade(ts, p, d, flags, nullptr, pathLength, out);
             --ts.depth;
+            ts.weight = saved;
         } else if (opt == 1) {
+            if (traced && !heavy) ++ts.cutRays;
             backdropColor(*rc.scene, d, out);
             return;
         }
@@ -303,7 +313,8 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
         double r[3], dn = dot(dir, nf);
         for (int c = 0; c < 3; ++c) r[c] = dir[c] - 2 * dn * nf[c];
         double rc3[3];
-        environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r, LWRT_REFLECTION, pathLength, rc3);
+        environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r, LWRT_REFLECTION, pathLength,
+                    ts.weight * sa.mirror, rc3);
         for (int c = 0; c < 3; ++c) out[c] = out[c] * (1 - sa.mirror) + sa.mirror * rc3[c];
     }
     if (sa.transparency > 0) {
@@ -318,7 +329,10 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
         }
         double tn[3], tc[3];
         normalize(t, tn);
-        environment(ts, surf.refraction, (rc.renderOpts & 4) != 0, sa.wPos, tn, LWRT_REFRACTION, pathLength, tc);
+        double filter = 0.0;
+        for (int c = 0; c < 3; ++c) filter = std::max(filter, (1 - sa.colorFL) + sa.colorFL * cs[c]);
+        environment(ts, surf.refraction, (rc.renderOpts & 4) != 0, sa.wPos, tn, LWRT_REFRACTION, pathLength,
+                    ts.weight * sa.transparency * filter, tc);
         for (int c = 0; c < 3; ++c) {
             double filt = (1 - sa.colorFL) + sa.colorFL * cs[c];
             out[c] = out[c] * (1 - sa.transparency) + sa.transparency * filt * tc[c];
@@ -358,7 +372,7 @@ void applyChannelTextures(const RenderContext &rc, int surface, const Surface &s
     mp.rayTrace = sa.rayTrace;
     mp.rayCast = sa.rayCast;
     mp.rayShade = sa.rayShade;
-    double *channel[kSurfaceChannels] = {sa.color,  &sa.luminous,     &sa.diffuse,     &sa.specular,
+    double *channel[kSurfaceChannels] = {sa.color,   &sa.luminous,     &sa.diffuse,     &sa.specular,
                                          &sa.mirror, &sa.transparency, &sa.translucency};
     const LWTextureFuncs &tf = *texture::textureFuncs();
     for (int c = 0; c < kSurfaceChannels; ++c)
@@ -463,8 +477,12 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
 void shadeAccess(ThreadState &ts, LWShaderAccess &sa, const Surface &surf, const std::vector<ShaderSlot> *slots,
                  const double dir[3], double out[3]) {
     sa.replacement_percentage = 0.0;
-    if (slots)
+    if (slots) {
+        const LWShaderAccess *saved = ts.spotAccess;
+        ts.spotAccess = &sa;
         for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+        ts.spotAccess = saved;
+    }
     double p = sa.replacement_percentage;
     p = std::isfinite(p) ? std::min(1.0, std::max(0.0, p)) : 0.0;
     double own[3] = {0, 0, 0};
@@ -550,6 +568,8 @@ void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     ts.sx = sx;
     ts.sy = sy;
     ts.depth = 0;
+    ts.weight = 1.0;
+    ts.spotAccess = nullptr;
     double px = 2.0 * sx / rc.width - 1.0;
     double py = (1.0 - 2.0 * sy / rc.height) * rc.height / (rc.width * rc.scene->render.pixelAspect);
     double d[3], dn[3];
@@ -602,9 +622,26 @@ double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVect
     double d[3];
     if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
     if (ts->depth >= ts->rc->recursionLimit) return -1.0;
+    // The ray's weight: the spot's own times the larger of its reflection and transparency as its
+    // shaders have left them (a plug-in traces for those); a spot with neither traces for some
+    // other purpose the host cannot weigh, so the ray keeps the spot's weight.
+    double share = 1.0;
+    if (const LWShaderAccess *spot = ts->spotAccess) {
+        double m = std::isfinite(spot->mirror) ? spot->mirror : 0.0;
+        double tr = std::isfinite(spot->transparency) ? spot->transparency : 0.0;
+        if (m > 0.0 || tr > 0.0) share = std::min(1.0, std::max(m, tr));
+    }
+    double weight = ts->weight * share;
+    if (weight < ts->rc->rayCutoff) {
+        ++ts->cutRays;
+        return -1.0;
+    }
+    double saved = ts->weight;
+    ts->weight = weight;
     ++ts->depth;
     double t = traceAndShade(*ts, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, color);
     --ts->depth;
+    ts->weight = saved;
     return t;
 }
 

@@ -47,7 +47,10 @@ struct RenderContext {
     const std::vector<std::array<LWTextureID, kSurfaceChannels>> *channelTextures = nullptr;
     int renderOpts = 0;
     int recursionLimit = 8;
-    double eps = 1e-4;          // self-intersection offset along rays
+    double eps = 1e-4;  // self-intersection offset along rays
+    // Secondary rays whose weight in the pixel falls below this are not traced: they fall back as
+    // rays beyond the recursion limit do (see docs/rendering.md). 0 traces every ray.
+    double rayCutoff = 0.001;
     bool simpleShadows = true;  // no transparent surface and every object casts shadows
 };
 
@@ -61,7 +64,14 @@ struct ThreadState {
     int depth = 0;
     double sx = 0, sy = 0;
     uint32_t rng = 1;
-    uint64_t rays = 0;  // rays traced by this thread
+    uint64_t rays = 0;     // rays traced by this thread
+    uint64_t cutRays = 0;  // secondary rays not traced for their small weight
+    // The weight of the ray being shaded in its pixel: 1 for a camera ray, times mirror for a
+    // reflected ray, times transparency and filter for a refracted one.
+    double weight = 1.0;
+    // The access record of the spot whose shaders run now (null outside them): a plug-in's
+    // rayTrace is weighed by its reflection and transparency.
+    const LWShaderAccess *spotAccess = nullptr;
     // The spot being shaded on this thread: light queries from exactly its position start their
     // shadow rays from a point lifted off the facets onto the smooth surface.
     double spotPos[3] = {0, 0, 0};

@@ -9,6 +9,23 @@
 
 namespace host {
 
+namespace {
+
+// Embree traces only rays whose origin and direction components lie within this magnitude (its
+// own limit is about 1.844e18); beyond it, and for non-finite values, it asserts.
+constexpr float kTraceable = 1.8e18f;
+
+inline bool traceable(float v) { return std::fabs(v) <= kTraceable; }  // false for NaN and inf
+
+// A double as float without the undefined conversion of values beyond float's range.
+inline float toFloat(double v) {
+    if (v > 3.4e38) return std::numeric_limits<float>::infinity();
+    if (v < -3.4e38) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
+}  // namespace
+
 struct Tracer::Impl {
     RTCDevice device = nullptr;
     RTCScene scene = nullptr;
@@ -72,6 +89,10 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
             size_t n = layer.points.size();
             m.worldPos.resize(n * 3);
             m.worldNormal.resize(n * 3);
+            // Points whose world position cannot be traced (non-finite or out of the tracer's
+            // range) are kept at the origin, and every triangle using one is made degenerate, so
+            // it is never hit and the triangle numbering stays that of the layer.
+            std::vector<uint8_t> bad(n, 0);
             for (size_t i = 0; i < n; ++i) {
                 const MeshPoint &p = layer.points[i];
                 Vec3 w = toWorld.point({p.pos[0], p.pos[1], p.pos[2]});
@@ -80,9 +101,13 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
                         nm[3] * p.normal[0] + nm[4] * p.normal[1] + nm[5] * p.normal[2],
                         nm[6] * p.normal[0] + nm[7] * p.normal[1] + nm[8] * p.normal[2]};
                 double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
+                bool ok = len < std::numeric_limits<double>::infinity();
+                for (int c = 0; c < 3; ++c) ok = ok && traceable(toFloat(w[c]));
+                bad[i] = !ok;
                 for (int c = 0; c < 3; ++c) {
-                    m.worldPos[i * 3 + c] = static_cast<float>(w[c]);
-                    m.worldNormal[i * 3 + c] = static_cast<float>(len > 0 ? wn[c] / len : 0.0);
+                    m.worldPos[i * 3 + c] = ok ? static_cast<float>(w[c]) : 0.0f;
+                    m.worldNormal[i * 3 + c] = static_cast<float>(ok && len > 0 ? wn[c] / len : 0.0);
+                    if (!ok) continue;
                     lo[c] = std::min(lo[c], w[c]);
                     hi[c] = std::max(hi[c], w[c]);
                 }
@@ -100,7 +125,12 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
                 return false;
             }
             std::copy(m.worldPos.begin(), m.worldPos.end(), vb);
-            for (size_t i = 0; i < layer.triangles.size(); ++i) ib[i] = static_cast<unsigned>(layer.triangles[i]);
+            for (size_t i = 0; i + 2 < layer.triangles.size(); i += 3) {
+                const int *t = &layer.triangles[i];
+                bool degenerate = bad[static_cast<size_t>(t[0])] || bad[static_cast<size_t>(t[1])] ||
+                                  bad[static_cast<size_t>(t[2])];
+                for (int k = 0; k < 3; ++k) ib[i + k] = static_cast<unsigned>(degenerate ? t[0] : t[k]);
+            }
             rtcCommitGeometry(geom);
             rtcAttachGeometryByID(impl_->scene, geom, static_cast<unsigned>(meshes_.size()));
             rtcReleaseGeometry(geom);
@@ -109,7 +139,7 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
     }
     rtcCommitScene(impl_->scene);
     extent_ = 1.0;
-    if (!meshes_.empty())
+    if (lo[0] <= hi[0])
         extent_ =
             std::max({1e-3, (hi[0] - lo[0]) / 2, (hi[1] - lo[1]) / 2, (hi[2] - lo[2]) / 2, std::fabs(lo[0]),
                       std::fabs(lo[1]), std::fabs(lo[2]), std::fabs(hi[0]), std::fabs(hi[1]), std::fabs(hi[2])});
@@ -123,19 +153,23 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
 
 namespace {
 
-void fillRay(RTCRay &ray, const double org[3], const double dir[3], double tnear, double tfar) {
-    ray.org_x = static_cast<float>(org[0]);
-    ray.org_y = static_cast<float>(org[1]);
-    ray.org_z = static_cast<float>(org[2]);
-    ray.dir_x = static_cast<float>(dir[0]);
-    ray.dir_y = static_cast<float>(dir[1]);
-    ray.dir_z = static_cast<float>(dir[2]);
-    ray.tnear = static_cast<float>(tnear);
-    ray.tfar = tfar >= 3e38 ? std::numeric_limits<float>::infinity() : static_cast<float>(tfar);
+// Fills an Embree ray; false when the ray cannot be traced (see Tracer::intersect).
+bool fillRay(RTCRay &ray, const double org[3], const double dir[3], double tnear, double tfar) {
+    ray.org_x = toFloat(org[0]);
+    ray.org_y = toFloat(org[1]);
+    ray.org_z = toFloat(org[2]);
+    ray.dir_x = toFloat(dir[0]);
+    ray.dir_y = toFloat(dir[1]);
+    ray.dir_z = toFloat(dir[2]);
+    ray.tnear = toFloat(tnear);
+    ray.tfar = tfar >= 3e38 ? std::numeric_limits<float>::infinity() : toFloat(tfar);
     ray.time = 0.0f;
     ray.mask = 0xFFFFFFFFu;
     ray.id = 0;
     ray.flags = 0;
+    return traceable(ray.org_x) && traceable(ray.org_y) && traceable(ray.org_z) && traceable(ray.dir_x) &&
+           traceable(ray.dir_y) && traceable(ray.dir_z) && ray.tnear >= 0.0f && ray.tnear <= kTraceable &&
+           ray.tfar >= ray.tnear;
 }
 
 }  // namespace
@@ -146,7 +180,7 @@ Hit Tracer::intersect(const double org[3], const double dir[3], double tnear, do
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     RTCRayHit rh;
-    fillRay(rh.ray, org, dir, tnear, tfar);
+    if (!fillRay(rh.ray, org, dir, tnear, tfar)) return hit;
     rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
     rtcIntersect1(impl_->scene, &context, &rh);
@@ -164,7 +198,7 @@ bool Tracer::occluded(const double org[3], const double dir[3], double tnear, do
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     RTCRay ray;
-    fillRay(ray, org, dir, tnear, tfar);
+    if (!fillRay(ray, org, dir, tnear, tfar)) return false;
     rtcOccluded1(impl_->scene, &context, &ray);
     return ray.tfar == -std::numeric_limits<float>::infinity();
 }

@@ -39,12 +39,19 @@ public:
     Tracer &operator=(const Tracer &) = delete;
 
     // Builds the ray-tracing scene from every object of `scene` at `time`, replacing any earlier
-    // build. On failure returns false with a reason.
+    // build. On failure returns false with a reason. Triangles with a point whose world position
+    // is not finite or beyond the tracer's range (1.8e18) at `time` are never hit.
     bool build(const Scene &scene, double time, std::string &why);
 
     // Nearest hit along a unit direction between tnear and tfar.
+    //
+    // Any ray may be asked. One that cannot be traced is answered as a miss (no hit, not
+    // occluded): an origin or direction component that is not finite or beyond 1.8e18 once
+    // converted to float, a tnear that is negative, NaN or beyond 1.8e18, or a tfar that is NaN or
+    // below tnear (tfar may be infinite; from 3e38 up it is taken as infinite).
     Hit intersect(const double org[3], const double dir[3], double tnear, double tfar) const;
-    // Whether anything lies along a unit direction between tnear and tfar.
+    // Whether anything lies along a unit direction between tnear and tfar; false for a ray that
+    // cannot be traced (see intersect).
     bool occluded(const double org[3], const double dir[3], double tnear, double tfar) const;
 
     const std::vector<TracedMesh> &meshes() const { return meshes_; }
