@@ -56,6 +56,11 @@ void check(const host::Scene &scene) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    setenv("VELMORA_MEMORY_LIMIT", "1G", 1);  // the loader refuses what would not fit in this
+    return 0;
+}
+
 extern "C" size_t LLVMFuzzerMutate(uint8_t *data, size_t size, size_t maxSize);
 
 extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t maxSize, unsigned int seed) {

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 
@@ -29,9 +30,34 @@ using OIIO::Filesystem::IOProxy;
 // Rows decoded or encoded per block: bounds the temporary buffers and paces progress reports.
 constexpr size_t kBlockBytes = 16u << 20;
 
-// The formats images are read in. Each reads through an I/O proxy, so the renderer opens every
-// file itself (never blocking on a FIFO) and memory images take the same path.
-const char *const kReadFormats[] = {"png", "jpeg", "tiff", "openexr", "hdr", "bmp", "targa", "pnm", "gif", "psd"};
+// The formats images are read in, each told by the first bytes of its content. Each reads through
+// an I/O proxy, so the renderer opens every file itself (never blocking on a FIFO) and memory
+// images take the same path. Only these readers ever see a file's bytes.
+struct ReadFormat {
+    const char *name;   // OpenImageIO's name of the format
+    const char *label;  // how messages name it
+    bool (*matches)(const unsigned char *head, size_t size);
+};
+
+bool startsWith(const unsigned char *head, size_t size, const char *magic, size_t n) {
+    return size >= n && std::memcmp(head, magic, n) == 0;
+}
+
+const ReadFormat kReadFormats[] = {
+    {"png", "PNG", [](const unsigned char *h, size_t n) { return startsWith(h, n, "\x89PNG\r\n\x1a\n", 8); }},
+    {"jpeg", "JPEG", [](const unsigned char *h, size_t n) { return startsWith(h, n, "\xff\xd8\xff", 3); }},
+    {"tiff", "TIFF",
+     [](const unsigned char *h, size_t n) {
+         return startsWith(h, n, "II*\0", 4) || startsWith(h, n, "MM\0*", 4) || startsWith(h, n, "II+\0", 4) ||
+                startsWith(h, n, "MM\0+", 4);
+     }},
+    {"openexr", "EXR", [](const unsigned char *h, size_t n) { return startsWith(h, n, "\x76\x2f\x31\x01", 4); }},
+    {"hdr", "HDR",
+     [](const unsigned char *h, size_t n) {
+         return startsWith(h, n, "#?RADIANCE", 10) || startsWith(h, n, "#?RGBE", 6);
+     }},
+};
+constexpr size_t kHeadBytes = 16;  // enough of the start of a file to tell its format
 
 std::string lower(std::string s) {
     for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -42,17 +68,6 @@ std::string extensionOf(const std::string &path) {
     size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     return lower(path.substr(dot + 1));
-}
-
-// The reading format an extension names, or empty.
-std::string formatOfExtension(const std::string &ext) {
-    static const std::pair<const char *, const char *> kNames[] = {
-        {"png", "png"},     {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"tif", "tiff"},  {"tiff", "tiff"},
-        {"exr", "openexr"}, {"hdr", "hdr"},  {"rgbe", "hdr"},  {"bmp", "bmp"},  {"tga", "targa"}, {"ppm", "pnm"},
-        {"pgm", "pnm"},     {"pbm", "pnm"},  {"pnm", "pnm"},   {"pfm", "pnm"},  {"gif", "gif"},   {"psd", "psd"}};
-    for (const auto &n : kNames)
-        if (ext == n.first) return n.second;
-    return {};
 }
 
 // An OpenImageIO message cut to its first line and a sane length.
@@ -70,9 +85,44 @@ std::string errorOf(const T &io) {
     return shortError(e.empty() ? global : e);
 }
 
-// An open image file: its descriptor as a stdio stream behind an OpenImageIO proxy.
+// Removes the IPTC metadata segments (APP13) from a JPEG stream in place. The renderer needs none
+// of that metadata, and OpenImageIO 2.4's IPTC decoder reads past the end of malformed records,
+// so those bytes never reach it. Other data is left as it is; a malformed stream is left for the
+// decoder to refuse.
+void dropJpegIptc(std::string &jpeg) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(jpeg[i]); };
+    if (jpeg.size() < 4 || byte(0) != 0xFF || byte(1) != 0xD8) return;
+    size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && byte(pos) == 0xFF) {
+        unsigned char marker = byte(pos + 1);
+        if (marker == 0xFF) {  // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return;                // entropy-coded data or the end follow
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers without a length
+            pos += 2;
+            continue;
+        }
+        size_t length = (static_cast<size_t>(byte(pos + 2)) << 8) | byte(pos + 3);
+        if (length < 2 || pos + 2 + length > jpeg.size()) return;
+        if (marker == 0xED)
+            jpeg.erase(pos, 2 + length);
+        else
+            pos += 2 + length;
+    }
+}
+
+bool isJpeg(const std::string &head) {
+    return head.size() >= 3 && static_cast<unsigned char>(head[0]) == 0xFF &&
+           static_cast<unsigned char>(head[1]) == 0xD8 && static_cast<unsigned char>(head[2]) == 0xFF;
+}
+
+// An open image file: its descriptor as a stdio stream behind an OpenImageIO proxy, or, for a
+// JPEG, its bytes in memory with the IPTC segments dropped.
 struct FileSource {
     std::FILE *file = nullptr;
+    std::string bytes;
     std::unique_ptr<IOProxy> proxy;
     FileSource() = default;
     FileSource(const FileSource &) = delete;
@@ -107,38 +157,92 @@ bool openFile(const std::string &path, FileSource &src, std::string &why) {
         why = std::string("cannot be opened: ") + std::strerror(errno);
         return false;
     }
+    char head[3] = {0, 0, 0};
+    size_t got = std::fread(head, 1, sizeof head, src.file);
+    if (isJpeg(std::string(head, got))) {
+        std::rewind(src.file);
+        src.bytes.resize(static_cast<size_t>(st.st_size));
+        if (std::fread(&src.bytes[0], 1, src.bytes.size(), src.file) != src.bytes.size()) {
+            why = "cannot be read in full";
+            return false;
+        }
+        dropJpegIptc(src.bytes);
+        src.proxy = std::make_unique<OIIO::Filesystem::IOMemReader>(src.bytes.data(), src.bytes.size());
+        return true;
+    }
+    std::rewind(src.file);
     src.proxy = std::make_unique<OIIO::Filesystem::IOFile>(src.file, IOProxy::Read);
     return true;
 }
 
-// Opens the image behind `proxy`: first in the format its name's extension gives, then in each
-// other readable format that recognises the content. Null with a reason when none does.
-std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *proxy, std::string &why) {
-    std::string ext = extensionOf(name), named = formatOfExtension(ext);
-    std::vector<std::string> order;
-    if (!named.empty()) order.push_back(named);
-    for (const char *f : kReadFormats)
-        if (named != f) order.push_back(f);
-    std::string namedError;
-    for (const std::string &format : order) {
-        auto in = OIIO::ImageInput::create(format);
-        if (!in || !in->supports("ioproxy")) {
-            OIIO::geterror();
-            continue;
+// Whether the attributes of an EXR file's headers all lie within the file: OpenEXR 3.1 allocates
+// an attribute's declared size before reading it, so a few bytes could otherwise ask for
+// gigabytes. `read` gives `n` bytes at an offset, false past the end.
+bool exrAttributesFit(const std::function<bool(uint64_t, void *, size_t)> &read, uint64_t fileSize) {
+    unsigned char word[4];
+    if (!read(4, word, 4)) return false;
+    bool multipart = (word[1] & 0x10) != 0;  // version field, bit 12
+    uint64_t pos = 8;
+    auto text = [&](std::string &out) {  // a null-terminated name of at most 255 characters
+        out.clear();
+        for (char c; out.size() < 256; out += c)
+            if (!read(pos++, &c, 1) || c == 0) return c == 0;
+        return false;
+    };
+    for (bool firstHeader = true;; firstHeader = false) {
+        std::string name, type;
+        for (bool firstAttribute = true;; firstAttribute = false) {
+            if (!text(name)) return false;
+            if (name.empty()) {
+                if (multipart && firstAttribute && !firstHeader) return true;  // the empty header ends the list
+                break;
+            }
+            if (!text(type) || !read(pos, word, 4)) return false;
+            pos += 4;
+            uint32_t size = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
+            if (size > 0x7fffffffu || size > fileSize - std::min(fileSize, pos)) return false;
+            pos += size;
         }
-        proxy->seek(0);
-        OIIO::ImageSpec config, spec;
-        config.attribute("oiio:UnassociatedAlpha", 1);
-        void *p = proxy;
-        config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &p);
-        if (in->open(name, spec, config)) return std::unique_ptr<OIIO::ImageInput>(in.release());
-        std::string e = errorOf(*in);
-        if (format == named) namedError = e;
+        if (!multipart) return true;
     }
-    if (!namedError.empty())
-        why = "is not a valid ." + ext + " image: " + namedError;
-    else
-        why = "is not an image in a format the renderer reads";
+}
+
+// Opens the image behind `proxy` in the format its first bytes name. Null with a reason when they
+// name none the renderer reads, or when the reader refuses the content.
+std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *proxy, std::string &why) {
+    unsigned char head[kHeadBytes] = {};
+    proxy->seek(0);
+    size_t got = proxy->read(head, sizeof head);
+    const ReadFormat *format = nullptr;
+    for (const ReadFormat &f : kReadFormats)
+        if (f.matches(head, got)) format = &f;
+    if (!format) {
+        why = "is not a PNG, JPEG, TIFF, EXR or HDR image";
+        return nullptr;
+    }
+    if (std::strcmp(format->name, "openexr") == 0) {
+        uint64_t size = proxy->size();
+        auto read = [&](uint64_t at, void *buf, size_t n) {
+            return at + n <= size && proxy->pread(buf, n, at) == n;
+        };
+        if (!exrAttributesFit(read, size)) {
+            why = "is not a valid EXR image: its header runs past the end of the file";
+            return nullptr;
+        }
+    }
+    auto in = OIIO::ImageInput::create(format->name);
+    if (!in || !in->supports("ioproxy")) {
+        why =
+            std::string("cannot be read: no ") + format->label + " reader (" + shortError(OIIO::geterror()) + ")";
+        return nullptr;
+    }
+    proxy->seek(0);
+    OIIO::ImageSpec config, spec;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    void *p = proxy;
+    config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &p);
+    if (in->open(name, spec, config)) return std::unique_ptr<OIIO::ImageInput>(in.release());
+    why = std::string("is not a valid ") + format->label + " image: " + errorOf(*in);
     return nullptr;
 }
 
@@ -363,7 +467,14 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
         why = "is larger than the " + io::byteText(io::kMaxImageBytes) + " limit";
         return false;
     }
-    OIIO::Filesystem::IOMemReader proxy(bytes.data(), bytes.size());
+    std::string cleaned;
+    const std::string *data = &bytes;
+    if (isJpeg(bytes)) {
+        cleaned = bytes;
+        dropJpegIptc(cleaned);
+        data = &cleaned;
+    }
+    OIIO::Filesystem::IOMemReader proxy(data->data(), data->size());
     std::unique_ptr<OIIO::ImageInput> in = openInput(label, &proxy, why);
     if (!in) return false;
     const int width = in->spec().width, height = in->spec().height;

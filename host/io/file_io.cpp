@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -230,6 +231,18 @@ bool writeFileAtomic(const std::string &path, const std::function<bool(const Byt
 
 uint64_t availableMemory() {
     uint64_t avail = 0;
+    // VELMORA_MEMORY_LIMIT (bytes, or with K, M or G) caps the figure, for shared machines and
+    // for the fuzz targets.
+    uint64_t cap = 0;
+    if (const char *limit = std::getenv("VELMORA_MEMORY_LIMIT")) {
+        char *end = nullptr;
+        unsigned long long v = std::strtoull(limit, &end, 10);
+        int shift = 0;
+        if (end && (*end == 'K' || *end == 'k')) shift = 10;
+        if (end && (*end == 'M' || *end == 'm')) shift = 20;
+        if (end && (*end == 'G' || *end == 'g')) shift = 30;
+        if (v > 0 && v < (1ull << (63 - shift))) cap = static_cast<uint64_t>(v) << shift;
+    }
     std::ifstream meminfo("/proc/meminfo");
     std::string key;
     uint64_t kb;
@@ -250,6 +263,7 @@ uint64_t availableMemory() {
         uint64_t room = limit > cur ? limit - cur : 0;
         if (avail == 0 || room < avail) avail = room;
     }
+    if (cap && (avail == 0 || cap < avail)) avail = cap;
     return avail;
 }
 

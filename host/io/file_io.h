@@ -70,7 +70,8 @@ private:
 };
 
 // Physical memory this process can still use, in bytes: the smaller of the system's available
-// memory and the room under this process's cgroup limit; 0 when unknown.
+// memory, the room under this process's cgroup limit and VELMORA_MEMORY_LIMIT (bytes, or a number
+// with K, M or G) when set; 0 when unknown.
 uint64_t availableMemory();
 
 }  // namespace host::io
