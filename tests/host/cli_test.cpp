@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,116 @@ TEST(Cli, FrameRangeWritesNumberedFiles) {
         EXPECT_TRUE(exists(f)) << f;
         std::remove(f.c_str());
     }
+}
+
+// Outputs that cannot be written, or that are the scene's own files, are refused before anything
+// is rendered; frames at the ends of int's range render and are numbered.
+TEST(Cli, OutputsCheckedBeforeRendering) {
+    std::string dir = ::testing::TempDir() + "/velmora_cli_outputs_" + std::to_string(::getpid());
+    std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str());
+    std::string good = writeFile("velmora_good.json", kTiny);
+    std::string full = dir + "/full.png";
+    ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
+    std::string sceneCopy = dir + "/scene.json";
+    std::ofstream(sceneCopy) << kTiny;
+    std::string alias = dir + "/alias.png";
+    ASSERT_EQ(::symlink(sceneCopy.c_str(), alias.c_str()), 0);
+    std::string quiet = " --host-shading -q ";
+    struct Case {
+        const char *what;
+        std::string args, message;
+    } cases[] = {
+        {"full disk", good + quiet + "-o " + full, "full.png"},
+        {"missing folder", good + quiet + "-o " + dir + "/none/out.png", "does not exist"},
+        {"numbered frame into a folder", good + quiet + "--frames 1-2 -o " + dir + "/f.png", "f_0002.png"},
+        {"the scene itself", sceneCopy + quiet + "-o " + alias, "the scene is read from"},
+        {"save over the scene", sceneCopy + " --save " + sceneCopy, "the scene is read from"},
+        {"save to a full disk", good + " --save " + dir + "/full.png", "full.png"},
+        {"more memory than there is",
+         good + quiet + "--width 16384 --height 16384 --sweep Ksub=" +
+             [] {
+                 std::string v = "0";
+                 for (int i = 1; i < 64; ++i) v += "," + std::to_string(i);
+                 return v;
+             }() +
+             " -o " + dir + "/sheet.png",
+         "of memory"},
+    };
+    ::mkdir((dir + "/f_0002.png").c_str(), 0700);
+    for (const Case &c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_FALSE(exists(dir + "/f_0001.png")) << c.what;
+        EXPECT_FALSE(exists(dir + "/sheet.png")) << c.what;
+    }
+    std::ifstream in(sceneCopy);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
+
+    Outcome last = run(good + quiet + "--frame 2147483647 -o " + dir + "/last.png");
+    EXPECT_EQ(last.status, 0) << last.err;
+    EXPECT_TRUE(exists(dir + "/last.png"));
+    Outcome ends = run(good + quiet + "--frames 2147483646-2147483647 -o " + dir + "/end.pfm");
+    EXPECT_EQ(ends.status, 0) << ends.err;
+    EXPECT_TRUE(exists(dir + "/end_2147483646.pfm"));
+    EXPECT_TRUE(exists(dir + "/end_2147483647.pfm"));
+    Outcome starts = run(good + quiet + "--frames -2147483648--2147483647 -o " + dir + "/start.pfm");
+    EXPECT_EQ(starts.status, 0) << starts.err;
+    EXPECT_TRUE(exists(dir + "/start_-2147483648.pfm"));
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// A saved scene names its files by absolute path; a folder whose name is not UTF-8 cannot be
+// written into a scene file, so --save refuses rather than write one that cannot be loaded.
+TEST(Cli, SaveRefusesFileNamesThatAreNotUtf8) {
+    std::string dir = ::testing::TempDir() + "/velmora_cli_\xff\xfe_" + std::to_string(::getpid());
+    std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    std::ofstream(dir + "/tri.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::string scene = dir + "/scene.json";
+    std::ofstream(scene) << R"({"items": [{"type": "camera", "name": "c"},
+        {"type": "object", "name": "o", "mesh": {"file": "tri.obj"}}]})";
+    std::string saved = ::testing::TempDir() + "/velmora_cli_saved.json";
+    std::remove(saved.c_str());
+    Outcome r = run("'" + scene + "' --plugin " + kPlugin + " --save " + saved);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("/items/1/mesh/file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("UTF-8"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(saved));
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Odd argument lists are refused with one message and status 2, never a crash.
+TEST(Cli, OddArgumentsRefused) {
+    std::string good = writeFile("velmora_good.json", kTiny);
+    for (const char *args :
+         {"--frames 99999999999-1", "--frames 1-99999999999", "--frames -", "--frames 1-2-3", "--pixel ,",
+          "--pixel 1,99999999999", "--sweep =", "--sweep Ksub=1,,2", "--ray-cutoff nan", "--ray-cutoff 2",
+          "--width 0", "--frame 2147483648", "--threads -1", "-o", "--state-format binary"}) {
+        Outcome r = run(good + " -q " + args);
+        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+        EXPECT_NE(r.err.find("velmora-render: "), std::string::npos) << args << ": " << r.err;
+    }
+}
+
+// Before a render: the memory estimate, and a warning for a light asking many shadow rays per
+// spot; after it, the summary with the count of non-finite samples. --quiet prints none of them.
+TEST(Cli, EstimateWarningsAndSummary) {
+    std::string scene = writeFile(
+        "velmora_soft.json",
+        std::string(kTiny).replace(
+            std::string(kTiny).find(R"("position": [0, 3, -3]})"), 23,
+            R"("position": [0, 3, -3], "tags": ["QZ_lightParam: areashadow = 1", "QZ_lightParam: areashadow_sample = 32"]})"));
+    std::string out = ::testing::TempDir() + "/velmora_cli_soft.png";
+    Outcome loud = run(scene + " --host-shading -o " + out);
+    ASSERT_EQ(loud.status, 0) << loud.err;
+    EXPECT_NE(loud.err.find("needs about"), std::string::npos) << loud.err;
+    EXPECT_NE(loud.err.find("warning: light \"l\" asks for 1024 shadow rays per spot"), std::string::npos)
+        << loud.err;
+    EXPECT_NE(loud.err.find("0 samples not finite"), std::string::npos) << loud.err;
+    Outcome quiet = run(scene + " --host-shading -q -o " + out);
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+    std::remove(out.c_str());
 }
 
 }  // namespace
