@@ -436,11 +436,12 @@ std::string folderOf(const std::string &file) {
     return slash == 0 ? "/" : file.substr(0, slash);
 }
 
-// Reads text in place, without the copy an istringstream makes.
+// Reads text in place, without the copy an istringstream makes. The text is only read.
 class TextStream : private std::streambuf, public std::istream {
 public:
-    explicit TextStream(std::string &text) : std::istream(static_cast<std::streambuf *>(this)) {
-        setg(&text[0], &text[0], &text[0] + text.size());
+    explicit TextStream(const std::string &text) : std::istream(static_cast<std::streambuf *>(this)) {
+        char *data = const_cast<char *>(text.data());
+        setg(data, data, data + text.size());
     }
 };
 
@@ -450,39 +451,267 @@ uint64_t meshBytes(uint64_t points, uint64_t polygons, uint64_t corners) {
     return points * 48 + polygons * 112 + corners * 40;
 }
 
-// The statements of an OBJ file that cost memory once parsed, counted line by line before it is
-// parsed, and the bytes the parser and the mesh layer built from it will take.
-uint64_t objBytes(const std::string &text, uint64_t &points, uint64_t &faces) {
-    uint64_t corners = 0, bytes = 0;
-    points = faces = 0;
-    size_t i = 0, n = text.size();
-    auto space = [&](size_t k) { return text[k] == ' ' || text[k] == '\t' || text[k] == '\r'; };
-    while (i < n) {
-        while (i < n && space(i)) ++i;
-        size_t start = i;
-        while (i < n && !space(i) && text[i] != '\n') ++i;
-        std::string word = text.substr(start, std::min<size_t>(i - start, 8));
-        uint64_t tokens = 0;
-        while (i < n && text[i] != '\n') {
-            while (i < n && space(i)) ++i;
-            if (i < n && text[i] != '\n') ++tokens;
-            while (i < n && !space(i) && text[i] != '\n') ++i;
-        }
-        ++i;
-        if (word == "v") {
-            ++points;
-            bytes += 56;  // position, weight and colour, in arrays that may be twice their size
-        } else if (word == "f") {
-            ++faces;
-            corners += tokens;
-            bytes += 120 + tokens * 36;  // the parser's face record, its indices and the shape's
-        } else if (word == "vn" || word == "vt" || word == "vw") {
-            bytes += 24;
-        } else if (!word.empty() && word[0] != '#') {
-            bytes += 128 + tokens * 48;  // groups, tags, lines, material statements
-        }
+constexpr uint64_t kMaxLayerCorners = 1 << 29;  // polygon corners of one layer: fan indices stay ints
+
+// Calls `line(begin, end, number)` for each line of OBJ text, split as the OBJ parser splits it:
+// at "\n", "\r\n" or a lone "\r". Stops when `line` returns false; returns whether it went through.
+template <typename F>
+bool forEachObjLine(const std::string &text, F line) {
+    const char *p = text.data(), *end = p + text.size();
+    uint64_t number = 0;
+    while (p < end) {
+        const char *start = p;
+        while (p < end && *p != '\n' && *p != '\r') ++p;
+        const char *stop = p;
+        if (p < end && *p++ == '\r' && p < end && *p == '\n') ++p;
+        if (!line(start, stop, ++number)) return false;
     }
-    return bytes + meshBytes(points, faces, corners);
+    return true;
+}
+
+// The words of an OBJ line, split at spaces and tabs.
+struct ObjWords {
+    const char *p, *end;
+    bool next(const char *&b, const char *&e) {
+        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+        if (p == end) return false;
+        b = p;
+        while (p < end && *p != ' ' && *p != '\t') ++p;
+        e = p;
+        return true;
+    }
+};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool wordIs(const char *b, const char *e, const char *w) {
+    size_t n = std::strlen(w);
+    return static_cast<size_t>(e - b) == n && std::memcmp(b, w, n) == 0;
+}
+
+// Reads a whole word as an OBJ number: [sign] digits [. digits] or [sign] . digits, then an
+// optional exponent. A number too large for a double reads as infinity, one too small as 0.
+bool objNumber(const char *b, const char *e, double &v) {
+    const char *p = b;
+    if (p < e && (*p == '+' || *p == '-')) ++p;
+    const char *mantissa = p;
+    size_t digits = 0;
+    for (; p < e && isDigit(*p); ++p) ++digits;
+    if (p < e && *p == '.')
+        for (++p; p < e && isDigit(*p); ++p) ++digits;
+    if (digits == 0) return false;
+    long exponent = 0;
+    if (p < e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative = p < e && *p == '-';
+        if (p < e && (*p == '+' || *p == '-')) ++p;
+        if (p == e || !isDigit(*p)) return false;
+        for (; p < e && isDigit(*p); ++p) exponent = std::min(exponent * 10 + (*p - '0'), 100000L);
+        if (negative) exponent = -exponent;
+    }
+    if (p != e) return false;
+    auto r = std::from_chars(*b == '+' ? b + 1 : b, e, v);
+    if (r.ec == std::errc::result_out_of_range) {
+        // The power of ten of the first significant digit tells overflow from underflow.
+        long magnitude = 0;
+        bool fraction = false, significant = false;
+        for (const char *q = mantissa; q < e && *q != 'e' && *q != 'E'; ++q) {
+            if (*q == '.') {
+                fraction = true;
+            } else if (!significant && *q == '0') {
+                if (fraction) --magnitude;
+            } else {
+                significant = true;
+                if (!fraction) ++magnitude;
+            }
+        }
+        double sign = *b == '-' ? -1.0 : 1.0;
+        v = magnitude + exponent > 0 ? sign * HUGE_VAL : sign * 0.0;
+    } else if (r.ec != std::errc() || r.ptr != e) {
+        return false;
+    }
+    return true;
+}
+
+// Whether a word would read as infinity or "not a number" to a lenient reader.
+bool looksNonFinite(const char *b, const char *e) {
+    if (b < e && (*b == '+' || *b == '-')) ++b;
+    auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
+    return e - b >= 3 && ((lower(b[0]) == 'n' && lower(b[1]) == 'a' && lower(b[2]) == 'n') ||
+                          (lower(b[0]) == 'i' && lower(b[1]) == 'n' && lower(b[2]) == 'f'));
+}
+
+// A whole number word: [-] digits, its size capped far above any element count.
+bool objIndex(const char *b, const char *e, int64_t &v) {
+    bool negative = b < e && *b == '-';
+    if (negative) ++b;
+    if (b == e) return false;
+    v = 0;
+    for (; b < e; ++b) {
+        if (!isDigit(*b)) return false;
+        v = std::min<int64_t>(v * 10 + (*b - '0'), int64_t(1) << 40);
+    }
+    if (negative) v = -v;
+    return true;
+}
+
+// What an OBJ file holds, found by checking it before it is parsed, and the bytes the parser and
+// the mesh layer built from it will take.
+struct ObjCounts {
+    uint64_t points = 0, texcoords = 0, normals = 0, faces = 0, corners = 0, bytes = 0;
+};
+
+// Checks OBJ text line by line before the parser reads it: the parser reads a word that is not a
+// number as 0 and lets indices wrap, and nothing it reads may surprise the layer built from it.
+// Points take three finite numbers within the coordinate limit, optionally followed by a weight
+// or an RGB colour; texture coordinates and normals take numbers; faces, lines and point
+// statements refer to existing points, texture coordinates and normals by whole numbers (from
+// 1, or negative from the last). On refusal returns false with "LABEL, line N: ..." in `error`.
+bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, std::string &error) {
+    c = ObjCounts();
+    uint64_t longest = 0;
+    bool ok = forEachObjLine(text, [&](const char *begin, const char *end, uint64_t line) {
+        longest = std::max<uint64_t>(longest, end - begin);
+        ObjWords words{begin, end};
+        const char *kb, *ke;
+        if (!words.next(kb, ke) || *kb == '#') return true;
+        auto refuse = [&](const std::string &what) {
+            while (end > kb && (end[-1] == ' ' || end[-1] == '\t')) --end;
+            error = label + ", line " + std::to_string(line) + ": " + q(std::string(kb, end)) + ": " + what;
+            return false;
+        };
+        // Reads the remaining words as numbers, up to `most` of them into `v`; `count` is how many
+        // words there were and `badAt` the first that is not a number.
+        const char *bad = nullptr, *badEnd = nullptr, *word[6], *wordEnd[6];
+        size_t count = 0, badAt = SIZE_MAX;
+        auto numbers = [&](double *v, size_t most) {
+            const char *b, *e;
+            while (words.next(b, e)) {
+                double x = 0;
+                if (!objNumber(b, e, x) && !bad) bad = b, badEnd = e, badAt = count;
+                if (count < most) v[count] = x, word[count] = b, wordEnd[count] = e;
+                ++count;
+            }
+        };
+        // Refuses the first of `n` numbers from `from` past the limit, quoting it as written.
+        auto limit = [&](const double *v, size_t from, size_t n, const char *what) {
+            for (size_t k = from; k < from + n; ++k)
+                if (!(std::fabs(v[k]) <= kHuge))
+                    return refuse(std::string(what) + " " + excerpt(std::string(word[k], wordEnd[k])) +
+                                  " is beyond the limit of " + numberText(kHuge));
+            return true;
+        };
+        auto notANumber = [&](const std::string &expected) {
+            if (bad && looksNonFinite(bad, badEnd))
+                return refuse(q(std::string(bad, badEnd)) + " is not a finite number");
+            return refuse(expected);
+        };
+        double v[6];
+        if (wordIs(kb, ke, "v")) {
+            numbers(v, 6);
+            if (count < 3 || badAt < 3) return notANumber("expected three numbers");
+            if (bad || (count != 3 && count != 4 && count != 6))
+                return notANumber("expected three numbers, then a weight or three colour values");
+            if (!limit(v, 0, 3, "coordinate") || !limit(v, 3, count - 3, "value")) return false;
+            ++c.points;
+            c.bytes += 56;  // position, weight and colour, in arrays that may be twice their size
+        } else if (wordIs(kb, ke, "vn") || wordIs(kb, ke, "vt")) {
+            bool normal = kb[1] == 'n';
+            numbers(v, 3);
+            if (bad || count < (normal ? 3u : 1u) || count > 3)
+                return notANumber(normal ? "expected three numbers" : "expected one to three numbers");
+            if (!limit(v, 0, count, "value")) return false;
+            ++(normal ? c.normals : c.texcoords);
+            c.bytes += 24;
+        } else if (wordIs(kb, ke, "vw")) {
+            // A point's joint weights: the point, then joint and weight pairs.
+            const char *b, *e;
+            int64_t point = 0;
+            if (!words.next(b, e) || !objIndex(b, e, point) || point < 0 || point > INT32_MAX)
+                return refuse("expected a point number, then joint and weight pairs");
+            for (size_t k = 0; words.next(b, e); ++k) {
+                double x = 0;
+                if (!objNumber(b, e, x)) return refuse(q(std::string(b, e)) + " is not a number");
+                if (!(std::fabs(x) <= kHuge))
+                    return refuse("value " + excerpt(std::string(b, e)) + " is beyond the limit of " +
+                                  numberText(kHuge));
+                if (k % 2 == 0 && x < 0) return refuse("joint " + numberText(x) + " is negative");
+                c.bytes += 16;
+                count = k + 1;
+            }
+            if (count % 2) return refuse("expected a point number, then joint and weight pairs");
+            c.bytes += 64;
+        } else if (wordIs(kb, ke, "f") || wordIs(kb, ke, "l") || wordIs(kb, ke, "p")) {
+            const char *b, *e;
+            while (words.next(b, e)) {
+                // i, i/j, i//k or i/j/k: a point, a texture coordinate and a normal.
+                const char *part[3] = {b, nullptr, nullptr}, *partEnd[3] = {e, nullptr, nullptr};
+                int parts = 1;
+                for (const char *s = b; s < e; ++s) {
+                    if (*s != '/') continue;
+                    if (parts == 3) return refuse(q(std::string(b, e)) + " has more than three parts");
+                    partEnd[parts - 1] = s;
+                    part[parts] = s + 1;
+                    partEnd[parts] = e;
+                    ++parts;
+                }
+                static const char *const kinds[3] = {"point", "texture coordinate", "normal"};
+                const uint64_t have[3] = {c.points, c.texcoords, c.normals};
+                for (int k = 0; k < parts; ++k) {
+                    if (k == 1 && parts == 3 && part[1] == partEnd[1]) continue;  // i//k
+                    int64_t index = 0;
+                    if (!objIndex(part[k], partEnd[k], index))
+                        return refuse(q(std::string(b, e)) + ": expected an index like 3, 3/1, 3//2 or 3/1/2");
+                    std::string written(part[k], partEnd[k]);
+                    if (index == 0)
+                        return refuse(std::string(kinds[k]) +
+                                      " index 0 is invalid (indices start at 1, or -1 for the last)");
+                    if (uint64_t(index < 0 ? -index : index) > have[k])
+                        return refuse(std::string(kinds[k]) + " " + excerpt(written) + " does not exist (" +
+                                      std::to_string(have[k]) + " so far)");
+                }
+                ++count;
+            }
+            if (*kb == 'f') {
+                if (count < 3) return refuse("a face needs at least three points");
+                ++c.faces;
+                c.corners += count;
+                c.bytes += 120 + count * 36;  // the parser's face record, its indices and the shape's
+            } else {
+                c.bytes += 128 + count * 48;
+            }
+        } else {
+            if (wordIs(kb, ke, "t")) {
+                // A tag: a name, then counts "I/R/S" of the integers, reals and strings after them.
+                // The parser makes room for what the counts say, so they may not exceed the words.
+                const char *b, *e;
+                uint64_t wanted = 0, after = 0;
+                if (words.next(b, e) && words.next(b, e)) {
+                    const char *field = b;
+                    for (int k = 0; k < 3 && field <= e; ++k) {
+                        const char *s = field;
+                        if (s < e && (*s == '+' || *s == '-')) ++s;
+                        uint64_t n = 0;
+                        for (; s < e && isDigit(*s); ++s) n = std::min<uint64_t>(n * 10 + (*s - '0'), 1u << 30);
+                        if (!(field < e && *field == '-')) wanted += n;
+                        while (s < e && *s != '/') ++s;
+                        field = s + 1;
+                    }
+                    while (words.next(b, e)) ++after;
+                }
+                if (wanted > after) return refuse("the tag's counts ask for more values than follow them");
+            }
+            uint64_t n = 0;
+            for (ObjWords w{begin, end}; w.next(kb, ke);) ++n;
+            c.bytes += 128 + n * 48 + 2 * uint64_t(end - begin);  // groups, names, material statements
+        }
+        if (c.points > kMaxLayerPoints || c.faces > kMaxLayerPoints || c.corners > kMaxLayerCorners) {
+            error = label + " has more than " + std::to_string(kMaxLayerPoints) + " points or polygons";
+            return false;
+        }
+        return true;
+    });
+    c.bytes += longest + meshBytes(c.points, c.faces, c.corners);
+    return ok;
 }
 
 // Reads the material files an OBJ file names, from the OBJ file's folder, through the bounded
@@ -519,6 +748,88 @@ private:
     std::function<void(const std::string &)> refuse_;
     uint64_t read_ = 0;  // bytes of material files read for this mesh file
 };
+
+// The line of the `k`-th point statement (from 1) of OBJ text, or 0.
+uint64_t pointLine(const std::string &text, uint64_t k) {
+    uint64_t seen = 0, at = 0;
+    forEachObjLine(text, [&](const char *begin, const char *end, uint64_t line) {
+        ObjWords words{begin, end};
+        const char *b, *e;
+        if (words.next(b, e) && wordIs(b, e, "v") && ++seen == k) at = line;
+        return at == 0;
+    });
+    return at;
+}
+
+// Parses OBJ text that checkObj passed into `layer`: its points, and its faces as polygons on
+// `surface`, or on the surface `surfaceOf` names for a face's material when it names one (>= 0).
+// Material files come through `materialReader` (null: none are read). On refusal returns false
+// with "LABEL...: ..." in `error`.
+bool buildObj(const std::string &text, const std::string &label, const ObjCounts &counts,
+              tinyobj::MaterialReader *materialReader, const std::function<int(const std::string &)> &surfaceOf,
+              int surface, MeshLayer &layer, std::string &error) {
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    std::vector<tinyobj::material_t> materials;
+    std::string warn, err;
+    TextStream in(text);
+    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &in, materialReader, false, false)) {
+        while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
+        error = label + ": " + (err.empty() ? "not an OBJ file" : excerpt(err, 4 * kExcerpt));
+        return false;
+    }
+    size_t n = attrib.vertices.size() / 3;
+    if (n != counts.points) {
+        error = label + ": the parser read " + std::to_string(n) + " points where the file has " +
+                std::to_string(counts.points);
+        return false;
+    }
+    layer.points.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        MeshPoint p;
+        for (int c = 0; c < 3; ++c) {
+            p.pos[c] = attrib.vertices[i * 3 + c];
+            // The parser's own reading of a number may differ from the check's at the extremes.
+            if (!(std::fabs(p.pos[c]) <= kHuge)) {
+                error = label + ", line " + std::to_string(pointLine(text, i + 1)) + ": point " +
+                        std::to_string(i + 1) + " has a coordinate that does not read as a number within " +
+                        numberText(kHuge);
+                return false;
+            }
+        }
+        layer.points.push_back(p);
+    }
+    layer.polygons.reserve(counts.faces);
+    for (const tinyobj::shape_t &shape : shapes) {
+        size_t offset = 0;
+        for (size_t f = 0; f < shape.mesh.num_face_vertices.size(); ++f) {
+            size_t count = shape.mesh.num_face_vertices[f];
+            MeshPolygon poly;
+            poly.surface = surface;
+            int mat = f < shape.mesh.material_ids.size() ? shape.mesh.material_ids[f] : -1;
+            if (mat >= 0 && static_cast<size_t>(mat) < materials.size() && surfaceOf) {
+                int s = surfaceOf(materials[mat].name);
+                if (s >= 0) poly.surface = s;
+            }
+            for (size_t k = 0; k < count; ++k) {
+                int idx =
+                    offset + k < shape.mesh.indices.size() ? shape.mesh.indices[offset + k].vertex_index : -1;
+                if (idx < 0 || static_cast<size_t>(idx) >= n) {
+                    error = label + ": the parser made a face with a point that does not exist";
+                    return false;
+                }
+                poly.points.push_back(idx);
+            }
+            offset += count;
+            if (poly.points.size() >= 3) layer.polygons.push_back(std::move(poly));
+        }
+    }
+    if (layer.polygons.empty()) {
+        error = label + " has no polygons";
+        return false;
+    }
+    return true;
+}
 
 class Loader {
 public:
@@ -1090,13 +1401,12 @@ private:
         if (!io::readFile(filename, io::kMaxMeshBytes, "mesh file", text, why))
             fail(path, "cannot open mesh file " + qf(filename) + ": " + why);
         scene_->inputFiles.push_back(filename);
-        // What the parsed mesh will take, charged before it is parsed.
-        uint64_t points = 0, faces = 0;
-        budget_.charge(objBytes(text, points, faces), path, "mesh file " + qf(filename));
-        if (points > kMaxLayerPoints || faces > kMaxLayerPoints)
-            fail(path, "mesh file " + qf(filename) + " has more than " + std::to_string(kMaxLayerPoints) +
-                           " points or polygons");
-
+        // The text is checked, and what the parsed mesh will take charged, before it is parsed.
+        const std::string label = "mesh file " + qf(filename);
+        ObjCounts counts;
+        std::string error;
+        if (!checkObj(text, label, counts, error)) fail(path, error);
+        budget_.charge(counts.bytes, path, label);
         MaterialFiles mtl(
             folderOf(filename),
             [&](const std::string &file, uint64_t bytes) {
@@ -1104,55 +1414,8 @@ private:
                 budget_.charge(bytes, path, "material file " + qf(file));
             },
             [&](const std::string &message) { fail(path, message); });
-        tinyobj::attrib_t attrib;
-        std::vector<tinyobj::shape_t> shapes;
-        std::vector<tinyobj::material_t> materials;
-        std::string warn, err;
-        TextStream in(text);
-        if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &in, &mtl, false, false)) {
-            while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
-            fail(path, "cannot read mesh file " + qf(filename) + ": " +
-                           (err.empty() ? "not an OBJ file" : excerpt(err, 4 * kExcerpt)));
-        }
-        text.clear();
-        text.shrink_to_fit();
-
-        size_t n = attrib.vertices.size() / 3;
-        layer.points.reserve(n);
-        for (size_t i = 0; i < n; ++i) {
-            MeshPoint p;
-            for (int c = 0; c < 3; ++c) {
-                p.pos[c] = attrib.vertices[i * 3 + c];
-                if (!std::isfinite(p.pos[c]) || std::fabs(p.pos[c]) > kHuge)
-                    fail(path, "mesh file " + qf(filename) + ": point " + std::to_string(i + 1) +
-                                   " has a coordinate that is not a finite number");
-            }
-            layer.points.push_back(p);
-        }
-        for (const tinyobj::shape_t &shape : shapes) {
-            size_t offset = 0;
-            for (size_t f = 0; f < shape.mesh.num_face_vertices.size(); ++f) {
-                size_t count = shape.mesh.num_face_vertices[f];
-                if (count > shape.mesh.indices.size() - offset)
-                    fail(path, "mesh file " + qf(filename) + " has a face with a bad point index");
-                MeshPolygon poly;
-                poly.surface = surface;
-                int mat = f < shape.mesh.material_ids.size() ? shape.mesh.material_ids[f] : -1;
-                if (mat >= 0 && static_cast<size_t>(mat) < materials.size()) {
-                    int s = scene_->findSurface(materials[mat].name);
-                    if (s >= 0) poly.surface = s;
-                }
-                for (size_t k = 0; k < count; ++k) {
-                    int idx = shape.mesh.indices[offset + k].vertex_index;
-                    if (idx < 0 || static_cast<size_t>(idx) >= n)
-                        fail(path, "mesh file " + qf(filename) + " has a face with a bad point index");
-                    poly.points.push_back(idx);
-                }
-                offset += count;
-                if (poly.points.size() >= 3) layer.polygons.push_back(std::move(poly));
-            }
-        }
-        if (layer.polygons.empty()) fail(path, "mesh file " + qf(filename) + " has no polygons");
+        auto surfaceOf = [&](const std::string &material) { return scene_->findSurface(material); };
+        if (!buildObj(text, label, counts, &mtl, surfaceOf, surface, layer, error)) fail(path, error);
     }
 
     // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
@@ -1292,6 +1555,22 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         result.scene.reset();
     }
     return result;
+}
+
+bool parseObjText(const std::string &text, const std::string &label, MeshLayer &out, std::string &error) {
+    try {
+        ObjCounts counts;
+        MeshLayer layer;
+        if (!checkObj(text, label, counts, error) || !buildObj(text, label, counts, nullptr, {}, 0, layer, error))
+            return false;
+        out = std::move(layer);
+        return true;
+    } catch (const std::bad_alloc &) {
+        error = label + ": the mesh needs more memory than there is";
+    } catch (const std::exception &e) {
+        error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
+    }
+    return false;
 }
 
 bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,

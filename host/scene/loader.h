@@ -34,6 +34,15 @@ std::string jsonTypeName(const nlohmann::json &j);
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir,
                          uint64_t memoryLimit = 0);
 
+// Parses OBJ text (no material files are read, no file is opened) into the points and polygons of
+// one layer, every polygon on surface 0; finishLayer() completes it. The text is checked first:
+// points need three finite numbers within 1e9 (optionally a weight or an RGB colour after them),
+// texture coordinates and normals numbers, and faces three or more references to existing points
+// (and texture coordinates and normals), from 1 or negative from the last. On refusal returns
+// false with "LABEL, line N: what is wrong" (or "LABEL ...", for the file as a whole) in `error`.
+// Never throws; on success every polygon index names a point and every coordinate is finite.
+bool parseObjText(const std::string &text, const std::string &label, MeshLayer &out, std::string &error);
+
 // Reads a texture ({"layers": [...]}, as surfaces' "textures" take it) given outside the scene's own
 // fields, such as a shader setting; image and item names refer to `scene`. On failure returns
 // false with "FILE: PATH: what is wrong" in `error`.

@@ -175,9 +175,13 @@ TEST_F(InputFiles, BrokenMeshFilesAreRefusedWithTheMeshAndReason) {
         std::string obj;
         std::string message;  // after "mesh file "<name>""
     } cases[] = {
-        {"index past the points", tri + "f 1 2 4\n", " has a face with a bad point index"},
-        {"relative index before the first point", tri + "f -1 -2 -4\n", " has a face with a bad point index"},
-        {"past float range", "v 1e39 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", ": point 1 has a coordinate"},
+        {"index past the points", tri + "f 1 2 4\n", ", line 4: \"f 1 2 4\": point 4 does not exist (3 so far)"},
+        {"relative index before the first point", tri + "f -1 -2 -4\n",
+         ", line 4: \"f -1 -2 -4\": point -4 does not exist (3 so far)"},
+        {"past float range", "v 1e39 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
+         ", line 1: \"v 1e39 0 0\": coordinate 1e39 is beyond the limit of 1e+09"},
+        {"tag counts beyond the file", tri + "t crease 2000000000/0/0 1 2\nf 1 2 3\n",
+         ", line 4: \"t crease 2000000000/0/0 1 2\": the tag's counts ask for more values than follow them"},
         {"only lines and points", tri + "l 1 2\np 3\n", " has no polygons"},
         {"binary junk", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), " has no polygons"},
     };
@@ -190,6 +194,82 @@ TEST_F(InputFiles, BrokenMeshFilesAreRefusedWithTheMeshAndReason) {
             << c.what << ": got \"" << r.error << "\", want \"" << want << "\"";
         EXPECT_LE(r.error.size(), kLongestMessage) << c.what;
     }
+}
+
+TEST(InputRefusal, ObjTextIsCheckedLineByLine) {
+    const std::string tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    struct Case {
+        const char *what;
+        std::string obj;
+        std::string message;  // after "m.obj, "
+    } cases[] = {
+        {"words for coordinates", tri + "v a b c\n", "line 4: \"v a b c\": expected three numbers"},
+        {"two coordinates", "v 1 2\n" + tri, "line 1: \"v 1 2\": expected three numbers"},
+        {"number with a tail", "v 1 2 3x\n", "line 1: \"v 1 2 3x\": expected three numbers"},
+        {"not a number", "v nan 0 0\n", "line 1: \"v nan 0 0\": \"nan\" is not a finite number"},
+        {"infinity", "v 0 -inf 0\n", "line 1: \"v 0 -inf 0\": \"-inf\" is not a finite number"},
+        {"beyond the coordinate limit", "v 1e10 0 0\n",
+         "line 1: \"v 1e10 0 0\": coordinate 1e10 is beyond the limit of 1e+09"},
+        {"beyond double range", "v 0 0 -1e400\n",
+         "line 1: \"v 0 0 -1e400\": coordinate -1e400 is beyond the limit of 1e+09"},
+        {"five numbers", "v 0 0 0 1 1\n",
+         "line 1: \"v 0 0 0 1 1\": expected three numbers, then a weight or three colour values"},
+        {"colour beyond the limit", "v 0 0 0 1 1 1e30\n",
+         "line 1: \"v 0 0 0 1 1 1e30\": value 1e30 is beyond the limit of 1e+09"},
+        {"short normal", tri + "vn 0 1\n", "line 4: \"vn 0 1\": expected three numbers"},
+        {"texture coordinate word", tri + "vt 0 x\n", "line 4: \"vt 0 x\": expected one to three numbers"},
+        {"index too large for any count", tri + "f 1 2 99999999999999999999\n",
+         "line 4: \"f 1 2 99999999999999999999\": point 99999999999999999999 does not exist (3 so far)"},
+        {"index 0", tri + "f 0 1 2\n", "line 4: \"f 0 1 2\": point index 0 is invalid"},
+        {"index of a later point", "v 0 0 0\nv 1 0 0\nf 1 2 3\nv 0 1 0\n",
+         "line 3: \"f 1 2 3\": point 3 does not exist (2 so far)"},
+        {"missing texture coordinate", tri + "f 1/1 2/1 3/1\n",
+         "line 4: \"f 1/1 2/1 3/1\": texture coordinate 1 does not exist (0 so far)"},
+        {"missing normal", tri + "vn 0 0 1\nf 1//1 2//2 3//1\n",
+         "line 5: \"f 1//1 2//2 3//1\": normal 2 does not exist (1 so far)"},
+        {"four parts", tri + "f 1/1/1/1 2 3\n",
+         "line 4: \"f 1/1/1/1 2 3\": \"1/1/1/1\" has more than three parts"},
+        {"empty part", tri + "f 1/ 2 3\n", "line 4: \"f 1/ 2 3\": \"1/\": expected an index like 3"},
+        {"word for an index", tri + "f 1 2 three\n", "line 4: \"f 1 2 three\": \"three\": expected an index"},
+        {"two points", tri + "f 1 2\n", "line 4: \"f 1 2\": a face needs at least three points"},
+        {"line past the points", tri + "l 1 9\nf 1 2 3\n", "line 4: \"l 1 9\": point 9 does not exist"},
+        {"negative joint", tri + "vw 1 -1 0.5\n", "line 4: \"vw 1 -1 0.5\": joint -1 is negative"},
+        {"lines ended by carriage returns", "v 0 0 0\rv 1 0 0\r\nv 0 1 0\r\rv 0 0 q\r",
+         "line 5: \"v 0 0 q\": expected three numbers"},
+        {"long line", tri + "v 0 0 " + std::string(100000, '7') + "\n",
+         "line 4: \"v 0 0 7777777777777777777777777777777777...\": coordinate " + std::string(40, '7') +
+             "... is beyond the limit of 1e+09"},
+        {"no faces", tri + "l 1 2\n", "m.obj has no polygons"},
+    };
+    for (const Case &c : cases) {
+        host::MeshLayer layer;
+        std::string error;
+        EXPECT_FALSE(host::parseObjText(c.obj, "m.obj", layer, error)) << c.what;
+        EXPECT_EQ(error.rfind("m.obj", 0), 0u) << c.what << ": " << error;
+        EXPECT_NE(error.find(c.message), std::string::npos)
+            << c.what << ": got \"" << error << "\", want \"" << c.message << "\"";
+        EXPECT_LE(error.size(), kLongestMessage) << c.what;
+    }
+}
+
+TEST(InputRefusal, ObjTextWithEveryReferenceFormIsRead) {
+    const std::string obj =
+        "# weights, colours, relative and full references\r\n"
+        "v 0 0 0 1\nv 1e9 0 0 0.5 0.5 0.5\nv 0 -1E+2 .5\nv +1. 1 0\n"
+        "vt 0 0\nvt 1 1 0\nvn 0 0 1\nvw 1 0 0.5 1 0.5\n"
+        "usemtl none\ns off\nt crease 2/1 0 1 0.5\n"
+        "f 1 2 3\nf -4/1 -3/2 -2/1 -1/2\nf 1//1 2//-1 3//1\nf 1/1/1 3/2/1 4/-1/-1\n";
+    host::MeshLayer layer;
+    std::string error;
+    ASSERT_TRUE(host::parseObjText(obj, "m.obj", layer, error)) << error;
+    ASSERT_EQ(layer.points.size(), 4u);
+    EXPECT_EQ(layer.points[1].pos[0], 1e9f);
+    EXPECT_EQ(layer.points[2].pos[1], -100.0f);
+    EXPECT_EQ(layer.points[3].pos[0], 1.0f);
+    ASSERT_EQ(layer.polygons.size(), 4u);
+    EXPECT_EQ(layer.polygons[1].points, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(layer.polygons[3].points, (std::vector<int>{0, 2, 3}));
+    for (const host::MeshPolygon &p : layer.polygons) EXPECT_EQ(p.surface, 0);
 }
 
 TEST_F(InputFiles, MaterialFilesComeFromTheMeshFolderAndEveryInputIsListed) {

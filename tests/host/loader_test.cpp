@@ -69,7 +69,7 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
         {"infinite point in a mesh file",
          sceneWith("", ",\n {\"type\": \"object\", \"name\": \"o\", \"mesh\": {\"file\": \"nan.obj\"}}"),
          "/items/1/mesh/file: mesh file \"" + kData +
-             "/nan.obj\": point 1 has a coordinate that is not a finite number"},
+             "/nan.obj\", line 1: \"v 1e39 0 0\": coordinate 1e39 is beyond the limit of 1e+09"},
     };
     for (const Case &c : cases) {
         host::LoadResult r = host::loadSceneText(c.text, "scene.json", kData);
