@@ -763,9 +763,9 @@ uint64_t pointLine(const std::string &text, uint64_t k) {
 
 // Parses OBJ text that checkObj passed into `layer`: its points, and its faces as polygons on
 // `surface`, or on the surface `surfaceOf` names for a face's material when it names one (>= 0).
-// Material files come through `materialReader` (null: none are read). On refusal returns false
-// with "LABEL...: ..." in `error`.
-bool buildObj(const std::string &text, const std::string &label, const ObjCounts &counts,
+// Material files come through `materialReader` (null: none are read). `owned`, when given, is the
+// text itself, freed once parsed. On refusal returns false with "LABEL...: ..." in `error`.
+bool buildObj(const std::string &text, std::string *owned, const std::string &label, const ObjCounts &counts,
               tinyobj::MaterialReader *materialReader, const std::function<int(const std::string &)> &surfaceOf,
               int surface, MeshLayer &layer, std::string &error) {
     tinyobj::attrib_t attrib;
@@ -798,6 +798,10 @@ bool buildObj(const std::string &text, const std::string &label, const ObjCounts
             }
         }
         layer.points.push_back(p);
+    }
+    if (owned) {
+        owned->clear();
+        owned->shrink_to_fit();
     }
     layer.polygons.reserve(counts.faces);
     for (const tinyobj::shape_t &shape : shapes) {
@@ -1415,7 +1419,7 @@ private:
             },
             [&](const std::string &message) { fail(path, message); });
         auto surfaceOf = [&](const std::string &material) { return scene_->findSurface(material); };
-        if (!buildObj(text, label, counts, &mtl, surfaceOf, surface, layer, error)) fail(path, error);
+        if (!buildObj(text, &text, label, counts, &mtl, surfaceOf, surface, layer, error)) fail(path, error);
     }
 
     // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
@@ -1561,7 +1565,8 @@ bool parseObjText(const std::string &text, const std::string &label, MeshLayer &
     try {
         ObjCounts counts;
         MeshLayer layer;
-        if (!checkObj(text, label, counts, error) || !buildObj(text, label, counts, nullptr, {}, 0, layer, error))
+        if (!checkObj(text, label, counts, error) ||
+            !buildObj(text, nullptr, label, counts, nullptr, {}, 0, layer, error))
             return false;
         out = std::move(layer);
         return true;
