@@ -76,14 +76,15 @@ struct MemoryEstimate {
     uint64_t total() const { return frames + tracing + output; }
 };
 
-MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues, bool pfm) {
+MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues,
+                              bool floatOutput) {
     MemoryEstimate m;
     uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     uint64_t frame = pixels * 3 * sizeof(float);
     m.frames = sweepValues ? 2 * sweepValues * frame : frame;
     uint64_t sheetPixels = pixels * (sweepValues ? sweepValues : 1);
     // PNG: 8-bit pixels and the compressed stream; PFM: a float copy for the writer.
-    m.output = pfm ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
+    m.output = floatOutput ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
     for (const host::ObjectItem *o : scene.objects)
         for (const host::MeshLayer &l : o->layers)
             // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle).
@@ -192,7 +193,7 @@ int run(int argc, char **argv) {
     if (!onePixel) {
         int width = settings.width > 0 ? settings.width : scene.render.width;
         int height = settings.height > 0 ? settings.height : scene.render.height;
-        MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.pfm);
+        MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput);
         uint64_t available = host::io::availableMemory();
         if (!o.quiet)
             std::fprintf(stderr,
@@ -224,10 +225,14 @@ int run(int argc, char **argv) {
         }
         std::string file = frameFileName(o.output, f.number, numbered), why = outputRefusal(file, inputs);
         if (!why.empty()) return why;
-        // Hook: once writeImage takes a progress callback, hand it one that draws the writing's
-        // progress when settings.progress is set.
-        bool ok = o.pfm ? host::writePfm(file, f.width, f.height, f.rgb, why)
-                        : host::writePng(file, f.width, f.height, f.rgb, why);
+        host::WriteProgress progress;
+        if (settings.progress)
+            progress = [&file](double done) {
+                std::fprintf(stderr, "\rwriting %s %3d%%", file.c_str(), static_cast<int>(done * 100));
+                if (done >= 1) std::fputc('\n', stderr);
+                std::fflush(stderr);
+            };
+        bool ok = host::writeImage(file, f.width, f.height, f.rgb, why, progress);
         return ok ? std::string() : file + ": " + why;
     };
     host::RenderOutcome outcome;

@@ -1,5 +1,7 @@
 #include "host/cli/options.h"
 
+#include "host/image/image.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -10,10 +12,6 @@
 namespace host::cli {
 
 namespace {
-
-bool endsWith(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // A signed decimal integer within int's range at text[pos...]; advances pos past it.
 bool readInt(const std::string &text, size_t &pos, int &value) {
@@ -41,7 +39,8 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     std::string pixel, frames, stateFormat = "text", sweep;
     int frame = 0;
     app.add_option("scene", o.scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
-    app.add_option("-o,--output", o.output, "Output image: .png (8-bit sRGB) or .pfm (float)");
+    app.add_option("-o,--output", o.output,
+                   "Output image: .png (8-bit sRGB), or .exr, .tif, .hdr, .pfm (float), case ignored");
     app.add_option("--width", o.width, "Image width in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--height", o.height, "Image height in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--samples", o.samples, "Antialiasing samples per pixel")->check(CLI::Range(1, 1024));
@@ -107,9 +106,10 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
             return kParseRefused;
         }
     }
-    o.pfm = endsWith(o.output, ".pfm");
-    if (!o.pfm && !endsWith(o.output, ".png")) {
-        message = o.output + ": the output must end in .png or .pfm";
+    host::OutputKind kind = host::outputKind(o.output);
+    o.floatOutput = kind == host::OutputKind::Float;
+    if (kind == host::OutputKind::None) {
+        message = o.output + ": the output must end in .png, .exr, .tif, .tiff, .hdr or .pfm";
         return kParseRefused;
     }
     if (!sweep.empty()) {

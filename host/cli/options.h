@@ -12,7 +12,7 @@ namespace host::cli {
 struct CliOptions {
     std::string scenePath;  // empty: the built-in default scene
     std::string output = "velmora.png";
-    bool pfm = false;                                     // the output is a .pfm (else .png)
+    bool floatOutput = false;                             // the output keeps floats (else 8-bit .png)
     std::string plugin;                                   // empty: velmora.so beside the program
     int width = 0, height = 0, samples = 0, threads = 0;  // 0: the scene's own, every core
     bool hasFrames = false;                               // --frame or --frames was given

@@ -6,6 +6,7 @@
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -55,6 +56,10 @@ const ReadFormat kReadFormats[] = {
     {"hdr", "HDR",
      [](const unsigned char *h, size_t n) {
          return startsWith(h, n, "#?RADIANCE", 10) || startsWith(h, n, "#?RGBE", 6);
+     }},
+    {"pnm", "PNM",
+     [](const unsigned char *h, size_t n) {
+         return n >= 3 && h[0] == 'P' && std::strchr("123456fF", h[1]) && h[1] != 0 && std::isspace(h[2]);
      }},
 };
 constexpr size_t kHeadBytes = 16;  // enough of the start of a file to tell its format
@@ -207,9 +212,51 @@ bool exrAttributesFit(const std::function<bool(uint64_t, void *, size_t)> &read,
     }
 }
 
+// Why a PNG file's chunks are not intact (each within the file, each with a matching CRC, up to
+// IEND), or empty. libpng finds a damaged chunk only while decoding, and then prints to the
+// standard error besides failing; checked here, the refusal is the renderer's one message.
+std::string pngChunksDamaged(const std::function<bool(uint64_t, void *, size_t)> &read, uint64_t fileSize) {
+    std::vector<unsigned char> block(64u << 10);
+    for (uint64_t pos = 8;;) {
+        unsigned char head[8];
+        if (!read(pos, head, 8)) return "is damaged: it ends before its IEND chunk";
+        uint64_t length = (uint64_t(head[0]) << 24) | (head[1] << 16) | (head[2] << 8) | head[3];
+        std::string type(reinterpret_cast<const char *>(head + 4), 4);
+        for (char &c : type)
+            if (!std::isalpha(static_cast<unsigned char>(c))) c = '?';
+        if (length > 0x7fffffffu || pos + 12 + length > fileSize)
+            return "is damaged: its " + type + " chunk runs past the end of the file";
+        uLong crc = crc32(0L, head + 4, 4);
+        for (uint64_t done = 0; done < length;) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), length - done));
+            if (!read(pos + 8 + done, block.data(), n)) return "cannot be read in full";
+            crc = crc32(crc, block.data(), static_cast<uInt>(n));
+            done += n;
+        }
+        unsigned char stored[4];
+        if (!read(pos + 8 + length, stored, 4)) return "cannot be read in full";
+        if (((uLong(stored[0]) << 24) | (stored[1] << 16) | (stored[2] << 8) | stored[3]) != crc)
+            return "is damaged: the checksum of its " + type + " chunk does not match";
+        if (type == "IEND") return {};
+        pos += 12 + length;
+    }
+}
+
+// Sets OpenImageIO up once, before its first use: no worker threads of its own (and none in
+// OpenEXR). The renderer reads each image on one thread and sizes its own thread pool; threads
+// the library started behind its back would also be left locked in a process that forks.
+void setUpImageLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OIIO::attribute("threads", 1);
+        OIIO::attribute("exr_threads", -1);
+    });
+}
+
 // Opens the image behind `proxy` in the format its first bytes name. Null with a reason when they
 // name none the renderer reads, or when the reader refuses the content.
 std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *proxy, std::string &why) {
+    setUpImageLibrary();
     unsigned char head[kHeadBytes] = {};
     proxy->seek(0);
     size_t got = proxy->read(head, sizeof head);
@@ -217,18 +264,18 @@ std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *pr
     for (const ReadFormat &f : kReadFormats)
         if (f.matches(head, got)) format = &f;
     if (!format) {
-        why = "is not a PNG, JPEG, TIFF, EXR or HDR image";
+        why = "is not a PNG, JPEG, TIFF, EXR, HDR, PNM or PFM image";
         return nullptr;
     }
-    if (std::strcmp(format->name, "openexr") == 0) {
-        uint64_t size = proxy->size();
-        auto read = [&](uint64_t at, void *buf, size_t n) {
-            return at + n <= size && proxy->pread(buf, n, at) == n;
-        };
-        if (!exrAttributesFit(read, size)) {
-            why = "is not a valid EXR image: its header runs past the end of the file";
-            return nullptr;
-        }
+    uint64_t size = proxy->size();
+    auto read = [&](uint64_t at, void *buf, size_t n) { return at + n <= size && proxy->pread(buf, n, at) == n; };
+    if (std::strcmp(format->name, "png") == 0) {
+        why = pngChunksDamaged(read, size);
+        if (!why.empty()) return nullptr;
+    }
+    if (std::strcmp(format->name, "openexr") == 0 && !exrAttributesFit(read, size)) {
+        why = "is not a valid EXR image: its header runs past the end of the file";
+        return nullptr;
     }
     auto in = OIIO::ImageInput::create(format->name);
     if (!in || !in->supports("ioproxy")) {
@@ -593,6 +640,7 @@ bool writeWithOiio(const std::string &path, const char *format, OIIO::TypeDesc f
                    int width, int height, const std::vector<float> &rgb, std::string &why,
                    const WriteProgress &progress) {
     if (!checkOutput(path, width, height, rgb, why)) return false;
+    setUpImageLibrary();
     io::TempOutput temp(path);
     if (temp.name().empty()) {
         why = std::string("cannot create a file in its folder: ") + std::strerror(errno);
@@ -675,6 +723,13 @@ bool writePfm(const std::string &path, int width, int height, const std::vector<
             return true;
         },
         why);
+}
+
+OutputKind outputKind(const std::string &path) {
+    std::string ext = extensionOf(path);
+    if (ext == "png") return OutputKind::Display;
+    if (ext == "pfm" || ext == "tif" || ext == "tiff" || ext == "exr" || ext == "hdr") return OutputKind::Float;
+    return OutputKind::None;
 }
 
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,

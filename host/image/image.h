@@ -73,6 +73,11 @@ using WriteProgress = std::function<void(double)>;
 // float). Float files never get inf or NaN: values are clamped to the format's finite range and
 // NaN is written as 0. The file is written whole or not at all: a failure leaves an existing file
 // as it was and no temporary behind. On failure returns false with a short reason.
+// What writeImage makes of a file name, by its extension (case ignored): an 8-bit display image
+// (.png), a float image (.tif, .tiff, .exr, .hdr, .pfm), or nothing it writes.
+enum class OutputKind { None, Display, Float };
+OutputKind outputKind(const std::string &path);
+
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
                 const WriteProgress &progress = nullptr);
 // writeImage for a given format, whatever the extension.

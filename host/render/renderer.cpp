@@ -152,6 +152,23 @@ uint64_t tagCount(const char *s, uint64_t limit) {
     return v;
 }
 
+// Decodes, on this thread and before any tile, every image the scene's own settings use: the
+// backdrop, light projections, surfaces' environment images and texture layers. A damaged one
+// refuses the render with its message; images only plug-ins ask for decode on first use.
+bool decodeSceneImages(const Scene &scene, std::string &why) {
+    std::vector<int> used{scene.backdrop.image};
+    for (const LightItem *l : scene.lights) used.push_back(l->projectionImage);
+    for (const auto &s : scene.surfaces) {
+        used.push_back(s->reflection.image);
+        used.push_back(s->refraction.image);
+        for (const TextureSpec &t : s->textures)
+            for (const TextureLayerSpec &layer : t.layers) used.push_back(layer.image);
+    }
+    for (int i : used)
+        if (i >= 0 && static_cast<size_t>(i) < scene.images.size() && !scene.images[i]->decode(why)) return false;
+    return true;
+}
+
 }  // namespace
 
 uint64_t areaShadowRays(const std::vector<std::string> &tags) {
@@ -210,7 +227,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
         HostSession session(scene, width, height, samples);
         ShaderSet shaders;
         SurfaceTextures textures;
-        if (!textures.build(scene, out.message)) {
+        if (!decodeSceneImages(scene, out.message) || !textures.build(scene, out.message)) {
             out.status = 2;
             return out;
         }

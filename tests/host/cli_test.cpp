@@ -63,7 +63,7 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
         {"syntax error", bad + " -o " + out, 2, false, bad + ": line 1, column 12"},
         {"unknown field", unknown + " -o " + out, 2, false, unknown + ": /colour: unknown field"},
         {"missing scene", "/nonexistent.json -o " + out, 2, false, "/nonexistent.json: cannot open"},
-        {"bad output kind", good + " -o out.tiff", 2, false, "must end in .png or .pfm"},
+        {"bad output kind", good + " -o out.gif", 2, false, "must end in .png, .exr"},
         {"frame and frames", good + " --frame 1 --frames 1-2 -o " + out, 2, false, ""},
         {"pixel outside", good + " --plugin " + kPlugin + " --pixel 99,0", 2, false, "outside"},
         {"missing plug-in", good + " --plugin /nonexistent.so -o " + out, 1, false, "/nonexistent.so"},

@@ -272,9 +272,10 @@ TEST(Image, RefusesBadFiles) {
         {"truncated.exr", exr.substr(0, exr.size() / 2), "damaged"},
         {"wide.png", pngDeclaring(dir, 100000, 4), "beyond the limit"},
         {"vast.png", pngDeclaring(dir, 65536, 65536), "memory"},
-        {"noise.png", std::string(500, 'x'), "not a valid .png image"},
-        {"empty.tif", "", "not a valid .tif image"},
-        {"text.dat", "hello", "not an image"},
+        {"noise.png", std::string(500, 'x'), "is not a PNG, JPEG, TIFF, EXR, HDR, PNM or PFM image"},
+        {"empty.tif", "", "is not a PNG, JPEG"},
+        {"text.dat", "hello", "is not a PNG, JPEG"},
+        {"cut.png", png.substr(0, png.size() - 20), "is damaged: its IDAT chunk runs past the end"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

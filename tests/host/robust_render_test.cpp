@@ -4,12 +4,15 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/image/image.h"
 #include "host/plugin/shader_session.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
@@ -339,3 +342,36 @@ TEST(RobustRender, SameBitsOnAnyThreadCount) {
 }
 
 }  // namespace
+
+// An image the scene uses is decoded before the first tile: one that loads (its header is sound)
+// but cannot be decoded refuses the render with its name instead of rendering black.
+TEST(RobustRender, DamagedImagesInUseRefuseTheRender) {
+    std::string dir = ::testing::TempDir() + "/velmora_damaged_image";
+    std::string whole = dir + "/whole.exr", cut = dir + "/cut.exr", why;
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    std::vector<float> noise(128 * 128 * 3);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<float>((i * 7919) % 1000) / 1000.0f;
+    ASSERT_TRUE(host::writeImage(whole, 128, 128, noise, why)) << why;
+    std::FILE *in = std::fopen(whole.c_str(), "rb");
+    ASSERT_TRUE(in);
+    std::vector<char> bytes(1 << 20);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in));
+    std::fclose(in);
+    std::FILE *out = std::fopen(cut.c_str(), "wb");
+    ASSERT_TRUE(out);
+    std::fwrite(bytes.data(), 1, bytes.size() / 2, out);
+    std::fclose(out);
+    for (const char *use : {R"("backdrop": {"type": "image", "image": "sky"})",
+                            R"("surfaces": [{"name": "S", "color_texture": {"image": "sky"}}])"}) {
+        SCOPED_TRACE(use);
+        auto scene = load(std::string(R"({"images": [{"name": "sky", "file": ")") + cut + R"("}], )" + use +
+                          R"(, "render": {"width": 8, "height": 8},
+            "items": [{"type": "camera", "name": "c"}, {"type": "object", "name": "o",
+                       "mesh": {"primitive": "plane"}}]})");
+        ASSERT_TRUE(scene);
+        Rendered r = render(*scene, "");
+        EXPECT_EQ(r.out.status, 2);
+        EXPECT_NE(r.out.message.find(cut), std::string::npos) << r.out.message;
+        EXPECT_TRUE(r.frames.empty());
+    }
+}

@@ -14,7 +14,11 @@ namespace {
 // the texture service. The host's service and texture registries must still be there, although
 // they are built after the module's statics: a destroyed registry here is a use after free, which
 // the address-sanitizer build reports.
+//
+// The child runs in a fresh process ("threadsafe"): a library's background thread (the image
+// library's logging) does not survive a bare fork, and its exit handler would wait for it forever.
 TEST(StaticTearDownDeathTest, HostServicesOutliveTheModuleAtExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             static const integ::HostSession *host = new integ::HostSession();  // alive at exit
