@@ -195,23 +195,22 @@ int run(int argc, char **argv) {
         int height = settings.height > 0 ? settings.height : scene.render.height;
         MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput);
         uint64_t available = host::io::availableMemory();
-        if (!o.quiet)
-            std::fprintf(stderr,
-                         "velmora-render: %dx%d%s needs about %s (frame buffers %s, ray-tracing scene %s, "
-                         "output %s)%s%s\n",
-                         width, height,
-                         o.sweepValues.empty() ? "" : (" x " + std::to_string(o.sweepValues.size())).c_str(),
-                         host::io::byteText(need.total()).c_str(), host::io::byteText(need.frames).c_str(),
-                         host::io::byteText(need.tracing).c_str(), host::io::byteText(need.output).c_str(),
-                         available ? "; available " : "", available ? host::io::byteText(available).c_str() : "");
+        std::string sheet = o.sweepValues.empty() ? "" : " x " + std::to_string(o.sweepValues.size());
+        std::string parts = "frame buffers " + host::io::byteText(need.frames) + ", ray-tracing scene " +
+                            host::io::byteText(need.tracing) + ", output " + host::io::byteText(need.output);
         if (available && need.total() > available) {
             std::fprintf(stderr,
-                         "velmora-render: %s: a %dx%d render needs about %s of memory, more than the %s "
+                         "velmora-render: %s: a %dx%d%s render needs about %s of memory (%s), more than the %s "
                          "available; render fewer pixels\n",
-                         o.scenePath.empty() ? "default scene" : o.scenePath.c_str(), width, height,
-                         host::io::byteText(need.total()).c_str(), host::io::byteText(available).c_str());
+                         o.scenePath.empty() ? "default scene" : o.scenePath.c_str(), width, height, sheet.c_str(),
+                         host::io::byteText(need.total()).c_str(), parts.c_str(),
+                         host::io::byteText(available).c_str());
             return 2;
         }
+        if (!o.quiet)
+            std::fprintf(stderr, "velmora-render: %dx%d%s needs about %s (%s)%s%s\n", width, height, sheet.c_str(),
+                         host::io::byteText(need.total()).c_str(), parts.c_str(), available ? "; available " : "",
+                         available ? host::io::byteText(available).c_str() : "");
     }
     if (!o.quiet)
         for (const std::string &w : host::renderWarnings(scene))
