@@ -187,11 +187,16 @@ bool exrAttributesFit(const std::function<bool(uint64_t, void *, size_t)> &read,
     unsigned char word[4];
     if (!read(4, word, 4)) return false;
     bool multipart = (word[1] & 0x10) != 0;  // version field, bit 12
+    // Names end in a zero within 31 characters, or 255 with the long-names flag (bit 10); OpenEXR
+    // stops reading a longer one mid-name and would take its rest for what follows.
+    size_t longest = (word[1] & 0x04) ? 255 : 31;
     uint64_t pos = 8;
-    auto text = [&](std::string &out) {  // a null-terminated name of at most 255 characters
+    auto text = [&](std::string &out) {
         out.clear();
-        for (char c; out.size() < 256; out += c)
-            if (!read(pos++, &c, 1) || c == 0) return c == 0;
+        for (char c = 0; out.size() <= longest; out += c) {
+            if (!read(pos++, &c, 1)) return false;
+            if (c == 0) return true;
+        }
         return false;
     };
     for (bool firstHeader = true;; firstHeader = false) {
@@ -274,7 +279,7 @@ std::unique_ptr<OIIO::ImageInput> openInput(const std::string &name, IOProxy *pr
         if (!why.empty()) return nullptr;
     }
     if (std::strcmp(format->name, "openexr") == 0 && !exrAttributesFit(read, size)) {
-        why = "is not a valid EXR image: its header runs past the end of the file";
+        why = "is not a valid EXR image: its header is malformed or runs past the end of the file";
         return nullptr;
     }
     auto in = OIIO::ImageInput::create(format->name);

@@ -270,6 +270,9 @@ TEST(Image, RefusesBadFiles) {
         {"bad_crc.png", badCrc, "damaged"},
         {"truncated.hdr", hdr, "damaged"},
         {"truncated.exr", exr.substr(0, exr.size() / 2), "damaged"},
+        // An attribute name past OpenEXR's 31 characters: the library would read on from mid-name
+        // and take text for a 1.9 GB attribute size.
+        {"long_name.exr", readAll(kData + "/image_long_name.exr"), "header is malformed"},
         {"wide.png", pngDeclaring(dir, 100000, 4), "beyond the limit"},
         {"vast.png", pngDeclaring(dir, 65536, 65536), "memory"},
         {"noise.png", std::string(500, 'x'), "is not a PNG, JPEG, TIFF, EXR, HDR, PNM or PFM image"},
