@@ -138,24 +138,11 @@ struct FileSource {
     }
 };
 
-// Opens a regular file within the image cap. The descriptor is opened without blocking and
-// checked after opening, so a path swapped for a FIFO or device in between is refused too.
+// Opens a regular file within the image cap (never blocking on a FIFO or device).
 bool openFile(const std::string &path, FileSource &src, std::string &why) {
-    why = io::checkReadable(path, io::kMaxImageBytes);
-    if (!why.empty()) return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::string("cannot be opened: ") + std::strerror(errno);
-        return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > io::kMaxImageBytes) {
-        ::close(fd);
-        why = "is not a regular file within the " + io::byteText(io::kMaxImageBytes) + " limit";
-        return false;
-    }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    uint64_t size = 0;
+    int fd = io::openRegularFile(path, io::kMaxImageBytes, "image file", size, why);
+    if (fd < 0) return false;
     src.file = ::fdopen(fd, "rb");
     if (!src.file) {
         ::close(fd);
@@ -166,7 +153,7 @@ bool openFile(const std::string &path, FileSource &src, std::string &why) {
     size_t got = std::fread(head, 1, sizeof head, src.file);
     if (isJpeg(std::string(head, got))) {
         std::rewind(src.file);
-        src.bytes.resize(static_cast<size_t>(st.st_size));
+        src.bytes.resize(static_cast<size_t>(size));
         if (std::fread(&src.bytes[0], 1, src.bytes.size(), src.file) != src.bytes.size()) {
             why = "cannot be read in full";
             return false;

@@ -56,40 +56,47 @@ std::string byteText(uint64_t bytes) {
     return buf;
 }
 
-std::string checkReadable(const std::string &path, uint64_t maxBytes) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return "cannot be opened: " + errnoText(errno);
-    if (!S_ISREG(st.st_mode)) return kindOf(st.st_mode);
-    if (static_cast<uint64_t>(st.st_size) > maxBytes) return "is larger than the " + byteText(maxBytes) + " limit";
-    return {};
+static std::string tooLargeText(uint64_t maxBytes, const char *what) {
+    return "is larger than the " + byteText(maxBytes) + " limit for a " + what;
 }
 
-bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &out, std::string &why) {
-    out.clear();
+int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
+                    std::string &why) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused just below.
     Fd f;
     f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (f.fd < 0) {
         why = "cannot be opened: " + errnoText(errno);
-        return false;
+        return -1;
     }
     struct stat st;
     if (::fstat(f.fd, &st) != 0) {
         why = "cannot be read: " + errnoText(errno);
-        return false;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) {
         why = kindOf(st.st_mode);
-        return false;
+        return -1;
     }
-    auto tooLarge = [&] {
-        why = "is larger than the " + byteText(maxBytes) + " limit for a " + what;
-        return false;
-    };
-    if (static_cast<uint64_t>(st.st_size) > maxBytes) return tooLarge();
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+        why = tooLargeText(maxBytes, what);
+        return -1;
+    }
     int flags = ::fcntl(f.fd, F_GETFL);
     if (flags >= 0) ::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK);
-    out.resize(static_cast<size_t>(st.st_size));
+    size = static_cast<uint64_t>(st.st_size);
+    int fd = f.fd;
+    f.fd = -1;
+    return fd;
+}
+
+bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &out, std::string &why) {
+    out.clear();
+    uint64_t size = 0;
+    Fd f;
+    f.fd = openRegularFile(path, maxBytes, what, size, why);
+    if (f.fd < 0) return false;
+    out.resize(static_cast<size_t>(size));
     size_t got = 0;
     // The file may grow while it is read: read past the size seen, never past the cap.
     for (;;) {
@@ -97,7 +104,10 @@ bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std:
             if (out.size() >= maxBytes) {
                 char probe;
                 ssize_t n = ::read(f.fd, &probe, 1);
-                if (n > 0) return tooLarge();
+                if (n > 0) {
+                    why = tooLargeText(maxBytes, what);
+                    return false;
+                }
                 if (n < 0 && errno == EINTR) continue;
                 break;
             }

@@ -19,9 +19,13 @@ constexpr uint64_t kMaxSceneBytes = 256ull << 20;   // scene files (JSON)
 constexpr uint64_t kMaxMeshBytes = 2048ull << 20;   // mesh files and their material files
 constexpr uint64_t kMaxImageBytes = 2048ull << 20;  // image files
 
-// Why a path cannot be read, or empty when it names a regular file of at most maxBytes. Never
-// blocks, even on a FIFO.
-std::string checkReadable(const std::string &path, uint64_t maxBytes);
+// Opens a regular file of at most maxBytes for reading and returns its descriptor (blocking
+// reads, close-on-exec; the caller closes it) and its size. The open itself never blocks, and the
+// kind and size are checked on the opened descriptor, so a FIFO, device or folder, even one put in
+// place of a checked file, is refused. On failure returns -1 with a short reason in `why`. `what`
+// names the kind of file in messages ("scene file", "image file", ...).
+int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
+                    std::string &why);
 
 // Reads a whole regular file of at most maxBytes. On failure returns false with a short reason
 // ("is a folder, not a file", "is larger than the 256 MB limit for ...", "cannot be opened: ...").

@@ -914,10 +914,9 @@ private:
             std::string file = o.str("file", "");
             if (file.empty()) fail(o.path(), "missing field \"file\"");
             o.finish();
-            // Only a regular file within the size limit is opened: a pipe or device would block.
-            std::string why = io::checkReadable(resolve(file), io::kMaxImageBytes);
-            if (why.empty() && !loadImage(resolve(file), *img, why) && why.empty()) why = "unreadable image";
-            if (!why.empty()) fail(o.at("file"), "cannot read image " + qf(resolve(file)) + ": " + why);
+            std::string why;
+            if (!loadImage(resolve(file), *img, why))
+                fail(o.at("file"), "cannot read image " + qf(resolve(file)) + ": " + why);
             // Pixels may be decoded later, but they count now.
             budget_.charge(uint64_t(img->width) * uint64_t(img->height) * 3 * sizeof(float), o.at("file"),
                            "image " + qf(resolve(file)));

@@ -60,7 +60,6 @@ struct ImageSlot {
     const Image *image = nullptr;
     std::unique_ptr<Image> owned;  // set for images the image list loaded itself
     size_t order = 0;              // position in the image list
-    bool color = true;             // some pixel has unequal channels
     std::atomic<const MipChain *> mips{nullptr};
     std::unique_ptr<MipChain> mipsOwned;  // written under SceneState::imageLock
 };
