@@ -88,76 +88,6 @@ private:
     uint64_t limit_ = 0, used_ = 0;
 };
 
-// Memory of the parsed JSON document, estimated value by value while the text is checked, and
-// whether nesting goes deeper than kMaxNesting.
-class JsonCost : public nlohmann::json_sax<json> {
-public:
-    uint64_t bytes = 0;
-    bool tooDeep = false;
-    size_t errorByte = 0;
-    std::string errorText;
-
-    // Each value is a 16-byte slot in its container, whose storage may be twice what it holds.
-    bool null() override { return value(0); }
-    bool boolean(bool) override { return value(0); }
-    bool number_integer(number_integer_t) override { return value(0); }
-    bool number_unsigned(number_unsigned_t) override { return value(0); }
-    bool number_float(number_float_t, const string_t &) override { return value(0); }
-    bool string(string_t &s) override { return value(64 + s.size()); }
-    bool binary(binary_t &b) override { return value(64 + b.size()); }
-    bool start_object(std::size_t) override { return open(80); }
-    bool key(string_t &k) override { return value(96 + k.size()); }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(56); }
-    bool end_array() override { return close(); }
-    bool parse_error(std::size_t byte, const std::string &token, const nlohmann::detail::exception &e) override {
-        errorByte = byte;
-        // A number too large for a double is only known once read: place it at its first digit.
-        if (dynamic_cast<const nlohmann::detail::out_of_range *>(&e) && !token.empty() && token.size() <= byte)
-            errorByte = byte - token.size() + 1;
-        errorText = e.what();
-        return false;
-    }
-
-private:
-    int depth_ = 0;
-    bool value(uint64_t extra) {
-        bytes += 32 + extra;
-        return true;
-    }
-    bool open(uint64_t extra) {
-        tooDeep = ++depth_ > kMaxNesting;
-        return !tooDeep && value(extra);
-    }
-    bool close() {
-        --depth_;
-        return true;
-    }
-};
-
-// The byte at which JSON text first nests deeper than kMaxNesting (brackets inside strings do not
-// count), or npos.
-size_t tooDeepAt(const std::string &text) {
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxNesting) return i;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return std::string::npos;
-}
-
 // JSON text read through a pointer that remembers the last byte the parser took, so that SAX
 // handlers know where in the text they are.
 class TrackingIterator {
@@ -188,6 +118,60 @@ public:
 private:
     const char *p_;
     const char **last_;
+};
+
+// Memory of the parsed JSON document, estimated value by value while the text is checked, and
+// where nesting first goes deeper than kMaxNesting. Reads through a TrackingIterator, whose last
+// byte read is the bracket just opened.
+class JsonCost : public nlohmann::json_sax<json> {
+public:
+    JsonCost(const char *text, const char *const *last) : text_(text), last_(last) {}
+
+    uint64_t bytes = 0;
+    bool tooDeep = false;
+    size_t tooDeepAt = 0;  // offset of the first bracket past the limit
+    size_t errorByte = 0;
+    std::string errorText;
+
+    // Each value is a 16-byte slot in its container, whose storage may be twice what it holds.
+    bool null() override { return value(0); }
+    bool boolean(bool) override { return value(0); }
+    bool number_integer(number_integer_t) override { return value(0); }
+    bool number_unsigned(number_unsigned_t) override { return value(0); }
+    bool number_float(number_float_t, const string_t &) override { return value(0); }
+    bool string(string_t &s) override { return value(64 + s.size()); }
+    bool binary(binary_t &b) override { return value(64 + b.size()); }
+    bool start_object(std::size_t) override { return open(80); }
+    bool key(string_t &k) override { return value(96 + k.size()); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(56); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t byte, const std::string &token, const nlohmann::detail::exception &e) override {
+        errorByte = byte;
+        // A number too large for a double is only known once read: place it at its first digit.
+        if (dynamic_cast<const nlohmann::detail::out_of_range *>(&e) && !token.empty() && token.size() <= byte)
+            errorByte = byte - token.size() + 1;
+        errorText = e.what();
+        return false;
+    }
+
+private:
+    const char *text_;
+    const char *const *last_;
+    int depth_ = 0;
+    bool value(uint64_t extra) {
+        bytes += 32 + extra;
+        return true;
+    }
+    bool open(uint64_t extra) {
+        tooDeep = ++depth_ > kMaxNesting;
+        if (tooDeep) tooDeepAt = static_cast<size_t>(*last_ - text_);
+        return !tooDeep && value(extra);
+    }
+    bool close() {
+        --depth_;
+        return true;
+    }
 };
 
 // Builds the document from SAX events read through a TrackingIterator, refusing a key its object
@@ -1517,11 +1501,12 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
     try {
         // A first pass checks the syntax and nesting and what the document will take, before any
         // of it is built.
-        JsonCost cost;
-        if (!json::sax_parse(text, &cost)) {
+        const char *last = text.data();
+        const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
+        JsonCost cost(text.data(), &last);
+        if (!json::sax_parse(begin, end, &cost)) {
             if (cost.tooDeep) {
-                size_t at = tooDeepAt(text);
-                result.error = label + ": " + syntaxPlace(text, at == std::string::npos ? 0 : at + 1) +
+                result.error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
                                ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
             } else {
                 result.error =
@@ -1532,10 +1517,8 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         Loader loader(label, baseDir, memoryLimit);
         loader.charge(cost.bytes, "the scene's text");
         json root;
-        const char *last = text.data();
         DomBuilder dom(root, text, &last);
-        if (!json::sax_parse(TrackingIterator(text.data(), &last),
-                             TrackingIterator(text.data() + text.size(), &last), &dom)) {
+        if (!json::sax_parse(begin, end, &dom)) {
             result.error =
                 label + ": " +
                 (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
