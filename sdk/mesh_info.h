@@ -7,6 +7,7 @@
 
 #define LWPTAG_SURF LWID_('S', 'U', 'R', 'F')
 #define LWVMAP_WGHT LWID_('W', 'G', 'H', 'T')
+#define LWVMAP_TXUV LWID_('T', 'X', 'U', 'V')
 
 struct LWMeshInfo;
 

@@ -1,12 +1,22 @@
 // Host benchmarks on the built-in default scene:
 //  - rayCast through the access record's function against rtcIntersect1 on the same rays;
 //  - a whole frame (host shading) on 1 thread and on every core;
-//  - the default scene at 640x480 with 4 samples, reporting rays per second.
+//  - the default scene at 640x480 with 4 samples, reporting rays per second;
+// and the import of a mesh of about a million triangles in each kind of file (written to a
+// temporary folder first), alone and in a scene.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <embree3/rtcore.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +26,7 @@
 #include "host/render/renderer.h"
 #include "host/render/shading.h"
 #include "host/scene/loader.h"
+#include "host/scene/mesh_import.h"
 
 namespace {
 
@@ -124,6 +135,162 @@ BENCHMARK(BM_RenderDefaultScene)
     ->Args({640, 480, 4, kCores})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A wavy grid of 708 x 708 points (501 264), two triangles a cell (999 698), in each format.
+struct BigMeshes {
+    static constexpr int kSide = 708;
+    std::string folder;
+    std::vector<float> points;  // x, y, z
+    std::vector<int> triangles;
+
+    BigMeshes() {
+        char pattern[] = "/tmp/velmora_bench_mesh_XXXXXX";
+        folder = mkdtemp(pattern) ? pattern : "/tmp";
+        for (int j = 0; j < kSide; ++j)
+            for (int i = 0; i < kSide; ++i)
+                points.insert(points.end(), {i * 0.01f, 0.05f * std::sin(i * 0.05f) * std::cos(j * 0.07f), j * 0.01f});
+        for (int j = 0; j + 1 < kSide; ++j)
+            for (int i = 0; i + 1 < kSide; ++i) {
+                int a = j * kSide + i, b = a + 1, c = a + kSide, d = c + 1;
+                triangles.insert(triangles.end(), {a, c, b, b, c, d});
+            }
+        writeObj();
+        writePly();
+        writeStl();
+        writeLwo();
+    }
+    ~BigMeshes() { std::system(("rm -rf '" + folder + "'").c_str()); }
+    std::string path(const char *ext) const { return folder + "/grid." + ext; }
+
+    void writeObj() {
+        std::ofstream out(path("obj"), std::ios::binary);
+        char line[96];
+        for (size_t k = 0; k < points.size(); k += 3) {
+            std::snprintf(line, sizeof line, "v %.6g %.6g %.6g\n", points[k], points[k + 1], points[k + 2]);
+            out << line;
+        }
+        for (size_t k = 0; k < triangles.size(); k += 3) {
+            std::snprintf(line, sizeof line, "f %d %d %d\n", triangles[k] + 1, triangles[k + 1] + 1, triangles[k + 2] + 1);
+            out << line;
+        }
+    }
+    void writePly() {
+        std::ofstream out(path("ply"), std::ios::binary);
+        out << "ply\nformat binary_little_endian 1.0\nelement vertex " << points.size() / 3
+            << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << triangles.size() / 3
+            << "\nproperty list uchar int vertex_indices\nend_header\n";
+        out.write(reinterpret_cast<const char *>(points.data()), static_cast<std::streamsize>(points.size() * 4));
+        for (size_t k = 0; k < triangles.size(); k += 3) {
+            out.put(3);
+            out.write(reinterpret_cast<const char *>(&triangles[k]), 12);
+        }
+    }
+    void writeStl() {
+        std::ofstream out(path("stl"), std::ios::binary);
+        char header[80] = "velmora benchmark grid";
+        out.write(header, 80);
+        uint32_t n = static_cast<uint32_t>(triangles.size() / 3);
+        out.write(reinterpret_cast<const char *>(&n), 4);
+        for (size_t k = 0; k < triangles.size(); k += 3) {
+            float normal[3] = {0, 1, 0};
+            out.write(reinterpret_cast<const char *>(normal), 12);
+            for (int c = 0; c < 3; ++c) out.write(reinterpret_cast<const char *>(&points[triangles[k + c] * 3]), 12);
+            out.write("\0\0", 2);
+        }
+    }
+    // A host object: one layer, its points, triangles on one surface.
+    void writeLwo() {
+        std::string body = "LWO2";
+        auto u4 = [](std::string &s, uint32_t v) {
+            for (int k = 3; k >= 0; --k) s += static_cast<char>((v >> (8 * k)) & 0xFF);
+        };
+        auto u2 = [](std::string &s, uint32_t v) {
+            s += static_cast<char>((v >> 8) & 0xFF);
+            s += static_cast<char>(v & 0xFF);
+        };
+        auto f4 = [&](std::string &s, float f) {
+            uint32_t b;
+            std::memcpy(&b, &f, 4);
+            u4(s, b);
+        };
+        auto vx = [&](std::string &s, uint32_t v) {
+            if (v < 0xFF00) {
+                u2(s, v);
+            } else {
+                u4(s, v | 0xFF000000u);
+            }
+        };
+        auto chunk = [&](const char *id, const std::string &data) {
+            body += id;
+            u4(body, static_cast<uint32_t>(data.size()));
+            body += data;
+            if (data.size() % 2) body += '\0';
+        };
+        chunk("TAGS", std::string("Grid\0\0", 6));
+        std::string layr;
+        u2(layr, 0);
+        u2(layr, 0);
+        for (int c = 0; c < 3; ++c) f4(layr, 0);
+        layr += std::string("\0\0", 2);
+        chunk("LAYR", layr);
+        std::string pnts;
+        for (float v : points) f4(pnts, v);
+        chunk("PNTS", pnts);
+        std::string pols = "FACE", ptag = "SURF";
+        for (size_t k = 0; k < triangles.size(); k += 3) {
+            u2(pols, 3);
+            for (int c = 0; c < 3; ++c) vx(pols, static_cast<uint32_t>(triangles[k + c]));
+            vx(ptag, static_cast<uint32_t>(k / 3));
+            u2(ptag, 0);
+        }
+        chunk("POLS", pols);
+        chunk("PTAG", ptag);
+        std::string surf = std::string("Grid\0\0", 6) + std::string("\0\0", 2);
+        surf += "COLR";
+        u2(surf, 14);
+        for (int c = 0; c < 3; ++c) f4(surf, 0.8f);
+        u2(surf, 0);
+        chunk("SURF", surf);
+        std::string file = "FORM";
+        u4(file, static_cast<uint32_t>(body.size()));
+        std::ofstream(path("lwo"), std::ios::binary) << file << body;
+    }
+};
+
+BigMeshes &bigMeshes() {
+    static BigMeshes m;
+    return m;
+}
+
+const char *const kMeshKinds[] = {"obj", "ply", "stl", "lwo"};
+
+// importMesh over the grid; arg: 0 OBJ text, 1 binary PLY, 2 binary STL, 3 host object.
+void BM_ImportMesh(benchmark::State &state) {
+    const std::string file = bigMeshes().path(kMeshKinds[state.range(0)]);
+    state.SetLabel(kMeshKinds[state.range(0)]);
+    for (auto _ : state) {
+        host::ImportedMesh mesh;
+        std::string error;
+        if (!host::importMesh(file, 0, mesh, error)) state.SkipWithError(error.c_str());
+        benchmark::DoNotOptimize(mesh.layers.data());
+    }
+    state.counters["triangles"] = static_cast<double>(bigMeshes().triangles.size() / 3);
+}
+BENCHMARK(BM_ImportMesh)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The grid as an object of a scene: import, normals and triangle fan, surfaces; args as above.
+void BM_LoadSceneWithMesh(benchmark::State &state) {
+    const std::string text = R"({"items": [{"type": "camera", "name": "c"},
+        {"type": "object", "name": "grid", "mesh": {"file": ")" +
+                             bigMeshes().path(kMeshKinds[state.range(0)]) + R"("}}]})";
+    state.SetLabel(kMeshKinds[state.range(0)]);
+    for (auto _ : state) {
+        host::LoadResult r = host::loadSceneText(text, "bench.json", "/");
+        if (!r.scene) state.SkipWithError(r.error.c_str());
+        benchmark::DoNotOptimize(r.scene.get());
+    }
+}
+BENCHMARK(BM_LoadSceneWithMesh)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

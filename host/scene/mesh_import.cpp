@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #include <assimp/BaseImporter.h>
 #include <assimp/IOStream.hpp>
@@ -23,9 +25,25 @@
 #include <assimp/scene.h>
 #include <assimp/version.h>
 
+#include <nlohmann/json.hpp>
+
 #include "host/io/file_io.h"
 #include "host/scene/obj_check.h"
 #include "host/scene/text_quote.h"
+
+// Debian's assimp 5.2 is built with its internal checks on (ai_assert), and a failed check calls
+// this function, whose own version prints a line and aborts the process: a damaged file could
+// end the renderer (a host object VMAD chunk naming a point its polygon lacks does, in
+// LWOLoader.cpp). This definition takes the library's place (the library calls it through its
+// exported symbol) and throws instead; assimp's reader catches the exception and fails the
+// import with the message, which the import hands on as its refusal. The library's build has no
+// other way to set the handler (setAiAssertHandler is not exported).
+namespace Assimp {
+void aiAssertViolation(const char *expression, const char *file, int line) {
+    throw std::runtime_error(std::string("assimp's own check \"") + (expression ? expression : "") + "\" failed in " +
+                             (file ? file : "?") + " line " + std::to_string(line));
+}
+}  // namespace Assimp
 
 namespace host {
 
@@ -42,7 +60,9 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr uint64_t kBinaryFactor = 40;  // host objects, binary PLY and STL, glb, FBX, buffers
 constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text
 
-enum class Format { Obj, Lwo, Other };
+// The readers offered; each file goes to exactly one, so that the checks made before a reader
+// sees a file are the ones for that reader.
+enum class Format { Obj, Lwo, Ply, Stl, Gltf, Fbx, Collada, None };
 
 std::string lower(std::string s) {
     for (char &c : s)
@@ -205,18 +225,45 @@ private:
     uint64_t factor_, limit_, estimate_, read_;
 };
 
-// An importer that knows only the formats offered here: for an OBJ or host object file only that
-// format's reader, for anything else the PLY, STL, glTF 2, FBX and Collada readers.
+// The reader for a file: by its extension, else by its first bytes (a host object always
+// by its FORM header); None when neither tells.
+Format formatOf(const std::string &path, const char *head, size_t got) {
+    auto starts = [&](const char *with) {
+        size_t n = std::strlen(with);
+        return got >= n && std::memcmp(head, with, n) == 0;
+    };
+    if (got >= 12 && starts("FORM") &&
+        (std::memcmp(head + 8, "LWO2", 4) == 0 || std::memcmp(head + 8, "LWOB", 4) == 0 ||
+         std::memcmp(head + 8, "LXOB", 4) == 0 || std::memcmp(head + 8, "LWO3", 4) == 0))
+        return Format::Lwo;
+    const std::string ext = extensionOf(path);
+    if (ext == "lwo" || ext == "lxo") return Format::Lwo;
+    if (ext == "obj") return Format::Obj;
+    if (ext == "ply") return Format::Ply;
+    if (ext == "stl") return Format::Stl;
+    if (ext == "gltf" || ext == "glb") return Format::Gltf;
+    if (ext == "fbx") return Format::Fbx;
+    if (ext == "dae") return Format::Collada;
+    std::string text(head, got);
+    if (starts("ply")) return Format::Ply;
+    if (starts("glTF") || text.find("\"asset\"") != std::string::npos) return Format::Gltf;
+    if (starts("Kaydara FBX Binary") || text.find("FBXHeaderExtension") != std::string::npos) return Format::Fbx;
+    if (text.find("<COLLADA") != std::string::npos) return Format::Collada;
+    if (starts("solid")) return Format::Stl;
+    return Format::None;
+}
+
+// An importer that knows only the reader for `format`.
 void keepReaders(Assimp::Importer &importer, Format format) {
     std::vector<Assimp::BaseImporter *> drop;
     for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
         const aiImporterDesc *d = importer.GetImporterInfo(i);
         std::string name = d && d->mName ? d->mName : "", exts = d && d->mFileExtensions ? d->mFileExtensions : "";
         std::string first = exts.substr(0, exts.find(' '));
-        bool keep = format == Format::Obj   ? first == "obj"
-                    : format == Format::Lwo ? first == "lwo"
-                                            : (first == "ply" || first == "stl" || first == "fbx" || first == "dae" ||
-                                               name.find("glTF2") != std::string::npos);
+        bool keep = (format == Format::Obj && first == "obj") || (format == Format::Lwo && first == "lwo") ||
+                    (format == Format::Ply && first == "ply") || (format == Format::Stl && first == "stl") ||
+                    (format == Format::Fbx && first == "fbx") || (format == Format::Collada && first == "dae") ||
+                    (format == Format::Gltf && name.find("glTF2") != std::string::npos);
         if (!keep) drop.push_back(importer.GetImporter(i));
     }
     // The importer forgets an unregistered reader without deleting it.
@@ -573,16 +620,17 @@ public:
         std::string why;
         int fd = io::openRegularFile(path_, io::kMaxMeshBytes, "mesh file", size, why);
         if (fd < 0) return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
-        char head[16] = {};
+        char head[4096] = {};
         ssize_t got = ::pread(fd, head, sizeof head, 0);
         ::close(fd);
-        Format format = Format::Other;
-        if (got >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
-            (std::memcmp(head + 8, "LWO2", 4) == 0 || std::memcmp(head + 8, "LWOB", 4) == 0 ||
-             std::memcmp(head + 8, "LXOB", 4) == 0 || std::memcmp(head + 8, "LWO3", 4) == 0))
-            format = Format::Lwo;
-        else if (extensionOf(path_) == "obj")
-            format = Format::Obj;
+        got = std::max<ssize_t>(got, 0);
+        // Zip archives (Collada's .zae among them) are not opened: what they hold could not be checked.
+        if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
+            return refuse(error, label_ + " is a zip archive, which is not read");
+        Format format = formatOf(path_, head, static_cast<size_t>(got));
+        if (format == Format::None)
+            return refuse(error, label_ + " is not a mesh file of a kind read here (host object, OBJ, PLY, STL, "
+                                          "glTF 2, FBX or Collada)");
         out.files.push_back(path_);
         if (format == Format::Obj) {
             std::string text;
@@ -593,11 +641,18 @@ public:
         }
         uint64_t estimate = size * (format == Format::Lwo || binary(head, got) ? kBinaryFactor : kTextFactor);
         if (!fits(estimate, error)) return false;
-        if (format == Format::Other) {
+        if (format != Format::Lwo) {
             if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+            if (format == Format::Ply && !plyHeader(error)) return false;
+            if (format == Format::Collada || format == Format::Gltf) {
+                std::string text;
+                if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", text, why))
+                    return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
+                if (format == Format::Collada ? !colladaIndices(text, error) : !gltfBounds(text, error)) return false;
+                return other(format, text.size(), estimate, true, out, error, &text);
+            }
             // PLY files have no materials: the one assimp makes up is not the file's.
-            bool materials = !(got >= 4 && std::memcmp(head, "ply", 3) == 0 && (head[3] == '\n' || head[3] == '\r'));
-            return other(size, estimate, materials, out, error);
+            return other(format, size, estimate, format != Format::Ply, out, error);
         }
         std::string data;
         if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", data, why))
@@ -666,6 +721,199 @@ public:
     }
 
 private:
+    // A PLY file's header, checked before assimp reads it: assimp 5.2's reader loops for ever on a
+    // header without an end_header line, reads out of bounds (and crashes) when an element is
+    // declared twice with different properties, and makes room for as many elements as the header
+    // declares, whatever the file holds. The header must end within its first megabyte, name each
+    // element once, and what its elements would take must fit the memory limit.
+    bool plyHeader(std::string &error) {
+        constexpr size_t kMost = 1 << 20;
+        std::string head(kMost, '\0'), why;
+        uint64_t size = 0;
+        int fd = io::openRegularFile(path_, io::kMaxMeshBytes, "mesh file", size, why);
+        if (fd < 0) return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
+        ssize_t got = ::pread(fd, &head[0], kMost, 0);
+        ::close(fd);
+        head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        uint64_t bytes = 0, count = 0, properties = 0;
+        std::vector<std::string> elements;
+        auto element = [&]() {
+            // Each element a record of its properties (8 bytes each, lists three entries), and
+            // for faces the corners and polygons built from them.
+            bytes += count * (64 + 8 * properties) * 4;
+            properties = 0;
+        };
+        size_t at = 0;
+        while (at < head.size()) {
+            size_t end = head.find_first_of("\r\n", at);
+            if (end == std::string::npos) break;
+            std::string line = head.substr(at, end - at);
+            at = end + 1;
+            std::string word = line.substr(0, line.find(' '));
+            if (word == "end_header") {
+                element();
+                return fits(bytes, error);
+            }
+            if (word == "element") {
+                element();
+                std::string name = line.substr(std::min(line.size(), size_t(8)));
+                name = name.substr(0, name.find(' '));
+                if (std::find(elements.begin(), elements.end(), name) != elements.end())
+                    return refuse(error, label_ + ": the PLY header declares element " + text::quote(name) + " twice");
+                elements.push_back(name);
+                size_t space = line.find_last_of(' ');
+                count = std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1), nullptr, 10);
+                if (count > kMaxLayerPoints)
+                    return refuse(error, label_ + ": the PLY header declares more elements than a layer holds");
+            } else if (word == "property") {
+                properties += line.compare(0, 14, "property list ") == 0 ? 3 : 1;
+            }
+        }
+        return refuse(error, label_ + ": the PLY header has no end_header line in its first megabyte");
+    }
+
+    // The index lists of a Collada file (<p>, <h>, <v>, <vcount>) and its data arrays, checked
+    // before assimp reads them: assimp 5.2's reader appends indices for ever, its memory growing
+    // without bound, when a list holds anything but whole numbers, and crashes on a data array
+    // without a count.
+    bool colladaIndices(const std::string &text, std::string &error) {
+        static const char *const lists[] = {"<p>", "<p ", "<h>", "<h ", "<v>", "<v ", "<vcount>", "<vcount "};
+        static const char *const arrays[] = {"<float_array", "<int_array", "<Name_array", "<IDREF_array", "<bool_array"};
+        auto lineOf = [&](size_t k) {
+            return std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(k), '\n'));
+        };
+        for (size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+            for (const char *tag : arrays) {
+                if (text.compare(at, std::strlen(tag), tag) != 0) continue;
+                size_t close = text.find('>', at);
+                std::string start = text.substr(at, close == std::string::npos ? std::string::npos : close - at);
+                if (start.find(" count=") == std::string::npos && start.find("\tcount=") == std::string::npos &&
+                    start.find("\ncount=") == std::string::npos)
+                    return refuse(error, label_ + ", line " + lineOf(at) + ": a data array without a count");
+            }
+            bool list = false;
+            for (const char *tag : lists) list = list || text.compare(at, std::strlen(tag), tag) == 0;
+            if (!list) continue;
+            size_t from = text.find('>', at);
+            if (from == std::string::npos) break;
+            size_t to = text.find('<', from);
+            if (to == std::string::npos) to = text.size();
+            for (size_t k = from + 1; k < to; ++k) {
+                char c = text[k];
+                if (!(c >= '0' && c <= '9') && c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+                    char shown[16];
+                    std::snprintf(shown, sizeof shown, c > 0x20 && c < 0x7F ? "\"%c\"" : "byte 0x%02X",
+                                  c > 0x20 && c < 0x7F ? c : static_cast<unsigned char>(c));
+                    return refuse(error, label_ + ", line " + lineOf(k) + ": an index list holds " + shown +
+                                             ", not only whole numbers");
+                }
+            }
+            at = to == text.size() ? to - 1 : to - 1;
+        }
+        return true;
+    }
+
+    // A glTF file's accessors and buffer views, checked before assimp reads them: assimp 5.2 reads
+    // an accessor's data without checking that it lies within its buffer view (an accessor's offset
+    // is not counted), past the end of the buffer. Every buffer view must lie within its buffer's
+    // declared length, and every accessor (and sparse accessor) within its buffer view. Whether the
+    // buffers hold their declared lengths assimp checks itself.
+    bool gltfBounds(const std::string &data, std::string &error) {
+        using json = nlohmann::json;
+        std::string text = data;
+        if (data.size() >= 20 && data.compare(0, 4, "glTF") == 0) {  // binary: the JSON chunk
+            auto u4 = [&](size_t at) {
+                return uint32_t(uint8_t(data[at])) | uint32_t(uint8_t(data[at + 1])) << 8 |
+                       uint32_t(uint8_t(data[at + 2])) << 16 | uint32_t(uint8_t(data[at + 3])) << 24;
+            };
+            uint32_t length = u4(12);
+            if (length > data.size() - 20) return refuse(error, label_ + ": the glTF JSON chunk runs past the file");
+            text = data.substr(20, length);
+        }
+        // assimp's JSON reader recurses once a nesting level: deep nesting would exhaust the stack.
+        int depth = 0;
+        bool quoted = false;
+        for (size_t k = 0; k < text.size(); ++k) {
+            char c = text[k];
+            if (quoted) {
+                if (c == '\\') ++k;
+                else if (c == '"') quoted = false;
+            } else if (c == '"') {
+                quoted = true;
+            } else if (c == '[' || c == '{') {
+                if (++depth > 128) return refuse(error, label_ + ": its JSON nests deeper than 128 levels");
+            } else if (c == ']' || c == '}') {
+                --depth;
+            }
+        }
+        json root = json::parse(text, nullptr, false);
+        if (root.is_discarded() || !root.is_object()) return true;  // assimp refuses it
+        auto number = [](const json &o, const char *key, uint64_t def) -> uint64_t {
+            auto it = o.find(key);
+            if (it == o.end() || !it->is_number_unsigned()) return def;
+            return it->get<uint64_t>();
+        };
+        auto list = [&](const char *key) -> const json & {
+            static const json none = json::array();
+            auto it = root.find(key);
+            return it != root.end() && it->is_array() ? *it : none;
+        };
+        const json &buffers = list("buffers"), &views = list("bufferViews"), &accessors = list("accessors");
+        const uint64_t kNo = ~0ull;
+        auto bad = [&](const std::string &what) {
+            return refuse(error, label_ + ": " + what + " lies outside its data");
+        };
+        std::vector<uint64_t> viewLength;
+        for (size_t i = 0; i < views.size(); ++i) {
+            const json &v = views[i];
+            uint64_t buffer = v.is_object() ? number(v, "buffer", kNo) : kNo;
+            uint64_t offset = v.is_object() ? number(v, "byteOffset", 0) : 0, length = v.is_object() ? number(v, "byteLength", 0) : 0;
+            uint64_t have = buffer < buffers.size() && buffers[buffer].is_object() ? number(buffers[buffer], "byteLength", 0) : 0;
+            if (offset > have || length > have - offset) return bad("buffer view " + std::to_string(i));
+            viewLength.push_back(length);
+        }
+        auto within = [&](uint64_t view, uint64_t offset, uint64_t count, uint64_t element, uint64_t stride) {
+            if (view == kNo) return true;  // no buffer view: zeros
+            if (view >= viewLength.size() || element == 0) return false;
+            if (count == 0) return offset <= viewLength[view];
+            if (count > (1ull << 40) || stride > (1ull << 20)) return false;
+            uint64_t need = offset + stride * (count - 1) + element;
+            return need <= viewLength[view];
+        };
+        for (size_t i = 0; i < accessors.size(); ++i) {
+            const json &a = accessors[i];
+            if (!a.is_object()) continue;
+            uint64_t component = 0;
+            switch (number(a, "componentType", 0)) {
+                case 5120: case 5121: component = 1; break;
+                case 5122: case 5123: component = 2; break;
+                case 5125: case 5126: component = 4; break;
+                default: break;
+            }
+            std::string type = a.contains("type") && a["type"].is_string() ? a["type"].get<std::string>() : "";
+            uint64_t parts = type == "SCALAR" ? 1 : type == "VEC2" ? 2 : type == "VEC3" ? 3 : type == "VEC4" || type == "MAT2" ? 4
+                           : type == "MAT3" ? 9 : type == "MAT4" ? 16 : 0;
+            uint64_t element = component * parts, view = number(a, "bufferView", kNo);
+            uint64_t stride = view < views.size() && views[view].is_object() ? number(views[view], "byteStride", 0) : 0;
+            if (!within(view, number(a, "byteOffset", 0), number(a, "count", 0), element, stride ? stride : element))
+                return bad("accessor " + std::to_string(i));
+            auto sparse = a.find("sparse");
+            if (sparse != a.end() && sparse->is_object()) {
+                uint64_t count = number(*sparse, "count", 0);
+                auto indices = sparse->find("indices"), values = sparse->find("values");
+                if (indices != sparse->end() && indices->is_object()) {
+                    uint64_t size = number(*indices, "componentType", 0) == 5125 ? 4 : number(*indices, "componentType", 0) == 5123 ? 2 : 1;
+                    if (!within(number(*indices, "bufferView", kNo), number(*indices, "byteOffset", 0), count, size, size))
+                        return bad("accessor " + std::to_string(i) + "'s sparse indices");
+                }
+                if (values != sparse->end() && values->is_object() &&
+                    !within(number(*values, "bufferView", kNo), number(*values, "byteOffset", 0), count, element, element))
+                    return bad("accessor " + std::to_string(i) + "'s sparse values");
+            }
+        }
+        return true;
+    }
+
     static bool binary(const char *head, ssize_t got) {
         for (ssize_t i = 0; i < got; ++i)
             if (head[i] == 0) return true;
@@ -942,8 +1190,9 @@ private:
 
     // Any other format: one layer, every mesh of every node placed by the node's transform, points
     // welded in the order the polygons first use them.
-    bool other(uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out, std::string &error) {
-        auto importer = read(Format::Other, path_, nullptr, size, true, "", kBinaryFactor, 0, estimate);
+    bool other(Format format, uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out, std::string &error,
+               const std::string *data = nullptr) {
+        auto importer = read(format, path_, data, size, true, "", kBinaryFactor, 0, estimate);
         if (!importer) return refuseImport(error);
         const aiScene *scene = importer->GetScene();
         std::vector<int> surfaceOf =

@@ -152,19 +152,21 @@ void meshOtherPos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
     pos[2] = static_cast<float>(w[2]);
 }
 
-// The handle of a weight map that one of the record's layers has; null otherwise.
+// The handle of a weight map (LWVMAP_WGHT) or UV map (LWVMAP_TXUV) that one of the record's
+// layers has; null otherwise.
 void *meshVLookup(LWMeshInfo *mesh, LWID type, const char *name) {
     const MeshRecord *r = record(mesh);
     const SceneState *s = current();
-    if (!r || !s || !name || type != LWVMAP_WGHT) return nullptr;
-    auto it = s->weightMapByName.find(name);
-    if (it == s->weightMapByName.end()) return nullptr;
+    if (!r || !s || !name || (type != LWVMAP_WGHT && type != LWVMAP_TXUV)) return nullptr;
+    const auto &byName = type == LWVMAP_WGHT ? s->weightMapByName : s->uvMapByName;
+    auto it = byName.find(name);
+    if (it == byName.end()) return nullptr;
     for (size_t l = r->first; l < r->last; ++l)
         if (it->second->in(&r->object->layers[l])) return const_cast<WeightMapEntry *>(it->second);
     return nullptr;
 }
 
-// Selects a weight map by handle; 1 (its dimension) when a layer of the record has it, else 0.
+// Selects a map by handle; its dimension (1 or 2) when a layer of the record has it, else 0.
 int meshVSelect(LWMeshInfo *mesh, void *vmap) {
     MeshRecord *r = record(mesh);
     const SceneState *s = current();
@@ -175,7 +177,7 @@ int meshVSelect(LWMeshInfo *mesh, void *vmap) {
     if (it == s->weightMapByHandle.end()) return 0;
     r->selected = it->second;
     for (size_t l = r->first; l < r->last; ++l)
-        if (r->selected->in(&r->object->layers[l])) return 1;
+        if (r->selected->in(&r->object->layers[l])) return r->selected->dimension;
     return 0;
 }
 
@@ -184,10 +186,11 @@ int meshVGet(LWMeshInfo *mesh, LWPntID pnt, float *vector) {
     if (!r || !r->selected) return 0;
     long i = -1;
     const MeshLayer *layer = layerOfPoint(*r, pnt, i);
-    const WeightMap *m = layer ? r->selected->in(layer) : nullptr;
-    size_t k = static_cast<size_t>(i);
-    if (!m || k >= m->values.size() || k >= m->has.size() || !m->has[k]) return 0;
-    if (vector) vector[0] = m->values[k];
+    const WeightMapEntry::Values *m = layer ? r->selected->in(layer) : nullptr;
+    size_t k = static_cast<size_t>(i), dim = static_cast<size_t>(r->selected->dimension);
+    if (!m || k >= m->has->size() || (k + 1) * dim > m->values->size() || !(*m->has)[k]) return 0;
+    if (vector)
+        for (size_t c = 0; c < dim; ++c) vector[c] = (*m->values)[k * dim + c];
     return 1;
 }
 

@@ -109,22 +109,29 @@ void indexSurfaces(SceneState &s) {
 }
 
 void indexWeightMaps(SceneState &s) {
+    auto add = [&](std::map<std::string, const WeightMapEntry *, std::less<>> &byName, LWID type, int dimension,
+                   const MeshLayer &l, const std::string &name, const std::vector<float> &values,
+                   const std::vector<uint8_t> &has) {
+        auto it = byName.find(name);
+        WeightMapEntry *e;
+        if (it == byName.end()) {
+            s.weightMaps.push_back(std::make_unique<WeightMapEntry>());
+            e = s.weightMaps.back().get();
+            e->name = name;
+            e->type = type;
+            e->dimension = dimension;
+            byName[name] = e;
+            s.weightMapByHandle[e] = e;
+        } else {
+            e = const_cast<WeightMapEntry *>(it->second);
+        }
+        if (!e->in(&l)) e->layers.push_back({&l, &values, &has});
+    };
     for (const ObjectItem *o : s.scene->objects)
-        for (const MeshLayer &l : o->layers)
-            for (const WeightMap &m : l.weightMaps) {
-                auto it = s.weightMapByName.find(m.name);
-                WeightMapEntry *e;
-                if (it == s.weightMapByName.end()) {
-                    s.weightMaps.push_back(std::make_unique<WeightMapEntry>());
-                    e = s.weightMaps.back().get();
-                    e->name = m.name;
-                    s.weightMapByName[m.name] = e;
-                    s.weightMapByHandle[e] = e;
-                } else {
-                    e = const_cast<WeightMapEntry *>(it->second);
-                }
-                if (!e->in(&l)) e->layers.push_back({&l, &m});
-            }
+        for (const MeshLayer &l : o->layers) {
+            for (const WeightMap &m : l.weightMaps) add(s.weightMapByName, LWVMAP_WGHT, 1, l, m.name, m.values, m.has);
+            for (const UVMap &m : l.uvMaps) add(s.uvMapByName, LWVMAP_TXUV, 2, l, m.name, m.values, m.has);
+        }
 }
 
 }  // namespace

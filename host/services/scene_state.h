@@ -31,14 +31,22 @@ struct ItemEntry {
     LWItemID next = nullptr;
 };
 
-// A weight-map name and, per layer of the scene that has one, that layer's map. The entry's
-// address is the handle plug-ins select the map by.
+// A vertex map's name and type (a weight map, LWVMAP_WGHT, one value a point, or a UV map,
+// LWVMAP_TXUV, two) and, per layer of the scene that has one, that layer's values and which points
+// have them. The entry's address is the handle plug-ins select the map by.
 struct WeightMapEntry {
+    struct Values {
+        const MeshLayer *layer;
+        const std::vector<float> *values;  // `dimension` a point
+        const std::vector<uint8_t> *has;
+    };
     std::string name;
-    std::vector<std::pair<const MeshLayer *, const WeightMap *>> layers;
-    const WeightMap *in(const MeshLayer *layer) const {
-        for (const auto &p : layers)
-            if (p.first == layer) return p.second;
+    LWID type = LWVMAP_WGHT;
+    int dimension = 1;
+    std::vector<Values> layers;
+    const Values *in(const MeshLayer *layer) const {
+        for (const Values &v : layers)
+            if (v.layer == layer) return &v;
         return nullptr;
     }
 };
@@ -124,10 +132,11 @@ struct SceneState {
     std::map<std::string, std::vector<LWSurfaceID>, std::less<>> surfacesByFile;
     std::map<std::pair<std::string, std::string>, std::vector<LWSurfaceID>> surfacesByFileAndName;
 
-    // Weight maps by handle and by name.
+    // Weight and UV maps by handle, and each kind by name.
     std::vector<std::unique_ptr<WeightMapEntry>> weightMaps;
     std::unordered_map<const void *, const WeightMapEntry *> weightMapByHandle;
     std::map<std::string, const WeightMapEntry *, std::less<>> weightMapByName;
+    std::map<std::string, const WeightMapEntry *, std::less<>> uvMapByName;
 
     // The image list. imageLock guards slot creation, table publication and mip building.
     std::mutex imageLock;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -327,7 +328,11 @@ TEST(MeshImport, FilesAssimpCannotReadAreRefusedNamingTheFile) {
          "a point's coordinate is not a number within 1e+09"},
         {"points only", kModels + "/PLY/points.ply", 0, "contains no faces"},
         {"lines only", kModels + "/OBJ/testline.obj", 0, "has no polygons"},
-        {"not a mesh", kModels + "/OBJ/SpiderTex.jpg", 0, "mesh file \"" + kModels + "/OBJ/SpiderTex.jpg\": "},
+        {"not a mesh", kModels + "/OBJ/SpiderTex.jpg", 0,
+         "is not a mesh file of a kind read here (host object, OBJ, PLY, STL, glTF 2, FBX or Collada)"},
+        {"zip archive", kModels + "/Collada/duck.zae", 0, "is a zip archive, which is not read"},
+        {"glTF buffer view past its buffer", kModels + "/glTF2/IncorrectVertexArrays/Cube.gltf", 0,
+         "buffer view 2 lies outside its data"},
         {"second layer of a one-layer format", kModels + "/PLY/cube.ply", 2, "has one layer, not 2"},
         {"OBJ text refused with its line", kModels + "/OBJ/number_formats.obj", 0,
          ", line 11: \"v 1e+2 2.e+1 3.1+e2\": expected three numbers"},
@@ -391,6 +396,75 @@ TEST_F(MeshFiles, ObjPointsAreReadExactlyInTheFilesOrder) {
     ASSERT_EQ(l.polygons.size(), 2u);
     EXPECT_EQ(l.polygons[0].points, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(l.polygons[1].points, (std::vector<int>{1, 2, 0}));
+}
+
+// Inputs on which assimp 5.2 itself hangs, grows without bound, aborts, crashes or reads out of
+// bounds are refused before it reads them (or, for its own failed checks, by it).
+TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
+    std::string collada;
+    {
+        std::ifstream in("/usr/share/assimp/models/Collada/ConcavePolygon.dae", std::ios::binary);
+        collada.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto replaced = [&](const std::string &from, const std::string &to) {
+        std::string t = collada;
+        size_t at = t.find(from);
+        return at == std::string::npos ? t : t.replace(at, from.size(), to);
+    };
+    std::string lwo;
+    {
+        std::ifstream in("/usr/share/assimp/models/LWO/LWO2/box_2uv_1unused.lwo", std::ios::binary);
+        lwo.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    struct Case {
+        const char *what, *name;
+        std::string text, message;
+    } cases[] = {
+        // The PLY reader loops for ever on a header without end_header.
+        {"PLY header without end", "a.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n",
+         "the PLY header has no end_header line in its first megabyte"},
+        // ... and reads out of bounds when an element is declared twice.
+        {"PLY element twice", "b.ply",
+         "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nelement vertex 20000\nproperty float t\n"
+         "end_header\n4 20",
+         "the PLY header declares element \"vertex\" twice"},
+        {"PLY header asking for too much", "c.ply",
+         "ply\nformat ascii 1.0\nelement vertex 400000000\nproperty float x\nend_header\n",
+         "the PLY header declares more elements than a layer holds"},
+        // The Collada reader appends indices for ever when an index list holds a word.
+        {"Collada index list with a word", "d.dae", replaced("<p>26 22 18", "<p>26 x 18"),
+         ", line 116: an index list holds \"x\", not only whole numbers"},
+        // ... and crashes on a data array without a count.
+        {"Collada array without count", "e.dae", replaced("count=\"192\">-1.146", "cXount=\"192\">-1.146"),
+         ", line 37: a data array without a count"},
+        // The glTF reader reads an accessor past its buffer view.
+        {"glTF accessor past its view", "f.gltf",
+         R"({"asset": {"version": "2.0"}, "buffers": [{"byteLength": 8, "uri": "data:application/octet-stream;base64,AAAAAAAAAAA="}],
+             "bufferViews": [{"buffer": 0, "byteLength": 8}],
+             "accessors": [{"bufferView": 0, "byteOffset": 4, "componentType": 5126, "count": 1, "type": "VEC3"}]})",
+         "accessor 0 lies outside its data"},
+        {"glTF nested too deep", "g.gltf", "{\"a\": " + std::string(1000, '[') + std::string(1000, ']') + "}",
+         "its JSON nests deeper than 128 levels"},
+        // A host object VMAD entry naming a point its polygon lacks fails assimp's own check, which
+        // aborts the process unless the import takes the check's place.
+        {"host object VMAD point not in its polygon", "h.lwo", lwo, ""},
+    };
+    // The VMAD case: the first VMAD entry's polygon changed to one without the point.
+    size_t vmad = lwo.find("VMAD");
+    ASSERT_NE(vmad, std::string::npos);
+    // VMAD: type TXUV, dimension, name, then (point VX, polygon VX, u, v) entries.
+    size_t entries = lwo.find('\0', vmad + 14) + 1;
+    entries += entries % 2;
+    cases[7].text[entries + 3] = 5;  // the polygon of the first entry: 0 -> 5
+    cases[7].message = "assimp's own check \"had\" failed";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = write(c.name, c.text), error;
+        host::ImportedMesh m;
+        EXPECT_FALSE(host::importMesh(file, 0, m, error));
+        EXPECT_NE(error.find("mesh file \"" + file + "\""), std::string::npos) << error;
+        EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error << "\nwant: " << c.message;
+    }
 }
 
 TEST_F(MeshFiles, ImportStaysWithinItsMemoryLimit) {

@@ -195,6 +195,22 @@ TEST_F(ObjectsMeshes, WeightMapsByHandle) {
     EXPECT_EQ(body.m->pntVGet(body.m, point(t->body, 0, 0), &v), 0);
 }
 
+TEST_F(ObjectsMeshes, UVMapsByType) {
+    MeshGuard body{of->layerMesh(0, 2)};  // Body's second layer (number 2 from 0) has the UV map
+    MeshGuard first{of->layerMesh(0, 0)};
+    void *uv = body.m->pntVLookup(body.m, LWVMAP_TXUV, "uv");
+    ASSERT_NE(uv, nullptr);
+    EXPECT_EQ(body.m->pntVLookup(body.m, LWVMAP_WGHT, "uv"), nullptr) << "a UV map is no weight map";
+    EXPECT_EQ(first.m->pntVLookup(first.m, LWVMAP_TXUV, "uv"), nullptr) << "layer 1 has no such map";
+    EXPECT_EQ(body.m->pntVSelect(body.m, uv), 2) << "two values a point";
+    float v[2] = {-1, -1};
+    EXPECT_EQ(body.m->pntVGet(body.m, point(t->body, 1, 4), v), 1);
+    EXPECT_EQ(v[0], 0.5f);
+    EXPECT_EQ(v[1], 0.25f);
+    EXPECT_EQ(body.m->pntVGet(body.m, point(t->body, 1, 5), v), 0) << "a point without a value";
+    EXPECT_EQ(first.m->pntVSelect(first.m, uv), 0);
+}
+
 TEST_F(ObjectsMeshes, SceneObjectsByIndexAndLayerNumber) {
     EXPECT_EQ(of->numObjects(), 2);
     EXPECT_STREQ(of->filename(1), "/models/floor.obj");

@@ -85,6 +85,11 @@ std::unique_ptr<TestScene> makeScene() {
     wm.values = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
     wm.has = {1, 1, 1, 1, 0, 1};
     t->body->layers[0].weightMaps.push_back(wm);
+    UVMap uv;
+    uv.name = "uv";
+    uv.values = {0, 0, 1, 0, 1, 1, 0, 1, 0.5f, 0.25f, 9, 9};
+    uv.has = {1, 1, 1, 1, 1, 0};
+    t->body->layers[1].uvMaps.push_back(uv);
     t->body->excludeRadiosity = true;
 
     t->floor = add<ObjectItem>(s, "Floor");
