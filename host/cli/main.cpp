@@ -87,8 +87,10 @@ MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, s
     m.output = floatOutput ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
     for (const host::ObjectItem *o : scene.objects)
         for (const host::MeshLayer &l : o->layers)
-            // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle).
-            m.tracing += l.points.size() * 9 * sizeof(float) + (l.triangles.size() / 3) * (12 + 64);
+            // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle),
+            // and world corner normals where a surface smooths within an angle.
+            m.tracing += l.points.size() * 9 * sizeof(float) + (l.triangles.size() / 3) * (12 + 64) +
+                         l.cornerNormals.size() * sizeof(float);
     return m;
 }
 

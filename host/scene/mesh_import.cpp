@@ -294,6 +294,7 @@ struct LwoFile {
     std::string type;  // LWO2, LWOB, LXOB, LWO3
     std::vector<LwoLayer> layers;
     std::vector<LwoSurface> surfaces;  // LWO2 files' SURF chunks
+    std::string fault;                 // a chunk assimp would read past, or empty
 };
 
 // Big-endian reads within [p, end); a read past the end gives zeros and clears `ok`.
@@ -406,6 +407,7 @@ LwoFile readLwoChunks(const std::string &data) {
     b.u4();
     if (formSize - 4 < b.left()) b.end = b.p + (formSize >= 4 ? formSize - 4 : 0);
     int unnamed = 0;
+    size_t lastPoints = 0;  // points of the layer before its last PNTS chunk: indices start there
     auto current = [&]() -> LwoLayer & {
         if (f.layers.empty()) {
             f.layers.emplace_back();
@@ -413,12 +415,49 @@ LwoFile readLwoChunks(const std::string &data) {
         }
         return f.layers.back();
     };
-    while (b.left() >= 8) {
+    // A variable-length index: two bytes, or four when the first is 0xFF.
+    auto vx = [](Bytes &c) -> uint32_t {
+        if (c.left() >= 1 && c.p[0] == 0xFF) return c.u4() & 0x00FFFFFFu;
+        return c.u2();
+    };
+    const bool lwo2 = f.type == "LWO2" || f.type == "LXOB";
+    while (b.left() >= 8 && f.fault.empty()) {
         uint32_t id = b.u4(), length = b.u4();
         if (length > b.left()) break;
         Bytes chunk{b.p, b.p + length};
         b.p += length;
         if (length & 1 && b.left()) ++b.p;
+        std::string tag(reinterpret_cast<const char *>(chunk.p) - 8, 4);
+        auto fault = [&](const std::string &what) { f.fault = "its " + tag + " chunk " + what; };
+        // assimp 5.2 reads these chunks' entries without bounds: a polygon whose point numbers
+        // run past its chunk (or the file) is read from beyond it, and a point number equal to the
+        // layer's point count passes its check. Every entry must fit its chunk, whole, and name
+        // points the layer has.
+        if (lwo2 && id == 0x504F4C53u) {  // POLS
+            chunk.u4();
+            size_t have = f.layers.empty() ? 0 : f.layers.back().points.size() / 3;
+            while (chunk.left() > 0 && f.fault.empty()) {
+                uint32_t count = chunk.u2() & 0x03FF;
+                for (uint32_t k = 0; k < count && chunk.ok; ++k)
+                    if (lastPoints + vx(chunk) >= have && chunk.ok) fault("names a point the layer does not have");
+                if (!chunk.ok) fault("ends inside a polygon");
+            }
+            continue;
+        }
+        if (lwo2 && (id == 0x50544147u || id == 0x564D4150u || id == 0x564D4144u)) {  // PTAG, VMAP, VMAD
+            chunk.u4();
+            uint32_t dim = id == 0x50544147u ? 0 : chunk.u2();
+            if (id != 0x50544147u) chunk.s0();
+            // Entries: a point, (VMAD) a polygon, then (PTAG) a tag or (VMAP, VMAD) dim values.
+            while (chunk.left() > 0 && chunk.ok) {
+                vx(chunk);
+                if (id == 0x564D4144u) vx(chunk);
+                if (id == 0x50544147u) chunk.u2();
+                for (uint32_t k = 0; k < dim && chunk.ok; ++k) chunk.u4();
+            }
+            if (!chunk.ok) fault("ends inside an entry");
+            continue;
+        }
         if (id == 0x4C415952u) {  // LAYR
             LwoLayer layer;
             layer.number = chunk.u2();
@@ -429,8 +468,10 @@ LwoFile readLwoChunks(const std::string &data) {
             if (chunk.left() >= 2) layer.parent = chunk.u2();
             if (layer.parent == 0xFFFF) layer.parent = -1;
             f.layers.push_back(std::move(layer));
+            lastPoints = 0;
         } else if (id == 0x504E5453u) {  // PNTS
             LwoLayer &layer = current();
+            lastPoints = layer.points.size() / 3;
             size_t n = length / 12;
             if (n > kMaxLayerPoints || layer.points.size() / 3 + n > kMaxLayerPoints) break;
             layer.points.reserve(layer.points.size() + n * 3);
@@ -846,8 +887,11 @@ private:
                 --depth;
             }
         }
+        // What this reading cannot check (not JSON, not UTF-8: assimp's own reader is laxer) is
+        // refused rather than left to assimp.
         json root = json::parse(text, nullptr, false);
-        if (root.is_discarded() || !root.is_object()) return true;  // assimp refuses it
+        if (root.is_discarded() || !root.is_object())
+            return refuse(error, label_ + ": its glTF JSON is not a valid JSON object (in UTF-8)");
         auto number = [](const json &o, const char *key, uint64_t def) -> uint64_t {
             auto it = o.find(key);
             if (it == o.end() || !it->is_number_unsigned()) return def;
@@ -859,6 +903,13 @@ private:
             return it != root.end() && it->is_array() ? *it : none;
         };
         const json &buffers = list("buffers"), &views = list("bufferViews"), &accessors = list("accessors");
+        // assimp 5.2 dereferences a skin's inverse bind matrices without looking: a skin without
+        // them (the glTF default, identity matrices) crashes it.
+        const json &skins = list("skins");
+        for (size_t i = 0; i < skins.size(); ++i)
+            if (!skins[i].is_object() || !skins[i].contains("inverseBindMatrices"))
+                return refuse(error, label_ + ": skin " + std::to_string(i) +
+                                         " has no inverse bind matrices, which assimp 5.2 cannot read");
         const uint64_t kNo = ~0ull;
         auto bad = [&](const std::string &what) {
             return refuse(error, label_ + ": " + what + " lies outside its data");
@@ -1083,6 +1134,15 @@ private:
     // host objects: layers from the file's own chunks, polygons from assimp's nodes.
     bool lwo(const std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error) {
         LwoFile file = readLwoChunks(data);
+        // Every older-format host object fails in assimp 5.2 ("LWO: Unable to build a valid node
+        // graph", assimp issue 1196, fixed in later releases), after reading it without the
+        // checks below and leaking what it read: such files are refused before it reads them.
+        if (file.type == "LWOB" && (aiGetVersionMajor() < 5 || (aiGetVersionMajor() == 5 && aiGetVersionMinor() < 3)))
+            return refuse(error, label_ + ": assimp " + std::to_string(aiGetVersionMajor()) + "." +
+                                     std::to_string(aiGetVersionMinor()) +
+                                     " cannot read older-format host objects (FORM type LWOB): it fails on every one with "
+                                     "\"LWO: Unable to build a valid node graph\"");
+        if (!file.fault.empty()) return refuse(error, label_ + ": " + file.fault);
         if (layer > 1 && file.type == "LWOB")
             return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
         if (layer > 0 && file.type != "LWOB") {

@@ -315,12 +315,12 @@ TEST(MeshImport, FilesAssimpCannotReadAreRefusedNamingTheFile) {
     NEED_MODELS();
     const Refusal cases[] = {
         // Every older-format host object fails in assimp 5.2 (assimp issue #1196, fixed in later
-        // releases); the refusal quotes assimp and says why.
+        // releases), after reading it unchecked: refused before it reads them, saying so.
         {"older host object", kModels + "/LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", 0,
-         "LWO: Unable to build a valid node graph (assimp 5.2 cannot read older-format host objects, FORM type LWOB)"},
+         "assimp 5.2 cannot read older-format host objects (FORM type LWOB): it fails on every one with \"LWO: Unable "
+         "to build a valid node graph\""},
         {"older host object, 10 %", kModels + "/LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", 0,
-         "Unable to build a valid node graph"},
-        {"older host object, second layer", kModels + "/LWO/LWOB/ConcavePolygon.lwo", 2, "has one layer, not 2"},
+         "cannot read older-format host objects"},
         {"missing glTF buffer", kModels + "/glTF2/MissingBin/BoxTextured.gltf", 0,
          "could not open referenced file \"BoxTextured0.bin\""},
         {"recursive glTF nodes", kModels + "/glTF2/RecursiveNodes/RecursiveNodes.gltf", 0, "recursive reference"},
@@ -443,6 +443,11 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
              "bufferViews": [{"buffer": 0, "byteLength": 8}],
              "accessors": [{"bufferView": 0, "byteOffset": 4, "componentType": 5126, "count": 1, "type": "VEC3"}]})",
          "accessor 0 lies outside its data"},
+        // ... and crashes on a skin without inverse bind matrices.
+        {"glTF skin without inverse bind matrices", "s.gltf", R"({"asset": {"version": "2.0"}, "skins": [{"joints": [0]}]})",
+         "skin 0 has no inverse bind matrices, which assimp 5.2 cannot read"},
+        // The host object reader reads a polygon's point numbers past the end of its chunk.
+        {"host object polygon past its chunk", "p.lwo", lwo.substr(0, lwo.find("POLS") + 14), ""},
         {"glTF nested too deep", "g.gltf", "{\"a\": " + std::string(1000, '[') + std::string(1000, ']') + "}",
          "its JSON nests deeper than 128 levels"},
         // A host object VMAD entry naming a point its polygon lacks fails assimp's own check, which
@@ -455,8 +460,19 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
     // VMAD: type TXUV, dimension, name, then (point VX, polygon VX, u, v) entries.
     size_t entries = lwo.find('\0', vmad + 14) + 1;
     entries += entries % 2;
-    cases[7].text[entries + 3] = 5;  // the polygon of the first entry: 0 -> 5
-    cases[7].message = "assimp's own check \"had\" failed";
+    cases[9].text[entries + 3] = 5;  // the polygon of the first entry: 0 -> 5
+    cases[9].message = "assimp's own check \"had\" failed";
+    // The POLS chunk cut after its first polygon's count, its length unchanged: the file's FORM
+    // and the chunk claim more than there is, so the chunk's length is made to fit.
+    {
+        std::string &cut = cases[7].text;
+        size_t pols = cut.find("POLS");
+        uint32_t length = static_cast<uint32_t>(cut.size() - pols - 8);
+        for (int k = 0; k < 4; ++k) cut[pols + 4 + k] = static_cast<char>(length >> (24 - 8 * k));
+        uint32_t form = static_cast<uint32_t>(cut.size() - 8);
+        for (int k = 0; k < 4; ++k) cut[4 + k] = static_cast<char>(form >> (24 - 8 * k));
+        cases[7].message = "its POLS chunk ends inside a polygon";
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         std::string file = write(c.name, c.text), error;
