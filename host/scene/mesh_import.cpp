@@ -55,10 +55,14 @@ using text::quoteFile;
 constexpr double kPi = 3.14159265358979323846;
 
 // Bytes the import takes at its peak for each byte of a file, before the file is read: the
-// importer's own records of it and the layers built from them. Measured on large files of each
-// kind (see the benchmark in bench/host), with room to spare.
-constexpr uint64_t kBinaryFactor = 40;  // host objects, binary PLY and STL, glb, FBX, buffers
-constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text
+// importer's own records of it and the layers built from them. Measured on a grid of a million
+// triangles in each kind (bench/host): peaks of 15 (host object), 14 (binary PLY) and 7 (binary
+// STL) times the file; with room to spare, and more for kinds not measured.
+constexpr uint64_t kLwoFactor = 24;
+constexpr uint64_t kBinaryPlyFactor = 24;
+constexpr uint64_t kBinaryStlFactor = 12;
+constexpr uint64_t kBinaryFactor = 40;  // glb, FBX, glTF buffers
+constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text, OBJ material files
 
 // The readers offered; each file goes to exactly one, so that the checks made before a reader
 // sees a file are the ones for that reader.
@@ -680,7 +684,12 @@ public:
             if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
             return obj(text, true, out, error);
         }
-        uint64_t estimate = size * (format == Format::Lwo || binary(head, got) ? kBinaryFactor : kTextFactor);
+        uint64_t factor = format == Format::Lwo                       ? kLwoFactor
+                          : !binary(head, got)                        ? kTextFactor
+                          : format == Format::Ply                     ? kBinaryPlyFactor
+                          : format == Format::Stl                     ? kBinaryStlFactor
+                                                                      : kBinaryFactor;
+        uint64_t estimate = size * factor;
         if (!fits(estimate, error)) return false;
         if (format != Format::Lwo) {
             if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
