@@ -27,11 +27,13 @@ struct RenderSettings {
     std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
 };
 
-// A rendered frame: linear RGB, top row first.
+// A rendered frame, top row first: linear RGB, and per pixel its coverage, the fraction of its
+// samples whose camera ray hit geometry (0 where only the backdrop is seen).
 struct Frame {
     int number = 0;
     int width = 0, height = 0;
     std::vector<float> rgb;
+    std::vector<float> alpha;
 };
 
 struct RenderStats {
