@@ -68,16 +68,44 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
 // Called with the fraction of an output written so far, from 0 to 1.
 using WriteProgress = std::function<void(double)>;
 
-// Writes a linear RGB buffer (top row first) as the format the extension names, case ignored:
-// .png (8-bit sRGB), .tif/.tiff (32-bit float), .exr (half float), .hdr (RGBE) or .pfm (32-bit
-// float). Float files never get inf or NaN: values are clamped to the format's finite range and
-// NaN is written as 0. The file is written whole or not at all: a failure leaves an existing file
-// as it was and no temporary behind. On failure returns false with a short reason.
 // What writeImage makes of a file name, by its extension (case ignored): an 8-bit display image
 // (.png), a float image (.tif, .tiff, .exr, .hdr, .pfm), or nothing it writes.
 enum class OutputKind { None, Display, Float };
 OutputKind outputKind(const std::string &path);
+// Whether writeImage writes `path` as EXR (its extension, case ignored).
+bool isExr(const std::string &path);
 
+// A header attribute of an output file: text, a whole number or a number.
+struct ImageAttribute {
+    enum class Type { Text, Int, Float };
+    std::string name;
+    Type type = Type::Text;
+    std::string value;  // a Text attribute's
+    int integer = 0;    // an Int attribute's
+    double number = 0;  // a Float attribute's
+    static ImageAttribute ofText(std::string name, std::string value);
+    static ImageAttribute ofInt(std::string name, int value);
+    static ImageAttribute ofFloat(std::string name, double value);
+};
+
+// What an output holds besides its colour.
+struct OutputOptions {
+    bool exrFloat = false;                   // EXR channels as 32-bit floats rather than half floats
+    std::vector<ImageAttribute> attributes;  // EXR header attributes
+};
+
+// Writes a linear RGB buffer (top row first) as the format the extension names, case ignored:
+// .png (8-bit sRGB), .tif/.tiff (32-bit float), .exr (half or 32-bit float, and the options'
+// attributes), .hdr (RGBE) or .pfm (32-bit float). `alpha` (width * height values, or empty for
+// none) becomes the fourth channel, A, of EXR and TIFF files; the others keep RGB only. Float
+// files never get inf or NaN: values are clamped to the format's finite range (alpha to [0, 1])
+// and NaN is written as 0. The same pixels and options always give the same bytes. The file is
+// written whole or not at all: a failure leaves an existing file as it was and no temporary
+// behind. On failure returns false with a short reason.
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb,
+                const std::vector<float> &alpha, const OutputOptions &options, std::string &why,
+                const WriteProgress &progress = nullptr);
+// The same without alpha, with the default options.
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
                 const WriteProgress &progress = nullptr);
 // writeImage for a given format, whatever the extension.

@@ -361,6 +361,74 @@ TEST(Image, WritesEachFormat) {
     EXPECT_FALSE(anyTemporary(dir));
 }
 
+// What OpenImageIO's own tool reports of a file: its size, channels, type and header.
+std::string oiiotoolInfo(const std::string &path) {
+    std::string text;
+    if (std::FILE *p = ::popen(("oiiotool --info -v '" + path + "' 2>&1").c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+        EXPECT_EQ(::pclose(p), 0) << "oiiotool (Debian openimageio-tools) failed on " << path << ":\n" << text;
+    }
+    return text;
+}
+
+// EXR and TIFF carry the coverage as channel A; EXR as half or float and with the render's
+// attributes. Extensions are told apart whatever their case, and the same pixels always give the
+// same bytes.
+TEST(Image, OutputChannelsTypesAndHeader) {
+    Folder dir;
+    const int w = 4, h = 2;
+    std::vector<float> rgb = pattern(w, h), alpha = {0, 0.25f, 0.5f, 1, NAN, 2, -1, 0.75f};
+    host::OutputOptions options;
+    options.attributes = {host::ImageAttribute::ofText("velmora:scene", "ball.json"),
+                          host::ImageAttribute::ofInt("velmora:frame", 7),
+                          host::ImageAttribute::ofFloat("velmora:ray_cutoff", 0.25),
+                          host::ImageAttribute::ofText("Software", "velmora-render test")};
+    const std::string header = "    Software: \"velmora-render test\"\n";
+    struct Case {
+        const char *file;
+        bool exrFloat;
+        std::string summary;  // oiiotool's first line after the name
+        bool alpha, attributes;
+    } cases[] = {
+        {"half.exr", false, "4 x    2, 4 channel, half openexr", true, true},
+        {"float.EXR", true, "4 x    2, 4 channel, float openexr", true, true},
+        {"alpha.Tif", false, "4 x    2, 4 channel, float tiff", true, false},
+        {"alpha.TIFF", false, "4 x    2, 4 channel, float tiff", true, false},
+        {"sky.HDR", false, "4 x    2, 3 channel, float hdr", false, false},
+        {"shown.Png", false, "4 x    2, 3 channel, uint8 png", false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        options.exrFloat = c.exrFloat;
+        std::string why, path = dir / c.file, again = dir / (std::string("again_") + c.file);
+        ASSERT_TRUE(host::writeImage(path, w, h, rgb, alpha, options, why)) << why;
+        ASSERT_TRUE(host::writeImage(again, w, h, rgb, alpha, options, why)) << why;
+        EXPECT_TRUE(readAll(path) == readAll(again)) << "two writes differ";
+
+        std::string info = oiiotoolInfo(path);
+        EXPECT_NE(info.find(c.summary), std::string::npos) << info;
+        EXPECT_EQ(info.find("channel list: R, G, B, A") != std::string::npos, c.alpha) << info;
+        EXPECT_EQ(info.find("DateTime"), std::string::npos) << info;
+        if (c.attributes) {
+            for (const char *line :
+                 {"velmora:scene: \"ball.json\"", "velmora:frame: 7", "velmora:ray_cutoff: 0.25"})
+                EXPECT_NE(info.find(line), std::string::npos) << line << " in\n" << info;
+            EXPECT_NE(info.find(header), std::string::npos) << info;
+        }
+        if (!c.alpha) continue;
+        auto in = OIIO::ImageInput::open(path);
+        ASSERT_TRUE(in) << OIIO::geterror();
+        std::vector<float> back(static_cast<size_t>(w) * h * 4);
+        ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, back.data())) << in->geterror();
+        const float want[] = {0, 0.25f, 0.5f, 1, 0, 1, 0, 0.75f};  // NaN and beyond [0, 1] clamped
+        for (size_t i = 0; i < 8; ++i) {
+            EXPECT_EQ(back[i * 4 + 3], want[i]) << "alpha of pixel " << i;
+            EXPECT_NEAR(back[i * 4], rgb[i * 3], 1e-3) << "red of pixel " << i;
+        }
+    }
+}
+
 // A failed write leaves no temporary and the file it would have replaced as it was.
 TEST(Image, FailedWritesChangeNothing) {
     Folder dir;
