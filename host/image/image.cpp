@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <zlib.h>
 
@@ -807,6 +809,34 @@ bool writeImage(const std::string &path, int width, int height, const std::vecto
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
                 const WriteProgress &progress) {
     return writeImage(path, width, height, rgb, kNoAlpha, OutputOptions(), why, progress);
+}
+
+bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &text,
+               const std::string &font, std::string &why) {
+    if (width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height * 3) {
+        why = "has no pixels to draw on";
+        return false;
+    }
+    setUpImageLibrary();
+    const int size = std::max(10, std::min(48, height / 20));
+    if (!OIIO::ImageBufAlgo::text_size(text, size, font).defined()) {
+        OIIO::geterror();
+        why = "font \"" + font + "\" not found";
+        return false;
+    }
+    x0 = std::max(0, x0);
+    x1 = std::min(width, x1);
+    if (x1 <= x0) return true;
+    // The columns alone, in place: the text cannot reach past them.
+    const OIIO::stride_t pixel = 3 * sizeof(float);
+    OIIO::ImageBuf canvas(OIIO::ImageSpec(x1 - x0, height, 3, OIIO::TypeDesc::FLOAT),
+                          &rgb[static_cast<size_t>(x0) * 3], pixel, pixel * width);
+    const float white[3] = {1.0f, 1.0f, 1.0f};
+    bool ok = OIIO::ImageBufAlgo::render_text(canvas, size / 3, size + size / 4, text, size, font, white,
+                                              OIIO::ImageBufAlgo::TextAlignX::Left,
+                                              OIIO::ImageBufAlgo::TextAlignY::Baseline, 2, {}, 1);
+    if (!ok) why = "cannot draw text: " + shortError(canvas.geterror());
+    return ok;
 }
 
 }  // namespace host

@@ -114,6 +114,13 @@ bool writePng(const std::string &path, int width, int height, const std::vector<
 bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress = nullptr);
 
+// Writes `text` in white with a dark halo into the top left corner of columns [x0, x1) of a
+// width x height linear RGB buffer, clipped to those columns, its size in proportion to the
+// height. `font` is a name OpenImageIO looks up among the system's fonts ("DejaVuSans"). False
+// with a reason, and nothing drawn, when the font is not found.
+bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &text,
+               const std::string &font, std::string &why);
+
 // sRGB encoding of one linear value, clamped to [0, 1].
 double linearToSrgb(double v);
 double srgbToLinear(double v);

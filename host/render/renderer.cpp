@@ -211,6 +211,22 @@ FrameRange frameRange(const Scene &scene, const RenderSettings &settings) {
     return r;
 }
 
+std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame) {
+    const int width = settings.width > 0 ? settings.width : scene.render.width;
+    const int height = settings.height > 0 ? settings.height : scene.render.height;
+    std::vector<ImageAttribute> out = {
+        ImageAttribute::ofText("velmora:scene", scene.filename),
+        ImageAttribute::ofInt("velmora:frame", frame),
+        ImageAttribute::ofText("velmora:resolution", std::to_string(width) + "x" + std::to_string(height)),
+        ImageAttribute::ofInt("velmora:samples", settings.samples > 0 ? settings.samples : scene.render.samples),
+        ImageAttribute::ofFloat("velmora:ray_cutoff",
+                                settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff),
+        ImageAttribute::ofText("velmora:shading", settings.hostShading ? "host" : "plug-in"),
+    };
+    if (scene.camera) out.push_back(ImageAttribute::ofText("velmora:camera", scene.camera->name));
+    return out;
+}
+
 RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver) {
     RenderOutcome out;

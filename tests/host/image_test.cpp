@@ -429,6 +429,26 @@ TEST(Image, OutputChannelsTypesAndHeader) {
     }
 }
 
+// Labels: drawn within their columns in the font asked for; a font that is missing draws nothing.
+TEST(Image, LabelsDrawnOrRefused) {
+    const int w = 120, h = 40;
+    const std::vector<float> blank(static_cast<size_t>(w) * h * 3, 0.0f);
+    std::vector<float> rgb = blank;
+    std::string why;
+    EXPECT_FALSE(host::drawLabel(rgb, w, h, 0, 60, "Ksub = 1", "NoSuchFont", why));
+    EXPECT_NE(why.find("NoSuchFont"), std::string::npos) << why;
+    EXPECT_TRUE(rgb == blank);
+    ASSERT_TRUE(host::drawLabel(rgb, w, h, 60, 90, "Ksub = 0.5 and then some", "DejaVuSans", why)) << why;
+    int inside = 0, outside = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool lit = rgb[(static_cast<size_t>(y) * w + x) * 3] > 0.5f;
+            (x >= 60 && x < 90 ? inside : outside) += lit;
+        }
+    EXPECT_GT(inside, 10);
+    EXPECT_EQ(outside, 0) << "the label runs past its columns";
+}
+
 // A failed write leaves no temporary and the file it would have replaced as it was.
 TEST(Image, FailedWritesChangeNothing) {
     Folder dir;
