@@ -397,6 +397,33 @@ bool anyColor(const std::vector<float> &rgb) {
     return false;
 }
 
+// Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
+// pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
+void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]) {
+    auto pixel = [&](int x, int y) { return rgb + (static_cast<size_t>(y) * width + x) * 3; };
+    u -= std::floor(u);
+    v = std::min(1.0, std::max(0.0, v));
+    double fx = u * width, fy = v * height;
+    if (!blend) {
+        int x = std::min(width - 1, static_cast<int>(fx));
+        int y = std::min(height - 1, static_cast<int>(fy));
+        const float *p = pixel(x, y);
+        for (int c = 0; c < 3; ++c) out[c] = p[c];
+        return;
+    }
+    fx -= 0.5;
+    fy -= 0.5;
+    double x0f = std::floor(fx), y0f = std::floor(fy);
+    double tx = fx - x0f, ty = fy - y0f;
+    int x0 = static_cast<int>(x0f), y0 = static_cast<int>(y0f);
+    auto wrapX = [&](int x) { return ((x % width) + width) % width; };
+    auto clampY = [&](int y) { return std::min(height - 1, std::max(0, y)); };
+    const float *a = pixel(wrapX(x0), clampY(y0)), *b = pixel(wrapX(x0 + 1), clampY(y0));
+    const float *c = pixel(wrapX(x0), clampY(y0 + 1)), *d = pixel(wrapX(x0 + 1), clampY(y0 + 1));
+    for (int k = 0; k < 3; ++k)
+        out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+}
+
 const float kBlack[3] = {0.0f, 0.0f, 0.0f};
 
 }  // namespace
@@ -533,56 +560,12 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
     return true;
 }
 
-void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]) {
-    auto pixel = [&](int x, int y) { return rgb + (static_cast<size_t>(y) * width + x) * 3; };
-    u -= std::floor(u);
-    v = std::min(1.0, std::max(0.0, v));
-    double fx = u * width, fy = v * height;
-    if (!blend) {
-        int x = std::min(width - 1, static_cast<int>(fx));
-        int y = std::min(height - 1, static_cast<int>(fy));
-        const float *p = pixel(x, y);
-        for (int c = 0; c < 3; ++c) out[c] = p[c];
-        return;
-    }
-    fx -= 0.5;
-    fy -= 0.5;
-    double x0f = std::floor(fx), y0f = std::floor(fy);
-    double tx = fx - x0f, ty = fy - y0f;
-    int x0 = static_cast<int>(x0f), y0 = static_cast<int>(y0f);
-    auto wrapX = [&](int x) { return ((x % width) + width) % width; };
-    auto clampY = [&](int y) { return std::min(height - 1, std::max(0, y)); };
-    const float *a = pixel(wrapX(x0), clampY(y0)), *b = pixel(wrapX(x0 + 1), clampY(y0));
-    const float *c = pixel(wrapX(x0), clampY(y0 + 1)), *d = pixel(wrapX(x0 + 1), clampY(y0 + 1));
-    for (int k = 0; k < 3; ++k)
-        out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
-}
-
 void Image::sample(double u, double v, bool blend, double out[3]) const {
     out[0] = out[1] = out[2] = 0.0;
     if (width <= 0 || height <= 0 || !std::isfinite(u) || !std::isfinite(v)) return;
     std::string why;
     if (!ready() && !decode(why)) return;
     samplePixels(rgb.data(), width, height, u, v, blend, out);
-}
-
-void Image::sampleSpot(double u, double v, double spot, bool blend, double out[3]) const {
-    double pixelSize = width > 0 ? 1.0 / width : 1.0;
-    if (!(spot > pixelSize * 1.5) || !std::isfinite(spot)) {
-        sample(u, v, blend, out);
-        return;
-    }
-    // A 4x4 box of samples across the spot; v is scaled so the spot stays square in pixels.
-    double aspect = height > 0 ? static_cast<double>(width) / height : 1.0;
-    double sum[3] = {0, 0, 0}, s[3];
-    const int n = 4;
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            double du = ((i + 0.5) / n - 0.5) * spot, dv = ((j + 0.5) / n - 0.5) * spot * aspect;
-            sample(u + du, v + dv, blend, s);
-            for (int c = 0; c < 3; ++c) sum[c] += s[c];
-        }
-    for (int c = 0; c < 3; ++c) out[c] = sum[c] / (n * n);
 }
 
 namespace {

@@ -41,9 +41,8 @@ struct Image {
     const float *pixel(int x, int y) const;
     // Colour at (u, v) in [0, 1] (u across, v down from the top row); blend non-zero
     // interpolates between pixel centres, else takes the nearest pixel. u wraps, v clamps.
+    // Wider footprints are filtered by a SpotFilter (spot_filter.h).
     void sample(double u, double v, bool blend, double out[3]) const;
-    // Average over a square spot of side `spot` (in units of the image's width) around (u, v).
-    void sampleSpot(double u, double v, double spot, bool blend, double out[3]) const;
 
     struct Lazy;  // the file to decode from and the outcome of decoding
 
@@ -53,10 +52,6 @@ private:
     friend bool loadImage(const std::string &, Image &, std::string &);
     friend bool loadImageBytes(const std::string &, const std::string &, Image &, std::string &);
 };
-
-// Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
-// pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
-void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]);
 
 // Opens an image file and checks its header: a regular file within the size cap, a known format,
 // at most kMaxImageSide per side, and pixels that fit in the memory available. The pixels are

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "host/image/image.h"
+#include "host/image/spot_filter.h"
 
 namespace {
 
@@ -129,10 +130,48 @@ TEST(Image, LoadsAndSamples) {
         EXPECT_NEAR(rgb[0], c.r, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": red " << rgb[0];
         EXPECT_NEAR(rgb[2], c.b, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": blue " << rgb[2];
     }
-    double rgb[3];
-    img.sampleSpot(0.5, 0.5, 1.0, true, rgb);
-    EXPECT_NEAR(rgb[0], 0.5, 1e-6) << "a spot as wide as the image averages it";
     EXPECT_FALSE(host::loadImage(kData + "/two_triangles.obj", img, why));
+}
+
+// The spot filter: spots as wide as the image average it, with blend or without; every thread
+// gets the same answers, bit for bit; an image without pixels is refused.
+TEST(Image, SpotFilterAveragesAndRepeats) {
+    host::Image img;
+    img.width = 8;
+    img.height = 4;
+    img.rgb = pattern(8, 4);
+    double mean[3] = {0, 0, 0};
+    for (size_t i = 0; i < img.rgb.size(); ++i) mean[i % 3] += img.rgb[i] / 32.0;
+    host::SpotFilter filter;
+    std::string why;
+    const host::SpotFilter::Texture *t = filter.add(img, why);
+    ASSERT_TRUE(t) << why;
+    for (bool blend : {true, false})
+        for (double footprint : {8.0, 100.0}) {
+            double rgb[3];
+            filter.sample(t, 0.3, 0.6, footprint, blend, rgb);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(rgb[c], mean[c], 1e-6) << "blend " << blend << ", footprint " << footprint;
+        }
+
+    auto spots = [&](std::vector<double> &out) {
+        double rgb[3];
+        for (int i = 0; i < 2000; ++i) {
+            filter.sample(t, i * 0.618034, i * 0.0137 - 3, 1.5 + i % 40, i % 3 != 0, rgb);
+            out.insert(out.end(), rgb, rgb + 3);
+        }
+    };
+    std::vector<double> first;
+    spots(first);
+    std::vector<std::vector<double>> seen(4);
+    std::vector<std::thread> threads;
+    for (auto &s : seen) threads.emplace_back([&] { spots(s); });
+    for (std::thread &th : threads) th.join();
+    for (const auto &s : seen) EXPECT_TRUE(s == first) << "a thread saw other colours";
+
+    host::Image empty;
+    EXPECT_EQ(filter.add(empty, why), nullptr);
+    EXPECT_NE(why.find("no pixels"), std::string::npos) << why;
 }
 
 TEST(Image, SrgbEncoding) {
