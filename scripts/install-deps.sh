@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   libembree-dev nlohmann-json3-dev libtinyobjloader-dev libopenimageio-dev zlib1g-dev libcli11-dev
+  fonts-dejavu-core  # the labels of --sweep contact sheets
+  openimageio-tools  # oiiotool, which the tests read written EXR files with
   clang libclang-rt-14-dev
 )
 
