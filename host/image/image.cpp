@@ -794,11 +794,20 @@ bool writeImage(const std::string &path, int width, int height, const std::vecto
     return writeImage(path, width, height, rgb, kNoAlpha, OutputOptions(), why, progress);
 }
 
-bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &text,
+bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &label,
                const std::string &font, std::string &why) {
     if (width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height * 3) {
         why = "has no pixels to draw on";
         return false;
+    }
+    // The library draws the whole text before clipping it: a label longer than any cell could
+    // show is cut (at a character's start, so UTF-8 stays whole).
+    constexpr size_t kMaxLabelBytes = 256;
+    std::string text = label;
+    if (text.size() > kMaxLabelBytes) {
+        size_t cut = kMaxLabelBytes;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text.resize(cut);
     }
     setUpImageLibrary();
     const int size = std::max(10, std::min(48, height / 20));

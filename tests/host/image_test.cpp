@@ -486,6 +486,8 @@ TEST(Image, LabelsDrawnOrRefused) {
         }
     EXPECT_GT(inside, 10);
     EXPECT_EQ(outside, 0) << "the label runs past its columns";
+    // A megabyte of text is cut to what a cell could show (drawn whole, it takes a minute).
+    EXPECT_TRUE(host::drawLabel(rgb, w, h, 0, 60, std::string(1 << 20, 'x'), "DejaVuSans", why)) << why;
 }
 
 // A failed write leaves no temporary and the file it would have replaced as it was.
