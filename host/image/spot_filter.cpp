@@ -80,6 +80,7 @@ SpotFilter::SpotFilter() : impl_(std::make_unique<Impl>()) {
     // first needed, on the thread that first needs it.
     OIIO::attribute("threads", 1);
     impl_->system = OIIO::TextureSystem::create(false);
+    if (!impl_->system) return;
     impl_->system->attribute("automip", 1);
     impl_->system->attribute("autotile", 0);
     impl_->system->attribute("accept_untiled", 1);
@@ -88,13 +89,17 @@ SpotFilter::SpotFilter() : impl_(std::make_unique<Impl>()) {
 }
 
 SpotFilter::~SpotFilter() {
-    OIIO::TextureSystem::destroy(impl_->system, true);
+    if (impl_->system) OIIO::TextureSystem::destroy(impl_->system, true);
     Registry &r = registry();
     std::lock_guard<std::mutex> hold(r.lock);
     for (const std::string &name : impl_->names) r.images.erase(name);
 }
 
 const SpotFilter::Texture *SpotFilter::add(const Image &image, std::string &why) {
+    if (!impl_->system) {
+        why = "cannot be filtered: " + OIIO::geterror();
+        return nullptr;
+    }
     if (image.width <= 0 || image.height <= 0 ||
         image.rgb.size() < static_cast<size_t>(image.width) * image.height * 3) {
         why = "holds no pixels";
