@@ -37,22 +37,54 @@ std::string frameFileName(const std::string &out, int frame, bool numbered) {
     return out.substr(0, dot) + num + out.substr(dot);
 }
 
-// The frames side by side, left to right, in one image.
+// The frames side by side, left to right, in one image (colour and coverage).
 host::Frame contactSheet(const std::vector<host::Frame> &frames) {
     host::Frame sheet;
     sheet.number = frames.front().number;
     sheet.height = frames.front().height;
     sheet.width = frames.front().width * static_cast<int>(frames.size());
     sheet.rgb.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 0.0f);
+    sheet.alpha.assign(static_cast<size_t>(sheet.width) * sheet.height, 0.0f);
     for (size_t k = 0; k < frames.size(); ++k) {
         const host::Frame &f = frames[k];
-        for (int y = 0; y < f.height; ++y)
-            std::copy(f.rgb.begin() + static_cast<ptrdiff_t>(y) * f.width * 3,
-                      f.rgb.begin() + static_cast<ptrdiff_t>(y + 1) * f.width * 3,
-                      sheet.rgb.begin() +
-                          (static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width) * 3);
+        for (int y = 0; y < f.height; ++y) {
+            const ptrdiff_t from = static_cast<ptrdiff_t>(y) * f.width,
+                            to = static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width;
+            std::copy(f.rgb.begin() + from * 3, f.rgb.begin() + (from + f.width) * 3, sheet.rgb.begin() + to * 3);
+            std::copy(f.alpha.begin() + from, f.alpha.begin() + from + f.width, sheet.alpha.begin() + to);
+        }
     }
     return sheet;
+}
+
+// The font of contact sheet labels (Debian's fonts-dejavu-core).
+constexpr const char *kLabelFont = "DejaVuSans";
+
+// A --sweep value as a label shows it: numbers as they were given, a colour as three numbers.
+std::string valueText(const nlohmann::json &v) {
+    if (v.is_string()) return v.get<std::string>();
+    if (!v.is_array()) return v.dump();
+    std::string out;
+    for (const nlohmann::json &c : v) out += (out.empty() ? "" : " ") + c.dump();
+    return out;
+}
+
+// Labels each cell of a contact sheet with its setting and value. Without the font the sheet
+// stays unlabelled, with one warning.
+void labelSheet(host::Frame &sheet, size_t cells, const std::string &name,
+                const std::vector<nlohmann::json> &values, bool quiet) {
+    const int cell = sheet.width / static_cast<int>(cells);
+    for (size_t k = 0; k < cells; ++k) {
+        std::string why;
+        const int x0 = static_cast<int>(k) * cell;
+        if (!host::drawLabel(sheet.rgb, sheet.width, sheet.height, x0, x0 + cell,
+                             name + " = " + valueText(values[k]), kLabelFont, why)) {
+            if (!quiet)
+                std::fprintf(stderr, "velmora-render: warning: the sheet's cells are not labelled: %s\n",
+                             why.c_str());
+            return;
+        }
+    }
 }
 
 // Why `path` may not be written: it cannot be (see host::io::checkWritable) or it is one of the
@@ -80,11 +112,11 @@ MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, s
                               bool floatOutput) {
     MemoryEstimate m;
     uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    uint64_t frame = pixels * 3 * sizeof(float);
+    uint64_t frame = pixels * 4 * sizeof(float);  // colour and coverage
     m.frames = sweepValues ? 2 * sweepValues * frame : frame;
     uint64_t sheetPixels = pixels * (sweepValues ? sweepValues : 1);
-    // PNG: 8-bit pixels and the compressed stream; PFM: a float copy for the writer.
-    m.output = floatOutput ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
+    // PNG: 8-bit pixels and the compressed stream; float files: a float copy for the writer.
+    m.output = floatOutput ? sheetPixels * 4 * sizeof(float) : sheetPixels * 3 * 2;
     for (const host::ObjectItem *o : scene.objects)
         for (const host::MeshLayer &l : o->layers)
             // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle).
@@ -217,6 +249,14 @@ int run(int argc, char **argv) {
         for (const std::string &w : host::renderWarnings(scene))
             std::fprintf(stderr, "velmora-render: warning: %s\n", w.c_str());
 
+    // What every output's header holds besides the frame's settings: the program, and the sweep.
+    std::vector<host::ImageAttribute> extraAttributes = {
+        host::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
+    if (!o.sweepValues.empty()) {
+        std::string sweep = o.sweepName + "=";
+        for (size_t k = 0; k < o.sweepValues.size(); ++k) sweep += (k ? "," : "") + valueText(o.sweepValues[k]);
+        extraAttributes.push_back(host::ImageAttribute::ofText("velmora:sweep", sweep));
+    }
     auto deliver = [&](const host::Frame &f) -> std::string {
         if (onePixel) {
             std::printf("pixel %d,%d frame %d: %.6f %.6f %.6f\n", settings.pixelX, settings.pixelY, f.number,
@@ -232,7 +272,11 @@ int run(int argc, char **argv) {
                 if (done >= 1) std::fputc('\n', stderr);
                 std::fflush(stderr);
             };
-        bool ok = host::writeImage(file, f.width, f.height, f.rgb, why, progress);
+        host::OutputOptions options;
+        options.exrFloat = o.exrFloat;
+        options.attributes = host::frameAttributes(scene, settings, f.number);
+        options.attributes.insert(options.attributes.end(), extraAttributes.begin(), extraAttributes.end());
+        bool ok = host::writeImage(file, f.width, f.height, f.rgb, f.alpha, options, why, progress);
         return ok ? std::string() : file + ": " + why;
     };
     host::RenderOutcome outcome;
@@ -256,7 +300,9 @@ int run(int argc, char **argv) {
         }
         if (!outcome.status) {
             outcome.stats = total;
-            std::string why = deliver(contactSheet(frames));
+            host::Frame sheet = contactSheet(frames);
+            labelSheet(sheet, frames.size(), o.sweepName, o.sweepValues, o.quiet);
+            std::string why = deliver(sheet);
             if (!why.empty()) {
                 outcome.status = 1;
                 outcome.message = why;

@@ -36,11 +36,14 @@ bool readPair(const std::string &text, char sep, int &a, int &b) {
 
 int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
-    std::string pixel, frames, stateFormat = "text", sweep;
+    std::string pixel, frames, stateFormat = "text", sweep, exrType = "half";
     int frame = 0;
     app.add_option("scene", o.scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
     app.add_option("-o,--output", o.output,
                    "Output image: .png (8-bit sRGB), or .exr, .tif, .hdr, .pfm (float), case ignored");
+    auto *exrTypeOpt =
+        app.add_option("--exr-type", exrType, "Channel type of .exr outputs: half (default) or float")
+            ->check(CLI::IsMember({"half", "float"}));
     app.add_option("--width", o.width, "Image width in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--height", o.height, "Image height in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--samples", o.samples, "Antialiasing samples per pixel")->check(CLI::Range(1, 1024));
@@ -71,7 +74,7 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         ->excludes(saveOpt)
         ->excludes(framesOpt)
         ->excludes("--pixel");
-    app.set_version_flag("--version", "velmora-render 0.33");
+    app.set_version_flag("--version", kProgramVersion);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
@@ -110,6 +113,11 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     o.floatOutput = kind == host::OutputKind::Float;
     if (kind == host::OutputKind::None) {
         message = o.output + ": the output must end in .png, .exr, .tif, .tiff, .hdr or .pfm";
+        return kParseRefused;
+    }
+    o.exrFloat = exrType == "float";
+    if (exrTypeOpt->count() && !host::isExr(o.output)) {
+        message = "--exr-type applies to .exr outputs, not " + o.output;
         return kParseRefused;
     }
     if (!sweep.empty()) {

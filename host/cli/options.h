@@ -13,6 +13,7 @@ struct CliOptions {
     std::string scenePath;  // empty: the built-in default scene
     std::string output = "velmora.png";
     bool floatOutput = false;                             // the output keeps floats (else 8-bit .png)
+    bool exrFloat = false;                                // --exr-type float: EXR in 32-bit floats
     std::string plugin;                                   // empty: velmora.so beside the program
     int width = 0, height = 0, samples = 0, threads = 0;  // 0: the scene's own, every core
     bool hasFrames = false;                               // --frame or --frames was given
@@ -26,6 +27,9 @@ struct CliOptions {
     std::string sweepName;     // --sweep NAME=...; empty without a sweep
     std::vector<nlohmann::json> sweepValues;
 };
+
+// The program's name and version, as --version prints it and output files record it.
+constexpr const char *kProgramVersion = "velmora-render 0.33";
 
 // What parseOptions found.
 enum ParseStatus {

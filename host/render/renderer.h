@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/image/image.h"
 #include "host/plugin/shader_session.h"
 #include "host/scene/scene.h"
 
@@ -27,11 +28,13 @@ struct RenderSettings {
     std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
 };
 
-// A rendered frame: linear RGB, top row first.
+// A rendered frame, top row first: linear RGB, and per pixel its coverage, the fraction of its
+// samples whose camera ray hit geometry (0 where only the backdrop is seen).
 struct Frame {
     int number = 0;
     int width = 0, height = 0;
     std::vector<float> rgb;
+    std::vector<float> alpha;
 };
 
 struct RenderStats {
@@ -68,6 +71,11 @@ uint64_t areaShadowRays(const std::vector<std::string> &tags);
 // kShadowRaysWarning shadow rays per spot.
 constexpr uint64_t kShadowRaysWarning = 64;
 std::vector<std::string> renderWarnings(const Scene &scene);
+
+// What a frame was rendered with, as header attributes for its file: the scene, frame, size,
+// samples, ray cutoff, shading (host or plug-in) and camera. Nothing that differs between runs of
+// the same render (no time, no thread count).
+std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame);
 
 // Renders every frame of the range; each finished frame is handed to `deliver`, which returns
 // an empty string or the reason it could not keep the frame (that ends the render, status 1).

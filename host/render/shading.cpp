@@ -563,7 +563,7 @@ double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], 
     return hit.t;
 }
 
-void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
+bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     const RenderContext &rc = *ts.rc;
     ts.sx = sx;
     ts.sy = sy;
@@ -576,7 +576,7 @@ void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     for (int c = 0; c < 3; ++c)
         d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
     normalize(d, dn);
-    traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color);
+    return traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color) >= 0;
 }
 
 int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color) {

@@ -92,8 +92,8 @@ double hostRayShade(const LWDVector position, const LWDVector direction, LWShade
 void backdropColor(const Scene &scene, const double dir[3], double out[3]);
 
 // Traces a camera ray for pixel coordinates (sx, sy) (sub-pixel positions allowed) and writes
-// the colour seen. The thread must be bound.
-void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
+// the colour seen. Returns whether the ray hit geometry. The thread must be bound.
+bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
 
 // Traces a ray from org along a unit direction and shades the first hit (the backdrop on a
 // miss). Returns the hit distance, negative on a miss.

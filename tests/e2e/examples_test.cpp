@@ -35,8 +35,10 @@ TEST_P(Example, RendersCloseToItsPicture) {
     std::string why;
     ASSERT_TRUE(host::loadImage(out, got, why)) << why;
     ASSERT_TRUE(host::loadImage(kExamples + "/" + name + ".png", want, why)) << why;
+    ASSERT_TRUE(got.decode(why) && want.decode(why)) << why;
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
+    ASSERT_EQ(got.rgb.size(), want.rgb.size());
     long bad = 0;
     double worst = 0;
     for (size_t i = 0; i < got.rgb.size(); i += 3) {

@@ -7,7 +7,10 @@
 #include <fstream>
 #include <string>
 
+#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
+
+#include "host/image/image.h"
 
 namespace {
 
@@ -184,6 +187,73 @@ TEST(Cli, OddArgumentsRefused) {
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
         EXPECT_NE(r.err.find("velmora-render: "), std::string::npos) << args << ": " << r.err;
     }
+}
+
+// EXR outputs: half floats unless --exr-type float, channel A, and the render's settings in the
+// header; --exr-type suits only .exr outputs.
+TEST(Cli, ExrTypeAndHeader) {
+    std::string good = writeFile("velmora_good.json", kTiny);
+    std::string out = ::testing::TempDir() + "/velmora_cli_header.EXR";
+    struct Case {
+        std::string args;
+        OIIO::TypeDesc type;
+    } cases[] = {{"", OIIO::TypeDesc::HALF},
+                 {"--exr-type half", OIIO::TypeDesc::HALF},
+                 {"--exr-type float", OIIO::TypeDesc::FLOAT}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r =
+            run(good + " --host-shading -q --frame 3 --samples 2 --ray-cutoff 0.5 " + c.args + " -o " + out);
+        ASSERT_EQ(r.status, 0) << r.err;
+        auto in = OIIO::ImageInput::open(out);
+        ASSERT_TRUE(in) << OIIO::geterror();
+        const OIIO::ImageSpec &spec = in->spec();
+        EXPECT_EQ(spec.format, c.type);
+        EXPECT_EQ(spec.nchannels, 4);
+        EXPECT_EQ(spec.alpha_channel, 3);
+        EXPECT_EQ(spec.get_string_attribute("velmora:scene"), good);
+        EXPECT_EQ(spec.get_int_attribute("velmora:frame"), 3);
+        EXPECT_EQ(spec.get_int_attribute("velmora:samples"), 2);
+        EXPECT_EQ(spec.get_float_attribute("velmora:ray_cutoff"), 0.5f);
+        EXPECT_EQ(spec.get_string_attribute("velmora:resolution"), "8x6");
+        EXPECT_EQ(spec.get_string_attribute("velmora:shading"), "host");
+        EXPECT_EQ(spec.get_string_attribute("velmora:camera"), "cam");
+        EXPECT_EQ(std::string(spec.get_string_attribute("Software")).rfind("velmora-render ", 0), 0u);
+    }
+    std::remove(out.c_str());
+    for (const char *args : {"--exr-type float -o x.png", "--exr-type double -o x.exr"}) {
+        Outcome r = run(good + " --host-shading -q " + args);
+        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+        EXPECT_NE(r.err.find("--exr-type"), std::string::npos) << args << ": " << r.err;
+    }
+}
+
+// A sweep's cells are labelled with the setting and value: cell 0 of a sheet differs from the
+// same frame rendered alone only in its top left corner.
+TEST(Cli, SweepCellsLabelled) {
+    std::string good = writeFile("velmora_good.json", kTiny);
+    std::string single = ::testing::TempDir() + "/velmora_cli_single.pfm";
+    std::string sheet = ::testing::TempDir() + "/velmora_cli_sheet.pfm";
+    std::string size = " --host-shading -q --width 160 --height 120 ";
+    ASSERT_EQ(run(good + size + "-o " + single).status, 0);
+    Outcome r = run(good + size + "--sweep Ksub=0,1 -o " + sheet);
+    ASSERT_EQ(r.status, 0) << r.err;
+    host::Image one, two;
+    std::string why;
+    ASSERT_TRUE(host::loadImage(single, one, why) && one.decode(why)) << why;
+    ASSERT_TRUE(host::loadImage(sheet, two, why) && two.decode(why)) << why;
+    ASSERT_EQ(two.width, 2 * one.width);
+    int changed = 0, outside = 0;
+    for (int y = 0; y < one.height; ++y)
+        for (int x = 0; x < one.width; ++x)
+            if (one.pixel(x, y)[0] != two.pixel(x, y)[0]) {
+                ++changed;
+                outside += x > one.width / 2 || y > one.height / 4;
+            }
+    EXPECT_GT(changed, 20) << "no label drawn";
+    EXPECT_EQ(outside, 0) << "pixels changed beyond the label's corner";
+    std::remove(single.c_str());
+    std::remove(sheet.c_str());
 }
 
 // Before a render: the memory estimate, and a warning for a light asking many shadow rays per

@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,36 @@ TEST(Render, MoreThreadsSameImage) {
     ASSERT_EQ(one.size(), 1u);
     ASSERT_EQ(two.size(), 1u);
     EXPECT_EQ(one[0].rgb, two[0].rgb);
+    EXPECT_EQ(one[0].alpha, two[0].alpha);
+}
+
+// Coverage: the fraction of a pixel's samples that hit geometry. A sphere filling the middle of
+// the frame against a red backdrop, 8 samples a pixel.
+TEST(Render, CoverageAlpha) {
+    host::LoadResult r = host::loadSceneText(R"({
+      "render": {"width": 16, "height": 16, "samples": 8},
+      "backdrop": {"color": [1, 0, 0]},
+      "items": [{"type": "camera", "name": "cam", "position": [0, 0, -4]},
+                {"type": "object", "name": "ball", "mesh": {"primitive": "sphere", "radius": 1}}]})",
+                                             "ball.json", ".");
+    ASSERT_TRUE(r.scene) << r.error;
+    host::RenderOutcome out;
+    auto frames = render(*r.scene, true, 2, out);
+    ASSERT_EQ(out.status, 0) << out.message;
+    ASSERT_EQ(frames.size(), 1u);
+    const host::Frame &f = frames[0];
+    ASSERT_EQ(f.alpha.size(), f.rgb.size() / 3);
+    auto alpha = [&](int x, int y) { return f.alpha[static_cast<size_t>(y) * f.width + x]; };
+    EXPECT_EQ(alpha(0, 0), 0.0f) << "backdrop";
+    EXPECT_EQ(red(f, 0, 0), 1.0f) << "the backdrop's colour stays in the picture";
+    EXPECT_EQ(alpha(8, 8), 1.0f) << "the middle of the ball";
+    int partial = 0;
+    for (float a : f.alpha) {
+        EXPECT_TRUE(a >= 0.0f && a <= 1.0f) << a;
+        EXPECT_EQ(a * 8, std::round(a * 8)) << "a whole number of the 8 samples";
+        partial += a > 0.0f && a < 1.0f;
+    }
+    EXPECT_GT(partial, 0) << "pixels on the ball's outline are partly covered";
 }
 
 }  // namespace
