@@ -65,6 +65,7 @@ void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer,
 struct ThreadState {
     const RenderContext *rc = nullptr;
     int depth = 0;
+    int bounce = 0;  // gathering steps of radiosity that led to the spot being shaded
     double sx = 0, sy = 0;
     uint32_t rng = 1;
     uint64_t rays = 0;     // rays traced by this thread

@@ -1119,8 +1119,10 @@ private:
         r.fps = o.num("fps", r.fps, 0.001, 10000);
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
-            r.radiosity = ro.choice("mode", {"off", "backdrop"}, 0) == 1 ? Radiosity::Backdrop : Radiosity::Off;
+            r.radiosity = static_cast<Radiosity>(ro.choice("mode", {"off", "backdrop", "monte_carlo"}, 0));
             r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
+            r.radiositySecondaryRays = ro.integer("secondary_rays", (r.radiosityRays + 3) / 4, 1, 4096);
+            r.radiosityBounces = ro.integer("bounces", r.radiosityBounces, 1, kMaxRadiosityBounces);
             ro.finish();
         }
         if (const json *v = o.get("frames")) {

@@ -285,7 +285,10 @@ struct Backdrop {
     double seamAngle = 0.0;
 };
 
-enum class Radiosity { Off, Backdrop };
+// Radiosity: none (ambient light alone), the backdrop seen over the hemisphere, or Monte Carlo
+// gathering of the light that geometry and the backdrop send, over a number of bounces.
+enum class Radiosity { Off, Backdrop, MonteCarlo };
+constexpr int kMaxRadiosityBounces = 4;
 
 // Render settings: traced effects, recursion, sampling, resolution, radiosity and frames.
 struct RenderOptions {
@@ -296,7 +299,9 @@ struct RenderOptions {
     int width = 640, height = 480;
     double pixelAspect = 1.0;
     Radiosity radiosity = Radiosity::Off;
-    int radiosityRays = 16;
+    int radiosityRays = 16;          // gathering rays at a spot the camera's rays reach
+    int radiositySecondaryRays = 4;  // gathering rays at a spot reached by gathering
+    int radiosityBounces = 1;        // Monte Carlo: bounces of indirect light, 1..kMaxRadiosityBounces
     int frameStart = 1, frameEnd = 1, frameStep = 1;
     double fps = 30.0;
     int renderOptsBits() const;  // LWROPT_* word
