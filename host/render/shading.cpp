@@ -499,7 +499,7 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
             }
         });
     }
-    // Ambient light, or the backdrop's radiosity.
+    // Ambient light, plus radiosity when there is any here.
     double amb[3];
     double reflectance = sa.diffuse * std::max(cs[0], std::max(cs[1], cs[2]));
     if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, reflectance, amb)) {
