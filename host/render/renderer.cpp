@@ -266,6 +266,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
             rc.rayCutoff = settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff;
+            rc.smoothOrigins = settings.smoothOrigins;
             if (!settings.hostShading) rc.shaders = shaders.slots(scene.surfaces.size());
             rc.channelTextures = textures.table().empty() ? nullptr : &textures.table();
             setSceneServicesTime(time);

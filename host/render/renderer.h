@@ -22,6 +22,7 @@ struct RenderSettings {
     int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames (and step)
     double rayCutoff = -1.0;                 // negative: the scene's
     bool hostShading = false;                // ignore shader plug-ins
+    bool smoothOrigins = true;               // false: rays leave smooth-shaded spots from the facet
     std::string pluginPath;
     bool progress = false;                   // draw a progress bar on stderr
     int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)

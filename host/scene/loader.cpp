@@ -1119,8 +1119,10 @@ private:
         r.fps = o.num("fps", r.fps, 0.001, 10000);
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
-            r.radiosity = ro.choice("mode", {"off", "backdrop"}, 0) == 1 ? Radiosity::Backdrop : Radiosity::Off;
+            r.radiosity = static_cast<Radiosity>(ro.choice("mode", {"off", "backdrop", "monte_carlo"}, 0));
             r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
+            r.radiositySecondaryRays = ro.integer("secondary_rays", (r.radiosityRays + 3) / 4, 1, 4096);
+            r.radiosityBounces = ro.integer("bounces", r.radiosityBounces, 1, kMaxRadiosityBounces);
             ro.finish();
         }
         if (const json *v = o.get("frames")) {
@@ -1456,6 +1458,24 @@ private:
         l.noDiffuse = o.boolean("no_diffuse", false);
         l.noSpecular = o.boolean("no_specular", false);
         l.noCaustics = o.boolean("no_caustics", false);
+        bool sized = l.type == LightType::Area || l.type == LightType::Linear;
+        if (const json *v = o.get("size")) {
+            if (!sized) fail(o.at("size"), "only area and linear lights have a size");
+            if (l.type == LightType::Linear) {
+                l.size[0] = asNumber(*v, o.at("size"), 0, 1e6);
+                l.size[1] = 0;
+            } else {
+                if (!v->is_array() || v->size() != 2) fail(o.at("size"), "expected [width, height]");
+                for (int i = 0; i < 2; ++i)
+                    l.size[i] = asNumber((*v)[i], o.at("size") + "/" + std::to_string(i), 0, 1e6);
+            }
+        } else if (l.type == LightType::Linear) {
+            l.size[1] = 0;
+        }
+        if (const json *v = o.get("samples")) {
+            if (!sized) fail(o.at("samples"), "only area and linear lights take samples");
+            l.samples = asInt(*v, o.at("samples"), 1, 1024);
+        }
     }
 
     std::string label_, baseDir_;

@@ -237,8 +237,9 @@ enum class Falloff { Off = 0, Linear = 1, InverseDistance = 2, InverseSquare = 3
 enum class ShadowType { Off = 0, RayTrace = 1, Map = 2 };
 
 // A light: colour and intensity, falloff, spot cone, projection image, shadows and flags. Lights
-// shine along their forward (+Z) axis. Linear and area lights are lit as point lights at their
-// position (see docs/scene-format.md).
+// shine along their forward (+Z) axis. Area lights are rectangles across that axis, shining from
+// their front; linear lights are segments along their x axis, shining all round (see
+// docs/scene-format.md).
 struct LightItem : Item {
     LightItem() { kind = ItemKind::Light; }
     LightType type = LightType::Point;
@@ -252,6 +253,10 @@ struct LightItem : Item {
     ShadowType shadow = ShadowType::RayTrace;
     Vec3 shadowColor{0, 0, 0};
     bool noDiffuse = false, noSpecular = false, noCaustics = false;
+    // Area lights: width and height along the light's x and y axes; linear lights: the length
+    // along x (size[1] is 0). A size of zero is a point at the light's position.
+    double size[2] = {1.0, 1.0};
+    int samples = 16;  // shadow samples over an area or linear light, stratified
 };
 
 // A camera: it looks along its forward axis; zoom is the focal length over half the frame width.
@@ -280,18 +285,23 @@ struct Backdrop {
     double seamAngle = 0.0;
 };
 
-enum class Radiosity { Off, Backdrop };
+// Radiosity: none (ambient light alone), the backdrop seen over the hemisphere, or Monte Carlo
+// gathering of the light that geometry and the backdrop send, over a number of bounces.
+enum class Radiosity { Off, Backdrop, MonteCarlo };
+constexpr int kMaxRadiosityBounces = 4;
 
 // Render settings: traced effects, recursion, sampling, resolution, radiosity and frames.
 struct RenderOptions {
     bool shadows = true, reflection = true, refraction = true;
     int recursionLimit = 8;
     double rayCutoff = 0.001;  // secondary rays weighing less than this in the pixel are not traced
-    int samples = 1;  // antialiasing samples per pixel
+    int samples = 1;           // antialiasing samples per pixel
     int width = 640, height = 480;
     double pixelAspect = 1.0;
     Radiosity radiosity = Radiosity::Off;
-    int radiosityRays = 16;
+    int radiosityRays = 16;          // gathering rays at a spot the camera's rays reach
+    int radiositySecondaryRays = 4;  // gathering rays at a spot reached by gathering
+    int radiosityBounces = 1;        // Monte Carlo: bounces of indirect light, 1..kMaxRadiosityBounces
     int frameStart = 1, frameEnd = 1, frameStep = 1;
     double fps = 30.0;
     int renderOptsBits() const;  // LWROPT_* word
