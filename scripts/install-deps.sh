@@ -7,8 +7,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  libembree-dev nlohmann-json3-dev libtinyobjloader-dev libopenimageio-dev zlib1g-dev libcli11-dev
+  libembree-dev nlohmann-json3-dev libassimp-dev libopenimageio-dev zlib1g-dev libcli11-dev
   clang libclang-rt-14-dev
+  assimp-testmodels
 )
 
 need=()

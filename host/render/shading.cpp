@@ -379,12 +379,20 @@ void applyChannelTextures(const RenderContext &rc, int surface, const Surface &s
         if (row[static_cast<size_t>(c)]) tf.evaluate(row[static_cast<size_t>(c)], &mp, channel[c]);
 }
 
-// Moves a point on a flat triangle towards the curved surface its point normals describe, so
+// The smoothed normal at corner k of a triangle: its corner normal where the layer has them (a
+// surface smoothing within an angle), else its point's.
+const float *cornerNormal(const TracedMesh &m, int triangle, const int *tri, int k) {
+    return m.worldCornerNormal.empty() ? &m.worldNormal[tri[k] * 3] : &m.worldCornerNormal[(triangle * 3 + k) * 3];
+}
+
+// Moves a point on a flat triangle towards the curved surface its smoothed normals describe, so
 // shadow rays leave smooth-shaded low-polygon meshes without catching the neighbouring facets.
-void liftOrigin(const TracedMesh &m, const int *tri, const double w[3], const double p[3], double out[3]) {
+
+void liftOrigin(const TracedMesh &m, int triangle, const int *tri, const double w[3], const double p[3],
+                double out[3]) {
     double sum[3] = {0, 0, 0};
     for (int k = 0; k < 3; ++k) {
-        const float *v = &m.worldPos[tri[k] * 3], *n = &m.worldNormal[tri[k] * 3];
+        const float *v = &m.worldPos[tri[k] * 3], *n = cornerNormal(m, triangle, tri, k);
         double t[3] = {p[0] - v[0], p[1] - v[1], p[2] - v[2]};
         double d = std::min(0.0, t[0] * n[0] + t[1] * n[1] + t[2] * n[2]);
         for (int c = 0; c < 3; ++c) sum[c] += w[k] * (v[c] + t[c] - d * n[c]);
@@ -422,7 +430,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     double s[3] = {0, 0, 0};
     if (surf.smoothing) {
         for (int k = 0; k < 3; ++k)
-            for (int c = 0; c < 3; ++c) s[c] += w[k] * m.worldNormal[tri[k] * 3 + c];
+            for (int c = 0; c < 3; ++c) s[c] += w[k] * cornerNormal(m, hit.triangle, tri, k)[c];
     }
     if (!normalize(s, sa.wNorm0)) std::memcpy(sa.wNorm0, sa.gNorm, sizeof sa.gNorm);
     bool back = dot(sa.gNorm, dir) > 0;
@@ -436,7 +444,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     }
     std::memcpy(sa.wNorm, sa.wNorm0, sizeof sa.wNorm);
     if (currentSpot) {
-        liftOrigin(m, tri, w, sa.wPos, ts.spotShadowOrigin);
+        liftOrigin(m, hit.triangle, tri, w, sa.wPos, ts.spotShadowOrigin);
         std::memcpy(ts.spotPos, sa.wPos, sizeof ts.spotPos);
     }
     sa.rayLength = hit.t;

@@ -330,6 +330,70 @@ void finishLayer(MeshLayer &layer) {
     }
 }
 
+uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces) {
+    layer.cornerNormals = std::vector<float>();
+    auto limit = [&](int s) {
+        if (s < 0 || static_cast<size_t>(s) >= surfaces.size()) return kNoSmoothingLimit;
+        const Surface &surf = *surfaces[static_cast<size_t>(s)];
+        return surf.smoothing ? surf.smoothingAngle : kNoSmoothingLimit;
+    };
+    bool any = false;
+    for (const MeshPolygon &p : layer.polygons) any = any || limit(p.surface) < kNoSmoothingLimit;
+    if (!any) return 0;
+    // The polygons at each point, and each polygon's area-weighted normal (as finishLayer sums them).
+    size_t n = layer.points.size();
+    std::vector<int> first(n + 1, 0), around;
+    for (const MeshPolygon &p : layer.polygons)
+        for (int k : p.points) ++first[static_cast<size_t>(k) + 1];
+    for (size_t i = 0; i < n; ++i) first[i + 1] += first[i];
+    around.resize(static_cast<size_t>(first[n]));
+    {
+        std::vector<int> next(first.begin(), first.end() - 1);
+        for (size_t pi = 0; pi < layer.polygons.size(); ++pi)
+            for (int k : layer.polygons[pi].points) around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
+    }
+    std::vector<double> area(layer.polygons.size() * 3, 0.0);
+    for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
+        const MeshPolygon &poly = layer.polygons[pi];
+        size_t count = poly.points.size();
+        for (size_t k = 0; k < count; ++k) {
+            const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
+            const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
+            area[pi * 3 + 0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+            area[pi * 3 + 1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+            area[pi * 3 + 2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+        }
+    }
+    layer.cornerNormals.resize(layer.triangles.size() * 3);
+    for (size_t t = 0; t < layer.triPolygon.size(); ++t) {
+        size_t pi = static_cast<size_t>(layer.triPolygon[t]);
+        const MeshPolygon &poly = layer.polygons[pi];
+        double angle = limit(poly.surface);
+        double least = std::cos(angle) - 1e-6;  // polygons at exactly the angle share
+        for (int k = 0; k < 3; ++k) {
+            size_t v = static_cast<size_t>(layer.triangles[t * 3 + static_cast<size_t>(k)]);
+            float *out = &layer.cornerNormals[t * 9 + static_cast<size_t>(k) * 3];
+            if (angle >= kNoSmoothingLimit) {
+                for (int c = 0; c < 3; ++c) out[c] = layer.points[v].normal[c];
+                continue;
+            }
+            double sum[3] = {0, 0, 0};
+            for (int at = first[v]; at < first[v + 1]; ++at) {
+                const MeshPolygon &q = layer.polygons[static_cast<size_t>(around[static_cast<size_t>(at)])];
+                if (q.surface != poly.surface) continue;
+                double cosine = double(q.normal[0]) * poly.normal[0] + double(q.normal[1]) * poly.normal[1] +
+                                double(q.normal[2]) * poly.normal[2];
+                if (&q != &poly && cosine < least) continue;
+                const double *w = &area[static_cast<size_t>(around[static_cast<size_t>(at)]) * 3];
+                for (int c = 0; c < 3; ++c) sum[c] += w[c];
+            }
+            Vec3 u = unit({sum[0], sum[1], sum[2]});
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(u[c]);
+        }
+    }
+    return layer.cornerNormals.size() * sizeof(float);
+}
+
 const char *const kSurfaceChannelNames[kSurfaceChannels] = {
     "color", "luminosity", "diffuse", "specular", "reflection", "transparency", "translucency"};
 

@@ -150,15 +150,28 @@ struct WeightMap {
     std::vector<uint8_t> has;
 };
 
+// A named per-point UV map: u and v for each point (two floats a point), and whether the point
+// has them.
+struct UVMap {
+    std::string name;
+    std::vector<float> values;
+    std::vector<uint8_t> has;
+};
+
 // One layer of an object's mesh. Polygons are fanned into triangles for ray tracing; `triangles`
-// holds three point indices per triangle and `triPolygon` the polygon each came from.
+// holds three point indices per triangle and `triPolygon` the polygon each came from. When a
+// polygon's surface smooths within an angle (Surface::smoothingAngle), `cornerNormals` holds the
+// smoothed normal at each corner of each triangle (nine floats a triangle, in the object's space);
+// otherwise it is empty and corners take their points' normals.
 struct MeshLayer {
     int index = 1;  // the layer number, from 1
     std::vector<MeshPoint> points;
     std::vector<MeshPolygon> polygons;
     std::vector<WeightMap> weightMaps;
+    std::vector<UVMap> uvMaps;
     std::vector<int> triangles;
     std::vector<int> triPolygon;
+    std::vector<float> cornerNormals;
 };
 
 // One shader plug-in on a surface: its server name, and either its settings (kept as parsed JSON,
@@ -229,6 +242,8 @@ enum SurfaceChannel {
 };
 extern const char *const kSurfaceChannelNames[kSurfaceChannels];
 
+constexpr double kNoSmoothingLimit = 3.14159265358979323846;  // Surface::smoothingAngle: no limit
+
 // A surface: the channels the host shades with and hands to shaders, and its shader list.
 // Fractions are 0..1; glossiness maps to a Blinn-Phong exponent of 2^(2 + 10 * glossiness).
 struct Surface {
@@ -238,7 +253,11 @@ struct Surface {
     double eta = 1.0;  // refraction index
     double translucency = 0, colorHighlights = 0, colorFilter = 0;
     bool doubleSided = false;
-    bool smoothing = true;  // shade with the smoothed point normals, else the polygon's own
+    bool smoothing = true;  // shade with smoothed normals, else the polygon's own
+    // Below pi (radians), a polygon's corner shares its normal only with the polygons of the same
+    // surface at that point whose normals are within this angle of its own; from pi up, with every
+    // polygon at the point (the point's normal).
+    double smoothingAngle = kNoSmoothingLimit;
     EnvironmentOptions reflection, refraction;
     TextureSpec textures[kSurfaceChannels];  // evaluated per spot over the channel's own value
     std::vector<ShaderRef> shaders;
@@ -372,5 +391,9 @@ Vec3 itemParam(const Item &item, int param, double time);
 
 // Fills the smoothed point normals, polygon normals and triangle fan of a layer.
 void finishLayer(MeshLayer &layer);
+
+// Fills (or empties) a finished layer's corner normals from the smoothing angles of `surfaces`
+// (indexed by MeshPolygon::surface). Returns the bytes they take.
+uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces);
 
 }  // namespace host
