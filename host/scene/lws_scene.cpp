@@ -814,6 +814,7 @@ private:
             layerPivot_[&obj] = l.pivot;
         }
         scene_->inputFiles.insert(scene_->inputFiles.end(), mesh.files.begin(), mesh.files.end());
+        objectLine_[&obj] = lines_.number();
         scene_->objects.push_back(&obj);
     }
 
@@ -867,7 +868,29 @@ private:
         r.width = size.first;
         r.height = size.second;
         if (scene_->surfaces.empty()) defaultSurface();
+        smoothAll();
         uniqueNames();
+    }
+
+    // Corner normals for layers with polygons on surfaces that smooth within an angle, once every
+    // object has brought its surfaces; their memory counts with the objects'.
+    void smoothAll() {
+        for (ObjectItem *obj : scene_->objects)
+            for (MeshLayer &layer : obj->layers) {
+                bool limited = false;
+                for (const MeshPolygon &p : layer.polygons) {
+                    const Surface &s = *scene_->surfaces[static_cast<size_t>(p.surface)];
+                    limited = limited || (s.smoothing && s.smoothingAngle < kNoSmoothingLimit);
+                }
+                uint64_t bytes = limited ? layer.triPolygon.size() * 36 + layer.points.size() * 8 : 0;
+                if (bytes > memoryLimit_ || meshBytes_ > memoryLimit_ - bytes)
+                    failAt(objectLine_[obj], "the corner normals of " + shown(obj->name) + " would need about " +
+                                                 io::byteText(bytes) + " of memory, more than the " +
+                                                 io::byteText(memoryLimit_ - std::min(meshBytes_, memoryLimit_)) +
+                                                 " left for the scene");
+                meshBytes_ += bytes;
+                smoothCorners(layer, scene_->surfaces);
+            }
     }
 
     // Every item's name unique: a later item with a taken name gets " (2)", " (3)", ... after it,
@@ -910,6 +933,7 @@ private:
     std::set<Item *> pivotGiven_;
     std::map<Item *, Vec3> layerPivot_;
     std::map<std::string, int> surfaceByName_;
+    std::map<const ObjectItem *, int> objectLine_;  // where each object was loaded
     std::map<CameraItem *, std::pair<int, int>> cameraSizes_;
     std::set<CameraItem *> globalCameras_;
     std::pair<int, int> globalSize_{0, 0};

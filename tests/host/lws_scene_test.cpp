@@ -268,14 +268,13 @@ double litCentreX(const host::Frame &f) {
     return n ? sum / n : -1;
 }
 
-// move_x.lws with the skin shader given to the cube's surfaces by an overlay: the cube's image
+// move_x.lws with the skin shader given to the cube's surface by an overlay: the cube's image
 // follows its x keys, right of its start at frame 20 (x 2.07) and left of it at frame 40 (x -2.37).
 TEST(LwsScene, RenderedCubeFollowsItsKeys) {
     NEED_MODELS();
     std::string overlay = ::testing::TempDir() + "/velmora_lws_skin.json";
     std::ofstream(overlay) << R"({"surfaces": [
-      {"name": "Default", "shaders": [{"server": "QZ_velmora", "settings": {"Ksub": 0.5}}]},
-      {"name": "DkBlu", "shaders": [{"server": "QZ_velmora", "settings": {"Ksub": 0.5}}]}]})";
+      {"name": "Default", "shaders": [{"server": "QZ_velmora", "settings": {"Ksub": 0.5}}]}]})";
     auto scene = load("move_x.lws");
     ASSERT_TRUE(scene);
     std::string error;
