@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# Installs every package the build, the tests and the host need (Debian 12). Run as root or with
-# sudo; does nothing that is already done.
+# Installs the Debian 12 packages a job needs; does nothing that is already done. Run as root or
+# with sudo.
+#   scripts/install-deps.sh render   what building the plug-in and rendering need
+#   scripts/install-deps.sh          everything: also the tests, benchmarks, sanitizers, fuzzing,
+#                                    the Windows cross-build and wine
 set -euo pipefail
 
-packages=(
+render=(
   cmake ninja-build g++ pkg-config
+  libembree-dev nlohmann-json3-dev libopenimageio-dev zlib1g-dev libcli11-dev
+  libassimp-dev fonts-dejavu-core
+)
+tests=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  libembree-dev nlohmann-json3-dev libassimp-dev libopenimageio-dev zlib1g-dev libcli11-dev
   clang libclang-rt-14-dev
-  assimp-testmodels
+  assimp-testmodels openimageio-tools parallel
+  wine wine32:i386
 )
 
+case "${1:-all}" in
+  render) packages=("${render[@]}") ;;
+  all) packages=("${render[@]}" "${tests[@]}") ;;
+  *) echo "usage: $0 [render|all]" >&2; exit 2 ;;
+esac
+
 need=()
-for p in "${packages[@]}" wine wine32:i386; do
+for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
 [ ${#need[@]} -eq 0 ] && exit 0
@@ -21,7 +34,9 @@ done
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-# wine32 comes from the i386 architecture.
-dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+# wine32 comes from the i386 architecture; only the full set needs it.
+if printf '%s\n' "${need[@]}" | grep -q ':i386$'; then
+  dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${need[@]}"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs, builds and renders the built-in default scene to velmora.png.
+# Installs what rendering needs, builds the plug-in and the renderer, and renders the built-in
+# default scene to velmora.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux
-build/linux/velmora-render -o velmora.png "$@"
+scripts/install-deps.sh render
+cmake --preset render >/dev/null
+cmake --build --preset render
+build/render/velmora-render -o velmora.png "$@"

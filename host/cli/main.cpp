@@ -192,7 +192,8 @@ int run(int argc, char **argv) {
     if (!o.sweepValues.empty() && settings.frameEnd < settings.frameStart)
         settings.frameStart = settings.frameEnd = scene.render.frameStart;
     host::FrameRange range = host::frameRange(scene, settings);
-    bool numbered = range.count() > 1;
+    // Frame ranges give numbered files, so a range split into pieces names its frames alike.
+    bool numbered = range.count() > 1 || o.numberFrames;
     bool onePixel = settings.pixelX >= 0;
 
     // Every output is checked before anything is rendered.

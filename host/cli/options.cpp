@@ -102,7 +102,7 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
             message = "--frames wants A-B with A <= B, not \"" + frames + "\"";
             return kParseRefused;
         }
-        o.hasFrames = true;
+        o.hasFrames = o.numberFrames = true;
     }
     if (!pixel.empty()) {
         if (!readPair(pixel, ',', o.pixelX, o.pixelY) || o.pixelX < 0 || o.pixelY < 0) {

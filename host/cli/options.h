@@ -18,6 +18,7 @@ struct CliOptions {
     int width = 0, height = 0, samples = 0, threads = 0;  // 0: the scene's own, every core
     bool hasFrames = false;                               // --frame or --frames was given
     int frameStart = 0, frameEnd = -1;
+    bool numberFrames = false;  // --frames: files are numbered even for a range of one frame
     bool hostShading = false, quiet = false, describe = false;
     int pixelX = -1, pixelY = -1;  // --pixel, or -1
     std::string savePath;

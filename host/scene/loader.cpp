@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <new>
@@ -392,7 +393,7 @@ public:
         scene_->name = o.str("name", "untitled");
         if (const json *v = o.get("images")) readImages(*v, o.at("images"));
         if (const json *v = o.get("surfaces")) readSurfaces(*v, o.at("surfaces"));
-        if (const json *v = o.get("render")) readRender(*v, o.at("render"));
+        if (const json *v = o.get("render")) readRender(*v, o.at("render"), scene_->render);
         if (const json *v = o.get("ambient")) {
             Obj a(*v, o.at("ambient"));
             scene_->ambientColor = readColor(a, "color", scene_->ambientColor);
@@ -645,6 +646,104 @@ public:
         return t;
     }
 
+    // Applies an overlay document to the scene in use: every field is checked before anything
+    // changes, then surfaces, render options and item tags change together, the layers' corner
+    // normals follow the surfaces' smoothing, and the scene's own document takes the overlay's
+    // fields (so that a scene saved from it keeps them).
+    void overlay(const json &root) {
+        Obj o(root, "");
+        std::map<int, Surface> surfaces;  // by index, the surfaces as they will be
+        const json *list = o.get("surfaces");
+        if (list) {
+            if (!list->is_array()) fail(o.at("surfaces"), "expected an array of surfaces");
+            for (size_t i = 0; i < list->size(); ++i) {
+                Obj so((*list)[i], o.at("surfaces") + "/" + std::to_string(i));
+                std::string name = so.str("name", "");
+                if (name.empty()) fail(so.path(), "missing field \"name\"");
+                int at = scene_->findSurface(name);
+                if (at < 0) fail(so.at("name"), "the scene has no surface named " + q(name));
+                auto it = surfaces.find(at);
+                if (it == surfaces.end()) it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
+                readSurfaceFields(so, it->second);
+            }
+        }
+        RenderOptions render = scene_->render;
+        const json *renderJson = o.get("render");
+        if (renderJson) readRender(*renderJson, o.at("render"), render);
+        std::vector<std::pair<Item *, std::string>> tags;
+        const json *items = o.get("items");
+        if (items) {
+            if (!items->is_array()) fail(o.at("items"), "expected an array of items");
+            for (size_t i = 0; i < items->size(); ++i) {
+                Obj io((*items)[i], o.at("items") + "/" + std::to_string(i));
+                std::string name = io.str("name", "");
+                if (name.empty()) fail(io.path(), "missing field \"name\"");
+                Item *item = scene_->findItem(name);
+                if (!item) fail(io.at("name"), "the scene has no item named " + q(name));
+                if (const json *t = io.get("tags")) {
+                    if (!t->is_array()) fail(io.at("tags"), "expected an array of strings");
+                    for (size_t k = 0; k < t->size(); ++k) {
+                        if (!(*t)[k].is_string()) fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
+                        tags.emplace_back(item, (*t)[k].get<std::string>());
+                    }
+                }
+                io.finish();
+            }
+        }
+        o.finish();
+
+        for (auto &changed : surfaces) *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
+        scene_->render = render;
+        for (auto &t : tags) t.first->tags.push_back(std::move(t.second));
+        if (!surfaces.empty())
+            for (ObjectItem *obj : scene_->objects)
+                for (MeshLayer &layer : obj->layers) smoothCorners(layer, scene_->surfaces);
+
+        json &source = scene_->source;
+        if (!source.is_object()) source = json::object();
+        if (list)
+            for (const json &add : *list) {
+                json &entries = source["surfaces"];
+                if (!entries.is_array()) entries = json::array();
+                json *entry = nullptr;
+                for (json &e : entries)
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) entry = &e;
+                if (!entry) {
+                    entries.push_back(add);  // a surface a mesh file brought: the overlay's fields over it
+                    continue;
+                }
+                for (auto f = add.begin(); f != add.end(); ++f) {
+                    if (f.key() == "textures" && (*entry)["textures"].is_object()) {
+                        for (auto c = f->begin(); c != f->end(); ++c) (*entry)["textures"][c.key()] = *c;
+                    } else {
+                        (*entry)[f.key()] = *f;
+                    }
+                    if (f.key() == "color_texture" && (*entry)["textures"].is_object()) (*entry)["textures"].erase("color");
+                    if (f.key() == "textures" && f->contains("color")) entry->erase("color_texture");
+                }
+            }
+        if (renderJson) {
+            json &r = source["render"];
+            if (!r.is_object()) r = json::object();
+            for (auto f = renderJson->begin(); f != renderJson->end(); ++f) {
+                if (f.key() == "radiosity" && r["radiosity"].is_object())
+                    for (auto k = f->begin(); k != f->end(); ++k) r["radiosity"][k.key()] = *k;
+                else
+                    r[f.key()] = *f;
+            }
+        }
+        if (items && source["items"].is_array())
+            for (const json &add : *items) {
+                if (!add.contains("tags")) continue;
+                for (json &e : source["items"])
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) {
+                        json &t = e["tags"];
+                        if (!t.is_array()) t = json::array();
+                        for (const json &line : add["tags"]) t.push_back(line);
+                    }
+            }
+    }
+
     // Charges memory taken outside the loader, such as the parsed document, at the top of the file.
     void charge(uint64_t bytes, const std::string &what) { budget_.charge(bytes, "/", what); }
 
@@ -707,9 +806,9 @@ private:
         return l;
     }
 
-    void readRender(const json &j, const std::string &path) {
+    // Render options over the values `r` has.
+    void readRender(const json &j, const std::string &path, RenderOptions &r) {
         Obj o(j, path);
-        RenderOptions &r = scene_->render;
         r.width = o.integer("width", r.width, 1, 16384);
         r.height = o.integer("height", r.height, 1, 16384);
         r.pixelAspect = o.num("pixel_aspect", r.pixelAspect, 0.1, 10);
@@ -722,7 +821,8 @@ private:
         r.fps = o.num("fps", r.fps, 0.001, 10000);
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
-            r.radiosity = ro.choice("mode", {"off", "backdrop"}, 0) == 1 ? Radiosity::Backdrop : Radiosity::Off;
+            int mode = ro.choice("mode", {"off", "backdrop"}, r.radiosity == Radiosity::Backdrop ? 1 : 0);
+            r.radiosity = mode == 1 ? Radiosity::Backdrop : Radiosity::Off;
             r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
             ro.finish();
         }
@@ -1171,37 +1271,44 @@ std::string jsonTypeName(const nlohmann::json &j) {
     }
 }
 
+// Parses JSON text as scene files are read: a first pass checks the syntax and nesting and
+// estimates what the document will take, `charge` is told that before any of it is built (and
+// may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
+// syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
+static bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
+               json &root, std::string &error) {
+    const char *last = text.data();
+    const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
+    JsonCost cost(text.data(), &last);
+    if (!json::sax_parse(begin, end, &cost)) {
+        if (cost.tooDeep)
+            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) + ": arrays and objects nest deeper than " +
+                    std::to_string(kMaxNesting) + " levels";
+        else
+            error = label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
+        return false;
+    }
+    charge(cost.bytes);
+    DomBuilder dom(root, text, &last);
+    if (!json::sax_parse(begin, end, &dom)) {
+        error = label + ": " +
+                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
+                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
+                                             q(dom.duplicate) + " (an object names each key once)");
+        return false;
+    }
+    return true;
+}
+
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir,
                          uint64_t memoryLimit) {
     LoadResult result;
     try {
-        // A first pass checks the syntax and nesting and what the document will take, before any
-        // of it is built.
-        const char *last = text.data();
-        const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
-        JsonCost cost(text.data(), &last);
-        if (!json::sax_parse(begin, end, &cost)) {
-            if (cost.tooDeep) {
-                result.error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
-                               ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
-            } else {
-                result.error =
-                    label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
-            }
-            return result;
-        }
         Loader loader(label, baseDir, memoryLimit);
-        loader.charge(cost.bytes, "the scene's text");
         json root;
-        DomBuilder dom(root, text, &last);
-        if (!json::sax_parse(begin, end, &dom)) {
-            result.error =
-                label + ": " +
-                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
-                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
-                                             q(dom.duplicate) + " (an object names each key once)");
+        if (!parseJson(
+                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root, result.error))
             return result;
-        }
         result.scene = loader.load(root);
         result.scene->filename = label;
         result.scene->source = std::move(root);
@@ -1242,6 +1349,33 @@ bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene 
     }
     loader.releaseScene();
     return ok;
+}
+
+bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &error) {
+    error.clear();
+    std::string text, why;
+    if (!io::readFile(overlayPath, io::kMaxSceneBytes, "overlay file", text, why)) {
+        const std::string opened = "cannot be opened: ";
+        if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
+        error = overlayPath + ": cannot open the overlay file: " + why;
+        return false;
+    }
+    Loader loader(overlayPath, scene.folder);
+    loader.useScene(&scene);
+    try {
+        json root;
+        if (parseJson(
+                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root, error))
+            loader.overlay(root);
+    } catch (const LoadError &e) {
+        error = overlayPath + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
+    } catch (const std::bad_alloc &) {
+        error = overlayPath + ": /: the overlay needs more memory than there is";
+    } catch (const std::exception &e) {
+        error = overlayPath + ": " + excerpt(e.what(), 4 * kExcerpt);
+    }
+    loader.releaseScene();
+    return error.empty();
 }
 
 LoadResult loadSceneFile(const std::string &path) {

@@ -481,7 +481,12 @@ Surface surfaceFromMaterial(const aiMaterial &m, const std::string &name) {
     if (getFloat(m, AI_MATKEY_SHININESS, v) && v > 0) s.glossiness = glossinessOf(v);
     if (getColor(m, AI_MATKEY_COLOR_EMISSIVE, c)) s.luminosity = within(std::max({c[0], c[1], c[2]}), 0, 1e6, 0);
     if (getFloat(m, AI_MATKEY_OPACITY, v)) s.transparency = within(1 - v, 0, 1, 0);
-    if (getFloat(m, AI_MATKEY_REFLECTIVITY, v)) s.mirror = within(v, 0, 1, 0);
+    // Reflection: the reflective colour times its factor (FBX and Collada give both; a factor
+    // alone, with no colour, is taken as it is).
+    if (getFloat(m, AI_MATKEY_REFLECTIVITY, v)) {
+        double tint = getColor(m, AI_MATKEY_COLOR_REFLECTIVE, c) ? std::max({c[0], c[1], c[2]}) : 1.0;
+        s.mirror = within(v * tint, 0, 1, 0);
+    }
     if (getFloat(m, AI_MATKEY_REFRACTI, v)) s.eta = within(v, 0.01, 10, 1);
     int flag = 0;
     if (getInt(m, AI_MATKEY_TWOSIDED, flag)) s.doubleSided = flag != 0;
@@ -590,7 +595,9 @@ public:
         if (!fits(estimate, error)) return false;
         if (format == Format::Other) {
             if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
-            return other(size, estimate, out, error);
+            // PLY files have no materials: the one assimp makes up is not the file's.
+            bool materials = !(got >= 4 && std::memcmp(head, "ply", 3) == 0 && (head[3] == '\n' || head[3] == '\r'));
+            return other(size, estimate, materials, out, error);
         }
         std::string data;
         if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", data, why))
@@ -935,11 +942,12 @@ private:
 
     // Any other format: one layer, every mesh of every node placed by the node's transform, points
     // welded in the order the polygons first use them.
-    bool other(uint64_t size, uint64_t estimate, ImportedMesh &out, std::string &error) {
+    bool other(uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out, std::string &error) {
         auto importer = read(Format::Other, path_, nullptr, size, true, "", kBinaryFactor, 0, estimate);
         if (!importer) return refuseImport(error);
         const aiScene *scene = importer->GetScene();
-        std::vector<int> surfaceOf = surfaces(*scene, nullptr, false, out);
+        std::vector<int> surfaceOf =
+            materials ? surfaces(*scene, nullptr, false, out) : std::vector<int>(scene->mNumMaterials, -1);
         out.layers.emplace_back();
         MeshLayer &layer = out.layers.back().mesh;
         PointTable table(layer.points);
@@ -1006,7 +1014,25 @@ private:
         return finish(out, error);
     }
     // The last checks: limits, finite coordinates, at least one polygon; and the bytes taken.
+    // Surfaces no polygon uses (materials a file defines but does not use, or that the importer
+    // made up) are left out.
     bool finish(ImportedMesh &out, std::string &error) {
+        std::vector<int> used(out.surfaces.size(), -1);
+        std::vector<Surface> kept;
+        for (ImportedLayer &l : out.layers)
+            for (MeshPolygon &p : l.mesh.polygons) {
+                if (p.surface < 0 || static_cast<size_t>(p.surface) >= used.size()) {
+                    p.surface = -1;
+                    continue;
+                }
+                int &to = used[static_cast<size_t>(p.surface)];
+                if (to < 0) {
+                    to = static_cast<int>(kept.size());
+                    kept.push_back(std::move(out.surfaces[static_cast<size_t>(p.surface)]));
+                }
+                p.surface = to;
+            }
+        out.surfaces = std::move(kept);
         for (const std::string &f : sideFiles_)
             if (std::find(out.files.begin(), out.files.end(), f) == out.files.end()) out.files.push_back(f);
         uint64_t polygons = 0, bytes = 0;
