@@ -239,13 +239,20 @@ TEST(LwsScene, ParentsPivotsAndTransformOrder) {
         "Channel 3\n{ Envelope\n  1\n  Key 1.5707963267948966 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n"
         "Channel 6\n{ Envelope\n  1\n  Key 2 0 0 0 0 0 0 0 0\n  Behaviors 1 1\n}\n"
         "AddNullObject 10000001 arm\nNumChannels 0\nPivotPosition 0 1 0\nParentItem 10000000\n"
-        "AddCamera 30000000\nParentItem 10000001\n";
+        "AddBone 40000000\nBoneName shoulder\nBoneRestLength 0.5\n"
+        "AddCamera 30000000\nParentItem 40000000\n";
     host::LoadResult r = host::loadLwsText(text, "rig.lws", ".");
     ASSERT_TRUE(r.scene) << r.error;
     const host::Item *base = r.scene->findItem("base"), *arm = r.scene->findItem("arm");
     ASSERT_TRUE(base && arm);
     EXPECT_EQ(arm->parent, base);
-    EXPECT_EQ(r.scene->camera->parent, arm);
+    ASSERT_EQ(r.scene->bones.size(), 1u);
+    const host::BoneItem &bone = *r.scene->bones[0];
+    EXPECT_EQ(bone.name, "shoulder");
+    EXPECT_EQ(bone.object, arm) << "a bone belongs to the object before it";
+    EXPECT_EQ(bone.parent, arm);
+    EXPECT_EQ(bone.restLength, 0.5);
+    EXPECT_EQ(r.scene->camera->parent, &bone);
     // (1, 1, 0) in the arm: less its pivot (0, 1, 0) is (1, 0, 0); in the base, scaled by 2 to
     // (2, 0, 0), turned 90 degrees in heading (+X towards -Z) to (0, 0, -2), moved to (10, 0, -2).
     host::Vec3 p = host::worldTransform(*arm, 0).point({1, 1, 0});
