@@ -1,14 +1,19 @@
 #include "host/scene/lws_scene.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/io/file_io.h"
 #include "host/scene/mesh_import.h"
@@ -18,13 +23,13 @@ namespace host {
 namespace {
 
 constexpr double kDegree = 3.14159265358979323846 / 180;
-constexpr size_t kMaxItems = 10000;             // objects, lights, cameras and bones together
-constexpr long long kMaxChannels = 1000;        // channels in one motion
-constexpr long long kMaxEnvelopeKeys = 100000;  // keys in one envelope
-constexpr size_t kMaxSceneKeys = 1000000;       // keys in the whole file
-constexpr double kMaxNumber = 1e9;              // the size of any number read
-constexpr size_t kExcerpt = 40;
-constexpr size_t kMaxWords = 2 * kMaxChannels + 16;  // bytes of a line quoted in a message
+constexpr size_t kMaxItems = 10000;                  // objects, lights, cameras and bones together
+constexpr long long kMaxChannels = 1000;             // channels in one motion
+constexpr long long kMaxEnvelopeKeys = 100000;       // keys in one envelope
+constexpr size_t kMaxSceneKeys = 1000000;            // keys in the whole file
+constexpr double kMaxNumber = 1e9;                   // the size of any number read
+constexpr size_t kExcerpt = 40;                      // bytes of a line quoted in a message
+constexpr size_t kMaxWords = 2 * kMaxChannels + 16;  // words read from a line
 
 // Item id prefixes: the top hex digit of an id names the kind, the rest the index among its kind.
 enum IdKind : uint32_t { kObjectId = 1, kLightId = 2, kCameraId = 3, kBoneId = 4 };
