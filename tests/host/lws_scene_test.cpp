@@ -163,8 +163,11 @@ TEST(LwsScene, OlderFormatsGiveTheSameScene) {
     NEED_MODELS();
     auto now = load("move_x.lws");
     ASSERT_TRUE(now);
-    for (const char *file : {"move_x_oldformat_56.lws", "move_x_oldformat_6.lws"}) {
-        auto old = load(file);
+    // Also the current file with Windows line ends.
+    std::string crlf;
+    for (char c : slurp(kModels + "/move_x.lws")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const char *file : {"move_x_oldformat_56.lws", "move_x_oldformat_6.lws", "CRLF"}) {
+        auto old = std::string(file) == "CRLF" ? host::loadLwsText(crlf, "crlf.lws", kModels).scene : load(file);
         ASSERT_TRUE(old) << file;
         for (int c = 0; c < 9; ++c)
             for (double f = -10; f <= 70; f += 5)
