@@ -9,7 +9,7 @@ set -euo pipefail
 render=(
   cmake ninja-build g++ pkg-config
   libembree-dev nlohmann-json3-dev libopenimageio-dev zlib1g-dev libcli11-dev
-  libassimp-dev fonts-dejavu-core libtinyobjloader-dev
+  libassimp-dev fonts-dejavu-core
 )
 tests=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev

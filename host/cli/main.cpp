@@ -16,6 +16,7 @@
 #include "host/plugin/shader_session.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
+#include "host/scene/lws_scene.h"
 
 namespace {
 
@@ -157,17 +158,33 @@ int run(int argc, char **argv) {
         settings.progress = false;
     }
 
+    bool hostScene = host::isLwsPath(o.scenePath);
+    if (hostScene && !o.savePath.empty()) {
+        // The saved scene is the JSON scene with each instance's data in place of its settings;
+        // a host scene file has no JSON text to carry it.
+        std::fprintf(stderr,
+                     "velmora-render: %s: --save writes a JSON scene back with its shaders' saved data; a host "
+                     "scene file (.lws) is not written back\n",
+                     o.scenePath.c_str());
+        return 2;
+    }
     host::LoadResult loaded = o.scenePath.empty()
                                   ? host::loadSceneText(host::kDefaultSceneJson, "default scene", ".")
-                                  : host::loadSceneFile(o.scenePath);
+                              : hostScene ? host::loadLwsFile(o.scenePath)
+                                          : host::loadSceneFile(o.scenePath);
     if (!loaded.scene) {
         std::fprintf(stderr, "velmora-render: %s\n", loaded.error.c_str());
+        return 2;
+    }
+    if (!o.overlayPath.empty() && !host::applyOverlay(*loaded.scene, o.overlayPath, message)) {
+        std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
         return 2;
     }
     const host::Scene &scene = *loaded.scene;
     // Outputs never overwrite a file the scene is read from.
     std::vector<host::io::FileId> inputs;
     if (!o.scenePath.empty()) inputs.push_back(host::io::fileId(o.scenePath));
+    if (!o.overlayPath.empty()) inputs.push_back(host::io::fileId(o.overlayPath));
     for (const std::string &f : scene.inputFiles) inputs.push_back(host::io::fileId(f));
 
     if (o.describe || !o.savePath.empty()) {

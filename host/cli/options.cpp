@@ -38,7 +38,11 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
     std::string pixel, frames, stateFormat = "text", sweep, exrType = "half";
     int frame = 0;
-    app.add_option("scene", o.scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
+    app.add_option("scene", o.scenePath,
+                   "Scene file: JSON, or the host's scene file (.lws); without one the built-in default scene is "
+                   "drawn");
+    app.add_option("--overlay", o.overlayPath,
+                   "Overlay file applied to the scene once it is loaded (surfaces' shaders and settings)");
     app.add_option("-o,--output", o.output,
                    "Output image: .png (8-bit sRGB), or .exr, .tif, .hdr, .pfm (float), case ignored");
     auto *exrTypeOpt =

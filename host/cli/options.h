@@ -10,7 +10,8 @@
 namespace host::cli {
 
 struct CliOptions {
-    std::string scenePath;  // empty: the built-in default scene
+    std::string scenePath;    // empty: the built-in default scene; *.lws: a host scene file
+    std::string overlayPath;  // --overlay: applied to the scene once it is loaded
     std::string output = "velmora.png";
     bool floatOutput = false;                             // the output keeps floats (else 8-bit .png)
     bool exrFloat = false;                                // --exr-type float: EXR in 32-bit floats

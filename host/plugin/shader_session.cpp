@@ -613,7 +613,20 @@ int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Fo
                 data += digits[b & 15];
             }
         }
-        json &entry = root["surfaces"][static_cast<size_t>(s.surface)]["shaders"][static_cast<size_t>(s.index)];
+        // The scene file's surface of that name (mesh files bring surfaces of their own, after the
+        // scene file's, so indices differ); a mesh file's surface with shaders (from an overlay)
+        // gets an entry of its own.
+        const std::string &name = scene.surfaces[static_cast<size_t>(s.surface)]->name;
+        json &surfaces = root["surfaces"];
+        if (!surfaces.is_array()) surfaces = json::array();
+        json *surface = nullptr;
+        for (json &e : surfaces)
+            if (!surface && e.is_object() && e.value("name", std::string()) == name) surface = &e;
+        if (!surface) {
+            surfaces.push_back({{"name", name}});
+            surface = &surfaces.back();
+        }
+        json &entry = (*surface)["shaders"][static_cast<size_t>(s.index)];
         entry.erase("settings");
         entry["state"] = {{"format", format == state::Format::Text ? "text" : "binary"}, {"data", data}};
     }

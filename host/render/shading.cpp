@@ -582,6 +582,12 @@ void applyChannelTextures(const RenderContext &rc, int surface, const Surface &s
         if (row[static_cast<size_t>(c)]) tf.evaluate(row[static_cast<size_t>(c)], &mp, channel[c]);
 }
 
+// The smoothed normal at corner k of a triangle: its corner normal where the layer has them (a
+// surface smoothing within an angle), else its point's.
+const float *cornerNormal(const TracedMesh &m, int triangle, const int *tri, int k) {
+    return m.worldCornerNormal.empty() ? &m.worldNormal[tri[k] * 3] : &m.worldCornerNormal[(triangle * 3 + k) * 3];
+}
+
 // The shadow-terminator offset of Hanika ("Hacking the shadow terminator", 2021): the spot p is
 // projected onto the tangent plane of each corner (only when it lies below that plane) and the
 // projections are blended by the spot's barycentric weights. On convex parts this lands on a
@@ -616,8 +622,8 @@ bool smoothSurfacePoint(const double v[3][3], const double n[3][3], const double
 // Records the spot about to be shaded as the thread's current one. `side` is 1 when the ray met
 // the facet's front, -1 the back of a double-sided surface (normals turned), 0 the back of a
 // single-sided one (no smooth surface to leave from there).
-void setSpot(ThreadState &ts, const TracedMesh &m, const int *tri, const double w[3], const LWShaderAccess &sa,
-             bool smooth, int side) {
+void setSpot(ThreadState &ts, const TracedMesh &m, int triangle, const int *tri, const double w[3],
+             const LWShaderAccess &sa, bool smooth, int side) {
     ThreadState::Spot &s = ts.spot;
     s.set = true;
     std::memcpy(s.pos, sa.wPos, sizeof s.pos);
@@ -631,7 +637,7 @@ void setSpot(ThreadState &ts, const TracedMesh &m, const int *tri, const double 
     for (int k = 0; k < 3; ++k)
         for (int c = 0; c < 3; ++c) {
             v[k][c] = m.worldPos[tri[k] * 3 + c];
-            n[k][c] = side * m.worldNormal[tri[k] * 3 + c];
+            n[k][c] = side * cornerNormal(m, triangle, tri, k)[c];
         }
     if (!smoothSurfacePoint(v, n, sa.gNorm, w, sa.wPos, s.lifted)) return;
     s.smooth = true;
@@ -718,7 +724,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     double s[3] = {0, 0, 0};
     if (surf.smoothing) {
         for (int k = 0; k < 3; ++k)
-            for (int c = 0; c < 3; ++c) s[c] += w[k] * m.worldNormal[tri[k] * 3 + c];
+            for (int c = 0; c < 3; ++c) s[c] += w[k] * cornerNormal(m, hit.triangle, tri, k)[c];
     }
     if (!normalize(s, sa.wNorm0)) std::memcpy(sa.wNorm0, sa.gNorm, sizeof sa.gNorm);
     bool back = dot(sa.gNorm, dir) > 0;
@@ -731,7 +737,8 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         flags |= LWRT_POLYSIDE;
     }
     std::memcpy(sa.wNorm, sa.wNorm0, sizeof sa.wNorm);
-    if (currentSpot) setSpot(ts, m, tri, w, sa, surf.smoothing, !back ? 1 : surf.doubleSided ? -1 : 0);
+    if (currentSpot)
+        setSpot(ts, m, hit.triangle, tri, w, sa, surf.smoothing, !back ? 1 : surf.doubleSided ? -1 : 0);
     sa.rayLength = hit.t;
     sa.cosine = -dot(dir, sa.gNorm);
     sa.spotSize = rc.pixelSpread * (pathLength + hit.t);

@@ -1,37 +1,32 @@
 #include "host/scene/loader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <istream>
 #include <iterator>
 #include <map>
 #include <new>
 #include <set>
-#include <sstream>
-#include <streambuf>
-
-#include <tiny_obj_loader.h>
 
 #include "host/io/file_io.h"
+#include "host/scene/mesh_import.h"
+#include "host/scene/obj_check.h"
 #include "host/scene/primitives.h"
+#include "host/scene/text_quote.h"
 
 namespace host {
 
 namespace {
 
 using json = nlohmann::json;
+using text::excerpt;
+using text::kExcerpt;
+using text::numberText;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
-constexpr double kHuge = 1e9;
-constexpr int kMaxDepth = 256;               // deepest item hierarchy; worldTransform walks no further
-constexpr int kMaxNesting = 128;             // deepest nesting of JSON arrays and objects
-constexpr size_t kMaxLayerPoints = 1 << 27;  // points or polygons of one layer: indices * 3 stay ints
-constexpr size_t kExcerpt = 40;              // longest quote of the input in a message, in bytes
+constexpr double kHuge = kMaxCoordinate;
+constexpr int kMaxDepth = 256;    // deepest item hierarchy; worldTransform walks no further
+constexpr int kMaxNesting = 128;  // deepest nesting of JSON arrays and objects
 
 // A refusal: the JSON path of the offending value and what is wrong with it.
 struct LoadError {
@@ -41,30 +36,11 @@ struct LoadError {
 
 [[noreturn]] void fail(const std::string &path, const std::string &message) { throw LoadError{path, message}; }
 
-// A short excerpt of input text for a message: at most kExcerpt bytes (cut at a character
-// boundary, "..." marking the cut) with control characters written as \xNN.
-std::string excerpt(const std::string &s, size_t max = kExcerpt) {
-    size_t end = s.size();
-    if (end > max) {
-        end = max;
-        while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-    }
-    std::string out;
-    for (size_t i = 0; i < end; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return end < s.size() ? out + "..." : out;
-}
-
 // An input string quoted for a message.
-std::string q(const std::string &s) { return "\"" + excerpt(s) + "\""; }
+std::string q(const std::string &s) { return text::quote(s); }
+
+// A file name quoted for a message: longer than other quotes, since the folder matters.
+std::string qf(const std::string &s) { return text::quoteFile(s); }
 
 // The memory a scene may take while it is loaded and rendered: loading charges every large
 // allocation here before making it, so a small file cannot ask for more than the machine has.
@@ -83,6 +59,7 @@ public:
                            io::byteText(limit_ - used_) + " left for the scene");
         used_ += bytes;
     }
+    uint64_t left() const { return limit_ - used_; }
 
 private:
     uint64_t limit_ = 0, used_ = 0;
@@ -274,13 +251,6 @@ std::string syntaxMessage(const std::string &what) {
     return m.substr(0, start) + excerpt(m.substr(start, end - start)) + tail;
 }
 
-// A number written exactly: the shortest text that reads back as the same double.
-std::string numberText(double v) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 double asNumber(const json &j, const std::string &path, double lo, double hi) {
     if (!j.is_number()) fail(path, "expected a number, found " + jsonTypeName(j));
     double v = j.get<double>();
@@ -411,414 +381,6 @@ Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double sc
 
 Vec3 readColor(Obj &o, const std::string &key, const Vec3 &def) { return o.vec3(key, def, 0.0, 1e6); }
 
-// A file name quoted for a message: longer than other quotes, since the folder matters.
-std::string qf(const std::string &s) { return "\"" + excerpt(s, 4 * kExcerpt) + "\""; }
-
-std::string folderOf(const std::string &file) {
-    size_t slash = file.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-// Reads text in place, without the copy an istringstream makes. The text is only read.
-class TextStream : private std::streambuf, public std::istream {
-public:
-    explicit TextStream(const std::string &text) : std::istream(static_cast<std::streambuf *>(this)) {
-        char *data = const_cast<char *>(text.data());
-        setg(data, data, data + text.size());
-    }
-};
-
-// Memory a mesh layer takes: its points, polygons and polygon corners, with the fan triangles,
-// the normals' sums and the slack of growing arrays.
-uint64_t meshBytes(uint64_t points, uint64_t polygons, uint64_t corners) {
-    return points * 48 + polygons * 112 + corners * 40;
-}
-
-constexpr uint64_t kMaxLayerCorners = 1 << 29;  // polygon corners of one layer: fan indices stay ints
-
-// Calls `line(begin, end, number)` for each line of OBJ text, split as the OBJ parser splits it:
-// at "\n", "\r\n" or a lone "\r". Stops when `line` returns false; returns whether it went through.
-template <typename F>
-bool forEachObjLine(const std::string &text, F line) {
-    const char *p = text.data(), *end = p + text.size();
-    uint64_t number = 0;
-    while (p < end) {
-        const char *start = p;
-        while (p < end && *p != '\n' && *p != '\r') ++p;
-        const char *stop = p;
-        if (p < end && *p++ == '\r' && p < end && *p == '\n') ++p;
-        if (!line(start, stop, ++number)) return false;
-    }
-    return true;
-}
-
-// The words of an OBJ line, split at spaces and tabs.
-struct ObjWords {
-    const char *p, *end;
-    bool next(const char *&b, const char *&e) {
-        while (p < end && (*p == ' ' || *p == '\t')) ++p;
-        if (p == end) return false;
-        b = p;
-        while (p < end && *p != ' ' && *p != '\t') ++p;
-        e = p;
-        return true;
-    }
-};
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool wordIs(const char *b, const char *e, const char *w) {
-    size_t n = std::strlen(w);
-    return static_cast<size_t>(e - b) == n && std::memcmp(b, w, n) == 0;
-}
-
-// Reads a whole word as an OBJ number: [sign] digits [. digits] or [sign] . digits, then an
-// optional exponent. A number too large for a double reads as infinity, one too small as 0.
-bool objNumber(const char *b, const char *e, double &v) {
-    const char *p = b;
-    if (p < e && (*p == '+' || *p == '-')) ++p;
-    const char *mantissa = p;
-    size_t digits = 0;
-    for (; p < e && isDigit(*p); ++p) ++digits;
-    if (p < e && *p == '.')
-        for (++p; p < e && isDigit(*p); ++p) ++digits;
-    if (digits == 0) return false;
-    long exponent = 0;
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negative = p < e && *p == '-';
-        if (p < e && (*p == '+' || *p == '-')) ++p;
-        if (p == e || !isDigit(*p)) return false;
-        for (; p < e && isDigit(*p); ++p) exponent = std::min(exponent * 10 + (*p - '0'), 100000L);
-        if (negative) exponent = -exponent;
-    }
-    if (p != e) return false;
-    auto r = std::from_chars(*b == '+' ? b + 1 : b, e, v);
-    if (r.ec == std::errc::result_out_of_range) {
-        // The power of ten of the first significant digit tells overflow from underflow.
-        long magnitude = 0;
-        bool fraction = false, significant = false;
-        for (const char *q = mantissa; q < e && *q != 'e' && *q != 'E'; ++q) {
-            if (*q == '.') {
-                fraction = true;
-            } else if (!significant && *q == '0') {
-                if (fraction) --magnitude;
-            } else {
-                significant = true;
-                if (!fraction) ++magnitude;
-            }
-        }
-        double sign = *b == '-' ? -1.0 : 1.0;
-        v = magnitude + exponent > 0 ? sign * HUGE_VAL : sign * 0.0;
-    } else if (r.ec != std::errc() || r.ptr != e) {
-        return false;
-    }
-    return true;
-}
-
-// Whether a word would read as infinity or "not a number" to a lenient reader.
-bool looksNonFinite(const char *b, const char *e) {
-    if (b < e && (*b == '+' || *b == '-')) ++b;
-    auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
-    return e - b >= 3 && ((lower(b[0]) == 'n' && lower(b[1]) == 'a' && lower(b[2]) == 'n') ||
-                          (lower(b[0]) == 'i' && lower(b[1]) == 'n' && lower(b[2]) == 'f'));
-}
-
-// A whole number word: [-] digits, its size capped far above any element count.
-bool objIndex(const char *b, const char *e, int64_t &v) {
-    bool negative = b < e && *b == '-';
-    if (negative) ++b;
-    if (b == e) return false;
-    v = 0;
-    for (; b < e; ++b) {
-        if (!isDigit(*b)) return false;
-        v = std::min<int64_t>(v * 10 + (*b - '0'), int64_t(1) << 40);
-    }
-    if (negative) v = -v;
-    return true;
-}
-
-// What an OBJ file holds, found by checking it before it is parsed, and the bytes the parser and
-// the mesh layer built from it will take.
-struct ObjCounts {
-    uint64_t points = 0, texcoords = 0, normals = 0, faces = 0, corners = 0, bytes = 0;
-};
-
-// Checks OBJ text line by line before the parser reads it: the parser reads a word that is not a
-// number as 0 and lets indices wrap, and nothing it reads may surprise the layer built from it.
-// Points take three finite numbers within the coordinate limit, optionally followed by a weight
-// or an RGB colour; texture coordinates and normals take numbers; faces, lines and point
-// statements refer to existing points, texture coordinates and normals by whole numbers (from
-// 1, or negative from the last). On refusal returns false with "LABEL, line N: ..." in `error`.
-bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, std::string &error) {
-    c = ObjCounts();
-    uint64_t longest = 0;
-    bool ok = forEachObjLine(text, [&](const char *begin, const char *end, uint64_t line) {
-        longest = std::max<uint64_t>(longest, end - begin);
-        ObjWords words{begin, end};
-        const char *kb, *ke;
-        if (!words.next(kb, ke) || *kb == '#') return true;
-        auto refuse = [&](const std::string &what) {
-            while (end > kb && (end[-1] == ' ' || end[-1] == '\t')) --end;
-            error = label + ", line " + std::to_string(line) + ": " + q(std::string(kb, end)) + ": " + what;
-            return false;
-        };
-        // Reads the remaining words as numbers, up to `most` of them into `v`; `count` is how many
-        // words there were and `badAt` the first that is not a number.
-        const char *bad = nullptr, *badEnd = nullptr, *word[6], *wordEnd[6];
-        size_t count = 0, badAt = SIZE_MAX;
-        auto numbers = [&](double *v, size_t most) {
-            const char *b, *e;
-            while (words.next(b, e)) {
-                double x = 0;
-                if (!objNumber(b, e, x) && !bad) bad = b, badEnd = e, badAt = count;
-                if (count < most) v[count] = x, word[count] = b, wordEnd[count] = e;
-                ++count;
-            }
-        };
-        // Refuses the first of `n` numbers from `from` past the limit, quoting it as written.
-        auto limit = [&](const double *v, size_t from, size_t n, const char *what) {
-            for (size_t k = from; k < from + n; ++k)
-                if (!(std::fabs(v[k]) <= kHuge))
-                    return refuse(std::string(what) + " " + excerpt(std::string(word[k], wordEnd[k])) +
-                                  " is beyond the limit of " + numberText(kHuge));
-            return true;
-        };
-        auto notANumber = [&](const std::string &expected) {
-            if (bad && looksNonFinite(bad, badEnd))
-                return refuse(q(std::string(bad, badEnd)) + " is not a finite number");
-            return refuse(expected);
-        };
-        double v[6];
-        if (wordIs(kb, ke, "v")) {
-            numbers(v, 6);
-            if (count < 3 || badAt < 3) return notANumber("expected three numbers");
-            if (bad || (count != 3 && count != 4 && count != 6))
-                return notANumber("expected three numbers, then a weight or three colour values");
-            if (!limit(v, 0, 3, "coordinate") || !limit(v, 3, count - 3, "value")) return false;
-            ++c.points;
-            c.bytes += 56;  // position, weight and colour, in arrays that may be twice their size
-        } else if (wordIs(kb, ke, "vn") || wordIs(kb, ke, "vt")) {
-            bool normal = kb[1] == 'n';
-            numbers(v, 3);
-            if (bad || count < (normal ? 3u : 1u) || count > 3)
-                return notANumber(normal ? "expected three numbers" : "expected one to three numbers");
-            if (!limit(v, 0, count, "value")) return false;
-            ++(normal ? c.normals : c.texcoords);
-            c.bytes += 24;
-        } else if (wordIs(kb, ke, "vw")) {
-            // A point's joint weights: the point, then joint and weight pairs.
-            const char *b, *e;
-            int64_t point = 0;
-            if (!words.next(b, e) || !objIndex(b, e, point) || point < 0 || point > INT32_MAX)
-                return refuse("expected a point number, then joint and weight pairs");
-            for (size_t k = 0; words.next(b, e); ++k) {
-                double x = 0;
-                if (!objNumber(b, e, x)) return refuse(q(std::string(b, e)) + " is not a number");
-                if (!(std::fabs(x) <= kHuge))
-                    return refuse("value " + excerpt(std::string(b, e)) + " is beyond the limit of " +
-                                  numberText(kHuge));
-                if (k % 2 == 0 && x < 0) return refuse("joint " + numberText(x) + " is negative");
-                c.bytes += 16;
-                count = k + 1;
-            }
-            if (count % 2) return refuse("expected a point number, then joint and weight pairs");
-            c.bytes += 64;
-        } else if (wordIs(kb, ke, "f") || wordIs(kb, ke, "l") || wordIs(kb, ke, "p")) {
-            const char *b, *e;
-            while (words.next(b, e)) {
-                // i, i/j, i//k or i/j/k: a point, a texture coordinate and a normal.
-                const char *part[3] = {b, nullptr, nullptr}, *partEnd[3] = {e, nullptr, nullptr};
-                int parts = 1;
-                for (const char *s = b; s < e; ++s) {
-                    if (*s != '/') continue;
-                    if (parts == 3) return refuse(q(std::string(b, e)) + " has more than three parts");
-                    partEnd[parts - 1] = s;
-                    part[parts] = s + 1;
-                    partEnd[parts] = e;
-                    ++parts;
-                }
-                static const char *const kinds[3] = {"point", "texture coordinate", "normal"};
-                const uint64_t have[3] = {c.points, c.texcoords, c.normals};
-                for (int k = 0; k < parts; ++k) {
-                    if (k == 1 && parts == 3 && part[1] == partEnd[1]) continue;  // i//k
-                    int64_t index = 0;
-                    if (!objIndex(part[k], partEnd[k], index))
-                        return refuse(q(std::string(b, e)) + ": expected an index like 3, 3/1, 3//2 or 3/1/2");
-                    std::string written(part[k], partEnd[k]);
-                    if (index == 0)
-                        return refuse(std::string(kinds[k]) +
-                                      " index 0 is invalid (indices start at 1, or -1 for the last)");
-                    if (uint64_t(index < 0 ? -index : index) > have[k])
-                        return refuse(std::string(kinds[k]) + " " + excerpt(written) + " does not exist (" +
-                                      std::to_string(have[k]) + " so far)");
-                }
-                ++count;
-            }
-            if (*kb == 'f') {
-                if (count < 3) return refuse("a face needs at least three points");
-                ++c.faces;
-                c.corners += count;
-                c.bytes += 120 + count * 36;  // the parser's face record, its indices and the shape's
-            } else {
-                c.bytes += 128 + count * 48;
-            }
-        } else {
-            if (wordIs(kb, ke, "t")) {
-                // A tag: a name, then counts "I/R/S" of the integers, reals and strings after them.
-                // The parser makes room for what the counts say, so they may not exceed the words.
-                const char *b, *e;
-                uint64_t wanted = 0, after = 0;
-                if (words.next(b, e) && words.next(b, e)) {
-                    const char *field = b;
-                    for (int k = 0; k < 3 && field <= e; ++k) {
-                        const char *s = field;
-                        if (s < e && (*s == '+' || *s == '-')) ++s;
-                        uint64_t n = 0;
-                        for (; s < e && isDigit(*s); ++s) n = std::min<uint64_t>(n * 10 + (*s - '0'), 1u << 30);
-                        if (!(field < e && *field == '-')) wanted += n;
-                        while (s < e && *s != '/') ++s;
-                        field = s + 1;
-                    }
-                    while (words.next(b, e)) ++after;
-                }
-                if (wanted > after) return refuse("the tag's counts ask for more values than follow them");
-            }
-            uint64_t n = 0;
-            for (ObjWords w{begin, end}; w.next(kb, ke);) ++n;
-            c.bytes += 128 + n * 48 + 2 * uint64_t(end - begin);  // groups, names, material statements
-        }
-        if (c.points > kMaxLayerPoints || c.faces > kMaxLayerPoints || c.corners > kMaxLayerCorners) {
-            error = label + " has more than " + std::to_string(kMaxLayerPoints) + " points or polygons";
-            return false;
-        }
-        return true;
-    });
-    c.bytes += longest + meshBytes(c.points, c.faces, c.corners);
-    return ok;
-}
-
-// Reads the material files an OBJ file names, from the OBJ file's folder, through the bounded
-// reader. A missing material file leaves the polygons on the mesh's own surface; a material file
-// that cannot be read, or too much of them, refuses the scene through `refuse`.
-class MaterialFiles : public tinyobj::MaterialReader {
-public:
-    MaterialFiles(std::string folder, std::function<void(const std::string &, uint64_t)> onRead,
-                  std::function<void(const std::string &)> refuse)
-        : folder_(std::move(folder)), onRead_(std::move(onRead)), refuse_(std::move(refuse)) {}
-
-    bool operator()(const std::string &name, std::vector<tinyobj::material_t> *materials,
-                    std::map<std::string, int> *names, std::string *, std::string *) override {
-        std::string file = name.empty() || name[0] == '/' ? name : folder_ + "/" + name;
-        struct stat st;
-        if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return false;
-        std::string text, why;
-        uint64_t room = io::kMaxMeshBytes - read_;
-        if (!io::readFile(file, room, "material file", text, why))
-            refuse_("cannot read material file " + qf(file) + ": " + why);
-        read_ += text.size();
-        uint64_t count = 0;
-        for (size_t at = text.find("newmtl"); at != std::string::npos; at = text.find("newmtl", at + 6)) ++count;
-        onRead_(file, (count + 1) * (sizeof(tinyobj::material_t) + 160));
-        TextStream in(text);
-        std::string warn, err;
-        tinyobj::LoadMtl(names, materials, &in, &warn, &err);
-        return true;
-    }
-
-private:
-    std::string folder_;
-    std::function<void(const std::string &, uint64_t)> onRead_;
-    std::function<void(const std::string &)> refuse_;
-    uint64_t read_ = 0;  // bytes of material files read for this mesh file
-};
-
-// The line of the `k`-th point statement (from 1) of OBJ text, or 0.
-uint64_t pointLine(const std::string &text, uint64_t k) {
-    uint64_t seen = 0, at = 0;
-    forEachObjLine(text, [&](const char *begin, const char *end, uint64_t line) {
-        ObjWords words{begin, end};
-        const char *b, *e;
-        if (words.next(b, e) && wordIs(b, e, "v") && ++seen == k) at = line;
-        return at == 0;
-    });
-    return at;
-}
-
-// Parses OBJ text that checkObj passed into `layer`: its points, and its faces as polygons on
-// `surface`, or on the surface `surfaceOf` names for a face's material when it names one (>= 0).
-// Material files come through `materialReader` (null: none are read). `owned`, when given, is the
-// text itself, freed once parsed. On refusal returns false with "LABEL...: ..." in `error`.
-bool buildObj(const std::string &text, std::string *owned, const std::string &label, const ObjCounts &counts,
-              tinyobj::MaterialReader *materialReader, const std::function<int(const std::string &)> &surfaceOf,
-              int surface, MeshLayer &layer, std::string &error) {
-    tinyobj::attrib_t attrib;
-    std::vector<tinyobj::shape_t> shapes;
-    std::vector<tinyobj::material_t> materials;
-    std::string warn, err;
-    TextStream in(text);
-    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &in, materialReader, false, false)) {
-        while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
-        error = label + ": " + (err.empty() ? "not an OBJ file" : excerpt(err, 4 * kExcerpt));
-        return false;
-    }
-    size_t n = attrib.vertices.size() / 3;
-    if (n != counts.points) {
-        error = label + ": the parser read " + std::to_string(n) + " points where the file has " +
-                std::to_string(counts.points);
-        return false;
-    }
-    layer.points.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        MeshPoint p;
-        for (int c = 0; c < 3; ++c) {
-            p.pos[c] = attrib.vertices[i * 3 + c];
-            // The parser's own reading of a number may differ from the check's at the extremes.
-            if (!(std::fabs(p.pos[c]) <= kHuge)) {
-                error = label + ", line " + std::to_string(pointLine(text, i + 1)) + ": point " +
-                        std::to_string(i + 1) + " has a coordinate that does not read as a number within " +
-                        numberText(kHuge);
-                return false;
-            }
-        }
-        layer.points.push_back(p);
-    }
-    if (owned) {
-        owned->clear();
-        owned->shrink_to_fit();
-    }
-    layer.polygons.reserve(counts.faces);
-    for (const tinyobj::shape_t &shape : shapes) {
-        size_t offset = 0;
-        for (size_t f = 0; f < shape.mesh.num_face_vertices.size(); ++f) {
-            size_t count = shape.mesh.num_face_vertices[f];
-            MeshPolygon poly;
-            poly.surface = surface;
-            int mat = f < shape.mesh.material_ids.size() ? shape.mesh.material_ids[f] : -1;
-            if (mat >= 0 && static_cast<size_t>(mat) < materials.size() && surfaceOf) {
-                int s = surfaceOf(materials[mat].name);
-                if (s >= 0) poly.surface = s;
-            }
-            for (size_t k = 0; k < count; ++k) {
-                int idx =
-                    offset + k < shape.mesh.indices.size() ? shape.mesh.indices[offset + k].vertex_index : -1;
-                if (idx < 0 || static_cast<size_t>(idx) >= n) {
-                    error = label + ": the parser made a face with a point that does not exist";
-                    return false;
-                }
-                poly.points.push_back(idx);
-            }
-            offset += count;
-            if (poly.points.size() >= 3) layer.polygons.push_back(std::move(poly));
-        }
-    }
-    if (layer.polygons.empty()) {
-        error = label + " has no polygons";
-        return false;
-    }
-    return true;
-}
-
 class Loader {
 public:
     Loader(std::string label, std::string baseDir, uint64_t memoryLimit = 0)
@@ -831,7 +393,7 @@ public:
         scene_->name = o.str("name", "untitled");
         if (const json *v = o.get("images")) readImages(*v, o.at("images"));
         if (const json *v = o.get("surfaces")) readSurfaces(*v, o.at("surfaces"));
-        if (const json *v = o.get("render")) readRender(*v, o.at("render"));
+        if (const json *v = o.get("render")) readRender(*v, o.at("render"), scene_->render);
         if (const json *v = o.get("ambient")) {
             Obj a(*v, o.at("ambient"));
             scene_->ambientColor = readColor(a, "color", scene_->ambientColor);
@@ -852,7 +414,28 @@ public:
             scene_->camera = static_cast<CameraItem *>(c);
         }
         if (scene_->surfaces.empty()) defaultSurface();
+        smoothAll();
         return std::move(scene_);
+    }
+
+    // Corner normals for the layers with polygons on surfaces that smooth within an angle, once
+    // every surface has its final values.
+    void smoothAll() {
+        for (ObjectItem *obj : scene_->objects)
+            for (MeshLayer &layer : obj->layers) {
+                bool limited = false;
+                for (const MeshPolygon &p : layer.polygons) {
+                    const Surface &s = *scene_->surfaces[static_cast<size_t>(p.surface)];
+                    if (s.smoothing && s.smoothingAngle < kNoSmoothingLimit) {
+                        limited = true;
+                        break;
+                    }
+                }
+                if (limited)
+                    budget_.charge(layer.triPolygon.size() * 36 + layer.points.size() * 8, "/items",
+                                   "the corner normals of " + q(obj->name));
+                smoothCorners(layer, scene_->surfaces);
+            }
     }
 
 private:
@@ -930,57 +513,78 @@ private:
             s->name = o.str("name", "");
             if (s->name.empty()) fail(o.path(), "missing field \"name\"");
             if (scene_->findSurface(s->name) >= 0) fail(o.at("name"), "a second surface named " + q(s->name));
-            s->color = readColor(o, "color", s->color);
-            s->luminosity = o.num("luminosity", s->luminosity, 0, 1e6);
-            s->diffuse = o.num("diffuse", s->diffuse, 0, 10);
-            s->specular = o.num("specular", s->specular, 0, 10);
-            s->glossiness = o.num("glossiness", s->glossiness, 0, 1);
-            s->mirror = o.num("reflection", s->mirror, 0, 1);
-            s->transparency = o.num("transparency", s->transparency, 0, 1);
-            s->eta = o.num("refraction_index", s->eta, 0.01, 10);
-            s->translucency = o.num("translucency", s->translucency, 0, 1);
-            s->colorHighlights = o.num("color_highlights", s->colorHighlights, 0, 1);
-            s->colorFilter = o.num("color_filter", s->colorFilter, 0, 1);
-            s->doubleSided = o.boolean("double_sided", s->doubleSided);
-            s->smoothing = o.boolean("smoothing", s->smoothing);
-            s->reflection = readEnvironment(o, "reflection_options");
-            s->refraction = readEnvironment(o, "refraction_options");
-            const json *ctex = o.get("color_texture");
-            if (const json *t = o.get("textures")) {
-                Obj to(*t, o.at("textures"));
-                for (int c = 0; c < kSurfaceChannels; ++c)
-                    if (const json *v = to.get(kSurfaceChannelNames[c]))
-                        s->textures[c] = readTexture(*v, to.at(kSurfaceChannelNames[c]));
-                to.finish();
-            }
-            if (ctex) {
-                if (!s->textures[kChannelColor].empty())
-                    fail(o.at("color_texture"), "give either \"color_texture\" or \"textures\"/color, not both");
-                s->textures[kChannelColor] = readColorTexture(*ctex, o.at("color_texture"));
-            }
-            if (const json *sh = o.get("shaders")) {
-                if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
-                for (size_t k = 0; k < sh->size(); ++k) {
-                    Obj so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
-                    ShaderRef ref;
-                    ref.server = so.str("server", "");
-                    if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
-                    const json *set = so.get("settings");
-                    const json *st = so.get("state");
-                    if (set && st) fail(so.path(), "give either \"settings\" or \"state\", not both");
-                    if (set) {
-                        if (!set->is_object()) fail(so.at("settings"), "expected an object");
-                        ref.settings = *set;
-                    }
-                    if (st) readState(*st, so.at("state"), ref);
-                    so.finish();
-                    s->shaders.push_back(std::move(ref));
-                }
-            }
-            o.finish();
+            readSurfaceFields(o, *s);
+            given_[s->name] = Given{&j[i], o.path()};
             scene_->surfaces.push_back(std::move(s));
         }
     }
+
+public:
+    // Reads a surface's fields (all but its name) over the values `s` has: fields the object gives
+    // replace them, fields it leaves out keep them. A texture or shader list given replaces the
+    // surface's own.
+    void readSurfaceFields(Obj &o, Surface &surface) {
+        Surface *s = &surface;
+        o.get("name");  // read by the caller
+        s->color = readColor(o, "color", s->color);
+        s->luminosity = o.num("luminosity", s->luminosity, 0, 1e6);
+        s->diffuse = o.num("diffuse", s->diffuse, 0, 10);
+        s->specular = o.num("specular", s->specular, 0, 10);
+        s->glossiness = o.num("glossiness", s->glossiness, 0, 1);
+        s->mirror = o.num("reflection", s->mirror, 0, 1);
+        s->transparency = o.num("transparency", s->transparency, 0, 1);
+        s->eta = o.num("refraction_index", s->eta, 0.01, 10);
+        s->translucency = o.num("translucency", s->translucency, 0, 1);
+        s->colorHighlights = o.num("color_highlights", s->colorHighlights, 0, 1);
+        s->colorFilter = o.num("color_filter", s->colorFilter, 0, 1);
+        s->doubleSided = o.boolean("double_sided", s->doubleSided);
+        s->smoothing = o.boolean("smoothing", s->smoothing);
+        if (o.get("smoothing_angle")) {
+            double angle = o.num("smoothing_angle", 180, 0, 180);
+            s->smoothingAngle = angle >= 180 ? kNoSmoothingLimit : angle * kDegree;
+        }
+        if (o.get("reflection_options")) s->reflection = readEnvironment(o, "reflection_options");
+        if (o.get("refraction_options")) s->refraction = readEnvironment(o, "refraction_options");
+        const json *ctex = o.get("color_texture");
+        bool colorTexture = false;
+        if (const json *t = o.get("textures")) {
+            Obj to(*t, o.at("textures"));
+            for (int c = 0; c < kSurfaceChannels; ++c)
+                if (const json *v = to.get(kSurfaceChannelNames[c])) {
+                    s->textures[c] = readTexture(*v, to.at(kSurfaceChannelNames[c]));
+                    colorTexture = colorTexture || c == kChannelColor;
+                }
+            to.finish();
+        }
+        if (ctex) {
+            if (colorTexture)
+                fail(o.at("color_texture"), "give either \"color_texture\" or \"textures\"/color, not both");
+            s->textures[kChannelColor] = readColorTexture(*ctex, o.at("color_texture"));
+        }
+        if (const json *sh = o.get("shaders")) {
+            if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
+            s->shaders.clear();
+            for (size_t k = 0; k < sh->size(); ++k) {
+                Obj so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
+                ShaderRef ref;
+                ref.server = so.str("server", "");
+                if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
+                const json *set = so.get("settings");
+                const json *st = so.get("state");
+                if (set && st) fail(so.path(), "give either \"settings\" or \"state\", not both");
+                if (set) {
+                    if (!set->is_object()) fail(so.at("settings"), "expected an object");
+                    ref.settings = *set;
+                }
+                if (st) readState(*st, so.at("state"), ref);
+                so.finish();
+                s->shaders.push_back(std::move(ref));
+            }
+        }
+        o.finish();
+    }
+
+private:
 
     // Saved instance data: {"format": "text", "data": TEXT} or {"format": "binary", "data": HEX}.
     void readState(const json &j, const std::string &path, ShaderRef &ref) {
@@ -1040,6 +644,104 @@ public:
             t.layers.push_back(readLayer(layers[i], o.at("layers") + "/" + std::to_string(i)));
         o.finish();
         return t;
+    }
+
+    // Applies an overlay document to the scene in use: every field is checked before anything
+    // changes, then surfaces, render options and item tags change together, the layers' corner
+    // normals follow the surfaces' smoothing, and the scene's own document takes the overlay's
+    // fields (so that a scene saved from it keeps them).
+    void overlay(const json &root) {
+        Obj o(root, "");
+        std::map<int, Surface> surfaces;  // by index, the surfaces as they will be
+        const json *list = o.get("surfaces");
+        if (list) {
+            if (!list->is_array()) fail(o.at("surfaces"), "expected an array of surfaces");
+            for (size_t i = 0; i < list->size(); ++i) {
+                Obj so((*list)[i], o.at("surfaces") + "/" + std::to_string(i));
+                std::string name = so.str("name", "");
+                if (name.empty()) fail(so.path(), "missing field \"name\"");
+                int at = scene_->findSurface(name);
+                if (at < 0) fail(so.at("name"), "the scene has no surface named " + q(name));
+                auto it = surfaces.find(at);
+                if (it == surfaces.end()) it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
+                readSurfaceFields(so, it->second);
+            }
+        }
+        RenderOptions render = scene_->render;
+        const json *renderJson = o.get("render");
+        if (renderJson) readRender(*renderJson, o.at("render"), render);
+        std::vector<std::pair<Item *, std::string>> tags;
+        const json *items = o.get("items");
+        if (items) {
+            if (!items->is_array()) fail(o.at("items"), "expected an array of items");
+            for (size_t i = 0; i < items->size(); ++i) {
+                Obj io((*items)[i], o.at("items") + "/" + std::to_string(i));
+                std::string name = io.str("name", "");
+                if (name.empty()) fail(io.path(), "missing field \"name\"");
+                Item *item = scene_->findItem(name);
+                if (!item) fail(io.at("name"), "the scene has no item named " + q(name));
+                if (const json *t = io.get("tags")) {
+                    if (!t->is_array()) fail(io.at("tags"), "expected an array of strings");
+                    for (size_t k = 0; k < t->size(); ++k) {
+                        if (!(*t)[k].is_string()) fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
+                        tags.emplace_back(item, (*t)[k].get<std::string>());
+                    }
+                }
+                io.finish();
+            }
+        }
+        o.finish();
+
+        for (auto &changed : surfaces) *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
+        scene_->render = render;
+        for (auto &t : tags) t.first->tags.push_back(std::move(t.second));
+        if (!surfaces.empty())
+            for (ObjectItem *obj : scene_->objects)
+                for (MeshLayer &layer : obj->layers) smoothCorners(layer, scene_->surfaces);
+
+        json &source = scene_->source;
+        if (!source.is_object()) source = json::object();
+        if (list)
+            for (const json &add : *list) {
+                json &entries = source["surfaces"];
+                if (!entries.is_array()) entries = json::array();
+                json *entry = nullptr;
+                for (json &e : entries)
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) entry = &e;
+                if (!entry) {
+                    entries.push_back(add);  // a surface a mesh file brought: the overlay's fields over it
+                    continue;
+                }
+                for (auto f = add.begin(); f != add.end(); ++f) {
+                    if (f.key() == "textures" && (*entry)["textures"].is_object()) {
+                        for (auto c = f->begin(); c != f->end(); ++c) (*entry)["textures"][c.key()] = *c;
+                    } else {
+                        (*entry)[f.key()] = *f;
+                    }
+                    if (f.key() == "color_texture" && (*entry)["textures"].is_object()) (*entry)["textures"].erase("color");
+                    if (f.key() == "textures" && f->contains("color")) entry->erase("color_texture");
+                }
+            }
+        if (renderJson) {
+            json &r = source["render"];
+            if (!r.is_object()) r = json::object();
+            for (auto f = renderJson->begin(); f != renderJson->end(); ++f) {
+                if (f.key() == "radiosity" && r["radiosity"].is_object())
+                    for (auto k = f->begin(); k != f->end(); ++k) r["radiosity"][k.key()] = *k;
+                else
+                    r[f.key()] = *f;
+            }
+        }
+        if (items && source["items"].is_array())
+            for (const json &add : *items) {
+                if (!add.contains("tags")) continue;
+                for (json &e : source["items"])
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) {
+                        json &t = e["tags"];
+                        if (!t.is_array()) t = json::array();
+                        for (const json &line : add["tags"]) t.push_back(line);
+                    }
+            }
     }
 
     // Charges memory taken outside the loader, such as the parsed document, at the top of the file.
@@ -1104,9 +806,9 @@ private:
         return l;
     }
 
-    void readRender(const json &j, const std::string &path) {
+    // Render options over the values `r` has.
+    void readRender(const json &j, const std::string &path, RenderOptions &r) {
         Obj o(j, path);
-        RenderOptions &r = scene_->render;
         r.width = o.integer("width", r.width, 1, 16384);
         r.height = o.integer("height", r.height, 1, 16384);
         r.pixelAspect = o.num("pixel_aspect", r.pixelAspect, 0.1, 10);
@@ -1119,7 +821,8 @@ private:
         r.fps = o.num("fps", r.fps, 0.001, 10000);
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
-            r.radiosity = static_cast<Radiosity>(ro.choice("mode", {"off", "backdrop", "monte_carlo"}, 0));
+            r.radiosity = static_cast<Radiosity>(
+                ro.choice("mode", {"off", "backdrop", "monte_carlo"}, static_cast<int>(r.radiosity)));
             r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
             r.radiositySecondaryRays = ro.integer("secondary_rays", (r.radiosityRays + 3) / 4, 1, 4096);
             r.radiosityBounces = ro.integer("bounces", r.radiosityBounces, 1, kMaxRadiosityBounces);
@@ -1328,7 +1031,7 @@ private:
         } else if (file) {
             if (!file->is_string()) fail(o.at("file"), "expected a file name");
             obj.filename = resolve(file->get<std::string>());
-            readObj(obj.filename, o.at("file"), layer, surface);
+            readFile(obj.filename, o.at("file"), o.integer("layer", 0, 1, 65536), layer, surface);
         } else {
             obj.filename = "inline";
             readInline(o, *points, layer, surface);
@@ -1385,26 +1088,90 @@ private:
         }
     }
 
-    void readObj(const std::string &filename, const std::string &path, MeshLayer &layer, int surface) {
-        std::string text, why;
-        if (!io::readFile(filename, io::kMaxMeshBytes, "mesh file", text, why))
-            fail(path, "cannot open mesh file " + qf(filename) + ": " + why);
-        scene_->inputFiles.push_back(filename);
-        // The text is checked, and what the parsed mesh will take charged, before it is parsed.
-        const std::string label = "mesh file " + qf(filename);
-        ObjCounts counts;
+    // A mesh file (any format importMesh reads): its layers, or the one `fileLayer` names (0:
+    // all of them, one after the other), as one layer whose polygons keep the file's surfaces
+    // (merged into the scene's by name) or, where the file gives none, take `surface`.
+    void readFile(const std::string &filename, const std::string &path, int fileLayer, MeshLayer &layer,
+                  int surface) {
+        ImportedMesh mesh;
         std::string error;
-        if (!checkObj(text, label, counts, error)) fail(path, error);
-        budget_.charge(counts.bytes, path, label);
-        MaterialFiles mtl(
-            folderOf(filename),
-            [&](const std::string &file, uint64_t bytes) {
-                scene_->inputFiles.push_back(file);
-                budget_.charge(bytes, path, "material file " + qf(file));
-            },
-            [&](const std::string &message) { fail(path, message); });
-        auto surfaceOf = [&](const std::string &material) { return scene_->findSurface(material); };
-        if (!buildObj(text, &text, label, counts, &mtl, surfaceOf, surface, layer, error)) fail(path, error);
+        if (!importMesh(filename, fileLayer, mesh, error, budget_.left())) fail(path, error);
+        for (const std::string &f : mesh.files) scene_->inputFiles.push_back(f);
+        budget_.charge(mesh.bytes, path, "mesh file " + qf(filename));
+        std::vector<int> surfaces;
+        for (const Surface &s : mesh.surfaces) surfaces.push_back(fileSurface(s));
+        for (ImportedLayer &l : mesh.layers) {
+            MeshLayer &m = l.mesh;
+            int offset = static_cast<int>(layer.points.size());
+            if (layer.points.size() + m.points.size() > kMaxLayerPoints ||
+                layer.polygons.size() + m.polygons.size() > kMaxLayerPoints)
+                fail(path, "mesh file " + qf(filename) + " has more than " + std::to_string(kMaxLayerPoints) +
+                               " points or polygons in all");
+            for (MeshPolygon &p : m.polygons) {
+                p.surface = p.surface >= 0 && static_cast<size_t>(p.surface) < surfaces.size()
+                                ? surfaces[static_cast<size_t>(p.surface)]
+                                : surface;
+                for (int &k : p.points) k += offset;
+            }
+            if (layer.points.empty()) {
+                layer.points = std::move(m.points);
+                layer.polygons = std::move(m.polygons);
+                layer.weightMaps = std::move(m.weightMaps);
+                layer.uvMaps = std::move(m.uvMaps);
+                continue;
+            }
+            // Maps of one layer only leave the other layers' points without values.
+            size_t before = layer.points.size(), after = before + m.points.size();
+            layer.points.insert(layer.points.end(), m.points.begin(), m.points.end());
+            std::move(m.polygons.begin(), m.polygons.end(), std::back_inserter(layer.polygons));
+            appendMaps(layer.weightMaps, m.weightMaps, before, after, 1);
+            appendMaps(layer.uvMaps, m.uvMaps, before, after, 2);
+        }
+    }
+
+    template <typename Map>
+    static void appendMaps(std::vector<Map> &to, std::vector<Map> &from, size_t before, size_t after, size_t dim) {
+        for (Map &add : from) {
+            Map *into = nullptr;
+            for (Map &m : to)
+                if (m.name == add.name) into = &m;
+            if (!into) {
+                to.emplace_back();
+                into = &to.back();
+                into->name = add.name;
+            }
+            into->values.resize(before * dim, 0.0f);
+            into->has.resize(before, 0);
+            into->values.insert(into->values.end(), add.values.begin(), add.values.end());
+            into->has.insert(into->has.end(), add.has.begin(), add.has.end());
+        }
+        for (Map &m : to) {
+            m.values.resize(after * dim, 0.0f);
+            m.has.resize(after, 0);
+        }
+    }
+
+    // The scene surface a mesh file's surface becomes: a new one with the file's values, unless
+    // the scene has one of that name. A surface the scene file gave (or the implicit "Default")
+    // that no mesh file has brought yet takes the file's values under its own fields: fields the
+    // scene file gives win, the others are the file's.
+    int fileSurface(const Surface &from) {
+        int i = scene_->findSurface(from.name);
+        if (i < 0) {
+            scene_->surfaces.push_back(std::make_unique<Surface>(from));
+            merged_.insert(from.name);
+            return static_cast<int>(scene_->surfaces.size() - 1);
+        }
+        if (merged_.insert(from.name).second) {
+            Surface s = from;
+            auto it = given_.find(from.name);
+            if (it != given_.end()) {
+                Obj o(*it->second.object, it->second.path);
+                readSurfaceFields(o, s);
+            }
+            *scene_->surfaces[static_cast<size_t>(i)] = std::move(s);
+        }
+        return i;
     }
 
     // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
@@ -1478,6 +1245,15 @@ private:
         }
     }
 
+    // The surfaces the scene file gives, by name: their fields, read again over a mesh file's
+    // surface of the same name.
+    struct Given {
+        const json *object;
+        std::string path;
+    };
+    std::map<std::string, Given> given_;
+    std::set<std::string> merged_;  // surfaces that have taken a mesh file's values
+
     std::string label_, baseDir_;
     std::unique_ptr<Scene> scene_;
     MemoryBudget budget_;
@@ -1515,37 +1291,44 @@ std::string jsonTypeName(const nlohmann::json &j) {
     }
 }
 
+// Parses JSON text as scene files are read: a first pass checks the syntax and nesting and
+// estimates what the document will take, `charge` is told that before any of it is built (and
+// may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
+// syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
+static bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
+               json &root, std::string &error) {
+    const char *last = text.data();
+    const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
+    JsonCost cost(text.data(), &last);
+    if (!json::sax_parse(begin, end, &cost)) {
+        if (cost.tooDeep)
+            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) + ": arrays and objects nest deeper than " +
+                    std::to_string(kMaxNesting) + " levels";
+        else
+            error = label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
+        return false;
+    }
+    charge(cost.bytes);
+    DomBuilder dom(root, text, &last);
+    if (!json::sax_parse(begin, end, &dom)) {
+        error = label + ": " +
+                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
+                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
+                                             q(dom.duplicate) + " (an object names each key once)");
+        return false;
+    }
+    return true;
+}
+
 LoadResult loadSceneText(const std::string &text, const std::string &label, const std::string &baseDir,
                          uint64_t memoryLimit) {
     LoadResult result;
     try {
-        // A first pass checks the syntax and nesting and what the document will take, before any
-        // of it is built.
-        const char *last = text.data();
-        const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
-        JsonCost cost(text.data(), &last);
-        if (!json::sax_parse(begin, end, &cost)) {
-            if (cost.tooDeep) {
-                result.error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
-                               ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
-            } else {
-                result.error =
-                    label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
-            }
-            return result;
-        }
         Loader loader(label, baseDir, memoryLimit);
-        loader.charge(cost.bytes, "the scene's text");
         json root;
-        DomBuilder dom(root, text, &last);
-        if (!json::sax_parse(begin, end, &dom)) {
-            result.error =
-                label + ": " +
-                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
-                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
-                                             q(dom.duplicate) + " (an object names each key once)");
+        if (!parseJson(
+                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root, result.error))
             return result;
-        }
         result.scene = loader.load(root);
         result.scene->filename = label;
         result.scene->source = std::move(root);
@@ -1564,20 +1347,11 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
 }
 
 bool parseObjText(const std::string &text, const std::string &label, MeshLayer &out, std::string &error) {
-    try {
-        ObjCounts counts;
-        MeshLayer layer;
-        if (!checkObj(text, label, counts, error) ||
-            !buildObj(text, nullptr, label, counts, nullptr, {}, 0, layer, error))
-            return false;
-        out = std::move(layer);
-        return true;
-    } catch (const std::bad_alloc &) {
-        error = label + ": the mesh needs more memory than there is";
-    } catch (const std::exception &e) {
-        error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
-    }
-    return false;
+    ImportedMesh mesh;
+    if (!importObjText(text, label, mesh, error)) return false;
+    out = std::move(mesh.layers.at(0).mesh);
+    for (MeshPolygon &p : out.polygons) p.surface = 0;
+    return true;
 }
 
 bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
@@ -1595,6 +1369,33 @@ bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene 
     }
     loader.releaseScene();
     return ok;
+}
+
+bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &error) {
+    error.clear();
+    std::string text, why;
+    if (!io::readFile(overlayPath, io::kMaxSceneBytes, "overlay file", text, why)) {
+        const std::string opened = "cannot be opened: ";
+        if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
+        error = overlayPath + ": cannot open the overlay file: " + why;
+        return false;
+    }
+    Loader loader(overlayPath, scene.folder);
+    loader.useScene(&scene);
+    try {
+        json root;
+        if (parseJson(
+                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root, error))
+            loader.overlay(root);
+    } catch (const LoadError &e) {
+        error = overlayPath + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
+    } catch (const std::bad_alloc &) {
+        error = overlayPath + ": /: the overlay needs more memory than there is";
+    } catch (const std::exception &e) {
+        error = overlayPath + ": " + excerpt(e.what(), 4 * kExcerpt);
+    }
+    loader.releaseScene();
+    return error.empty();
 }
 
 LoadResult loadSceneFile(const std::string &path) {

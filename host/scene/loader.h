@@ -43,6 +43,15 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
 // Never throws; on success every polygon index names a point and every coordinate is finite.
 bool parseObjText(const std::string &text, const std::string &label, MeshLayer &out, std::string &error);
 
+// Applies an overlay file (docs/scene-format.md, "Overlays") to a loaded scene: surfaces by name
+// (the overlay's fields over the surface's values, as a scene file's surface over a mesh file's),
+// render options, and tag lines added to items by name. The file is read and checked as scene
+// files are (size, nesting, duplicate keys, every field); a name the scene lacks is refused.
+// Nothing changes unless the whole overlay is sound. On refusal returns false with
+// "OVERLAY: line L, column C: ..." or "OVERLAY: PATH: ..." in `error`. The scene's document
+// (Scene::source) takes the overlay's fields too, so a scene saved from it keeps them.
+bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &error);
+
 // Reads a texture ({"layers": [...]}, as surfaces' "textures" take it) given outside the scene's own
 // fields, such as a shader setting; image and item names refer to `scene`. On failure returns
 // false with "FILE: PATH: what is wrong" in `error`.

@@ -8,7 +8,23 @@
 
 namespace host {
 
+namespace {
+
+// Cubic Hermite between a and b with tangents m0 and m1 (value change over the span), at s in [0, 1].
+double hermite(double a, double m0, double b, double m1, double s) {
+    double s2 = s * s, s3 = s2 * s;
+    return (2 * s3 - 3 * s2 + 1) * a + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b + (s3 - s2) * m1;
+}
+
+double bezier(double p0, double p1, double p2, double p3, double u) {
+    double v = 1 - u;
+    return v * v * v * p0 + 3 * v * v * u * p1 + 3 * v * u * u * p2 + u * u * u * p3;
+}
+
+}  // namespace
+
 double Channel::at(double time) const {
+    if (shaped) return shapedAt(time);
     if (keys.empty()) return constant;
     if (time <= keys.front().time) return keys.front().value;
     if (time >= keys.back().time) return keys.back().value;
@@ -26,10 +42,126 @@ double Channel::at(double time) const {
         double dt = keys[k + 1].time - keys[k - 1].time;
         return dt > 0 ? (keys[k + 1].value - keys[k - 1].value) / dt * span : 0.0;
     };
-    double m0 = tangent(i), m1 = tangent(i + 1);
-    double s2 = s * s, s3 = s2 * s;
-    return (2 * s3 - 3 * s2 + 1) * a.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b.value +
-           (s3 - s2) * m1;
+    return hermite(a.value, tangent(i), b.value, tangent(i + 1), s);
+}
+
+// Kochanek-Bartels tangents as the envelope service draws them (host/animation/envelopes.cpp):
+// scaled for unevenly spaced keys, and the end keys' tangents along the chord to their neighbour.
+// Hermite and 1-D Bézier keys carry their tangents; a 2-D Bézier key offers its handle's slope.
+double Channel::outgoing(size_t i) const {
+    const Key &k = keys[i], &n = keys[i + 1];
+    double span = n.time - k.time;
+    if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.outTangent;
+    if (k.shape == KeyShape::Bezier2D && k.outDt > 0) return k.outDv / k.outDt * span;
+    if (i == 0) return (1 - k.tension) * (n.value - k.value);
+    const Key &p = keys[i - 1];
+    double a = (1 - k.tension) * (1 + k.continuity) * (1 + k.bias) / 2;
+    double b = (1 - k.tension) * (1 - k.continuity) * (1 - k.bias) / 2;
+    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+}
+
+double Channel::incoming(size_t i) const {
+    const Key &k = keys[i], &p = keys[i - 1];
+    double span = k.time - p.time;
+    if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.inTangent;
+    if (k.shape == KeyShape::Bezier2D && k.inDt < 0) return k.inDv / k.inDt * span;
+    if (i + 1 == keys.size()) return (1 - k.tension) * (k.value - p.value);
+    const Key &n = keys[i + 1];
+    double a = (1 - k.tension) * (1 - k.continuity) * (1 + k.bias) / 2;
+    double b = (1 - k.tension) * (1 + k.continuity) * (1 - k.bias) / 2;
+    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+}
+
+// The span from keys[end - 1] to keys[end] at a time inside it.
+double Channel::spanAt(size_t end, double time) const {
+    const Key &a = keys[end - 1], &b = keys[end];
+    double span = b.time - a.time;
+    double s = (time - a.time) / span;
+    switch (b.shape) {
+        case KeyShape::Stepped:
+            return a.value;
+        case KeyShape::Linear:
+            return a.value + (b.value - a.value) * s;
+        case KeyShape::Bezier2D: {
+            if (s <= 0) return a.value;
+            // The curve through (time, value) control points: the leaving handle (made from the
+            // key's tangent when the key has none) and the entering one, times kept in the span.
+            double x1 = a.time + span / 3, y1 = a.value + outgoing(end - 1) / 3;
+            if (a.shape == KeyShape::Bezier2D) {
+                x1 = a.time + a.outDt;
+                y1 = a.value + a.outDv;
+            }
+            double x2 = b.time + b.inDt, y2 = b.value + b.inDv;
+            x1 = std::min(std::max(x1, a.time), b.time);
+            x2 = std::min(std::max(x2, a.time), b.time);
+            // The curve parameter whose time is `time`, by bisection: a fixed number of halvings.
+            double lo = 0, hi = 1;
+            for (int k = 0; k < 60; ++k) {
+                double mid = (lo + hi) / 2;
+                if (bezier(a.time, x1, x2, b.time, mid) < time)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            return bezier(a.value, y1, y2, b.value, (lo + hi) / 2);
+        }
+        default:
+            return hermite(a.value, outgoing(end - 1), b.value, incoming(end), s);
+    }
+}
+
+double Channel::endSlope(bool last) const {
+    size_t end = last ? keys.size() - 1 : 1;
+    const Key &a = keys[end - 1], &b = keys[end];
+    double span = b.time - a.time;
+    switch (b.shape) {
+        case KeyShape::Stepped:
+            return 0.0;
+        case KeyShape::Linear:
+            return (b.value - a.value) / span;
+        default:
+            return (last ? incoming(end) : outgoing(0)) / span;
+    }
+}
+
+double Channel::shapedAt(double time) const {
+    if (keys.empty()) return constant;
+    const Key &first = keys.front(), &last = keys.back();
+    if (keys.size() == 1 || !(time == time)) return first.value;
+    double offset = 0.0;
+    if (time < first.time || time > last.time) {
+        bool before = time < first.time;
+        const Key &end = before ? first : last;
+        switch (before ? pre : post) {
+            case Behavior::Reset:
+                return 0.0;
+            case Behavior::Constant:
+                return end.value;
+            case Behavior::Linear:
+                return end.value + endSlope(!before) * (time - end.time);
+            case Behavior::Repeat:
+            case Behavior::Oscillate:
+            case Behavior::OffsetRepeat: {
+                // Whole runs of the keys between here and the first key, and the time within the run.
+                double range = last.time - first.time;
+                double runs = std::floor((time - first.time) / range);
+                double t = time - runs * range;
+                if (!std::isfinite(t)) return end.value;
+                t = std::min(std::max(t, first.time), last.time);
+                Behavior b = before ? pre : post;
+                if (b == Behavior::Oscillate && std::fmod(runs, 2.0) != 0.0) t = first.time + last.time - t;
+                if (b == Behavior::OffsetRepeat) offset = runs * (last.value - first.value);
+                time = t;
+                break;
+            }
+        }
+    }
+    if (time <= first.time) return offset + first.value;
+    if (time >= last.time) return offset + last.value;
+    size_t end = static_cast<size_t>(
+        std::upper_bound(keys.begin(), keys.end(), time, [](double t, const Key &k) { return t < k.time; }) -
+        keys.begin());
+    return offset + spanAt(end, time);
 }
 
 Vec3 Affine::point(const Vec3 &p) const {
@@ -196,6 +328,70 @@ void finishLayer(MeshLayer &layer) {
         Vec3 n = unit({sums[i * 3], sums[i * 3 + 1], sums[i * 3 + 2]});
         for (int c = 0; c < 3; ++c) layer.points[i].normal[c] = static_cast<float>(n[c]);
     }
+}
+
+uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces) {
+    layer.cornerNormals = std::vector<float>();
+    auto limit = [&](int s) {
+        if (s < 0 || static_cast<size_t>(s) >= surfaces.size()) return kNoSmoothingLimit;
+        const Surface &surf = *surfaces[static_cast<size_t>(s)];
+        return surf.smoothing ? surf.smoothingAngle : kNoSmoothingLimit;
+    };
+    bool any = false;
+    for (const MeshPolygon &p : layer.polygons) any = any || limit(p.surface) < kNoSmoothingLimit;
+    if (!any) return 0;
+    // The polygons at each point, and each polygon's area-weighted normal (as finishLayer sums them).
+    size_t n = layer.points.size();
+    std::vector<int> first(n + 1, 0), around;
+    for (const MeshPolygon &p : layer.polygons)
+        for (int k : p.points) ++first[static_cast<size_t>(k) + 1];
+    for (size_t i = 0; i < n; ++i) first[i + 1] += first[i];
+    around.resize(static_cast<size_t>(first[n]));
+    {
+        std::vector<int> next(first.begin(), first.end() - 1);
+        for (size_t pi = 0; pi < layer.polygons.size(); ++pi)
+            for (int k : layer.polygons[pi].points) around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
+    }
+    std::vector<double> area(layer.polygons.size() * 3, 0.0);
+    for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
+        const MeshPolygon &poly = layer.polygons[pi];
+        size_t count = poly.points.size();
+        for (size_t k = 0; k < count; ++k) {
+            const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
+            const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
+            area[pi * 3 + 0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+            area[pi * 3 + 1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+            area[pi * 3 + 2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+        }
+    }
+    layer.cornerNormals.resize(layer.triangles.size() * 3);
+    for (size_t t = 0; t < layer.triPolygon.size(); ++t) {
+        size_t pi = static_cast<size_t>(layer.triPolygon[t]);
+        const MeshPolygon &poly = layer.polygons[pi];
+        double angle = limit(poly.surface);
+        double least = std::cos(angle) - 1e-6;  // polygons at exactly the angle share
+        for (int k = 0; k < 3; ++k) {
+            size_t v = static_cast<size_t>(layer.triangles[t * 3 + static_cast<size_t>(k)]);
+            float *out = &layer.cornerNormals[t * 9 + static_cast<size_t>(k) * 3];
+            if (angle >= kNoSmoothingLimit) {
+                for (int c = 0; c < 3; ++c) out[c] = layer.points[v].normal[c];
+                continue;
+            }
+            double sum[3] = {0, 0, 0};
+            for (int at = first[v]; at < first[v + 1]; ++at) {
+                const MeshPolygon &q = layer.polygons[static_cast<size_t>(around[static_cast<size_t>(at)])];
+                if (q.surface != poly.surface) continue;
+                double cosine = double(q.normal[0]) * poly.normal[0] + double(q.normal[1]) * poly.normal[1] +
+                                double(q.normal[2]) * poly.normal[2];
+                if (&q != &poly && cosine < least) continue;
+                const double *w = &area[static_cast<size_t>(around[static_cast<size_t>(at)]) * 3];
+                for (int c = 0; c < 3; ++c) sum[c] += w[c];
+            }
+            Vec3 u = unit({sum[0], sum[1], sum[2]});
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(u[c]);
+        }
+    }
+    return layer.cornerNormals.size() * sizeof(float);
 }
 
 const char *const kSurfaceChannelNames[kSurfaceChannels] = {

@@ -27,19 +27,42 @@ namespace host {
 
 using Vec3 = std::array<double, 3>;
 
-// One key of an animated value: a time in seconds and the value there.
+// How the span that a key ends is drawn (the numbering is the host's scene files'):
+// Kochanek-Bartels (TCB), Hermite and 1-D Bézier with the keys' own tangents, straight, held at the
+// earlier value, or a 2-D Bézier through the keys' time-and-value handles.
+enum class KeyShape { TCB = 0, Hermite = 1, Bezier = 2, Linear = 3, Stepped = 4, Bezier2D = 5 };
+
+// What a channel does before its first key (pre) and after its last (post): 0, the end key's
+// value, the keys again, the keys back and forth, the keys again shifted by the change over
+// them, or a straight line along the curve's slope at the end key.
+enum class Behavior { Reset = 0, Constant = 1, Repeat = 2, Oscillate = 3, OffsetRepeat = 4, Linear = 5 };
+
+// One key of an animated value: a time in seconds and the value there. The remaining fields serve
+// shaped channels only: the shape, the TCB parameters, Hermite and 1-D Bézier tangents (value
+// change over the span, entering and leaving the key) and 2-D Bézier handles (time and value
+// offsets from the key; the incoming handle's time offset is negative).
 struct Key {
     double time = 0.0;
     double value = 0.0;
+    KeyShape shape = KeyShape::TCB;
+    double tension = 0.0, continuity = 0.0, bias = 0.0;
+    double inTangent = 0.0, outTangent = 0.0;
+    double inDt = 0.0, inDv = 0.0, outDt = 0.0, outDv = 0.0;
 };
 
-// An animated scalar: constant when it has no keys, else interpolated between its keys (linear,
-// or a Catmull-Rom spline when `spline` is set) and held constant before the first and after the
-// last key. Keys are sorted by time, no two at the same time.
+// An animated scalar: constant when it has no keys, else interpolated between its keys. Keys are
+// sorted by time, no two at the same time.
+//
+// A plain channel (the JSON scenes') is linear between keys, or a Catmull-Rom spline when
+// `spline` is set, and holds its end values before the first and after the last key. A shaped
+// channel (the host's scene files') draws each span by the shape of the key that ends it and
+// follows `pre` and `post` outside its keys.
 struct Channel {
     double constant = 0.0;
     std::vector<Key> keys;
     bool spline = false;
+    bool shaped = false;
+    Behavior pre = Behavior::Constant, post = Behavior::Constant;
 
     double at(double time) const;
     static Channel fixed(double v) {
@@ -47,6 +70,13 @@ struct Channel {
         c.constant = v;
         return c;
     }
+
+private:
+    double shapedAt(double time) const;
+    double spanAt(size_t end, double time) const;
+    double outgoing(size_t i) const;   // the tangent leaving key i, value change over its span
+    double incoming(size_t i) const;   // the tangent entering key i, likewise
+    double endSlope(bool last) const;  // value per second at the first or last key
 };
 
 // Three animated scalars: a position, an angle triple (heading, pitch, bank) or a scale.
@@ -120,15 +150,28 @@ struct WeightMap {
     std::vector<uint8_t> has;
 };
 
+// A named per-point UV map: u and v for each point (two floats a point), and whether the point
+// has them.
+struct UVMap {
+    std::string name;
+    std::vector<float> values;
+    std::vector<uint8_t> has;
+};
+
 // One layer of an object's mesh. Polygons are fanned into triangles for ray tracing; `triangles`
-// holds three point indices per triangle and `triPolygon` the polygon each came from.
+// holds three point indices per triangle and `triPolygon` the polygon each came from. When a
+// polygon's surface smooths within an angle (Surface::smoothingAngle), `cornerNormals` holds the
+// smoothed normal at each corner of each triangle (nine floats a triangle, in the object's space);
+// otherwise it is empty and corners take their points' normals.
 struct MeshLayer {
     int index = 1;  // the layer number, from 1
     std::vector<MeshPoint> points;
     std::vector<MeshPolygon> polygons;
     std::vector<WeightMap> weightMaps;
+    std::vector<UVMap> uvMaps;
     std::vector<int> triangles;
     std::vector<int> triPolygon;
+    std::vector<float> cornerNormals;
 };
 
 // One shader plug-in on a surface: its server name, and either its settings (kept as parsed JSON,
@@ -199,6 +242,8 @@ enum SurfaceChannel {
 };
 extern const char *const kSurfaceChannelNames[kSurfaceChannels];
 
+constexpr double kNoSmoothingLimit = 3.14159265358979323846;  // Surface::smoothingAngle: no limit
+
 // A surface: the channels the host shades with and hands to shaders, and its shader list.
 // Fractions are 0..1; glossiness maps to a Blinn-Phong exponent of 2^(2 + 10 * glossiness).
 struct Surface {
@@ -208,7 +253,11 @@ struct Surface {
     double eta = 1.0;  // refraction index
     double translucency = 0, colorHighlights = 0, colorFilter = 0;
     bool doubleSided = false;
-    bool smoothing = true;  // shade with the smoothed point normals, else the polygon's own
+    bool smoothing = true;  // shade with smoothed normals, else the polygon's own
+    // Below pi (radians), a polygon's corner shares its normal only with the polygons of the same
+    // surface at that point whose normals are within this angle of its own; from pi up, with every
+    // polygon at the point (the point's normal).
+    double smoothingAngle = kNoSmoothingLimit;
     EnvironmentOptions reflection, refraction;
     TextureSpec textures[kSurfaceChannels];  // evaluated per spot over the channel's own value
     std::vector<ShaderRef> shaders;
@@ -352,5 +401,9 @@ Vec3 itemParam(const Item &item, int param, double time);
 
 // Fills the smoothed point normals, polygon normals and triangle fan of a layer.
 void finishLayer(MeshLayer &layer);
+
+// Fills (or empties) a finished layer's corner normals from the smoothing angles of `surfaces`
+// (indexed by MeshPolygon::surface). Returns the bytes they take.
+uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces);
 
 }  // namespace host

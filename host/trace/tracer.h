@@ -21,6 +21,7 @@ struct TracedMesh {
     double normalMatrix[9];          // transforms object-space normals to world space
     std::vector<float> worldPos;     // three floats per point
     std::vector<float> worldNormal;  // smoothed normals in world space, three floats per point
+    std::vector<float> worldCornerNormal;  // the layer's corner normals in world space, or empty
 };
 
 // The first surface along a ray.

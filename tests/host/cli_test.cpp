@@ -53,6 +53,10 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
     std::string good = writeFile("velmora_good.json", kTiny);
     std::string bad = writeFile("velmora_bad.json", "{\"items\": [}");
     std::string unknown = writeFile("velmora_unknown.json", std::string(kTiny).replace(1, 0, "\"colour\": 1, "));
+    std::string shot = writeFile("velmora_shot.LWS", "LWSC\n3\nAddCamera\nFrameSize 8 6\n");
+    std::string badShot = writeFile("velmora_bad.lws",
+                                    "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
+                                    "  1\n  Key 0 0\n}\n");
     struct Case {
         const char *what;
         std::string args;
@@ -76,6 +80,10 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
         {"one pixel writes no image", good + " --plugin " + kPlugin + " --pixel 4,3 -o " + out, 0, false, ""},
         {"pixel not X,Y", good + " --pixel 4 -o " + out, 2, false, "--pixel wants X,Y"},
         {"frames backwards", good + " --frames 5-2 -o " + out, 2, false, "--frames wants A-B"},
+        {"host scene file", shot + " --host-shading -q -o " + out, 0, true, ""},
+        {"host scene file, bad key", badShot + " -o " + out, 2, false, badShot + ", line 9: \"  Key 0 0\": a key"},
+        {"host scene file saved", shot + " --save " + out + ".json", 2, false, "is not written back"},
+        {"missing overlay", good + " --overlay /nonexistent.json -o " + out, 2, false, "/nonexistent.json"},
     };
     for (const Case &c : cases) {
         std::remove(out.c_str());

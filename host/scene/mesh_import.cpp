@@ -1,0 +1,1109 @@
+#include "host/scene/mesh_import.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+#include <assimp/BaseImporter.h>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
+#include <assimp/Importer.hpp>
+#include <assimp/config.h>
+#include <assimp/importerdesc.h>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <assimp/version.h>
+
+#include "host/io/file_io.h"
+#include "host/scene/obj_check.h"
+#include "host/scene/text_quote.h"
+
+namespace host {
+
+namespace {
+
+using text::excerpt;
+using text::quoteFile;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Bytes the import takes at its peak for each byte of a file, before the file is read: the
+// importer's own records of it and the layers built from them. Measured on large files of each
+// kind (see the benchmark in bench/host), with room to spare.
+constexpr uint64_t kBinaryFactor = 40;  // host objects, binary PLY and STL, glb, FBX, buffers
+constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text
+
+enum class Format { Obj, Lwo, Other };
+
+std::string lower(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string extensionOf(const std::string &path) {
+    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return lower(path.substr(dot + 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files as the importer reads them.
+
+// Bytes held in memory.
+class MemoryStream : public Assimp::IOStream {
+public:
+    explicit MemoryStream(const std::string &data) : data_(data) {}
+    size_t Read(void *buffer, size_t size, size_t count) override {
+        if (size == 0 || count == 0 || pos_ >= data_.size()) return 0;
+        size_t items = std::min(count, (data_.size() - pos_) / size);
+        std::memcpy(buffer, data_.data() + pos_, items * size);
+        pos_ += items * size;
+        return items;
+    }
+    size_t Write(const void *, size_t, size_t) override { return 0; }
+    aiReturn Seek(size_t offset, aiOrigin origin) override {
+        // Offsets wrap as the importers' own memory streams let them: a "negative" one moves back.
+        size_t to = origin == aiOrigin_SET ? offset : (origin == aiOrigin_CUR ? pos_ : data_.size()) + offset;
+        if (to > data_.size()) return aiReturn_FAILURE;
+        pos_ = to;
+        return aiReturn_SUCCESS;
+    }
+    size_t Tell() const override { return pos_; }
+    size_t FileSize() const override { return data_.size(); }
+    void Flush() override {}
+
+private:
+    const std::string &data_;
+    size_t pos_ = 0;
+};
+
+// A regular file opened through host/io, read where the importer asks; its size is the one
+// checked when it was opened.
+class FileStream : public Assimp::IOStream {
+public:
+    FileStream(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileStream() override { ::close(fd_); }
+    size_t Read(void *buffer, size_t size, size_t count) override {
+        if (size == 0 || count == 0 || pos_ >= size_) return 0;
+        size_t items = std::min<uint64_t>(count, (size_ - pos_) / size);
+        size_t want = items * size, got = 0;
+        char *out = static_cast<char *>(buffer);
+        while (got < want) {
+            ssize_t n = ::pread(fd_, out + got, want - got, static_cast<off_t>(pos_ + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        items = got / size;
+        pos_ += items * size;
+        return items;
+    }
+    size_t Write(const void *, size_t, size_t) override { return 0; }
+    aiReturn Seek(size_t offset, aiOrigin origin) override {
+        uint64_t to = origin == aiOrigin_SET ? offset : (origin == aiOrigin_CUR ? pos_ : size_) + offset;
+        if (origin != aiOrigin_SET) to &= SIZE_MAX;
+        if (to > size_) return aiReturn_FAILURE;
+        pos_ = to;
+        return aiReturn_SUCCESS;
+    }
+    size_t Tell() const override { return static_cast<size_t>(pos_); }
+    size_t FileSize() const override { return static_cast<size_t>(size_); }
+    void Flush() override {}
+
+private:
+    int fd_;
+    uint64_t size_, pos_ = 0;
+};
+
+// The importer's only way to files: the mesh file (from memory when it is held there) and, when
+// allowed, the regular files it names, every one through host/io, all of them together within
+// io::kMaxMeshBytes, and their bytes counted against the import's memory limit. A named file that
+// does not exist is missing to the importer (which goes on without it where the format allows);
+// one that exists but cannot be read refuses the mesh.
+class BoundedIO : public Assimp::IOSystem {
+public:
+    // `sideKind` names the files the mesh file names in messages ("material": "material file"),
+    // or is empty ("file X named by mesh file Y"); each byte of them counts `factor` bytes.
+    BoundedIO(std::string mainPath, const std::string *mainData, uint64_t mainSize, bool sideFiles,
+              std::string sideKind, uint64_t factor, uint64_t memoryLimit, uint64_t estimate)
+        : main_(std::move(mainPath)),
+          mainData_(mainData),
+          sideFiles_(sideFiles),
+          sideKind_(std::move(sideKind)),
+          factor_(factor),
+          limit_(memoryLimit),
+          estimate_(estimate),
+          read_(mainSize) {}
+
+    bool Exists(const char *file) const override {
+        if (!file) return false;
+        if (main_ == file) return true;
+        struct stat st;
+        return sideFiles_ && ::stat(file, &st) == 0;
+    }
+    char getOsSeparator() const override { return '/'; }
+    void Close(Assimp::IOStream *stream) override { delete stream; }
+
+    Assimp::IOStream *Open(const char *file, const char *mode) override {
+        if (!file || !mode || std::strpbrk(mode, "wa+")) return nullptr;
+        std::string why;
+        uint64_t size = 0;
+        if (main_ == file) {
+            if (mainData_) return new MemoryStream(*mainData_);
+            int fd = io::openRegularFile(main_, io::kMaxMeshBytes, "mesh file", size, why);
+            if (fd < 0) refuse("cannot open mesh file " + quoteFile(main_) + ": " + why);
+            return fd < 0 ? nullptr : new FileStream(fd, size);
+        }
+        if (!sideFiles_) return nullptr;
+        struct stat st;
+        if (::stat(file, &st) != 0 && errno == ENOENT) return nullptr;
+        std::string kind = sideKind_.empty() ? "file" : sideKind_ + " file";
+        std::string named = sideKind_.empty() ? kind + " " + quoteFile(file) + " named by mesh file " + quoteFile(main_)
+                                              : kind + " " + quoteFile(file);
+        int fd = io::openRegularFile(file, io::kMaxMeshBytes - std::min(read_, io::kMaxMeshBytes),
+                                     sideKind_.empty() ? "mesh file" : kind.c_str(), size, why);
+        if (fd < 0) {
+            refuse("cannot read " + named + ": " + why);
+            return nullptr;
+        }
+        if (std::find(files.begin(), files.end(), file) == files.end()) {
+            // Each file once: an importer may open the same one again.
+            read_ += size;
+            estimate_ += size * factor_;
+            files.push_back(file);
+        }
+        if (limit_ && estimate_ > limit_) {
+            ::close(fd);
+            refuse(named + " would need about " + io::byteText(estimate_) + " of memory, more than the " +
+                   io::byteText(limit_) + " left for the scene");
+            return nullptr;
+        }
+        return new FileStream(fd, size);
+    }
+
+    std::vector<std::string> files;  // the named files read, in the order first opened
+    std::string refusal;             // the first file refused, or empty
+
+private:
+    void refuse(const std::string &why) {
+        if (refusal.empty()) refusal = why;
+    }
+    std::string main_;
+    const std::string *mainData_;
+    bool sideFiles_;
+    std::string sideKind_;
+    uint64_t factor_, limit_, estimate_, read_;
+};
+
+// An importer that knows only the formats offered here: for an OBJ or host object file only that
+// format's reader, for anything else the PLY, STL, glTF 2, FBX and Collada readers.
+void keepReaders(Assimp::Importer &importer, Format format) {
+    std::vector<Assimp::BaseImporter *> drop;
+    for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
+        const aiImporterDesc *d = importer.GetImporterInfo(i);
+        std::string name = d && d->mName ? d->mName : "", exts = d && d->mFileExtensions ? d->mFileExtensions : "";
+        std::string first = exts.substr(0, exts.find(' '));
+        bool keep = format == Format::Obj   ? first == "obj"
+                    : format == Format::Lwo ? first == "lwo"
+                                            : (first == "ply" || first == "stl" || first == "fbx" || first == "dae" ||
+                                               name.find("glTF2") != std::string::npos);
+        if (!keep) drop.push_back(importer.GetImporter(i));
+    }
+    // The importer forgets an unregistered reader without deleting it.
+    for (Assimp::BaseImporter *reader : drop) {
+        importer.UnregisterLoader(reader);
+        delete reader;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// host objects: what assimp does not hand on, read from the file's own chunks.
+
+struct LwoLayer {
+    int number = 0;             // the LAYR chunk's number (from 0)
+    std::string name;           // as the file gives it
+    std::string node;           // the name assimp gives the layer's node
+    Vec3 pivot{0, 0, 0};
+    int parent = -1;            // the parent layer's number, -1 for none
+    std::vector<float> points;  // x, y, z of each point of the layer's PNTS chunks
+};
+
+struct LwoSurface {
+    std::string name;
+    Surface surface;
+};
+
+struct LwoFile {
+    std::string type;  // LWO2, LWOB, LXOB, LWO3
+    std::vector<LwoLayer> layers;
+    std::vector<LwoSurface> surfaces;  // LWO2 files' SURF chunks
+};
+
+// Big-endian reads within [p, end); a read past the end gives zeros and clears `ok`.
+struct Bytes {
+    const uint8_t *p, *end;
+    bool ok = true;
+    size_t left() const { return static_cast<size_t>(end - p); }
+    bool take(size_t n) {
+        if (left() < n) {
+            ok = false;
+            p = end;
+            return false;
+        }
+        return true;
+    }
+    uint32_t u4() {
+        if (!take(4)) return 0;
+        uint32_t v = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        p += 4;
+        return v;
+    }
+    uint16_t u2() {
+        if (!take(2)) return 0;
+        uint16_t v = static_cast<uint16_t>((p[0] << 8) | p[1]);
+        p += 2;
+        return v;
+    }
+    float f4() {
+        uint32_t bits = u4();
+        float f;
+        std::memcpy(&f, &bits, 4);
+        return f;
+    }
+    // A NUL-terminated string padded to an even length.
+    std::string s0() {
+        const uint8_t *start = p;
+        while (p < end && *p) ++p;
+        std::string s(reinterpret_cast<const char *>(start), static_cast<size_t>(p - start));
+        size_t used = static_cast<size_t>(p - start) + 1;
+        if (used % 2) ++used;
+        p = start + std::min(used, static_cast<size_t>(end - start));
+        return s;
+    }
+};
+
+// A number from the file within [lo, hi], or `def` when it is not a finite number.
+double within(double v, double lo, double hi, double def) {
+    if (!std::isfinite(v)) return def;
+    return std::min(hi, std::max(lo, v));
+}
+
+// The base values of an LWO2 surface: COLR, DIFF, LUMI, SPEC, GLOS, REFL, TRAN, TRNL, CLRH, CLRF,
+// RIND, SMAN and SIDE (envelopes, textures and shaders are not read). What the chunk leaves out
+// takes the host's defaults, as assimp's reader does.
+Surface lwo2Surface(Bytes b, const std::string &name) {
+    Surface s;
+    s.name = name;
+    s.color = {200 / 255.0, 200 / 255.0, 200 / 255.0};
+    s.smoothing = false;
+    b.s0();  // the source surface
+    while (b.left() >= 6) {
+        uint32_t id = b.u4();
+        uint16_t length = b.u2();
+        if (length > b.left()) break;
+        Bytes sub{b.p, b.p + length};
+        b.p += length + (length & 1 && b.left() > length ? 1 : 0);
+        auto is = [&](const char *tag) {
+            return id == (uint32_t(uint8_t(tag[0])) << 24 | uint32_t(uint8_t(tag[1])) << 16 |
+                          uint32_t(uint8_t(tag[2])) << 8 | uint8_t(tag[3]));
+        };
+        if (length < 2) continue;
+        if (is("SIDE")) {
+            s.doubleSided = (sub.u2() & 2) != 0;
+            continue;
+        }
+        if (length < 4) continue;
+        if (is("COLR")) {
+            if (length < 12) continue;
+            for (int c = 0; c < 3; ++c) s.color[c] = within(sub.f4(), 0, 1e6, s.color[c]);
+            continue;
+        }
+        double v = sub.f4();
+        if (is("DIFF")) s.diffuse = within(v, 0, 10, s.diffuse);
+        if (is("LUMI")) s.luminosity = within(v, 0, 1e6, s.luminosity);
+        if (is("SPEC")) s.specular = within(v, 0, 10, s.specular);
+        if (is("GLOS")) s.glossiness = within(v, 0, 1, s.glossiness);
+        if (is("REFL")) s.mirror = within(v, 0, 1, s.mirror);
+        if (is("TRAN")) s.transparency = within(v, 0, 1, s.transparency);
+        if (is("TRNL")) s.translucency = within(v, 0, 1, s.translucency);
+        if (is("CLRH")) s.colorHighlights = within(v, 0, 1, s.colorHighlights);
+        if (is("CLRF")) s.colorFilter = within(v, 0, 1, s.colorFilter);
+        if (is("RIND")) s.eta = within(v, 0.01, 10, s.eta);
+        if (is("SMAN")) {
+            double angle = within(v, 0, kPi, 0);
+            s.smoothing = angle > 0;
+            s.smoothingAngle = angle > 0 ? angle : kNoSmoothingLimit;
+        }
+    }
+    return s;
+}
+
+// Walks the chunks of a host object: layers (number, name, pivot, parent and points) and,
+// in LWO2 files, the surfaces' base values. What does not fit is left for assimp to refuse.
+LwoFile readLwoChunks(const std::string &data) {
+    LwoFile f;
+    Bytes b{reinterpret_cast<const uint8_t *>(data.data()), reinterpret_cast<const uint8_t *>(data.data()) + data.size()};
+    if (b.u4() != 0x464F524Du) return f;  // FORM
+    uint32_t formSize = b.u4();
+    f.type.assign(reinterpret_cast<const char *>(b.p), std::min<size_t>(4, b.left()));
+    b.u4();
+    if (formSize - 4 < b.left()) b.end = b.p + (formSize >= 4 ? formSize - 4 : 0);
+    int unnamed = 0;
+    auto current = [&]() -> LwoLayer & {
+        if (f.layers.empty()) {
+            f.layers.emplace_back();
+            f.layers.back().node = "<LWODefault>";
+        }
+        return f.layers.back();
+    };
+    while (b.left() >= 8) {
+        uint32_t id = b.u4(), length = b.u4();
+        if (length > b.left()) break;
+        Bytes chunk{b.p, b.p + length};
+        b.p += length;
+        if (length & 1 && b.left()) ++b.p;
+        if (id == 0x4C415952u) {  // LAYR
+            LwoLayer layer;
+            layer.number = chunk.u2();
+            chunk.u2();  // flags
+            for (int c = 0; c < 3; ++c) layer.pivot[c] = chunk.f4();
+            layer.name = chunk.s0();
+            layer.node = layer.name.empty() ? "Layer_" + std::to_string(unnamed++) : layer.name;
+            if (chunk.left() >= 2) layer.parent = chunk.u2();
+            if (layer.parent == 0xFFFF) layer.parent = -1;
+            f.layers.push_back(std::move(layer));
+        } else if (id == 0x504E5453u) {  // PNTS
+            LwoLayer &layer = current();
+            size_t n = length / 12;
+            if (n > kMaxLayerPoints || layer.points.size() / 3 + n > kMaxLayerPoints) break;
+            layer.points.reserve(layer.points.size() + n * 3);
+            for (size_t i = 0; i < n * 3; ++i) layer.points.push_back(chunk.f4());
+        } else if (id == 0x53555246u && f.type == "LWO2") {  // SURF
+            LwoSurface surface;
+            surface.name = chunk.s0();
+            surface.surface = lwo2Surface(chunk, surface.name);
+            f.surfaces.push_back(std::move(surface));
+        }
+    }
+    return f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Materials.
+
+bool getColor(const aiMaterial &m, const char *key, unsigned type, unsigned index, Vec3 &out) {
+    aiColor3D c;
+    if (m.Get(key, type, index, c) != AI_SUCCESS) return false;
+    out = {c.r, c.g, c.b};
+    return true;
+}
+
+bool getFloat(const aiMaterial &m, const char *key, unsigned type, unsigned index, double &out) {
+    ai_real v = 0;
+    if (m.Get(key, type, index, v) != AI_SUCCESS) return false;
+    out = v;
+    return true;
+}
+
+bool getInt(const aiMaterial &m, const char *key, unsigned type, unsigned index, int &out) {
+    int v = 0;
+    if (m.Get(key, type, index, v) != AI_SUCCESS) return false;
+    out = v;
+    return true;
+}
+
+// The host's glossiness for a Blinn-Phong exponent: 2^(2 + 10 g) = exponent.
+double glossinessOf(double exponent) { return within((std::log2(exponent) - 2) / 10, 0, 1, 0.4); }
+
+// A host object surface from what assimp's LWO reader made of it, where the file's own chunk was not
+// read (LWO3 and LXOB files). The reader folds the file's values into a material (assimp's
+// LWOMaterial.cpp, ConvertMaterial): diffuse colour = colour x diffuse (x 1 with a colour
+// texture), specular strength = specularity, shininess = (10 g + 2)^2 for glossiness g when both
+// are non-zero (LWOB: 6, 20, 50 or 80 for glossiness up to 16, 64, 256, 1024), specular colour =
+// white mixed towards the colour by colour highlights, emissive = 0.8 x luminosity, opacity =
+// 1 - transparency (or the additive transparency, with an additive blend), refraction index,
+// two-sidedness, and a flat shading model when the smoothing angle is 0. Undone here: colour (with
+// the diffuse level folded in, diffuse 1), specularity, glossiness (where specularity is not 0),
+// luminosity, transparency, refraction index, sidedness and smoothing. Lost: the diffuse level
+// apart from the colour, colour highlights (the colour they mix towards is the folded one),
+// reflection, translucency, colour filter, additive transparency and the smoothing angle.
+Surface lwoSurfaceFromMaterial(const aiMaterial &m, const std::string &name, bool lwob) {
+    Surface s;
+    s.name = name;
+    Vec3 c;
+    if (getColor(m, AI_MATKEY_COLOR_DIFFUSE, c))
+        for (int k = 0; k < 3; ++k) s.color[k] = within(c[k], 0, 1e6, s.color[k]);
+    double v = 0;
+    if (getFloat(m, AI_MATKEY_SHININESS_STRENGTH, v)) s.specular = within(v, 0, 10, 0);
+    if (getFloat(m, AI_MATKEY_SHININESS, v)) {
+        if (lwob)
+            s.glossiness = v <= 6 ? 0.2 : v <= 20 ? 0.4 : v <= 50 ? 0.6 : 0.8;
+        else
+            s.glossiness = within((std::sqrt(std::max(0.0, v)) - 2) / 10, 0, 1, 0.4);
+    } else if (s.specular > 0) {
+        s.glossiness = 0;
+    }
+    if (getColor(m, AI_MATKEY_COLOR_EMISSIVE, c)) s.luminosity = within(c[0] / 0.8, 0, 1e6, 0);
+    int blend = aiBlendMode_Default;
+    getInt(m, AI_MATKEY_BLEND_FUNC, blend);
+    if (blend == aiBlendMode_Default && getFloat(m, AI_MATKEY_OPACITY, v)) s.transparency = within(1 - v, 0, 1, 0);
+    if (getFloat(m, AI_MATKEY_REFRACTI, v)) s.eta = within(v, 0.01, 10, 1);
+    int flag = 0;
+    if (getInt(m, AI_MATKEY_TWOSIDED, flag)) s.doubleSided = flag != 0;
+    if (getInt(m, AI_MATKEY_SHADING_MODEL, flag)) s.smoothing = flag != aiShadingMode_Flat;
+    return s;
+}
+
+// A surface from another format's material: diffuse (or base) colour, specular colour times
+// strength, shininess as the Blinn-Phong exponent, emissive colour as luminosity, opacity,
+// reflectivity, refraction index, two-sidedness and flat shading as they are given. Channels the
+// material does not give keep the host's defaults.
+Surface surfaceFromMaterial(const aiMaterial &m, const std::string &name) {
+    Surface s;
+    s.name = name;
+    Vec3 c;
+    if (getColor(m, AI_MATKEY_COLOR_DIFFUSE, c) || getColor(m, AI_MATKEY_BASE_COLOR, c))
+        for (int k = 0; k < 3; ++k) s.color[k] = within(c[k], 0, 1e6, s.color[k]);
+    double v = 0, strength = 1;
+    getFloat(m, AI_MATKEY_SHININESS_STRENGTH, strength);
+    if (getColor(m, AI_MATKEY_COLOR_SPECULAR, c))
+        s.specular = within(std::max({c[0], c[1], c[2]}) * strength, 0, 10, 0);
+    if (getFloat(m, AI_MATKEY_SHININESS, v) && v > 0) s.glossiness = glossinessOf(v);
+    if (getColor(m, AI_MATKEY_COLOR_EMISSIVE, c)) s.luminosity = within(std::max({c[0], c[1], c[2]}), 0, 1e6, 0);
+    if (getFloat(m, AI_MATKEY_OPACITY, v)) s.transparency = within(1 - v, 0, 1, 0);
+    // Reflection: the reflective colour times its factor (FBX and Collada give both; a factor
+    // alone, with no colour, is taken as it is).
+    if (getFloat(m, AI_MATKEY_REFLECTIVITY, v)) {
+        double tint = getColor(m, AI_MATKEY_COLOR_REFLECTIVE, c) ? std::max({c[0], c[1], c[2]}) : 1.0;
+        s.mirror = within(v * tint, 0, 1, 0);
+    }
+    if (getFloat(m, AI_MATKEY_REFRACTI, v)) s.eta = within(v, 0.01, 10, 1);
+    int flag = 0;
+    if (getInt(m, AI_MATKEY_TWOSIDED, flag)) s.doubleSided = flag != 0;
+    if (getInt(m, AI_MATKEY_SHADING_MODEL, flag)) s.smoothing = flag != aiShadingMode_Flat;
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Welding: points found by exact position (0 and -0 alike), in an open-addressed table of point
+// numbers over the layer's own points.
+
+class PointTable {
+public:
+    explicit PointTable(const std::vector<MeshPoint> &points) : points_(points) {}
+
+    void reserve(size_t n) {
+        size_t size = 16;
+        while (size < 2 * n) size *= 2;
+        if (size > slots_.size()) rehash(size);
+    }
+    // The point at `p`, or -1.
+    int find(const float p[3]) const {
+        if (slots_.empty()) return -1;
+        for (size_t i = hash(p) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            int32_t k = slots_[i];
+            if (k < 0) return -1;
+            if (same(points_[static_cast<size_t>(k)].pos, p)) return k;
+        }
+    }
+    // Records point `k` (already among the points) unless one at its position is there; returns
+    // the point at that position.
+    int add(int k) {
+        if (2 * (count_ + 1) > slots_.size()) rehash(std::max<size_t>(16, 2 * slots_.size()));
+        const float *p = points_[static_cast<size_t>(k)].pos;
+        for (size_t i = hash(p) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            int32_t &slot = slots_[i];
+            if (slot < 0) {
+                slot = k;
+                ++count_;
+                return k;
+            }
+            if (same(points_[static_cast<size_t>(slot)].pos, p)) return slot;
+        }
+    }
+    static uint64_t bytesFor(size_t n) { return 16 * n + 64; }
+
+private:
+    static uint32_t bits(float f) {
+        if (f == 0) f = 0;  // -0 welds with 0
+        uint32_t u;
+        std::memcpy(&u, &f, 4);
+        return u;
+    }
+    static size_t hash(const float p[3]) {
+        uint64_t h = bits(p[0]) * 0x9E3779B97F4A7C15ull;
+        h = (h ^ (h >> 29) ^ bits(p[1])) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 31) ^ bits(p[2])) * 0x94D049BB133111EBull;
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+    static bool same(const float a[3], const float b[3]) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
+    void rehash(size_t size) {
+        std::vector<int32_t> old;
+        old.swap(slots_);
+        slots_.assign(size, -1);
+        count_ = 0;
+        for (int32_t k : old)
+            if (k >= 0) add(k);
+    }
+    const std::vector<MeshPoint> &points_;
+    std::vector<int32_t> slots_;
+    size_t count_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The import.
+
+class Import {
+public:
+    Import(std::string path, std::string label, uint64_t limit)
+        : path_(std::move(path)), label_(std::move(label)), limit_(limit) {}
+
+    bool file(int layer, ImportedMesh &out, std::string &error) {
+        uint64_t size = 0;
+        std::string why;
+        int fd = io::openRegularFile(path_, io::kMaxMeshBytes, "mesh file", size, why);
+        if (fd < 0) return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
+        char head[16] = {};
+        ssize_t got = ::pread(fd, head, sizeof head, 0);
+        ::close(fd);
+        Format format = Format::Other;
+        if (got >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
+            (std::memcmp(head + 8, "LWO2", 4) == 0 || std::memcmp(head + 8, "LWOB", 4) == 0 ||
+             std::memcmp(head + 8, "LXOB", 4) == 0 || std::memcmp(head + 8, "LWO3", 4) == 0))
+            format = Format::Lwo;
+        else if (extensionOf(path_) == "obj")
+            format = Format::Obj;
+        out.files.push_back(path_);
+        if (format == Format::Obj) {
+            std::string text;
+            if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", text, why))
+                return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
+            if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+            return obj(text, true, out, error);
+        }
+        uint64_t estimate = size * (format == Format::Lwo || binary(head, got) ? kBinaryFactor : kTextFactor);
+        if (!fits(estimate, error)) return false;
+        if (format == Format::Other) {
+            if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+            // PLY files have no materials: the one assimp makes up is not the file's.
+            bool materials = !(got >= 4 && std::memcmp(head, "ply", 3) == 0 && (head[3] == '\n' || head[3] == '\r'));
+            return other(size, estimate, materials, out, error);
+        }
+        std::string data;
+        if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", data, why))
+            return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
+        return lwo(data, layer, estimate, out, error);
+    }
+
+    // OBJ text: checked and its points read by checkObj, then read by assimp with each point
+    // statement replaced by the point's number.
+    bool obj(std::string &text, bool sideFiles, ImportedMesh &out, std::string &error) {
+        // The points read on the way take at most 12 bytes for each 7 of text ("v 0 0 0\n").
+        if (!fits(3 * uint64_t(text.size()), error)) return false;
+        ObjCounts counts;
+        std::vector<float> filePoints;
+        if (!checkObj(text, label_, counts, error, &filePoints)) return false;
+        if (counts.faces == 0) return refuse(error, label_ + " has no polygons");
+        filePoints.shrink_to_fit();
+        uint64_t estimate = 2 * text.size() + counts.bytes;
+        if (!fits(estimate, error)) return false;
+        std::string numbered = numberObjPoints(text);
+        auto importer = read(Format::Obj, path_, &numbered, numbered.size(), sideFiles, "material", kTextFactor, 0,
+                             estimate);
+        if (!importer) return refuseImport(error);
+        const aiScene *scene = importer->GetScene();
+        numbered.clear();
+        numbered.shrink_to_fit();
+
+        out.layers.emplace_back();
+        MeshLayer &layer = out.layers.back().mesh;
+        layer.points.resize(counts.points);
+        for (size_t i = 0; i < counts.points; ++i)
+            for (int c = 0; c < 3; ++c) layer.points[i].pos[c] = filePoints[i * 3 + c];
+        filePoints = std::vector<float>();
+        // Points at one position become one: the first in the file.
+        std::vector<int> weld(layer.points.size());
+        {
+            PointTable table(layer.points);
+            table.reserve(layer.points.size());
+            std::vector<MeshPoint> kept;
+            kept.reserve(layer.points.size());
+            for (size_t i = 0; i < layer.points.size(); ++i) {
+                int first = table.add(static_cast<int>(i));
+                weld[i] = first == static_cast<int>(i) ? static_cast<int>(kept.size()) : weld[static_cast<size_t>(first)];
+                if (first == static_cast<int>(i)) kept.push_back(layer.points[i]);
+            }
+            if (kept.size() != layer.points.size()) layer.points.swap(kept);
+        }
+        std::vector<int> surfaceOf = surfaces(*scene, nullptr, false, out);
+        uint64_t faces = 0;
+        for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+            const aiMesh &mesh = *scene->mMeshes[m];
+            auto pointOf = [&](unsigned v) -> int {
+                if (v >= mesh.mNumVertices) return -1;
+                const aiVector3D &p = mesh.mVertices[v];
+                int64_t k = objPointNumber(p.x, p.y, p.z);
+                return k < 0 || static_cast<uint64_t>(k) >= weld.size() ? -1 : weld[static_cast<size_t>(k)];
+            };
+            if (!polygons(mesh, surfaceOf, pointOf, false, layer, error)) return false;
+            for (unsigned f = 0; f < mesh.mNumFaces; ++f) faces += mesh.mFaces[f].mNumIndices >= 3;
+            maps(mesh, pointOf, layer);
+        }
+        if (faces != counts.faces)
+            return refuse(error, label_ + ": the importer read " + std::to_string(faces) + " polygons where the file has " +
+                                     std::to_string(counts.faces));
+        return finish(out, error);
+    }
+
+private:
+    static bool binary(const char *head, ssize_t got) {
+        for (ssize_t i = 0; i < got; ++i)
+            if (head[i] == 0) return true;
+        return got >= 4 && (std::memcmp(head, "glTF", 4) == 0 || std::memcmp(head, "Kaydara", 7) == 0);
+    }
+
+    bool refuse(std::string &error, const std::string &message) {
+        error = message;
+        return false;
+    }
+
+    bool fits(uint64_t bytes, std::string &error) {
+        if (!limit_ || bytes <= limit_) return true;
+        return refuse(error, label_ + " would need about " + io::byteText(bytes) + " of memory, more than the " +
+                                 io::byteText(limit_) + " left for the scene");
+    }
+
+    // Why the import failed: a file refused on the way, or the importer's own message.
+    bool refuseImport(std::string &error) {
+        if (!refusal_.empty()) return refuse(error, refusal_);
+        std::string why = importError_.empty() ? "not a mesh file assimp reads" : importError_;
+        while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ')) why.pop_back();
+        return refuse(error, label_ + ": " + excerpt(why, 4 * text::kExcerpt));
+    }
+
+    // Runs assimp over the mesh file with only our files and readers; null on failure (the reason
+    // in refusal_ or importError_).
+    std::unique_ptr<Assimp::Importer> read(Format format, const std::string &mainPath, const std::string *data,
+                                           uint64_t size, bool sideFiles, const char *sideKind, uint64_t factor,
+                                           int layer, uint64_t estimate) {
+        auto importer = std::make_unique<Assimp::Importer>();
+        keepReaders(*importer, format);
+        auto *io = new BoundedIO(mainPath, data, size, sideFiles, sideKind, factor, limit_, estimate);
+        importer->SetIOHandler(io);  // the importer owns it
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_COLLADA_IGNORE_UP_DIRECTION, true);
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_FBX_READ_CAMERAS, false);
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_FBX_READ_LIGHTS, false);
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_FBX_READ_ANIMATIONS, false);
+        importer->SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+        if (layer > 0) importer->SetPropertyInteger(AI_CONFIG_IMPORT_LWO_ONE_LAYER_ONLY, layer);
+        const aiScene *scene = nullptr;
+        try {
+            scene = importer->ReadFile(mainPath, aiProcess_ValidateDataStructure);
+        } catch (const std::exception &e) {
+            importError_ = e.what();
+        }
+        refusal_ = io->refusal;
+        sideFiles_ = io->files;
+        if (!scene) {
+            if (importError_.empty()) importError_ = importer->GetErrorString();
+            return nullptr;
+        }
+        if (!refusal_.empty()) return nullptr;
+        return importer;
+    }
+
+    // The file's materials as surfaces, one per name; the index of each material's surface, -1
+    // for assimp's own default material (polygons the file gives no surface).
+    std::vector<int> surfaces(const aiScene &scene, const LwoFile *lwo, bool lwob, ImportedMesh &out) {
+        std::vector<int> index(scene.mNumMaterials, -1);
+        for (unsigned i = 0; i < scene.mNumMaterials; ++i) {
+            const aiMaterial &m = *scene.mMaterials[i];
+            aiString n;
+            std::string name = m.Get(AI_MATKEY_NAME, n) == AI_SUCCESS ? std::string(n.C_Str()) : std::string();
+            if (name == AI_DEFAULT_MATERIAL_NAME || name == "LWODefaultSurface") continue;
+            if (name.empty()) name = "Material " + std::to_string(i + 1);
+            for (size_t k = 0; k < out.surfaces.size() && index[i] < 0; ++k)
+                if (out.surfaces[k].name == name) index[i] = static_cast<int>(k);
+            if (index[i] >= 0) continue;
+            index[i] = static_cast<int>(out.surfaces.size());
+            const LwoSurface *raw = nullptr;
+            if (lwo) {
+                for (const LwoSurface &s : lwo->surfaces)
+                    if (!raw && s.name == name) raw = &s;
+                for (const LwoSurface &s : lwo->surfaces)
+                    if (!raw && lower(s.name) == lower(name)) raw = &s;  // as assimp matches tags
+            }
+            if (raw) {
+                out.surfaces.push_back(raw->surface);
+                out.surfaces.back().name = name;
+            } else if (lwo) {
+                out.surfaces.push_back(lwoSurfaceFromMaterial(m, name, lwob));
+            } else {
+                out.surfaces.push_back(surfaceFromMaterial(m, name));
+            }
+        }
+        return index;
+    }
+
+    // Adds a mesh's faces of three or more corners as polygons (reversed when `flip`), each
+    // corner's point given by `pointOf` (-1: the importer named a point the file lacks).
+    template <typename PointOf>
+    bool polygons(const aiMesh &mesh, const std::vector<int> &surfaceOf, const PointOf &pointOf, bool flip,
+                  MeshLayer &layer, std::string &error) {
+        int surface = mesh.mMaterialIndex < surfaceOf.size() ? surfaceOf[mesh.mMaterialIndex] : -1;
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
+            const aiFace &face = mesh.mFaces[f];
+            if (face.mNumIndices < 3) continue;
+            if (layer.polygons.size() >= kMaxLayerPoints)
+                return refuse(error, label_ + " has more than " + std::to_string(kMaxLayerPoints) + " polygons in a layer");
+            MeshPolygon poly;
+            poly.surface = surface;
+            poly.points.resize(face.mNumIndices);
+            for (unsigned k = 0; k < face.mNumIndices; ++k) {
+                int p = pointOf(face.mIndices[flip ? face.mNumIndices - 1 - k : k]);
+                if (p < 0) return refuse(error, label_ + ": the importer gave a point that is not in the file");
+                poly.points[k] = p;
+            }
+            layer.polygons.push_back(std::move(poly));
+        }
+        return true;
+    }
+
+    // The mesh's UV channels and bone weights as the layer's UV and weight maps, by name, each
+    // point taking the value of the first corner that gives it one.
+    template <typename PointOf>
+    void maps(const aiMesh &mesh, const PointOf &pointOf, MeshLayer &layer) {
+        size_t n = layer.points.size();
+        for (unsigned ch = 0; ch < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++ch) {
+            if (!mesh.mTextureCoords[ch]) continue;
+            const aiString *given = mesh.GetTextureCoordsName(ch);
+            std::string name = given && given->length ? std::string(given->C_Str()) : "UV" + (ch ? std::to_string(ch + 1) : "");
+            UVMap *map = nullptr;
+            for (UVMap &m : layer.uvMaps)
+                if (m.name == name) map = &m;
+            if (!map) {
+                layer.uvMaps.emplace_back();
+                map = &layer.uvMaps.back();
+                map->name = name;
+            }
+            map->values.resize(2 * n, 0.0f);  // points added since the map was made have none
+            map->has.resize(n, 0);
+            for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
+                int p = pointOf(v);
+                const aiVector3D &uv = mesh.mTextureCoords[ch][v];
+                if (p < 0 || map->has[static_cast<size_t>(p)] || !std::isfinite(uv.x) || !std::isfinite(uv.y)) continue;
+                map->has[static_cast<size_t>(p)] = 1;
+                map->values[2 * static_cast<size_t>(p)] = uv.x;
+                map->values[2 * static_cast<size_t>(p) + 1] = uv.y;
+            }
+        }
+        for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+            const aiBone *bone = mesh.mBones[b];
+            if (!bone || !bone->mWeights) continue;
+            std::string name = bone->mName.C_Str();
+            if (name.empty()) continue;
+            WeightMap *map = nullptr;
+            for (WeightMap &m : layer.weightMaps)
+                if (m.name == name) map = &m;
+            if (!map) {
+                layer.weightMaps.emplace_back();
+                map = &layer.weightMaps.back();
+                map->name = name;
+            }
+            map->values.resize(n, 0.0f);
+            map->has.resize(n, 0);
+            for (unsigned w = 0; w < bone->mNumWeights; ++w) {
+                int p = pointOf(bone->mWeights[w].mVertexId);
+                float value = bone->mWeights[w].mWeight;
+                if (p < 0 || map->has[static_cast<size_t>(p)] || !std::isfinite(value)) continue;
+                map->has[static_cast<size_t>(p)] = 1;
+                map->values[static_cast<size_t>(p)] = value;
+            }
+        }
+    }
+
+    // host objects: layers from the file's own chunks, polygons from assimp's nodes.
+    bool lwo(const std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error) {
+        LwoFile file = readLwoChunks(data);
+        if (layer > 1 && file.type == "LWOB")
+            return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+        if (layer > 0 && file.type != "LWOB") {
+            bool found = false;
+            std::string numbers;
+            for (const LwoLayer &l : file.layers) {
+                found = found || l.number + 1 == layer;
+                numbers += (numbers.empty() ? "" : ", ") + std::to_string(l.number + 1);
+            }
+            if (!found)
+                return refuse(error, label_ + " has no layer " + std::to_string(layer) +
+                                         (numbers.empty() ? "" : " (its layers: " + excerpt(numbers, 80) + ")"));
+        }
+        // assimp picks a layer by its LAYR number; geometry before any LAYR chunk is not one.
+        bool pick = layer > 0 && !file.layers.empty() && file.layers.front().node != "<LWODefault>";
+        auto importer = read(Format::Lwo, path_, &data, data.size(), false, "", 0, pick ? layer : 0, estimate);
+        if (!importer) {
+            bool failed = refuseImport(error);
+            if (file.type == "LWOB" && refusal_.empty())
+                error += " (assimp " + std::to_string(aiGetVersionMajor()) + "." + std::to_string(aiGetVersionMinor()) +
+                         " cannot read older-format host objects, FORM type LWOB)";
+            return failed;
+        }
+        const aiScene *scene = importer->GetScene();
+        std::vector<int> surfaceOf = surfaces(*scene, &file, file.type == "LWOB", out);
+
+        // The layers kept, in the file's order, each with its points welded.
+        std::vector<size_t> kept;
+        for (size_t i = 0; i < file.layers.size(); ++i)
+            if (layer <= 0 || file.layers[i].number + 1 == layer) kept.push_back(i);
+        out.layers.reserve(kept.size());  // the tables below hold on to the layers' point lists
+        std::vector<std::unique_ptr<PointTable>> tables;
+        for (size_t i = 0; i < kept.size(); ++i) {
+            LwoLayer &raw = file.layers[kept[i]];
+            for (float c : raw.points)
+                if (!(std::fabs(c) <= kMaxCoordinate))
+                    return refuse(error, label_ + ": a point's coordinate is not a number within " +
+                                             text::numberText(kMaxCoordinate));
+            out.layers.emplace_back();
+            ImportedLayer &l = out.layers.back();
+            l.index = raw.number + 1;
+            l.name = raw.name;
+            l.pivot = raw.pivot;
+            size_t n = raw.points.size() / 3;
+            std::vector<MeshPoint> points(n);
+            for (size_t k = 0; k < n; ++k)
+                for (int c = 0; c < 3; ++c) points[k].pos[c] = raw.points[k * 3 + c];
+            raw.points = std::vector<float>();
+            tables.push_back(std::make_unique<PointTable>(l.mesh.points));
+            PointTable &table = *tables.back();
+            table.reserve(n);
+            l.mesh.points.reserve(n);
+            for (size_t k = 0; k < n; ++k) {
+                l.mesh.points.push_back(points[k]);
+                int first = table.add(static_cast<int>(l.mesh.points.size() - 1));
+                if (first != static_cast<int>(l.mesh.points.size() - 1)) l.mesh.points.pop_back();
+            }
+        }
+        for (size_t i = 0; i < kept.size(); ++i) {
+            int parent = file.layers[kept[i]].parent;
+            for (size_t k = 0; k < kept.size() && out.layers[i].parent < 0; ++k)
+                if (k != i && file.layers[kept[k]].number == parent) out.layers[i].parent = static_cast<int>(k);
+        }
+
+        // assimp's layer nodes carry the layers' meshes (one per surface), z negated and each
+        // polygon reversed: the importer turns the file right-handed.
+        std::vector<uint8_t> matched(kept.size(), 0);
+        std::vector<const aiNode *> stack{scene->mRootNode};
+        while (!stack.empty()) {
+            const aiNode *node = stack.back();
+            stack.pop_back();
+            if (!node) continue;
+            for (unsigned c = node->mNumChildren; c-- > 0;) stack.push_back(node->mChildren[c]);
+            if (!node->mNumMeshes) continue;
+            std::string name = node->mName.C_Str();
+            auto found = [&](size_t i, const aiVector3D &v) {
+                float p[3] = {v.x, v.y, -v.z};
+                return tables[i]->find(p) >= 0;
+            };
+            const aiMesh *first = node->mMeshes[0] < scene->mNumMeshes ? scene->mMeshes[node->mMeshes[0]] : nullptr;
+            size_t at = kept.size();
+            for (size_t i = 0; i < kept.size() && at == kept.size(); ++i)
+                if (!matched[i] && file.layers[kept[i]].node == name &&
+                    (!first || !first->mNumVertices || found(i, first->mVertices[0])))
+                    at = i;
+            if (at == kept.size())
+                return refuse(error, label_ + ": the importer gave a layer " + text::quote(name) + " the file does not have");
+            matched[at] = 1;
+            MeshLayer &target = out.layers[at].mesh;
+            const PointTable &table = *tables[at];
+            for (unsigned k = 0; k < node->mNumMeshes; ++k) {
+                if (node->mMeshes[k] >= scene->mNumMeshes) continue;
+                const aiMesh &mesh = *scene->mMeshes[node->mMeshes[k]];
+                auto pointOf = [&](unsigned v) -> int {
+                    if (v >= mesh.mNumVertices) return -1;
+                    float p[3] = {mesh.mVertices[v].x, mesh.mVertices[v].y, -mesh.mVertices[v].z};
+                    return table.find(p);
+                };
+                if (!polygons(mesh, surfaceOf, pointOf, true, target, error)) return false;
+                maps(mesh, pointOf, target);
+            }
+        }
+        return finish(out, error);
+    }
+
+    // Any other format: one layer, every mesh of every node placed by the node's transform, points
+    // welded in the order the polygons first use them.
+    bool other(uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out, std::string &error) {
+        auto importer = read(Format::Other, path_, nullptr, size, true, "", kBinaryFactor, 0, estimate);
+        if (!importer) return refuseImport(error);
+        const aiScene *scene = importer->GetScene();
+        std::vector<int> surfaceOf =
+            materials ? surfaces(*scene, nullptr, false, out) : std::vector<int>(scene->mNumMaterials, -1);
+        out.layers.emplace_back();
+        MeshLayer &layer = out.layers.back().mesh;
+        PointTable table(layer.points);
+        struct Placed {
+            const aiNode *node;
+            aiMatrix4x4 toFile;
+            int depth;
+        };
+        std::vector<Placed> stack{{scene->mRootNode, scene->mRootNode ? scene->mRootNode->mTransformation : aiMatrix4x4(), 0}};
+        while (!stack.empty()) {
+            Placed at = stack.back();
+            stack.pop_back();
+            if (!at.node) continue;
+            if (at.depth > 1024) return refuse(error, label_ + ": its nodes nest deeper than 1024 levels");
+            for (unsigned c = at.node->mNumChildren; c-- > 0;) {
+                const aiNode *child = at.node->mChildren[c];
+                if (child) stack.push_back({child, at.toFile * child->mTransformation, at.depth + 1});
+            }
+            bool identity = at.toFile.IsIdentity();
+            for (unsigned k = 0; k < at.node->mNumMeshes; ++k) {
+                if (at.node->mMeshes[k] >= scene->mNumMeshes) continue;
+                const aiMesh &mesh = *scene->mMeshes[at.node->mMeshes[k]];
+                // Points are welded as the polygons first use them; corners the polygons do not use
+                // are left out.
+                std::vector<int> pointAt(mesh.mNumVertices, -1);
+                std::string bad;
+                auto place = [&](unsigned v) -> int {
+                    if (v >= mesh.mNumVertices) return -1;
+                    if (pointAt[v] >= 0) return pointAt[v];
+                    aiVector3D p = mesh.mVertices[v];
+                    MeshPoint mp;
+                    if (identity) {
+                        mp.pos[0] = p.x;
+                        mp.pos[1] = p.y;
+                        mp.pos[2] = p.z;
+                    } else {
+                        const aiMatrix4x4 &t = at.toFile;
+                        double x = p.x, y = p.y, z = p.z;
+                        mp.pos[0] = static_cast<float>(t.a1 * x + t.a2 * y + t.a3 * z + t.a4);
+                        mp.pos[1] = static_cast<float>(t.b1 * x + t.b2 * y + t.b3 * z + t.b4);
+                        mp.pos[2] = static_cast<float>(t.c1 * x + t.c2 * y + t.c3 * z + t.c4);
+                    }
+                    for (float c : mp.pos)
+                        if (!(std::fabs(c) <= kMaxCoordinate)) {
+                            bad = label_ + ": a point's coordinate is not a number within " +
+                                  text::numberText(kMaxCoordinate);
+                            return -1;
+                        }
+                    int found = table.find(mp.pos);
+                    if (found < 0) {
+                        if (layer.points.size() >= kMaxLayerPoints) {
+                            bad = label_ + " has more than " + std::to_string(kMaxLayerPoints) + " points in a layer";
+                            return -1;
+                        }
+                        layer.points.push_back(mp);
+                        found = table.add(static_cast<int>(layer.points.size() - 1));
+                    }
+                    return pointAt[v] = found;
+                };
+                if (!polygons(mesh, surfaceOf, place, false, layer, error)) return bad.empty() ? false : refuse(error, bad);
+                maps(mesh, [&](unsigned v) { return v < pointAt.size() ? pointAt[v] : -1; }, layer);
+            }
+        }
+        return finish(out, error);
+    }
+    // The last checks: limits, finite coordinates, at least one polygon; and the bytes taken.
+    // Surfaces no polygon uses (materials a file defines but does not use, or that the importer
+    // made up) are left out.
+    bool finish(ImportedMesh &out, std::string &error) {
+        std::vector<int> used(out.surfaces.size(), -1);
+        std::vector<Surface> kept;
+        for (ImportedLayer &l : out.layers)
+            for (MeshPolygon &p : l.mesh.polygons) {
+                if (p.surface < 0 || static_cast<size_t>(p.surface) >= used.size()) {
+                    p.surface = -1;
+                    continue;
+                }
+                int &to = used[static_cast<size_t>(p.surface)];
+                if (to < 0) {
+                    to = static_cast<int>(kept.size());
+                    kept.push_back(std::move(out.surfaces[static_cast<size_t>(p.surface)]));
+                }
+                p.surface = to;
+            }
+        out.surfaces = std::move(kept);
+        for (const std::string &f : sideFiles_)
+            if (std::find(out.files.begin(), out.files.end(), f) == out.files.end()) out.files.push_back(f);
+        uint64_t polygons = 0, bytes = 0;
+        for (ImportedLayer &l : out.layers) {
+            MeshLayer &m = l.mesh;
+            uint64_t corners = 0;
+            for (const MeshPolygon &p : m.polygons) corners += p.points.size();
+            if (m.points.size() > kMaxLayerPoints || m.polygons.size() > kMaxLayerPoints || corners > kMaxLayerCorners)
+                return refuse(error, label_ + " has more than " + std::to_string(kMaxLayerPoints) +
+                                         " points or polygons in a layer");
+            for (const MeshPoint &p : m.points)
+                for (float c : p.pos)
+                    if (!(std::fabs(c) <= kMaxCoordinate))
+                        return refuse(error, label_ + ": a point's coordinate is not a number within " +
+                                                 text::numberText(kMaxCoordinate));
+            for (UVMap &u : m.uvMaps) {
+                u.values.resize(2 * m.points.size(), 0.0f);
+                u.has.resize(m.points.size(), 0);
+            }
+            for (WeightMap &w : m.weightMaps) {
+                w.values.resize(m.points.size(), 0.0f);
+                w.has.resize(m.points.size(), 0);
+            }
+            polygons += m.polygons.size();
+            bytes += meshBytes(m.points.size(), m.polygons.size(), corners);
+            for (const UVMap &u : m.uvMaps) bytes += u.values.size() * 4 + u.has.size();
+            for (const WeightMap &w : m.weightMaps) bytes += w.values.size() * 4 + w.has.size();
+            m.index = l.index;
+        }
+        if (polygons == 0) return refuse(error, label_ + " has no polygons");
+        out.bytes = bytes;
+        return true;
+    }
+
+    std::string path_, label_;
+    uint64_t limit_;
+    std::string refusal_, importError_;
+    std::vector<std::string> sideFiles_;
+};
+
+}  // namespace
+
+bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error, uint64_t memoryLimit) {
+    out = ImportedMesh();
+    error.clear();
+    try {
+        Import import(path, "mesh file " + quoteFile(path), memoryLimit);
+        if (import.file(layer, out, error)) return true;
+    } catch (const std::bad_alloc &) {
+        error = "mesh file " + quoteFile(path) + " needs more memory than there is";
+    } catch (const std::exception &e) {
+        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+    }
+    out = ImportedMesh();
+    return false;
+}
+
+bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, std::string &error) {
+    out = ImportedMesh();
+    error.clear();
+    try {
+        std::string copy = text;
+        Import import("<text>.obj", label, 0);
+        if (import.obj(copy, false, out, error)) return true;
+    } catch (const std::bad_alloc &) {
+        error = label + ": the mesh needs more memory than there is";
+    } catch (const std::exception &e) {
+        error = label + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+    }
+    out = ImportedMesh();
+    return false;
+}
+
+}  // namespace host

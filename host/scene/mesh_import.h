@@ -1,0 +1,69 @@
+// Mesh files read through assimp: host objects (.lwo, the current format; the older LWOB
+// format only where the installed assimp reads it), OBJ, PLY, STL, glTF 2 (.gltf, .glb), FBX and
+// Collada (.dae), each told by its content and extension. Other formats assimp knows are not
+// offered.
+//
+// Every file is opened through host/io: only regular files, the mesh file and the files it names
+// (OBJ material files, glTF buffers) at most io::kMaxMeshBytes together, and each file the import
+// reads is listed. Polygons are kept as the file gives them (no triangulation); points are welded
+// by exact position within a layer, so that smoothing reaches across the per-corner copies assimp
+// makes.
+//
+// Coordinates are the file's own numbers:
+//  - host objects are left-handed with +Y up, as the host is. assimp turns them right-handed
+//    (it negates z and reverses every polygon); the import undoes both, so host coordinates equal
+//    the numbers of the file's PNTS chunk and polygons keep the file's point order. Points come in
+//    the order of the layer's PNTS chunks (unused ones included).
+//  - OBJ points are read by the host's own checking pass (exact decimal reading, the 1e9 limit,
+//    line-numbered refusals) and keep the file's order, unused ones included; assimp gives the
+//    polygons and materials.
+//  - Other formats are taken as assimp gives them, node transforms applied, without any change of
+//    handedness or up axis (a right-handed glTF file appears mirrored in the left-handed host);
+//    Collada's up axis is not applied either. Points come in the order the polygons first use
+//    them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/scene/scene.h"
+
+namespace host {
+
+// One layer of a mesh file. Other formats than host objects have one layer, index 1.
+struct ImportedLayer {
+    int index = 1;        // the layer's number, from 1 (a host object LAYR chunk's number + 1)
+    std::string name;     // the layer's name; empty when the file gives none
+    int parent = -1;      // index into ImportedMesh::layers of the parent layer; -1 for none
+    Vec3 pivot{0, 0, 0};  // the layer's pivot point, in the file's coordinates
+    // Points, polygons, weight maps and UV maps. MeshPolygon::surface indexes
+    // ImportedMesh::surfaces, or is -1 for a polygon the file gives no surface (the caller's own).
+    // Not finished: finishLayer() makes normals and triangles once the points are in place.
+    MeshLayer mesh;
+};
+
+// What a mesh file holds.
+struct ImportedMesh {
+    std::vector<ImportedLayer> layers;  // in the file's order
+    std::vector<Surface> surfaces;      // the file's surfaces (materials), by name, with their values
+    std::vector<std::string> files;     // every file read: the mesh file first, then the files it named
+    uint64_t bytes = 0;                 // memory the layers take
+};
+
+// Reads a mesh file. `layer` > 0 keeps only that layer of a layered (host object) object file, and
+// refuses a number the file lacks; 0 keeps every layer. `memoryLimit` (0: none) bounds what the
+// import may take at its peak, estimated before anything is read and checked again as the file
+// is read. On refusal returns false with a message naming the file: `mesh file "PATH": what is
+// wrong` (with ", line N" after the name for OBJ text), `cannot open mesh file "PATH": why` or
+// `cannot read material file "PATH": why`; the importer's own message is quoted where it gives
+// one. Never throws.
+bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error,
+                uint64_t memoryLimit = 0);
+
+// Reads OBJ text as importMesh reads an OBJ file, without opening any file (material files are
+// not read, so every polygon is on surface -1 or a material with default values). Refusals start
+// with `label`: "LABEL, line N: ..." or "LABEL ...". Never throws.
+bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, std::string &error);
+
+}  // namespace host
