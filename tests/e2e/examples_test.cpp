@@ -22,13 +22,21 @@ namespace {
 const std::string kExamples = VELMORA_EXAMPLES;
 const std::string kProgram = VELMORA_RENDER_PROGRAM;
 
+// The command-line arguments that render an example: its JSON scene, or a host scene file with
+// the overlay beside it (at its first frame).
+std::string sceneArgs(const std::string &name) {
+    if (name == "default") return "";
+    if (name == "bunny_shot")
+        return kExamples + "/bunny_shot.lws --overlay " + kExamples + "/bunny_shot_skin.json --frame 1";
+    return kExamples + "/" + name + ".json";
+}
+
 class Example : public ::testing::TestWithParam<const char *> {};
 
 TEST_P(Example, RendersCloseToItsPicture) {
     std::string name = GetParam();
     std::string out = ::testing::TempDir() + "/velmora_e2e_" + name + ".png";
-    std::string scene = name == "default" ? std::string() : kExamples + "/" + name + ".json";
-    std::string cmd = kProgram + " -q " + scene + " -o " + out + " </dev/null >/dev/null 2>&1";
+    std::string cmd = kProgram + " -q " + sceneArgs(name) + " -o " + out + " </dev/null >/dev/null 2>&1";
     int raw = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << cmd;
     host::Image got, want;
@@ -55,13 +63,12 @@ TEST_P(Example, RendersCloseToItsPicture) {
 
 INSTANTIATE_TEST_SUITE_P(Skin, Example,
                          ::testing::Values("default", "subsurface_key", "sheen_rim", "sheen_trace_ear",
-                                           "area_shadows", "ksub_occlusion", "transparent_skin"),
+                                           "area_shadows", "ksub_occlusion", "transparent_skin", "bunny_shot"),
                          [](const auto &info) { return std::string(info.param); });
 
 std::string renderPfm(const std::string &name, const std::string &args) {
     std::string out = ::testing::TempDir() + "/velmora_e2e_det_" + name + ".pfm";
-    std::string scene = name == "default" ? std::string() : kExamples + "/" + name + ".json";
-    std::string cmd = kProgram + " -q --width 96 --height 72 " + args + " " + scene + " -o " + out +
+    std::string cmd = kProgram + " -q --width 96 --height 72 " + args + " " + sceneArgs(name) + " -o " + out +
                       " </dev/null >/dev/null 2>&1";
     int raw = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << cmd;
@@ -100,7 +107,7 @@ TEST_P(Deterministic, SameBytesOnAnyThreadCountAndCutoff) {
 
 INSTANTIATE_TEST_SUITE_P(Examples, Deterministic,
                          ::testing::Values("default", "subsurface_key", "sheen_rim", "sheen_trace_ear",
-                                           "area_shadows", "transparent_skin", "glass_and_mirror"),
+                                           "area_shadows", "transparent_skin", "glass_and_mirror", "bunny_shot"),
                          [](const auto &info) { return std::string(info.param); });
 
 // Mean and spread of the luminance over the lower middle of a PFM frame (bottom row first), where
