@@ -27,6 +27,10 @@ struct CliOptions {
     double rayCutoff = -1.0;   // --ray-cutoff, or negative when not given
     std::string sweepName;     // --sweep NAME=...; empty without a sweep
     std::vector<nlohmann::json> sweepValues;
+    bool hasExposure = false;  // --exposure was given: it replaces the scene's
+    double exposure = 0.0;     // stops
+    std::string display;       // --display srgb|film, or empty: the scene's
+    std::string preset;        // --preset NAME, or empty
 };
 
 // The program's name and version, as --version prints it and output files record it.
