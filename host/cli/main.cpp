@@ -111,7 +111,7 @@ struct MemoryEstimate {
 };
 
 MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues,
-                              bool floatOutput) {
+                              bool floatOutput, bool displayCopy) {
     MemoryEstimate m;
     uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     uint64_t frame = pixels * 4 * sizeof(float);  // colour and coverage
@@ -119,6 +119,7 @@ MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, s
     uint64_t sheetPixels = pixels * (sweepValues ? sweepValues : 1);
     // PNG: 8-bit pixels and the compressed stream; float files: a float copy for the writer.
     m.output = floatOutput ? sheetPixels * 4 * sizeof(float) : sheetPixels * 3 * 2;
+    if (displayCopy) m.output += sheetPixels * 3 * sizeof(float);  // the exposed or curved copy
     for (const host::ObjectItem *o : scene.objects)
         for (const host::MeshLayer &l : o->layers)
             // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle).
@@ -267,7 +268,8 @@ int run(int argc, char **argv) {
     if (!onePixel) {
         int width = settings.width > 0 ? settings.width : scene.render.width;
         int height = settings.height > 0 ? settings.height : scene.render.height;
-        MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput);
+        MemoryEstimate need =
+            estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput, exposure != 0 || film);
         uint64_t available = host::io::availableMemory();
         std::string sheet = o.sweepValues.empty() ? "" : " x " + std::to_string(o.sweepValues.size());
         std::string parts = "frame buffers " + host::io::byteText(need.frames) + ", ray-tracing scene " +
