@@ -292,6 +292,12 @@ void Lookdev::renderProgressive(uint64_t generation) {
         {"full", fullW, fullH, 0},
     };
     for (const Stage &stage : stages) {
+        bool isFull = std::string(stage.name) == "full";
+        {
+            // A render resumed after a cancelling request that changed nothing keeps its preview.
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!isFull && preview_.generation == generation && !preview_.png.empty()) continue;
+        }
         RenderSettings settings;
         settings.width = stage.width;
         settings.height = stage.height;
@@ -307,13 +313,17 @@ void Lookdev::renderProgressive(uint64_t generation) {
             return std::string();
         });
         std::lock_guard<std::mutex> hold(lock_);
-        if (outcome.cancelled) return;
+        if (outcome.cancelled) {
+            // Rendered again once the queued requests are done, unless they bring a newer change.
+            if (generation == generation_ && !stopping_) wantRender_ = true;
+            return;
+        }
         if (outcome.status) {
             renderError_ = outcome.message;
             return;
         }
         renderError_.clear();
-        Picture &slot = std::string(stage.name) == "full" ? full_ : preview_;
+        Picture &slot = isFull ? full_ : preview_;
         slot = {generation, stage.name, std::move(png)};
     }
 }
@@ -333,7 +343,18 @@ void Lookdev::renderSweep(const Sweep &sweep) {
             return std::string();
         });
         std::lock_guard<std::mutex> hold(lock_);
-        if (sweep.id != sweepId_ || outcome.cancelled) return;
+        if (sweep.id != sweepId_) return;
+        if (outcome.cancelled) {
+            // Started again from its first cell after the requests that cancelled it (a change
+            // makes the cells already rendered stale).
+            if (!stopping_) {
+                std::fill(sweepCells_.begin(), sweepCells_.end(), std::vector<uint8_t>());
+                sweepDone_ = 0;
+                pendingSweep_ = sweep;
+                hasSweep_ = true;
+            }
+            return;
+        }
         if (outcome.status) {
             sweepError_ = withoutFile(outcome.message, scene_);
             return;
