@@ -14,6 +14,7 @@
 #include "host/image/image.h"
 #include "host/io/file_io.h"
 #include "host/plugin/shader_session.h"
+#include "host/presets/presets.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
 #include "host/scene/lws_scene.h"
@@ -182,6 +183,28 @@ int run(int argc, char **argv) {
         return 2;
     }
     const host::Scene &scene = *loaded.scene;
+    // A preset's settings go to every skin shader instance, the way a scene's settings do.
+    std::vector<host::SettingOverride> presetSettings;
+    if (!o.preset.empty()) {
+        std::vector<host::presets::Preset> presets = host::presets::loadPresets(message);
+        if (!message.empty()) {
+            std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+            return 2;
+        }
+        const host::presets::Preset *p = host::presets::findPreset(presets, o.preset);
+        if (!p) {
+            std::fprintf(stderr, "velmora-render: --preset: no preset \"%s\" in %s; the presets are: %s\n",
+                         o.preset.c_str(), host::presets::presetsFolder().c_str(),
+                         host::presets::presetNames(presets).c_str());
+            return 2;
+        }
+        for (auto it = p->settings.begin(); it != p->settings.end(); ++it)
+            presetSettings.push_back({it.key(), it.value()});
+        settings.overrides = presetSettings;
+    }
+    // Exposure scales every output; the display curve shapes 8-bit outputs only.
+    const double exposure = o.hasExposure ? o.exposure : scene.render.exposure;
+    const bool film = !o.floatOutput && (o.display.empty() ? scene.render.filmDisplay : o.display == "film");
     // Outputs never overwrite a file the scene is read from.
     std::vector<host::io::FileId> inputs;
     if (!o.scenePath.empty()) inputs.push_back(host::io::fileId(o.scenePath));
@@ -202,6 +225,9 @@ int run(int argc, char **argv) {
         config.binaryState = o.binaryState;
         config.threads = o.threads;
         config.inputs = inputs;
+        config.startSettings = presetSettings;
+        config.exposure = exposure;
+        config.film = film;
         int status = host::serve::serve(*loaded.scene, config, o.address, o.port, message);
         if (status) std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
         return status;
@@ -215,11 +241,12 @@ int run(int argc, char **argv) {
             }
         }
         std::string text;
-        int status = o.describe ? host::describePanels(scene, settings.pluginPath, text, message)
-                                : host::saveSceneStates(
-                                      scene, settings.pluginPath,
-                                      o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
-                                      text, message);
+        int status =
+            o.describe
+                ? host::describePanels(scene, settings.pluginPath, text, message, settings.overrides)
+                : host::saveSceneStates(scene, settings.pluginPath,
+                                        o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
+                                        text, message, settings.overrides);
         if (status) {
             std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
             return status;
@@ -288,6 +315,8 @@ int run(int argc, char **argv) {
     // What every output's header holds besides the frame's settings: the program, and the sweep.
     std::vector<host::ImageAttribute> extraAttributes = {
         host::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
+    if (exposure != 0) extraAttributes.push_back(host::ImageAttribute::ofFloat("velmora:exposure", exposure));
+    if (!o.preset.empty()) extraAttributes.push_back(host::ImageAttribute::ofText("velmora:preset", o.preset));
     if (!o.sweepValues.empty()) {
         std::string sweep = o.sweepName + "=";
         for (size_t k = 0; k < o.sweepValues.size(); ++k) sweep += (k ? "," : "") + valueText(o.sweepValues[k]);
@@ -312,7 +341,15 @@ int run(int argc, char **argv) {
         options.exrFloat = o.exrFloat;
         options.attributes = host::frameAttributes(scene, settings, f.number);
         options.attributes.insert(options.attributes.end(), extraAttributes.begin(), extraAttributes.end());
-        bool ok = host::writeImage(file, f.width, f.height, f.rgb, f.alpha, options, why, progress);
+        const std::vector<float> *rgb = &f.rgb;
+        std::vector<float> shown;
+        if (exposure != 0 || film) {
+            shown = f.rgb;
+            host::applyExposure(shown, exposure);
+            if (film) host::applyFilmCurve(shown);
+            rgb = &shown;
+        }
+        bool ok = host::writeImage(file, f.width, f.height, *rgb, f.alpha, options, why, progress);
         return ok ? std::string() : file + ": " + why;
     };
     host::RenderOutcome outcome;
@@ -322,7 +359,8 @@ int run(int argc, char **argv) {
         std::vector<host::Frame> frames;
         host::RenderStats total;
         for (const nlohmann::json &v : o.sweepValues) {
-            settings.overrides = {{o.sweepName, v}};
+            settings.overrides = presetSettings;
+            settings.overrides.push_back({o.sweepName, v});
             outcome = host::renderScene(scene, settings, [&](const host::Frame &f) {
                 frames.push_back(f);
                 return std::string();

@@ -48,6 +48,17 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     auto *exrTypeOpt =
         app.add_option("--exr-type", exrType, "Channel type of .exr outputs: half (default) or float")
             ->check(CLI::IsMember({"half", "float"}));
+    auto *exposureOpt =
+        app.add_option("--exposure", o.exposure,
+                       "Exposure in stops: outputs are scaled by 2^S (default: the scene's, else 0)")
+            ->check(CLI::Range(-20.0, 20.0));
+    auto *displayOpt =
+        app.add_option("--display", o.display,
+                       "Display curve of .png outputs: srgb (plain) or film (soft shoulder); default: "
+                       "the scene's, else srgb")
+            ->check(CLI::IsMember({"srgb", "film"}));
+    app.add_option("--preset", o.preset,
+                   "A named look from presets/ applied to every skin shader instance (light_skin, ...)");
     app.add_option("--width", o.width, "Image width in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--height", o.height, "Image height in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--samples", o.samples, "Antialiasing samples per pixel")->check(CLI::Range(1, 1024));
@@ -130,6 +141,11 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         return kParseRefused;
     }
     o.exrFloat = exrType == "float";
+    o.hasExposure = exposureOpt->count() > 0;
+    if (displayOpt->count() && o.floatOutput) {
+        message = "--display applies to .png outputs; " + o.output + " keeps scene-linear values";
+        return kParseRefused;
+    }
     if (exrTypeOpt->count() && !host::isExr(o.output)) {
         message = "--exr-type applies to .exr outputs, not " + o.output;
         return kParseRefused;

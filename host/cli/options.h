@@ -30,6 +30,10 @@ struct CliOptions {
     bool serve = false;  // --serve: the look-development page; --save names where it saves
     int port = 8080;
     std::string address = "127.0.0.1";
+    bool hasExposure = false;  // --exposure was given: it replaces the scene's
+    double exposure = 0.0;     // stops
+    std::string display;       // --display srgb|film, or empty: the scene's
+    std::string preset;        // --preset NAME, or empty
 };
 
 // The program's name and version, as --version prints it and output files record it.

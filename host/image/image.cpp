@@ -442,6 +442,22 @@ Image::~Image() = default;
 
 double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
+void applyExposure(std::vector<float> &rgb, double stops) {
+    if (stops == 0) return;
+    const double scale = std::exp2(stops);
+    for (float &v : rgb) v = static_cast<float>(v * scale);
+}
+
+double filmCurve(double v) {
+    if (!(v > 0)) return 0;  // negative and NaN
+    const double x = 0.6 * std::min(v, 1e6);
+    return std::min(1.0, x * (2.51 * x + 0.03) / (x * (2.43 * x + 0.59) + 0.14));
+}
+
+void applyFilmCurve(std::vector<float> &rgb) {
+    for (float &v : rgb) v = static_cast<float>(filmCurve(v));
+}
+
 double linearToSrgb(double v) {
     if (!(v > 0.0)) return 0.0;
     if (v >= 1.0) return 1.0;

@@ -116,6 +116,16 @@ bool writePfm(const std::string &path, int width, int height, const std::vector<
 bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &text,
                const std::string &font, std::string &why);
 
+// Scales linear RGB by 2^stops (0 leaves every value as it was).
+void applyExposure(std::vector<float> &rgb, double stops);
+// The filmic display curve: a scene-linear value to a display-linear one in [0, 1], with a toe and
+// a soft shoulder. Narkowicz's fit of the ACES reference rendering and output transforms ("ACES
+// Filmic Tone Mapping Curve", 2016), per channel, with its 0.6 input scale: 1.0 maps to 0.67,
+// 4.0 to 0.93.
+double filmCurve(double v);
+// filmCurve on every value of a linear RGB buffer, before writePng's sRGB encoding.
+void applyFilmCurve(std::vector<float> &rgb);
+
 // sRGB encoding of one linear value, clamped to [0, 1].
 double linearToSrgb(double v);
 double srgbToLinear(double v);

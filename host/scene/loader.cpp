@@ -585,7 +585,6 @@ public:
     }
 
 private:
-
     // Saved instance data: {"format": "text", "data": TEXT} or {"format": "binary", "data": HEX}.
     void readState(const json &j, const std::string &path, ShaderRef &ref) {
         Obj o(j, path);
@@ -663,7 +662,8 @@ public:
                 int at = scene_->findSurface(name);
                 if (at < 0) fail(so.at("name"), "the scene has no surface named " + q(name));
                 auto it = surfaces.find(at);
-                if (it == surfaces.end()) it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
+                if (it == surfaces.end())
+                    it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
                 readSurfaceFields(so, it->second);
             }
         }
@@ -683,7 +683,8 @@ public:
                 if (const json *t = io.get("tags")) {
                     if (!t->is_array()) fail(io.at("tags"), "expected an array of strings");
                     for (size_t k = 0; k < t->size(); ++k) {
-                        if (!(*t)[k].is_string()) fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
+                        if (!(*t)[k].is_string())
+                            fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
                         tags.emplace_back(item, (*t)[k].get<std::string>());
                     }
                 }
@@ -692,7 +693,8 @@ public:
         }
         o.finish();
 
-        for (auto &changed : surfaces) *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
+        for (auto &changed : surfaces)
+            *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
         scene_->render = render;
         for (auto &t : tags) t.first->tags.push_back(std::move(t.second));
         if (!surfaces.empty())
@@ -707,7 +709,8 @@ public:
                 if (!entries.is_array()) entries = json::array();
                 json *entry = nullptr;
                 for (json &e : entries)
-                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) entry = &e;
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>())
+                        entry = &e;
                 if (!entry) {
                     entries.push_back(add);  // a surface a mesh file brought: the overlay's fields over it
                     continue;
@@ -718,7 +721,8 @@ public:
                     } else {
                         (*entry)[f.key()] = *f;
                     }
-                    if (f.key() == "color_texture" && (*entry)["textures"].is_object()) (*entry)["textures"].erase("color");
+                    if (f.key() == "color_texture" && (*entry)["textures"].is_object())
+                        (*entry)["textures"].erase("color");
                     if (f.key() == "textures" && f->contains("color")) entry->erase("color_texture");
                 }
             }
@@ -819,6 +823,8 @@ private:
         r.recursionLimit = o.integer("recursion_limit", r.recursionLimit, 0, 64);
         r.rayCutoff = o.num("ray_cutoff", r.rayCutoff, 0, 1);
         r.fps = o.num("fps", r.fps, 0.001, 10000);
+        r.exposure = o.num("exposure", r.exposure, -20, 20);
+        r.filmDisplay = o.choice("display", {"srgb", "film"}, r.filmDisplay ? 1 : 0) == 1;
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
             r.radiosity = static_cast<Radiosity>(
@@ -1295,15 +1301,15 @@ std::string jsonTypeName(const nlohmann::json &j) {
 // estimates what the document will take, `charge` is told that before any of it is built (and
 // may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
 // syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
-static bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
-               json &root, std::string &error) {
+static bool parseJson(const std::string &text, const std::string &label,
+                      const std::function<void(uint64_t)> &charge, json &root, std::string &error) {
     const char *last = text.data();
     const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
     JsonCost cost(text.data(), &last);
     if (!json::sax_parse(begin, end, &cost)) {
         if (cost.tooDeep)
-            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) + ": arrays and objects nest deeper than " +
-                    std::to_string(kMaxNesting) + " levels";
+            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
+                    ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
         else
             error = label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
         return false;
@@ -1327,7 +1333,8 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         Loader loader(label, baseDir, memoryLimit);
         json root;
         if (!parseJson(
-                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root, result.error))
+                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root,
+                result.error))
             return result;
         result.scene = loader.load(root);
         result.scene->filename = label;
@@ -1385,7 +1392,8 @@ bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &err
     try {
         json root;
         if (parseJson(
-                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root, error))
+                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root,
+                error))
             loader.overlay(root);
     } catch (const LoadError &e) {
         error = overlayPath + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;

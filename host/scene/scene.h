@@ -353,6 +353,8 @@ struct RenderOptions {
     int radiosityBounces = 1;        // Monte Carlo: bounces of indirect light, 1..kMaxRadiosityBounces
     int frameStart = 1, frameEnd = 1, frameStep = 1;
     double fps = 30.0;
+    double exposure = 0.0;       // stops: every output is scaled by 2^exposure
+    bool filmDisplay = false;    // 8-bit outputs through the filmic curve (else the plain sRGB curve)
     int renderOptsBits() const;  // LWROPT_* word
 };
 

@@ -93,11 +93,14 @@ bool parseBody(const std::string &body, json &out, std::string &why) {
 
 }  // namespace
 
-bool encodePng(int width, int height, const std::vector<float> &rgb, std::vector<uint8_t> &out, std::string &why) {
+bool encodePng(int width, int height, std::vector<float> rgb, double exposure, bool film,
+               std::vector<uint8_t> &out, std::string &why) {
     if (width <= 0 || height <= 0 || rgb.size() != static_cast<size_t>(width) * height * 3) {
         why = "no picture to encode";
         return false;
     }
+    if (exposure != 0) applyExposure(rgb, exposure);
+    if (film) applyFilmCurve(rgb);
     std::vector<uint8_t> bytes(rgb.size());
     for (size_t i = 0; i < rgb.size(); ++i)
         bytes[i] = static_cast<uint8_t>(std::lround(linearToSrgb(rgb[i]) * 255.0));
@@ -126,6 +129,8 @@ Lookdev::~Lookdev() { stop(); }
 
 int Lookdev::start(std::string &message) {
     int status = 0;
+    presets_ = config_.presetsFolder.empty() ? presets::loadPresets(presetsError_)
+                                             : presets::loadPresets(config_.presetsFolder, presetsError_);
     host_ = std::thread([this] { hostLoop(); });
     bool queued = runOnHost(
         [&] {
@@ -133,7 +138,7 @@ int Lookdev::start(std::string &message) {
             // and save starts from the same state the panel shows.
             HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
             ShaderSet set;
-            status = set.open(scene_, config_.pluginPath, {}, message);
+            status = set.open(scene_, config_.pluginPath, config_.startSettings, message);
             if (status) return;
             for (const ShaderInstance &s : set.instances()) {
                 ShaderRef &ref =
@@ -252,24 +257,36 @@ json Lookdev::describeInstances(std::string &message) {
     return out;
 }
 
-std::string Lookdev::applyChange(size_t instance, const std::string &name, const json &value) {
+std::string Lookdev::applyChange(size_t instance, const std::vector<SettingOverride> &settings,
+                                 bool everyInstance) {
     HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
     ShaderSet set;
     std::string message;
     if (set.open(scene_, config_.pluginPath, {}, message)) return message;
     if (instance >= set.instances().size()) return "no shader instance " + std::to_string(instance);
-    const ShaderInstance &target = set.instances()[instance];
-    if (!target.panel) return "that shader has no options panel";
-    message = applySetting(target.panel, name, value, name, scene_);
-    if (!message.empty()) return withoutFile(message, scene_);
-    // A string the plug-in keeps shorter than given is refused rather than silently cut.
-    if (value.is_string()) {
+    for (size_t k = 0; k < set.instances().size(); ++k) {
+        const ShaderInstance &target = set.instances()[k];
+        if (k != instance && !everyInstance) continue;
+        if (!target.panel) {
+            if (everyInstance) continue;
+            return "that shader has no options panel";
+        }
         panel::PanelInfo info;
         panel::describe(target.panel, info);
-        for (const panel::ControlInfo &c : info.controls)
-            if (c.name == name && c.text != value.get<std::string>())
-                return name + ": \"" + value.get<std::string>() + "\" is longer than the " +
-                       std::to_string(c.text.size()) + " characters this setting keeps";
+        for (const SettingOverride &o : settings) {
+            bool known = false;
+            for (const panel::ControlInfo &c : info.controls) known = known || c.name == o.name;
+            if (everyInstance && !known) continue;
+            message = applySetting(target.panel, o.name, o.value, o.name, scene_);
+            if (!message.empty()) return withoutFile(message, scene_);
+            // A string the plug-in keeps shorter than given is refused rather than silently cut.
+            if (!o.value.is_string()) continue;
+            panel::describe(target.panel, info);
+            for (const panel::ControlInfo &c : info.controls)
+                if (c.name == o.name && c.text != o.value.get<std::string>())
+                    return o.name + ": \"" + o.value.get<std::string>() + "\" is longer than the " +
+                           std::to_string(c.text.size()) + " characters this setting keeps";
+        }
     }
     // Accepted: every instance's data becomes the scene's saved state.
     for (const ShaderInstance &s : set.instances()) {
@@ -279,6 +296,11 @@ std::string Lookdev::applyChange(size_t instance, const std::string &name, const
         ref.binaryState = false;
     }
     return {};
+}
+
+std::string Lookdev::encode(const Frame &f, std::vector<uint8_t> &png) const {
+    std::string why;
+    return encodePng(f.width, f.height, f.rgb, config_.exposure, config_.film, png, why) ? std::string() : why;
 }
 
 void Lookdev::renderProgressive(uint64_t generation) {
@@ -307,11 +329,7 @@ void Lookdev::renderProgressive(uint64_t generation) {
         settings.frameStart = settings.frameEnd = scene_.render.frameStart;
         settings.cancel = &cancel_;
         std::vector<uint8_t> png;
-        std::string why;
-        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) {
-            if (!encodePng(f.width, f.height, f.rgb, png, why)) return why;
-            return std::string();
-        });
+        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) { return encode(f, png); });
         std::lock_guard<std::mutex> hold(lock_);
         if (outcome.cancelled) {
             // Rendered again once the queued requests are done, unless they bring a newer change.
@@ -337,11 +355,7 @@ void Lookdev::renderSweep(const Sweep &sweep) {
         settings.cancel = &cancel_;
         settings.overrides = {{sweep.name, sweep.values[k]}};
         std::vector<uint8_t> png;
-        std::string why;
-        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) {
-            if (!encodePng(f.width, f.height, f.rgb, png, why)) return why;
-            return std::string();
-        });
+        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) { return encode(f, png); });
         std::lock_guard<std::mutex> hold(lock_);
         if (sweep.id != sweepId_) return;
         if (outcome.cancelled) {
@@ -372,11 +386,13 @@ Reply Lookdev::handle(const std::string &method, const std::string &path,
             if (path == "/api/panels") return panels();
             if (path == "/api/status") return status();
             if (path == "/api/image") return image(query);
+            if (path == "/api/presets") return presets();
             if (path == "/api/sweep/image") return sweepImage(query);
         } else if (method == "POST") {
             if (path == "/api/set") return setControl(body);
             if (path == "/api/sweep") return startSweep(body);
             if (path == "/api/save") return save();
+            if (path == "/api/preset") return applyPreset(body);
         } else {
             return errorReply(405, "method " + method + " is not served");
         }
@@ -420,7 +436,7 @@ Reply Lookdev::setControl(const std::string &body) {
     uint64_t generation = 0;
     bool queued = runOnHost(
         [&] {
-            why = applyChange(instance, name, req["value"]);
+            why = applyChange(instance, {{name, req["value"]}}, false);
             if (!why.empty()) return;
             std::string message;
             described = describeInstances(message);
@@ -535,6 +551,40 @@ Reply Lookdev::save() {
         why);
     if (!written) return errorReply(500, config_.savePath + ": cannot write the scene: " + why);
     return jsonReply(200, {{"saved", config_.savePath}});
+}
+
+Reply Lookdev::presets() const {
+    json list = json::array();
+    for (const presets::Preset &p : presets_) list.push_back({{"name", p.name}, {"source", p.source}});
+    return jsonReply(200, {{"presets", list}, {"error", presetsError_}});
+}
+
+Reply Lookdev::applyPreset(const std::string &body) {
+    json req;
+    std::string why;
+    if (!parseBody(body, req, why)) return errorReply(400, why);
+    if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a preset");
+    const presets::Preset *p = presets::findPreset(presets_, req["name"].get<std::string>());
+    if (!p) return errorReply(400, "no preset \"" + req["name"].get<std::string>() + "\"");
+    std::vector<SettingOverride> settings;
+    for (auto it = p->settings.begin(); it != p->settings.end(); ++it) settings.push_back({it.key(), it.value()});
+    json described;
+    uint64_t generation = 0;
+    bool queued = runOnHost(
+        [&] {
+            why = applyChange(0, settings, true);
+            if (!why.empty()) return;
+            std::string message;
+            described = describeInstances(message);
+            std::lock_guard<std::mutex> hold(lock_);
+            panels_ = described;
+            generation = ++generation_;
+            wantRender_ = true;
+        },
+        true);
+    if (!queued) return errorReply(503, "too many changes are waiting; try again");
+    if (!why.empty()) return errorReply(400, p->name + ": " + why);
+    return jsonReply(200, {{"generation", generation}, {"instances", described}});
 }
 
 uint64_t Lookdev::generation() const {

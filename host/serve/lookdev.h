@@ -21,6 +21,8 @@
 #include <nlohmann/json.hpp>
 
 #include "host/io/file_io.h"
+#include "host/presets/presets.h"
+#include "host/render/renderer.h"
 #include "host/scene/scene.h"
 
 namespace host::serve {
@@ -34,8 +36,12 @@ struct LookdevConfig {
     std::string pluginPath;
     std::string savePath;  // empty: saving is refused
     bool binaryState = false;
-    int threads = 0;                 // render threads, 0: every core
-    std::vector<io::FileId> inputs;  // the scene's own files, never overwritten by a save
+    int threads = 0;                             // render threads, 0: every core
+    std::vector<io::FileId> inputs;              // the scene's own files, never overwritten by a save
+    std::vector<SettingOverride> startSettings;  // applied once at start (a preset)
+    double exposure = 0;  // stops, and the film display curve: as the renderer's PNG outputs
+    bool film = false;
+    std::string presetsFolder;  // empty: presets/ as the renderer finds it
 };
 
 struct Reply {
@@ -85,8 +91,10 @@ private:
     bool runOnHost(const std::function<void()> &job, bool cancelRender);
     void renderProgressive(uint64_t generation);
     void renderSweep(const Sweep &sweep);
-    // On the host thread: applies one setting to one instance; "" or why it was refused.
-    std::string applyChange(size_t instance, const std::string &name, const nlohmann::json &value);
+    // On the host thread: applies settings to one instance (or with `everyInstance`, to each
+    // instance whose panel has them); "" or why they were refused, and nothing changed then.
+    std::string applyChange(size_t instance, const std::vector<SettingOverride> &settings, bool everyInstance);
+    std::string encode(const Frame &f, std::vector<uint8_t> &png) const;
     nlohmann::json describeInstances(std::string &message);  // host thread
 
     Reply panels() const;
@@ -96,6 +104,8 @@ private:
     Reply startSweep(const std::string &body);
     Reply sweepImage(const std::map<std::string, std::string> &query) const;
     Reply save();
+    Reply presets() const;
+    Reply applyPreset(const std::string &body);
 
     Scene &scene_;
     LookdevConfig config_;
@@ -115,10 +125,14 @@ private:
     std::vector<std::vector<uint8_t>> sweepCells_;
     std::string sweepError_;
     std::atomic<bool> cancel_{false};
+    std::vector<presets::Preset> presets_;  // read once at start
+    std::string presetsError_;
     std::thread host_;
 };
 
-// PNG bytes of a linear RGB frame, encoded as the renderer's .png outputs are (8-bit sRGB).
-bool encodePng(int width, int height, const std::vector<float> &rgb, std::vector<uint8_t> &out, std::string &why);
+// PNG bytes of a linear RGB frame, encoded as the renderer's .png outputs are: exposure in stops,
+// optionally the film display curve, then 8-bit sRGB.
+bool encodePng(int width, int height, std::vector<float> rgb, double exposure, bool film,
+               std::vector<uint8_t> &out, std::string &why);
 
 }  // namespace host::serve

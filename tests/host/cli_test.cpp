@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
@@ -53,6 +54,8 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
     std::string good = writeFile("velmora_good.json", kTiny);
     std::string bad = writeFile("velmora_bad.json", "{\"items\": [}");
     std::string unknown = writeFile("velmora_unknown.json", std::string(kTiny).replace(1, 0, "\"colour\": 1, "));
+    std::string badDisplay =
+        writeFile("velmora_bad_display.json", std::string(kTiny).replace(12, 0, "\"display\": \"log\", "));
     std::string shot = writeFile("velmora_shot.LWS", "LWSC\n3\nAddCamera\nFrameSize 8 6\n");
     std::string badShot = writeFile("velmora_bad.lws",
                                     "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
@@ -84,6 +87,11 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
         {"host scene file, bad key", badShot + " -o " + out, 2, false, badShot + ", line 9: \"  Key 0 0\": a key"},
         {"host scene file saved", shot + " --save " + out + ".json", 2, false, "is not written back"},
         {"missing overlay", good + " --overlay /nonexistent.json -o " + out, 2, false, "/nonexistent.json"},
+        {"unknown preset", good + " --preset nope -o " + out, 2, false, "the presets are: dark_skin, light_skin"},
+        {"display of a float output", good + " --display film -o " + out + ".pfm", 2, false, "--display applies"},
+        {"unknown display", good + " --display log -o " + out, 2, false, "--display"},
+        {"exposure out of range", good + " --exposure 21 -o " + out, 2, false, "--exposure"},
+        {"scene's display unknown", badDisplay + " -o " + out, 2, false, badDisplay + ": /render/display"},
     };
     for (const Case &c : cases) {
         std::remove(out.c_str());
@@ -234,6 +242,59 @@ TEST(Cli, ExrTypeAndHeader) {
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
         EXPECT_NE(r.err.find("--exr-type"), std::string::npos) << args << ": " << r.err;
     }
+}
+
+// Reads a PFM file's values (bottom row first); empty when it cannot.
+std::vector<float> pfmValues(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0;
+    double scale = 0;
+    in >> magic >> w >> h >> scale;
+    in.get();
+    std::vector<float> v(static_cast<size_t>(w) * h * 3);
+    in.read(reinterpret_cast<char *>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(float)));
+    return in && magic == "PF" ? v : std::vector<float>();
+}
+
+// Exposure scales float outputs exactly (the command line's replacing the scene's); the film
+// curve shapes only the PNG, after the exposure.
+TEST(Cli, ExposureAndDisplay) {
+    std::string plain = writeFile("velmora_expose0.json", kTiny);
+    std::string bright = writeFile("velmora_expose1.json", std::string(kTiny).replace(12, 0, "\"exposure\": 1, "));
+    std::string pfm = ::testing::TempDir() + "/velmora_cli_expose.pfm";
+    std::string png = ::testing::TempDir() + "/velmora_cli_expose.png";
+    auto render = [&](const std::string &args, const std::string &out) {
+        Outcome r = run("--host-shading -q " + args + " -o " + out);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    };
+    render(plain, pfm);
+    std::vector<float> base = pfmValues(pfm);
+    ASSERT_FALSE(base.empty());
+    for (const std::string &args : {plain + " --exposure 1", bright, bright + " --exposure 1"}) {
+        render(args, pfm);
+        std::vector<float> got = pfmValues(pfm);
+        ASSERT_EQ(got.size(), base.size()) << args;
+        for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], 2 * base[i]) << args << " value " << i;
+    }
+    render(bright + " --exposure 0", pfm);
+    EXPECT_EQ(pfmValues(pfm), base) << "--exposure 0 replaces the scene's";
+
+    render(bright + " --display film", png);
+    host::Image film;
+    std::string why;
+    ASSERT_TRUE(host::loadImage(png, film, why) && film.decode(why)) << why;
+    ASSERT_EQ(film.rgb.size(), base.size());
+    const int w = film.width, h = film.height;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                double want = host::linearToSrgb(host::filmCurve(2 * base[((h - 1 - y) * w + x) * 3 + c]));
+                double got = host::linearToSrgb(film.rgb[(y * w + x) * 3 + c]);
+                ASSERT_NEAR(got, want, 0.5 / 255 + 1e-6) << x << "," << y;
+            }
+    std::remove(pfm.c_str());
+    std::remove(png.c_str());
 }
 
 // A sweep's cells are labelled with the setting and value: cell 0 of a sheet differs from the

@@ -529,3 +529,21 @@ TEST(Image, FailedWritesChangeNothing) {
 }
 
 }  // namespace
+
+// The film curve: black stays black, it rises monotonically with a soft shoulder below 1, the
+// values its source tabulates, and odd inputs stay in range.
+TEST(ImageDisplay, FilmCurve) {
+    EXPECT_EQ(host::filmCurve(0), 0);
+    EXPECT_NEAR(host::filmCurve(1), 0.6733, 1e-4);
+    EXPECT_NEAR(host::filmCurve(4), 0.9342, 1e-4);
+    double last = 0;
+    for (double v = 0.001; v < 1000; v *= 1.1) {
+        double f = host::filmCurve(v);
+        EXPECT_GE(f, last) << v;
+        EXPECT_LE(f, 1.0) << v;
+        last = f;
+    }
+    EXPECT_EQ(host::filmCurve(-1), 0);
+    EXPECT_EQ(host::filmCurve(std::nan("")), 0);
+    EXPECT_EQ(host::filmCurve(1e300), 1);
+}

@@ -100,6 +100,8 @@ TEST_F(LookdevTest, RefusedRequestsAnswerWithAMessageAndChangeNothing) {
         {"POST", "/api/sweep", R"({"name": "Ksub", "values": [1,2,3,4,5,6,7,8,9]})", 400, "values"},
         {"POST", "/api/sweep", R"({"name": "nope", "values": [1]})", 400, "no control named"},
         {"POST", "/api/save", "{}", 403, "--save"},
+        {"POST", "/api/preset", R"({"name": "nope"})", 400, "no preset \"nope\""},
+        {"POST", "/api/preset", R"({"name": 3})", 400, "name"},
         {"GET", "/api/image?stage=x", "", 404, "nothing is served"},
         {"GET", "/etc/passwd", "", 404, "nothing is served"},
         {"DELETE", "/api/set", "", 405, "not served"},
@@ -147,6 +149,24 @@ TEST_F(LookdevTest, AChangeGoesThroughThePanelAndRefinesToTheFullPicture) {
     EXPECT_EQ(full.body.compare(1, 3, "PNG"), 0);
     EXPECT_LT(preview.body.size(), full.body.size());
     EXPECT_NE(full.body, before);
+}
+
+TEST_F(LookdevTest, APresetGoesThroughThePanel) {
+    open();
+    json list = json::parse(get("/api/presets").body)["presets"];
+    ASSERT_FALSE(list.empty());
+    std::string name = list[0]["name"];
+    std::string error;
+    std::vector<host::presets::Preset> presets = host::presets::loadPresets(error);
+    const host::presets::Preset *p = host::presets::findPreset(presets, name);
+    ASSERT_TRUE(p) << error;
+    Reply r = post("/api/preset", json({{"name", name}}).dump());
+    ASSERT_EQ(r.status, 200) << r.body;
+    for (auto it = p->settings.begin(); it != p->settings.end(); ++it) {
+        if (it.value().is_number()) {
+            EXPECT_DOUBLE_EQ(control(it.key())["value"].get<double>(), it.value().get<double>()) << it.key();
+        }
+    }
 }
 
 TEST_F(LookdevTest, SweepAndSave) {

@@ -286,6 +286,30 @@ function showSweep(s) {
   if (!s.error) message.textContent = s.done >= figures.length ? "done" : `rendering ${s.done + 1} of ${figures.length}`;
 }
 
+// ---- Presets ----------------------------------------------------------------------------------------
+
+async function fillPresets() {
+  const select = document.getElementById("preset");
+  const { ok, data } = await call("GET", "/api/presets");
+  const message = document.getElementById("preset-message");
+  if (!ok || !data.presets.length) {
+    select.disabled = true;
+    message.textContent = ok ? data.error || "no presets" : data.error;
+    return;
+  }
+  for (const p of data.presets) select.append(el("option", { value: p.name, title: p.source, text: p.name.replace(/_/g, " ") }));
+  select.addEventListener("change", async () => {
+    if (!select.value) return;
+    const res = await call("POST", "/api/preset", { name: select.value });
+    message.textContent = res.ok ? "" : res.data.error;
+    message.classList.toggle("error", !res.ok);
+    if (!res.ok) return;
+    state.instances = res.data.instances;
+    state.instances.forEach((_, k) => fill(k));
+    poll();
+  });
+}
+
 // ---- Save ----------------------------------------------------------------------------------------
 
 async function save() {
@@ -321,6 +345,7 @@ async function start() {
   if (!data.canSave) saveButton.title = "start the server with --save PATH to save";
   saveButton.addEventListener("click", save);
   document.getElementById("sweep-start").addEventListener("click", startSweep);
+  fillPresets();
   setInterval(poll, 150);
   poll();
 }
