@@ -4,7 +4,8 @@
 Starts `velmora-render --serve --port 0 --save PATH`, opens the page it prints, and checks: both
 tabs and all thirteen controls with their labels; a change of Ksub refines the picture to a new
 full-quality render; bad values get the panel's message and change nothing; a prefix shows the
-lights it selects; Save writes a scene that the command line renders to the page's final picture.
+lights it selects; a preset and a sweep; Save writes a scene that the command line renders to the
+page's final picture.
 
 usage: lookdev_test.py VELMORA_RENDER WORK_FOLDER [--screenshot PNG]
 """
@@ -22,7 +23,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 LABELS = ["Skin color:", "Sheen color:", "Ksub:", "Ksheen:", "Scattering wrap:", "Shadow amount:",
           "Diffuse roughness:", "Ambient amount:", "Prefix:", "Prefix:", "Use Sheen shadowings",
@@ -154,6 +155,28 @@ def main():
         prefix.send_keys(Keys.CONTROL, "a")
         prefix.send_keys(Keys.DELETE, "ke")
         check(selects.get_attribute("textContent") == "selects key", "a prefix shows the lights it selects")
+        presets = Select(driver.find_element(By.ID, "preset"))
+        names = [o.get_attribute("value") for o in presets.options if o.get_attribute("value")]
+        check(len(names) > 0, "presets offered: %s" % names)
+        preset = json.loads(fetch(url + "api/presets")[1])["presets"][0]["name"]
+        presets.select_by_value(preset)
+        wait.until(lambda d: json.loads(fetch(url + "api/status")[1])["generation"] > gen)
+        gen = json.loads(fetch(url + "api/status")[1])["generation"]
+        panel_ksub = [c for c in json.loads(fetch(url + "api/panels")[1])["instances"][0]["panel"]["controls"]
+                      if c["name"] == "Ksub"][0]["value"]
+        wait.until(lambda d: ksub.get_attribute("value") == "%g" % (panel_ksub * 100))
+        check(True, "a preset applies through the panel and the fields follow")
+
+        Select(driver.find_element(By.ID, "sweep-control")).select_by_value("Ksheen")
+        type_into(driver.find_element(By.ID, "sweep-values"), "0, 200")
+        driver.find_element(By.ID, "sweep-start").click()
+        wait.until(lambda d: d.find_element(By.ID, "sweep-message").get_attribute("textContent") == "done")
+        cells = driver.find_elements(By.CSS_SELECTOR, "#sweep-cells figure")
+        captions = [c.find_element(By.TAG_NAME, "figcaption").get_attribute("textContent") for c in cells]
+        wait.until(lambda d: all(d.execute_script("return arguments[0].naturalWidth", c.find_element(By.TAG_NAME, "img"))
+                                 for c in cells))
+        check(captions == ["Ksheen 0 %", "Ksheen 200 %"], "a sweep renders labelled cells: %s" % captions)
+
         type_into(prefix, "ke")
         wait.until(lambda d: int(img.get_attribute("data-generation")) > gen)
         wait.until(lambda d: img.get_attribute("data-stage") == "full")

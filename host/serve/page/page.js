@@ -67,7 +67,9 @@ function controlRow(inst, c) {
   const cell = el("span", { class: "value" });
   const message = el("div", { class: "message", role: "alert" });
   row.append(label, cell);
-  const send = (value) => change(inst, c.name, value, row);
+  // Ranges in the message are the panel's stored values; percentages add the range as shown.
+  const note = c.kind === "percentage" && c.range ? ` (${shown(c.range[0], c.kind)} % to ${shown(c.range[1], c.kind)} %)` : "";
+  const send = (value) => change(inst, c.name, value, row, note);
   if (c.kind === "colour") {
     for (let k = 0; k < 3; ++k) {
       const input = el("input", { type: "text", id: k ? `${id}-${k}` : id, "aria-label": `${c.label} ${"RGB"[k]}` });
@@ -189,11 +191,12 @@ function buildPanel(inst, entry) {
   return box;
 }
 
-async function change(inst, name, value, row) {
+async function change(inst, name, value, row, note) {
   const message = row.querySelector(".message");
   const { ok, data } = await call("POST", "/api/set", { instance: inst, name, value });
   if (!ok) {
-    message.textContent = data.error || "refused";
+    const text = data.error || "refused";
+    message.textContent = text.includes("out of range") ? text + note : text;
     fill(inst);  // the panel keeps its value
     return;
   }
