@@ -18,6 +18,7 @@
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
 #include "host/scene/lws_scene.h"
+#include "host/serve/server.h"
 
 namespace {
 
@@ -211,6 +212,27 @@ int run(int argc, char **argv) {
     if (!o.overlayPath.empty()) inputs.push_back(host::io::fileId(o.overlayPath));
     for (const std::string &f : scene.inputFiles) inputs.push_back(host::io::fileId(f));
 
+    if (o.serve) {
+        if (!o.savePath.empty()) {
+            std::string why = outputRefusal(o.savePath, inputs);
+            if (!why.empty()) {
+                std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
+                return 2;
+            }
+        }
+        host::serve::LookdevConfig config;
+        config.pluginPath = settings.pluginPath;
+        config.savePath = o.savePath;
+        config.binaryState = o.binaryState;
+        config.threads = o.threads;
+        config.inputs = inputs;
+        config.startSettings = presetSettings;
+        config.exposure = exposure;
+        config.film = film;
+        int status = host::serve::serve(*loaded.scene, config, o.address, o.port, message);
+        if (status) std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+        return status;
+    }
     if (o.describe || !o.savePath.empty()) {
         if (!o.savePath.empty()) {
             std::string why = outputRefusal(o.savePath, inputs);

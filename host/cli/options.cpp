@@ -89,6 +89,16 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         ->excludes(saveOpt)
         ->excludes(framesOpt)
         ->excludes("--pixel");
+    auto *serveOpt = app.add_flag("--serve", o.serve,
+                                  "Serve a look-development page: the render beside each shader's options panel")
+                         ->excludes(describeOpt)
+                         ->excludes("--sweep")
+                         ->excludes(framesOpt)
+                         ->excludes("--pixel");
+    app.add_option("--port", o.port, "Port for --serve (0: any free one)")
+        ->check(CLI::Range(0, 65535))
+        ->needs(serveOpt);
+    app.add_option("--address", o.address, "Address --serve listens on (default 127.0.0.1)")->needs(serveOpt);
     app.set_version_flag("--version", kProgramVersion);
     try {
         app.parse(argc, argv);

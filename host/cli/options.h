@@ -27,6 +27,9 @@ struct CliOptions {
     double rayCutoff = -1.0;   // --ray-cutoff, or negative when not given
     std::string sweepName;     // --sweep NAME=...; empty without a sweep
     std::vector<nlohmann::json> sweepValues;
+    bool serve = false;  // --serve: the look-development page; --save names where it saves
+    int port = 8080;
+    std::string address = "127.0.0.1";
     bool hasExposure = false;  // --exposure was given: it replaces the scene's
     double exposure = 0.0;     // stops
     std::string display;       // --display srgb|film, or empty: the scene's

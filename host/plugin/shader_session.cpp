@@ -320,6 +320,11 @@ std::string applySetting(LWXPanelID panel, const std::string &name, const json &
     return {};
 }
 
+SettingRange settingRange(const std::string &type) {
+    Range r = rangeOf(type);
+    return {r.lo, r.hi};
+}
+
 // ---- Session ------------------------------------------------------------------------------------
 
 HostSession::HostSession(const Scene &scene, int width, int height, int samples) {

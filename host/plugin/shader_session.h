@@ -100,6 +100,13 @@ private:
 std::string applySetting(LWXPanelID panel, const std::string &name, const nlohmann::json &value,
                          const std::string &path, const Scene &scene);
 
+// The range a setting of a data type takes from a scene (numbers and each colour component):
+// what applySetting accepts, for hosts that show it.
+struct SettingRange {
+    double lo, hi;
+};
+SettingRange settingRange(const std::string &type);
+
 // The panels of every shader instance of a scene (or of one default instance when the scene has
 // none), as the panel model prints them, each under a heading naming its surface; `overrides` (a
 // preset's settings) are applied after each instance's own.

@@ -87,8 +87,9 @@ void drawProgress(double fraction, double elapsed) {
 }
 
 // Renders one frame's tiles on `threads` threads; the calling thread draws the progress bar.
-void renderTiles(const RenderContext &rc, int samples, int threads, bool progress, Frame &frame,
-                 RenderStats &stats) {
+// Stops between tiles when `cancel` is set; returns false then.
+bool renderTiles(const RenderContext &rc, int samples, int threads, bool progress, Frame &frame,
+                 RenderStats &stats, const std::atomic<bool> *cancel) {
     int tilesX = (rc.width + kTile - 1) / kTile, tilesY = (rc.height + kTile - 1) / kTile;
     int tiles = tilesX * tilesY;
     std::atomic<int> nextTile{0}, doneTiles{0};
@@ -99,6 +100,11 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
         uint64_t bad = 0;
         bindThread(&ts);
         for (int t = nextTile++; t < tiles; t = nextTile++) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                nextTile = tiles;
+                doneTiles = tiles;
+                break;
+            }
             int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
             for (int y = y0; y < std::min(rc.height, y0 + kTile); ++y)
                 for (int x = x0; x < std::min(rc.width, x0 + kTile); ++x) {
@@ -133,6 +139,7 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
     stats.cutRays += cutRays.load();
     stats.badSamples += badSamples.load();
     stats.samples += static_cast<uint64_t>(rc.width) * rc.height * samples;
+    return !(cancel && cancel->load());
 }
 
 // "QZ_lightParam: KEY = VALUE": the value text when the line sets exactly `key`, else null.
@@ -295,7 +302,10 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                 out.stats.cutRays += ts.cutRays;
                 out.stats.samples += samples;
             } else {
-                renderTiles(rc, samples, threads, settings.progress, frame, out.stats);
+                if (!renderTiles(rc, samples, threads, settings.progress, frame, out.stats, settings.cancel)) {
+                    out.cancelled = true;
+                    break;
+                }
             }
             e = deliver(frame);
         }

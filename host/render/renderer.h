@@ -5,6 +5,7 @@
 // parallel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +28,9 @@ struct RenderSettings {
     bool progress = false;                   // draw a progress bar on stderr
     int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)
     std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
+    // When given and set (from any thread), the render stops at the next tile; the frame under
+    // way is not delivered.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // A rendered frame, top row first: linear RGB, and per pixel its coverage, the fraction of its
@@ -53,6 +57,7 @@ struct RenderOutcome {
     int status = 0;
     std::string message;
     RenderStats stats;
+    bool cancelled = false;  // stopped by RenderSettings::cancel (status 0, frames undelivered)
 };
 
 // The frames a render goes through: first to last by step (frame numbers anywhere in int's range).
