@@ -9,7 +9,7 @@ set -euo pipefail
 render=(
   cmake ninja-build g++ pkg-config
   libembree-dev nlohmann-json3-dev libopenimageio-dev zlib1g-dev libcli11-dev
-  libassimp-dev fonts-dejavu-core
+  libassimp-dev fonts-dejavu-core libcpp-httplib-dev
 )
 tests=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -17,6 +17,7 @@ tests=(
   clang libclang-rt-14-dev
   assimp-testmodels openimageio-tools parallel
   wine wine32:i386
+  chromium chromium-driver python3-selenium
 )
 
 case "${1:-all}" in

@@ -14,8 +14,11 @@
 #include "host/image/image.h"
 #include "host/io/file_io.h"
 #include "host/plugin/shader_session.h"
+#include "host/presets/presets.h"
 #include "host/render/renderer.h"
 #include "host/scene/loader.h"
+#include "host/scene/lws_scene.h"
+#include "host/serve/server.h"
 
 namespace {
 
@@ -37,22 +40,54 @@ std::string frameFileName(const std::string &out, int frame, bool numbered) {
     return out.substr(0, dot) + num + out.substr(dot);
 }
 
-// The frames side by side, left to right, in one image.
+// The frames side by side, left to right, in one image (colour and coverage).
 host::Frame contactSheet(const std::vector<host::Frame> &frames) {
     host::Frame sheet;
     sheet.number = frames.front().number;
     sheet.height = frames.front().height;
     sheet.width = frames.front().width * static_cast<int>(frames.size());
     sheet.rgb.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 0.0f);
+    sheet.alpha.assign(static_cast<size_t>(sheet.width) * sheet.height, 0.0f);
     for (size_t k = 0; k < frames.size(); ++k) {
         const host::Frame &f = frames[k];
-        for (int y = 0; y < f.height; ++y)
-            std::copy(f.rgb.begin() + static_cast<ptrdiff_t>(y) * f.width * 3,
-                      f.rgb.begin() + static_cast<ptrdiff_t>(y + 1) * f.width * 3,
-                      sheet.rgb.begin() +
-                          (static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width) * 3);
+        for (int y = 0; y < f.height; ++y) {
+            const ptrdiff_t from = static_cast<ptrdiff_t>(y) * f.width,
+                            to = static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width;
+            std::copy(f.rgb.begin() + from * 3, f.rgb.begin() + (from + f.width) * 3, sheet.rgb.begin() + to * 3);
+            std::copy(f.alpha.begin() + from, f.alpha.begin() + from + f.width, sheet.alpha.begin() + to);
+        }
     }
     return sheet;
+}
+
+// The font of contact sheet labels (Debian's fonts-dejavu-core).
+constexpr const char *kLabelFont = "DejaVuSans";
+
+// A --sweep value as a label shows it: numbers as they were given, a colour as three numbers.
+std::string valueText(const nlohmann::json &v) {
+    if (v.is_string()) return v.get<std::string>();
+    if (!v.is_array()) return v.dump();
+    std::string out;
+    for (const nlohmann::json &c : v) out += (out.empty() ? "" : " ") + c.dump();
+    return out;
+}
+
+// Labels each cell of a contact sheet with its setting and value. Without the font the sheet
+// stays unlabelled, with one warning.
+void labelSheet(host::Frame &sheet, size_t cells, const std::string &name,
+                const std::vector<nlohmann::json> &values, bool quiet) {
+    const int cell = sheet.width / static_cast<int>(cells);
+    for (size_t k = 0; k < cells; ++k) {
+        std::string why;
+        const int x0 = static_cast<int>(k) * cell;
+        if (!host::drawLabel(sheet.rgb, sheet.width, sheet.height, x0, x0 + cell,
+                             name + " = " + valueText(values[k]), kLabelFont, why)) {
+            if (!quiet)
+                std::fprintf(stderr, "velmora-render: warning: the sheet's cells are not labelled: %s\n",
+                             why.c_str());
+            return;
+        }
+    }
 }
 
 // Why `path` may not be written: it cannot be (see host::io::checkWritable) or it is one of the
@@ -77,14 +112,15 @@ struct MemoryEstimate {
 };
 
 MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues,
-                              bool floatOutput) {
+                              bool floatOutput, bool displayCopy) {
     MemoryEstimate m;
     uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    uint64_t frame = pixels * 3 * sizeof(float);
+    uint64_t frame = pixels * 4 * sizeof(float);  // colour and coverage
     m.frames = sweepValues ? 2 * sweepValues * frame : frame;
     uint64_t sheetPixels = pixels * (sweepValues ? sweepValues : 1);
-    // PNG: 8-bit pixels and the compressed stream; PFM: a float copy for the writer.
-    m.output = floatOutput ? sheetPixels * 3 * sizeof(float) : sheetPixels * 3 * 2;
+    // PNG: 8-bit pixels and the compressed stream; float files: a float copy for the writer.
+    m.output = floatOutput ? sheetPixels * 4 * sizeof(float) : sheetPixels * 3 * 2;
+    if (displayCopy) m.output += sheetPixels * 3 * sizeof(float);  // the exposed or curved copy
     for (const host::ObjectItem *o : scene.objects)
         for (const host::MeshLayer &l : o->layers)
             // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle),
@@ -127,19 +163,78 @@ int run(int argc, char **argv) {
         settings.progress = false;
     }
 
+    bool hostScene = host::isLwsPath(o.scenePath);
+    if (hostScene && !o.savePath.empty()) {
+        // The saved scene is the JSON scene with each instance's data in place of its settings;
+        // a host scene file has no JSON text to carry it.
+        std::fprintf(stderr,
+                     "velmora-render: %s: --save writes a JSON scene back with its shaders' saved data; a host "
+                     "scene file (.lws) is not written back\n",
+                     o.scenePath.c_str());
+        return 2;
+    }
     host::LoadResult loaded = o.scenePath.empty()
                                   ? host::loadSceneText(host::kDefaultSceneJson, "default scene", ".")
-                                  : host::loadSceneFile(o.scenePath);
+                              : hostScene ? host::loadLwsFile(o.scenePath)
+                                          : host::loadSceneFile(o.scenePath);
     if (!loaded.scene) {
         std::fprintf(stderr, "velmora-render: %s\n", loaded.error.c_str());
         return 2;
     }
+    if (!o.overlayPath.empty() && !host::applyOverlay(*loaded.scene, o.overlayPath, message)) {
+        std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+        return 2;
+    }
     const host::Scene &scene = *loaded.scene;
+    // A preset's settings go to every skin shader instance, the way a scene's settings do.
+    std::vector<host::SettingOverride> presetSettings;
+    if (!o.preset.empty()) {
+        std::vector<host::presets::Preset> presets = host::presets::loadPresets(message);
+        if (!message.empty()) {
+            std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+            return 2;
+        }
+        const host::presets::Preset *p = host::presets::findPreset(presets, o.preset);
+        if (!p) {
+            std::fprintf(stderr, "velmora-render: --preset: no preset \"%s\" in %s; the presets are: %s\n",
+                         o.preset.c_str(), host::presets::presetsFolder().c_str(),
+                         host::presets::presetNames(presets).c_str());
+            return 2;
+        }
+        for (auto it = p->settings.begin(); it != p->settings.end(); ++it)
+            presetSettings.push_back({it.key(), it.value()});
+        settings.overrides = presetSettings;
+    }
+    // Exposure scales every output; the display curve shapes 8-bit outputs only.
+    const double exposure = o.hasExposure ? o.exposure : scene.render.exposure;
+    const bool film = !o.floatOutput && (o.display.empty() ? scene.render.filmDisplay : o.display == "film");
     // Outputs never overwrite a file the scene is read from.
     std::vector<host::io::FileId> inputs;
     if (!o.scenePath.empty()) inputs.push_back(host::io::fileId(o.scenePath));
+    if (!o.overlayPath.empty()) inputs.push_back(host::io::fileId(o.overlayPath));
     for (const std::string &f : scene.inputFiles) inputs.push_back(host::io::fileId(f));
 
+    if (o.serve) {
+        if (!o.savePath.empty()) {
+            std::string why = outputRefusal(o.savePath, inputs);
+            if (!why.empty()) {
+                std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
+                return 2;
+            }
+        }
+        host::serve::LookdevConfig config;
+        config.pluginPath = settings.pluginPath;
+        config.savePath = o.savePath;
+        config.binaryState = o.binaryState;
+        config.threads = o.threads;
+        config.inputs = inputs;
+        config.startSettings = presetSettings;
+        config.exposure = exposure;
+        config.film = film;
+        int status = host::serve::serve(*loaded.scene, config, o.address, o.port, message);
+        if (status) std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+        return status;
+    }
     if (o.describe || !o.savePath.empty()) {
         if (!o.savePath.empty()) {
             std::string why = outputRefusal(o.savePath, inputs);
@@ -149,11 +244,12 @@ int run(int argc, char **argv) {
             }
         }
         std::string text;
-        int status = o.describe ? host::describePanels(scene, settings.pluginPath, text, message)
-                                : host::saveSceneStates(
-                                      scene, settings.pluginPath,
-                                      o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
-                                      text, message);
+        int status =
+            o.describe
+                ? host::describePanels(scene, settings.pluginPath, text, message, settings.overrides)
+                : host::saveSceneStates(scene, settings.pluginPath,
+                                        o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
+                                        text, message, settings.overrides);
         if (status) {
             std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
             return status;
@@ -196,7 +292,8 @@ int run(int argc, char **argv) {
     if (!onePixel) {
         int width = settings.width > 0 ? settings.width : scene.render.width;
         int height = settings.height > 0 ? settings.height : scene.render.height;
-        MemoryEstimate need = estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput);
+        MemoryEstimate need =
+            estimateMemory(scene, width, height, o.sweepValues.size(), o.floatOutput, exposure != 0 || film);
         uint64_t available = host::io::availableMemory();
         std::string sheet = o.sweepValues.empty() ? "" : " x " + std::to_string(o.sweepValues.size());
         std::string parts = "frame buffers " + host::io::byteText(need.frames) + ", ray-tracing scene " +
@@ -219,6 +316,16 @@ int run(int argc, char **argv) {
         for (const std::string &w : host::renderWarnings(scene))
             std::fprintf(stderr, "velmora-render: warning: %s\n", w.c_str());
 
+    // What every output's header holds besides the frame's settings: the program, and the sweep.
+    std::vector<host::ImageAttribute> extraAttributes = {
+        host::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
+    if (exposure != 0) extraAttributes.push_back(host::ImageAttribute::ofFloat("velmora:exposure", exposure));
+    if (!o.preset.empty()) extraAttributes.push_back(host::ImageAttribute::ofText("velmora:preset", o.preset));
+    if (!o.sweepValues.empty()) {
+        std::string sweep = o.sweepName + "=";
+        for (size_t k = 0; k < o.sweepValues.size(); ++k) sweep += (k ? "," : "") + valueText(o.sweepValues[k]);
+        extraAttributes.push_back(host::ImageAttribute::ofText("velmora:sweep", sweep));
+    }
     auto deliver = [&](const host::Frame &f) -> std::string {
         if (onePixel) {
             std::printf("pixel %d,%d frame %d: %.6f %.6f %.6f\n", settings.pixelX, settings.pixelY, f.number,
@@ -234,7 +341,19 @@ int run(int argc, char **argv) {
                 if (done >= 1) std::fputc('\n', stderr);
                 std::fflush(stderr);
             };
-        bool ok = host::writeImage(file, f.width, f.height, f.rgb, why, progress);
+        host::OutputOptions options;
+        options.exrFloat = o.exrFloat;
+        options.attributes = host::frameAttributes(scene, settings, f.number);
+        options.attributes.insert(options.attributes.end(), extraAttributes.begin(), extraAttributes.end());
+        const std::vector<float> *rgb = &f.rgb;
+        std::vector<float> shown;
+        if (exposure != 0 || film) {
+            shown = f.rgb;
+            host::applyExposure(shown, exposure);
+            if (film) host::applyFilmCurve(shown);
+            rgb = &shown;
+        }
+        bool ok = host::writeImage(file, f.width, f.height, *rgb, f.alpha, options, why, progress);
         return ok ? std::string() : file + ": " + why;
     };
     host::RenderOutcome outcome;
@@ -244,7 +363,8 @@ int run(int argc, char **argv) {
         std::vector<host::Frame> frames;
         host::RenderStats total;
         for (const nlohmann::json &v : o.sweepValues) {
-            settings.overrides = {{o.sweepName, v}};
+            settings.overrides = presetSettings;
+            settings.overrides.push_back({o.sweepName, v});
             outcome = host::renderScene(scene, settings, [&](const host::Frame &f) {
                 frames.push_back(f);
                 return std::string();
@@ -258,7 +378,9 @@ int run(int argc, char **argv) {
         }
         if (!outcome.status) {
             outcome.stats = total;
-            std::string why = deliver(contactSheet(frames));
+            host::Frame sheet = contactSheet(frames);
+            labelSheet(sheet, frames.size(), o.sweepName, o.sweepValues, o.quiet);
+            std::string why = deliver(sheet);
             if (!why.empty()) {
                 outcome.status = 1;
                 outcome.message = why;

@@ -36,11 +36,29 @@ bool readPair(const std::string &text, char sep, int &a, int &b) {
 
 int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
-    std::string pixel, frames, stateFormat = "text", sweep;
+    std::string pixel, frames, stateFormat = "text", sweep, exrType = "half";
     int frame = 0;
-    app.add_option("scene", o.scenePath, "Scene file (JSON); without one the built-in default scene is drawn");
+    app.add_option("scene", o.scenePath,
+                   "Scene file: JSON, or the host's scene file (.lws); without one the built-in default scene is "
+                   "drawn");
+    app.add_option("--overlay", o.overlayPath,
+                   "Overlay file applied to the scene once it is loaded (surfaces' shaders and settings)");
     app.add_option("-o,--output", o.output,
                    "Output image: .png (8-bit sRGB), or .exr, .tif, .hdr, .pfm (float), case ignored");
+    auto *exrTypeOpt =
+        app.add_option("--exr-type", exrType, "Channel type of .exr outputs: half (default) or float")
+            ->check(CLI::IsMember({"half", "float"}));
+    auto *exposureOpt =
+        app.add_option("--exposure", o.exposure,
+                       "Exposure in stops: outputs are scaled by 2^S (default: the scene's, else 0)")
+            ->check(CLI::Range(-20.0, 20.0));
+    auto *displayOpt =
+        app.add_option("--display", o.display,
+                       "Display curve of .png outputs: srgb (plain) or film (soft shoulder); default: "
+                       "the scene's, else srgb")
+            ->check(CLI::IsMember({"srgb", "film"}));
+    app.add_option("--preset", o.preset,
+                   "A named look from presets/ applied to every skin shader instance (light_skin, ...)");
     app.add_option("--width", o.width, "Image width in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--height", o.height, "Image height in pixels")->check(CLI::Range(1, 16384));
     app.add_option("--samples", o.samples, "Antialiasing samples per pixel")->check(CLI::Range(1, 1024));
@@ -71,7 +89,17 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         ->excludes(saveOpt)
         ->excludes(framesOpt)
         ->excludes("--pixel");
-    app.set_version_flag("--version", "velmora-render 0.33");
+    auto *serveOpt = app.add_flag("--serve", o.serve,
+                                  "Serve a look-development page: the render beside each shader's options panel")
+                         ->excludes(describeOpt)
+                         ->excludes("--sweep")
+                         ->excludes(framesOpt)
+                         ->excludes("--pixel");
+    app.add_option("--port", o.port, "Port for --serve (0: any free one)")
+        ->check(CLI::Range(0, 65535))
+        ->needs(serveOpt);
+    app.add_option("--address", o.address, "Address --serve listens on (default 127.0.0.1)")->needs(serveOpt);
+    app.set_version_flag("--version", kProgramVersion);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
@@ -110,6 +138,16 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
     o.floatOutput = kind == host::OutputKind::Float;
     if (kind == host::OutputKind::None) {
         message = o.output + ": the output must end in .png, .exr, .tif, .tiff, .hdr or .pfm";
+        return kParseRefused;
+    }
+    o.exrFloat = exrType == "float";
+    o.hasExposure = exposureOpt->count() > 0;
+    if (displayOpt->count() && o.floatOutput) {
+        message = "--display applies to .png outputs; " + o.output + " keeps scene-linear values";
+        return kParseRefused;
+    }
+    if (exrTypeOpt->count() && !host::isExr(o.output)) {
+        message = "--exr-type applies to .exr outputs, not " + o.output;
         return kParseRefused;
     }
     if (!sweep.empty()) {

@@ -10,9 +10,11 @@
 namespace host::cli {
 
 struct CliOptions {
-    std::string scenePath;  // empty: the built-in default scene
+    std::string scenePath;    // empty: the built-in default scene; *.lws: a host scene file
+    std::string overlayPath;  // --overlay: applied to the scene once it is loaded
     std::string output = "velmora.png";
     bool floatOutput = false;                             // the output keeps floats (else 8-bit .png)
+    bool exrFloat = false;                                // --exr-type float: EXR in 32-bit floats
     std::string plugin;                                   // empty: velmora.so beside the program
     int width = 0, height = 0, samples = 0, threads = 0;  // 0: the scene's own, every core
     bool hasFrames = false;                               // --frame or --frames was given
@@ -25,7 +27,17 @@ struct CliOptions {
     double rayCutoff = -1.0;   // --ray-cutoff, or negative when not given
     std::string sweepName;     // --sweep NAME=...; empty without a sweep
     std::vector<nlohmann::json> sweepValues;
+    bool serve = false;  // --serve: the look-development page; --save names where it saves
+    int port = 8080;
+    std::string address = "127.0.0.1";
+    bool hasExposure = false;  // --exposure was given: it replaces the scene's
+    double exposure = 0.0;     // stops
+    std::string display;       // --display srgb|film, or empty: the scene's
+    std::string preset;        // --preset NAME, or empty
 };
+
+// The program's name and version, as --version prints it and output files record it.
+constexpr const char *kProgramVersion = "velmora-render 0.33";
 
 // What parseOptions found.
 enum ParseStatus {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <zlib.h>
 
@@ -395,6 +397,33 @@ bool anyColor(const std::vector<float> &rgb) {
     return false;
 }
 
+// Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
+// pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
+void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]) {
+    auto pixel = [&](int x, int y) { return rgb + (static_cast<size_t>(y) * width + x) * 3; };
+    u -= std::floor(u);
+    v = std::min(1.0, std::max(0.0, v));
+    double fx = u * width, fy = v * height;
+    if (!blend) {
+        int x = std::min(width - 1, static_cast<int>(fx));
+        int y = std::min(height - 1, static_cast<int>(fy));
+        const float *p = pixel(x, y);
+        for (int c = 0; c < 3; ++c) out[c] = p[c];
+        return;
+    }
+    fx -= 0.5;
+    fy -= 0.5;
+    double x0f = std::floor(fx), y0f = std::floor(fy);
+    double tx = fx - x0f, ty = fy - y0f;
+    int x0 = static_cast<int>(x0f), y0 = static_cast<int>(y0f);
+    auto wrapX = [&](int x) { return ((x % width) + width) % width; };
+    auto clampY = [&](int y) { return std::min(height - 1, std::max(0, y)); };
+    const float *a = pixel(wrapX(x0), clampY(y0)), *b = pixel(wrapX(x0 + 1), clampY(y0));
+    const float *c = pixel(wrapX(x0), clampY(y0 + 1)), *d = pixel(wrapX(x0 + 1), clampY(y0 + 1));
+    for (int k = 0; k < 3; ++k)
+        out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+}
+
 const float kBlack[3] = {0.0f, 0.0f, 0.0f};
 
 }  // namespace
@@ -412,6 +441,22 @@ Image::Image() : lazy_(std::make_unique<Lazy>()) {}
 Image::~Image() = default;
 
 double srgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+void applyExposure(std::vector<float> &rgb, double stops) {
+    if (stops == 0) return;
+    const double scale = std::exp2(stops);
+    for (float &v : rgb) v = static_cast<float>(v * scale);
+}
+
+double filmCurve(double v) {
+    if (!(v > 0)) return 0;  // negative and NaN
+    const double x = 0.6 * std::min(v, 1e6);
+    return std::min(1.0, x * (2.51 * x + 0.03) / (x * (2.43 * x + 0.59) + 0.14));
+}
+
+void applyFilmCurve(std::vector<float> &rgb) {
+    for (float &v : rgb) v = static_cast<float>(filmCurve(v));
+}
 
 double linearToSrgb(double v) {
     if (!(v > 0.0)) return 0.0;
@@ -531,31 +576,6 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
     return true;
 }
 
-void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]) {
-    auto pixel = [&](int x, int y) { return rgb + (static_cast<size_t>(y) * width + x) * 3; };
-    u -= std::floor(u);
-    v = std::min(1.0, std::max(0.0, v));
-    double fx = u * width, fy = v * height;
-    if (!blend) {
-        int x = std::min(width - 1, static_cast<int>(fx));
-        int y = std::min(height - 1, static_cast<int>(fy));
-        const float *p = pixel(x, y);
-        for (int c = 0; c < 3; ++c) out[c] = p[c];
-        return;
-    }
-    fx -= 0.5;
-    fy -= 0.5;
-    double x0f = std::floor(fx), y0f = std::floor(fy);
-    double tx = fx - x0f, ty = fy - y0f;
-    int x0 = static_cast<int>(x0f), y0 = static_cast<int>(y0f);
-    auto wrapX = [&](int x) { return ((x % width) + width) % width; };
-    auto clampY = [&](int y) { return std::min(height - 1, std::max(0, y)); };
-    const float *a = pixel(wrapX(x0), clampY(y0)), *b = pixel(wrapX(x0 + 1), clampY(y0));
-    const float *c = pixel(wrapX(x0), clampY(y0 + 1)), *d = pixel(wrapX(x0 + 1), clampY(y0 + 1));
-    for (int k = 0; k < 3; ++k)
-        out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
-}
-
 void Image::sample(double u, double v, bool blend, double out[3]) const {
     out[0] = out[1] = out[2] = 0.0;
     if (width <= 0 || height <= 0 || !std::isfinite(u) || !std::isfinite(v)) return;
@@ -564,34 +584,17 @@ void Image::sample(double u, double v, bool blend, double out[3]) const {
     samplePixels(rgb.data(), width, height, u, v, blend, out);
 }
 
-void Image::sampleSpot(double u, double v, double spot, bool blend, double out[3]) const {
-    double pixelSize = width > 0 ? 1.0 / width : 1.0;
-    if (!(spot > pixelSize * 1.5) || !std::isfinite(spot)) {
-        sample(u, v, blend, out);
-        return;
-    }
-    // A 4x4 box of samples across the spot; v is scaled so the spot stays square in pixels.
-    double aspect = height > 0 ? static_cast<double>(width) / height : 1.0;
-    double sum[3] = {0, 0, 0}, s[3];
-    const int n = 4;
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            double du = ((i + 0.5) / n - 0.5) * spot, dv = ((j + 0.5) / n - 0.5) * spot * aspect;
-            sample(u + du, v + dv, blend, s);
-            for (int c = 0; c < 3; ++c) sum[c] += s[c];
-        }
-    for (int c = 0; c < 3; ++c) out[c] = sum[c] / (n * n);
-}
-
 namespace {
 
 // Checks a buffer handed to a writer and the place it is to be written.
-bool checkOutput(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why) {
+bool checkOutput(const std::string &path, int width, int height, const std::vector<float> &rgb,
+                 const std::vector<float> &alpha, std::string &why) {
     if (width <= 0 || height <= 0) {
         why = "has no pixels to write";
         return false;
     }
-    if (rgb.size() < static_cast<size_t>(width) * height * 3) {
+    const size_t pixels = static_cast<size_t>(width) * height;
+    if (rgb.size() < pixels * 3 || (!alpha.empty() && alpha.size() < pixels)) {
         why = "has fewer pixel values than its size needs";
         return false;
     }
@@ -599,9 +602,9 @@ bool checkOutput(const std::string &path, int width, int height, const std::vect
     return why.empty();
 }
 
-// Rows per block of a width-pixel image written with `bytesPerValue` per value.
-size_t blockRows(int width, int height, size_t bytesPerValue) {
-    size_t row = static_cast<size_t>(width) * 3 * bytesPerValue;
+// Rows per block of a width-pixel image of `channels` values of `bytesPerValue` each.
+size_t blockRows(int width, int height, int channels, size_t bytesPerValue) {
+    size_t row = static_cast<size_t>(width) * channels * bytesPerValue;
     return std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(height), kBlockBytes / row));
 }
 
@@ -626,12 +629,20 @@ struct OutFile {
     }
 };
 
-// Writes through OpenImageIO in `format`: 8-bit sRGB when fileType is UINT8, else the linear values
-// clamped to [lo, hi] and stored as fileType.
-bool writeWithOiio(const std::string &path, const char *format, OIIO::TypeDesc fileType, float lo, float hi,
-                   int width, int height, const std::vector<float> &rgb, std::string &why,
+// How one format is written through OpenImageIO.
+struct OiioFormat {
+    const char *name;         // OpenImageIO's name of the format
+    OIIO::TypeDesc fileType;  // UINT8: 8-bit sRGB; else linear values clamped to [lo, hi]
+    float lo, hi;
+    bool alpha;       // carries the coverage as a fourth channel, when there is one
+    bool attributes;  // carries the caller's header attributes
+};
+
+bool writeWithOiio(const std::string &path, const OiioFormat &format, int width, int height,
+                   const std::vector<float> &rgb, const std::vector<float> &alpha,
+                   const std::vector<ImageAttribute> &attributes, std::string &why,
                    const WriteProgress &progress) {
-    if (!checkOutput(path, width, height, rgb, why)) return false;
+    if (!checkOutput(path, width, height, rgb, alpha, why)) return false;
     setUpImageLibrary();
     io::TempOutput temp(path);
     if (temp.name().empty()) {
@@ -646,34 +657,53 @@ bool writeWithOiio(const std::string &path, const char *format, OIIO::TypeDesc f
     }
     {
         OIIO::Filesystem::IOFile proxy(f.file, OIIO::Filesystem::IOProxy::Write);
-        auto out = OIIO::ImageOutput::create(format);
+        auto out = OIIO::ImageOutput::create(format.name);
         if (!out) {
-            why =
-                "cannot be written: no " + std::string(format) + " writer (" + shortError(OIIO::geterror()) + ")";
+            why = "cannot be written: no " + std::string(format.name) + " writer (" +
+                  shortError(OIIO::geterror()) + ")";
             return false;
         }
         auto fail = [&] {
             why = "cannot be written: " + errorOf(*out);
             return false;
         };
-        const bool bytes = fileType == OIIO::TypeDesc::UINT8;
-        OIIO::ImageSpec spec(width, height, 3, fileType);
+        const bool bytes = format.fileType == OIIO::TypeDesc::UINT8;
+        const int channels = format.alpha && !alpha.empty() ? 4 : 3;
+        OIIO::ImageSpec spec(width, height, channels, format.fileType);
+        if (channels == 4) spec.alpha_channel = 3;
         if (bytes) spec.attribute("oiio:ColorSpace", "sRGB");
         // TIFF's Exif block cannot be written through an I/O proxy; the frames carry no Exif data.
         spec.attribute("tiff:write_exif", 0);
+        // OpenImageIO stamps EXR and TIFF files with the time of writing unless given one; an empty
+        // date keeps the same render giving the same bytes.
+        spec.attribute("DateTime", "");
+        if (format.attributes)
+            for (const ImageAttribute &a : attributes) {
+                if (a.type == ImageAttribute::Type::Int)
+                    spec.attribute(a.name, a.integer);
+                else if (a.type == ImageAttribute::Type::Float)
+                    spec.attribute(a.name, static_cast<float>(a.number));
+                else
+                    spec.attribute(a.name, a.value);
+            }
         if (!out->set_ioproxy(&proxy) || !out->open(temp.name(), spec)) return fail();
         const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-        const size_t rows = blockRows(width, height, bytes ? 1 : sizeof(float));
-        std::vector<uint8_t> encoded(bytes ? rows * w * 3 : 0);
-        std::vector<float> clamped(bytes ? 0 : rows * w * 3);
+        const size_t rows = blockRows(width, height, channels, bytes ? 1 : sizeof(float));
+        std::vector<uint8_t> encoded(bytes ? rows * w * channels : 0);
+        std::vector<float> clamped(bytes ? 0 : rows * w * channels);
         for (size_t y0 = 0; y0 < h; y0 += rows) {
-            size_t y1 = std::min(h, y0 + rows), n = (y1 - y0) * w * 3;
+            const size_t y1 = std::min(h, y0 + rows), n = (y1 - y0) * w;
             const float *src = &rgb[y0 * w * 3];
+            const float *cover = channels == 4 ? &alpha[y0 * w] : nullptr;
             for (size_t i = 0; i < n; ++i) {
-                if (bytes)
-                    encoded[i] = static_cast<uint8_t>(std::lround(linearToSrgb(src[i]) * 255.0));
-                else
-                    clamped[i] = clampTo(src[i], lo, hi);
+                for (int c = 0; c < 3; ++c) {
+                    if (bytes)
+                        encoded[i * channels + c] =
+                            static_cast<uint8_t>(std::lround(linearToSrgb(src[i * 3 + c]) * 255.0));
+                    else
+                        clamped[i * channels + c] = clampTo(src[i * 3 + c], format.lo, format.hi);
+                }
+                if (cover) clamped[i * channels + 3] = clampTo(cover[i], 0.0f, 1.0f);
             }
             bool ok = bytes ? out->write_scanlines(static_cast<int>(y0), static_cast<int>(y1), 0,
                                                    OIIO::TypeDesc::UINT8, encoded.data())
@@ -687,16 +717,49 @@ bool writeWithOiio(const std::string &path, const char *format, OIIO::TypeDesc f
     return f.finish(why) && temp.commit(why);
 }
 
+// Half floats end at 65504; RGBE stores no negatives and ends below 2^127.
+const OiioFormat kPng = {"png", OIIO::TypeDesc::UINT8, 0.0f, 1.0f, false, false};
+const OiioFormat kTiff = {"tiff", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, true, false};
+const OiioFormat kExrHalf = {"openexr", OIIO::TypeDesc::HALF, -65504.0f, 65504.0f, true, true};
+const OiioFormat kExrFloat = {"openexr", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, true, true};
+const OiioFormat kHdr = {"hdr", OIIO::TypeDesc::FLOAT, 0.0f, 1e38f, false, false};
+
+const std::vector<float> kNoAlpha;
+
 }  // namespace
+
+ImageAttribute ImageAttribute::ofText(std::string name, std::string value) {
+    ImageAttribute a;
+    a.name = std::move(name);
+    a.type = Type::Text;
+    a.value = std::move(value);
+    return a;
+}
+
+ImageAttribute ImageAttribute::ofInt(std::string name, int value) {
+    ImageAttribute a;
+    a.name = std::move(name);
+    a.type = Type::Int;
+    a.integer = value;
+    return a;
+}
+
+ImageAttribute ImageAttribute::ofFloat(std::string name, double value) {
+    ImageAttribute a;
+    a.name = std::move(name);
+    a.type = Type::Float;
+    a.number = value;
+    return a;
+}
 
 bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress) {
-    return writeWithOiio(path, "png", OIIO::TypeDesc::UINT8, 0, 1, width, height, rgb, why, progress);
+    return writeWithOiio(path, kPng, width, height, rgb, kNoAlpha, {}, why, progress);
 }
 
 bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress) {
-    if (!checkOutput(path, width, height, rgb, why)) return false;
+    if (!checkOutput(path, width, height, rgb, kNoAlpha, why)) return false;
     return io::writeFileAtomic(
         path,
         [&](const io::ByteSink &sink, std::string &) {
@@ -724,23 +787,64 @@ OutputKind outputKind(const std::string &path) {
     return OutputKind::None;
 }
 
-bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+bool isExr(const std::string &path) { return extensionOf(path) == "exr"; }
+
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb,
+                const std::vector<float> &alpha, const OutputOptions &options, std::string &why,
                 const WriteProgress &progress) {
     std::string ext = extensionOf(path);
-    if (ext == "png") return writePng(path, width, height, rgb, why, progress);
+    const OiioFormat *format = ext == "png"                    ? &kPng
+                               : ext == "tif" || ext == "tiff" ? &kTiff
+                               : ext == "exr"                  ? (options.exrFloat ? &kExrFloat : &kExrHalf)
+                               : ext == "hdr"                  ? &kHdr
+                                                               : nullptr;
+    if (format) return writeWithOiio(path, *format, width, height, rgb, alpha, options.attributes, why, progress);
     if (ext == "pfm") return writePfm(path, width, height, rgb, why, progress);
-    if (ext == "tif" || ext == "tiff")
-        return writeWithOiio(path, "tiff", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, width, height, rgb, why,
-                             progress);
-    // Half floats end at 65504; RGBE stores no negatives and ends below 2^127.
-    if (ext == "exr")
-        return writeWithOiio(path, "openexr", OIIO::TypeDesc::HALF, -65504.0f, 65504.0f, width, height, rgb, why,
-                             progress);
-    if (ext == "hdr")
-        return writeWithOiio(path, "hdr", OIIO::TypeDesc::FLOAT, 0.0f, 1e38f, width, height, rgb, why, progress);
     why = "has " + (ext.empty() ? std::string("no extension") : "the extension ." + ext) +
           "; the renderer writes .png, .tif, .tiff, .exr, .hdr and .pfm";
     return false;
+}
+
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
+                const WriteProgress &progress) {
+    return writeImage(path, width, height, rgb, kNoAlpha, OutputOptions(), why, progress);
+}
+
+bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &label,
+               const std::string &font, std::string &why) {
+    if (width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height * 3) {
+        why = "has no pixels to draw on";
+        return false;
+    }
+    // The library draws the whole text before clipping it: a label longer than any cell could
+    // show is cut (at a character's start, so UTF-8 stays whole).
+    constexpr size_t kMaxLabelBytes = 256;
+    std::string text = label;
+    if (text.size() > kMaxLabelBytes) {
+        size_t cut = kMaxLabelBytes;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text.resize(cut);
+    }
+    setUpImageLibrary();
+    const int size = std::max(10, std::min(48, height / 20));
+    if (!OIIO::ImageBufAlgo::text_size(text, size, font).defined()) {
+        OIIO::geterror();
+        why = "font \"" + font + "\" not found";
+        return false;
+    }
+    x0 = std::max(0, x0);
+    x1 = std::min(width, x1);
+    if (x1 <= x0) return true;
+    // The columns alone, in place: the text cannot reach past them.
+    const OIIO::stride_t pixel = 3 * sizeof(float);
+    OIIO::ImageBuf canvas(OIIO::ImageSpec(x1 - x0, height, 3, OIIO::TypeDesc::FLOAT),
+                          &rgb[static_cast<size_t>(x0) * 3], pixel, pixel * width);
+    const float white[3] = {1.0f, 1.0f, 1.0f};
+    bool ok = OIIO::ImageBufAlgo::render_text(canvas, size / 3, size + size / 4, text, size, font, white,
+                                              OIIO::ImageBufAlgo::TextAlignX::Left,
+                                              OIIO::ImageBufAlgo::TextAlignY::Baseline, 2, {}, 1);
+    if (!ok) why = "cannot draw text: " + shortError(canvas.geterror());
+    return ok;
 }
 
 }  // namespace host

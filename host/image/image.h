@@ -41,9 +41,8 @@ struct Image {
     const float *pixel(int x, int y) const;
     // Colour at (u, v) in [0, 1] (u across, v down from the top row); blend non-zero
     // interpolates between pixel centres, else takes the nearest pixel. u wraps, v clamps.
+    // Wider footprints are filtered by a SpotFilter (spot_filter.h).
     void sample(double u, double v, bool blend, double out[3]) const;
-    // Average over a square spot of side `spot` (in units of the image's width) around (u, v).
-    void sampleSpot(double u, double v, double spot, bool blend, double out[3]) const;
 
     struct Lazy;  // the file to decode from and the outcome of decoding
 
@@ -53,10 +52,6 @@ private:
     friend bool loadImage(const std::string &, Image &, std::string &);
     friend bool loadImageBytes(const std::string &, const std::string &, Image &, std::string &);
 };
-
-// Colour at (u, v) of a width x height grid of RGB floats: u wraps, v clamps; bilinear between
-// pixel centres when blend is set, else the nearest pixel. The grid must not be empty.
-void samplePixels(const float *rgb, int width, int height, double u, double v, bool blend, double out[3]);
 
 // Opens an image file and checks its header: a regular file within the size cap, a known format,
 // at most kMaxImageSide per side, and pixels that fit in the memory available. The pixels are
@@ -68,16 +63,44 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
 // Called with the fraction of an output written so far, from 0 to 1.
 using WriteProgress = std::function<void(double)>;
 
-// Writes a linear RGB buffer (top row first) as the format the extension names, case ignored:
-// .png (8-bit sRGB), .tif/.tiff (32-bit float), .exr (half float), .hdr (RGBE) or .pfm (32-bit
-// float). Float files never get inf or NaN: values are clamped to the format's finite range and
-// NaN is written as 0. The file is written whole or not at all: a failure leaves an existing file
-// as it was and no temporary behind. On failure returns false with a short reason.
 // What writeImage makes of a file name, by its extension (case ignored): an 8-bit display image
 // (.png), a float image (.tif, .tiff, .exr, .hdr, .pfm), or nothing it writes.
 enum class OutputKind { None, Display, Float };
 OutputKind outputKind(const std::string &path);
+// Whether writeImage writes `path` as EXR (its extension, case ignored).
+bool isExr(const std::string &path);
 
+// A header attribute of an output file: text, a whole number or a number.
+struct ImageAttribute {
+    enum class Type { Text, Int, Float };
+    std::string name;
+    Type type = Type::Text;
+    std::string value;  // a Text attribute's
+    int integer = 0;    // an Int attribute's
+    double number = 0;  // a Float attribute's
+    static ImageAttribute ofText(std::string name, std::string value);
+    static ImageAttribute ofInt(std::string name, int value);
+    static ImageAttribute ofFloat(std::string name, double value);
+};
+
+// What an output holds besides its colour.
+struct OutputOptions {
+    bool exrFloat = false;                   // EXR channels as 32-bit floats rather than half floats
+    std::vector<ImageAttribute> attributes;  // EXR header attributes
+};
+
+// Writes a linear RGB buffer (top row first) as the format the extension names, case ignored:
+// .png (8-bit sRGB), .tif/.tiff (32-bit float), .exr (half or 32-bit float, and the options'
+// attributes), .hdr (RGBE) or .pfm (32-bit float). `alpha` (width * height values, or empty for
+// none) becomes the fourth channel, A, of EXR and TIFF files; the others keep RGB only. Float
+// files never get inf or NaN: values are clamped to the format's finite range (alpha to [0, 1])
+// and NaN is written as 0. The same pixels and options always give the same bytes. The file is
+// written whole or not at all: a failure leaves an existing file as it was and no temporary
+// behind. On failure returns false with a short reason.
+bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb,
+                const std::vector<float> &alpha, const OutputOptions &options, std::string &why,
+                const WriteProgress &progress = nullptr);
+// The same without alpha, with the default options.
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
                 const WriteProgress &progress = nullptr);
 // writeImage for a given format, whatever the extension.
@@ -85,6 +108,23 @@ bool writePng(const std::string &path, int width, int height, const std::vector<
               const WriteProgress &progress = nullptr);
 bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress = nullptr);
+
+// Writes `text` in white with a dark halo into the top left corner of columns [x0, x1) of a
+// width x height linear RGB buffer, clipped to those columns, its size in proportion to the
+// height. `font` is a name OpenImageIO looks up among the system's fonts ("DejaVuSans"). False
+// with a reason, and nothing drawn, when the font is not found.
+bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &text,
+               const std::string &font, std::string &why);
+
+// Scales linear RGB by 2^stops (0 leaves every value as it was).
+void applyExposure(std::vector<float> &rgb, double stops);
+// The filmic display curve: a scene-linear value to a display-linear one in [0, 1], with a toe and
+// a soft shoulder. Narkowicz's fit of the ACES reference rendering and output transforms ("ACES
+// Filmic Tone Mapping Curve", 2016), per channel, with its 0.6 input scale: 1.0 maps to 0.67,
+// 4.0 to 0.93.
+double filmCurve(double v);
+// filmCurve on every value of a linear RGB buffer, before writePng's sRGB encoding.
+void applyFilmCurve(std::vector<float> &rgb);
 
 // sRGB encoding of one linear value, clamped to [0, 1].
 double linearToSrgb(double v);

@@ -466,6 +466,59 @@ SetOutcome setControl(LWXPanelID panel, const std::string &name, const std::stri
     return o;
 }
 
+bool describe(LWXPanelID panel, PanelInfo &out, double time) {
+    Panel p;
+    if (!snapshot(panel, p)) return false;
+    out = PanelInfo();
+    auto it = p.labels.find(0);
+    if (it != p.labels.end()) out.title = it->second;
+    auto labelOf = [&](unsigned int id) {
+        auto l = p.labels.find(id);
+        return l == p.labels.end() ? std::string() : l->second;
+    };
+    for (const auto &[id, pages] : p.tabs) out.tabSets.push_back({id, labelOf(id), pages});
+    for (const auto &[id, members] : p.groups) out.groups.push_back({id, labelOf(id), members});
+    out.enables = p.enables;
+    out.errors = p.errors;
+    for (const Control &c : p.controls) {
+        ControlInfo ci;
+        ci.id = c.id;
+        ci.label = c.label;
+        ci.ctrlClass = c.ctrlClass;
+        ci.enabled = enabledNote(p, c.id).empty();
+        if (const Data *d = dataFor(p, c.id)) {
+            ci.name = d->name;
+            ci.type = d->type;
+            void *v = p.get ? p.get(p.inst, c.id) : nullptr;
+            if (v && endsWith(d->type, "-env") && vparm::isVParm(v)) {
+                const LWVParmFuncs *vf = vparm::vparmFuncs();
+                double val[3] = {0, 0, 0};
+                vf->getVal(v, time, nullptr, val);
+                ci.numbers.assign(val, val + vparm::components(v));
+                int state = vf->getState(v);
+                ci.enveloped = (state & LWVPSF_ENV) != 0;
+                ci.textured = (state & LWVPSF_TEX) != 0;
+                ci.hasValue = true;
+            } else if (v && d->type == "string") {
+                ci.text = boundedText(static_cast<const char *>(v));
+                ci.hasValue = true;
+            } else if (v && isIntType(d->type)) {
+                ci.numbers = {static_cast<double>(*static_cast<const int *>(v))};
+                ci.hasValue = true;
+            } else if (v && isNumberType(d->type)) {
+                ci.numbers = {*static_cast<const double *>(v)};
+                ci.hasValue = true;
+            } else if (v && isTripleType(d->type)) {
+                const double *t = static_cast<const double *>(v);
+                ci.numbers.assign(t, t + 3);
+                ci.hasValue = true;
+            }
+        }
+        out.controls.push_back(std::move(ci));
+    }
+    return true;
+}
+
 std::string label(LWXPanelID panel, unsigned int id) {
     Panel p;
     if (!snapshot(panel, p)) return "";

@@ -37,6 +37,33 @@ struct SetOutcome {
 // components through LWVParmFuncs (the set callback is then told with the parameter's id).
 SetOutcome setControl(LWXPanelID panel, const std::string &name, const std::string &value);
 
+// A panel's structure and current values, for hosts that draw it themselves.
+struct ControlInfo {
+    unsigned int id = 0;
+    std::string label, ctrlClass;  // from the control table
+    std::string name, type;        // from the data description (empty when it has none)
+    bool hasValue = false;
+    std::vector<double> numbers;  // a number, an integer or a triple's components
+    std::string text;             // a string's value
+    bool enveloped = false, textured = false;
+    bool enabled = true;  // false while a governing control's value is zero
+};
+struct GroupInfo {
+    unsigned int id = 0;
+    std::string label;
+    std::vector<unsigned int> members;
+};
+struct PanelInfo {
+    std::string title;
+    std::vector<GroupInfo> tabSets;  // members: the pages, each a group
+    std::vector<GroupInfo> groups;
+    std::vector<ControlInfo> controls;  // in the control table's order
+    std::vector<std::pair<unsigned int, std::vector<unsigned int>>> enables;
+    std::vector<std::string> errors;
+};
+// False for an unknown panel. Values of variant parameters are read at `time`.
+bool describe(LWXPanelID panel, PanelInfo &out, double time = 0);
+
 // What the hints said, for checks.
 std::string label(LWXPanelID panel, unsigned int id);  // empty when none
 std::vector<unsigned int> groupMembers(LWXPanelID panel, unsigned int group);

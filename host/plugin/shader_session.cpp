@@ -320,6 +320,11 @@ std::string applySetting(LWXPanelID panel, const std::string &name, const json &
     return {};
 }
 
+SettingRange settingRange(const std::string &type) {
+    Range r = rangeOf(type);
+    return {r.lo, r.hi};
+}
+
 // ---- Session ------------------------------------------------------------------------------------
 
 HostSession::HostSession(const Scene &scene, int width, int height, int samples) {
@@ -511,10 +516,11 @@ std::vector<uint8_t> ShaderSet::save(const ShaderInstance &s, state::Format form
 
 // ---- Describing and saving ----------------------------------------------------------------------
 
-int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message) {
+int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message,
+                   const std::vector<SettingOverride> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
-    int status = shaders.open(scene, pluginPath, {}, message);
+    int status = shaders.open(scene, pluginPath, overrides, message);
     if (!status && shaders.instances().empty()) status = shaders.openDefault(pluginPath, message);
     if (status) return status;
     double time = scene.frameTime(scene.render.frameStart);
@@ -588,10 +594,10 @@ std::string anchorFiles(json &root, const std::string &folder) {
 }  // namespace
 
 int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Format format, std::string &out,
-                    std::string &message) {
+                    std::string &message, const std::vector<SettingOverride> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
-    int status = shaders.open(scene, pluginPath, {}, message);
+    int status = shaders.open(scene, pluginPath, overrides, message);
     if (status) return status;
     json root = scene.source.is_object() ? scene.source : json::object();
     std::string unwritable = anchorFiles(root, scene.folder);

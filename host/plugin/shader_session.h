@@ -100,13 +100,22 @@ private:
 std::string applySetting(LWXPanelID panel, const std::string &name, const nlohmann::json &value,
                          const std::string &path, const Scene &scene);
 
+// The range a setting of a data type takes from a scene (numbers and each colour component):
+// what applySetting accepts, for hosts that show it.
+struct SettingRange {
+    double lo, hi;
+};
+SettingRange settingRange(const std::string &type);
+
 // The panels of every shader instance of a scene (or of one default instance when the scene has
-// none), as the panel model prints them, each under a heading naming its surface.
-int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message);
+// none), as the panel model prints them, each under a heading naming its surface; `overrides` (a
+// preset's settings) are applied after each instance's own.
+int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message,
+                   const std::vector<SettingOverride> &overrides = {});
 
 // The scene file with each instance's settings replaced by its saved data ("state": {"format",
-// "data"}: the text state as a string, the binary one in hex).
+// "data"}: the text state as a string, the binary one in hex), `overrides` applied before saving.
 int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Format format, std::string &json,
-                    std::string &message);
+                    std::string &message, const std::vector<SettingOverride> &overrides = {});
 
 }  // namespace host

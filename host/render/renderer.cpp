@@ -47,14 +47,16 @@ void samplePosition(int x, int y, int k, int n, double &jx, double &jy) {
 }
 
 // A sample colour that is not finite or beyond float's range counts as a bad sample and adds
-// black, so every pixel stays finite in float outputs too.
-void renderPixel(ThreadState &ts, int x, int y, int samples, float *out, uint64_t &badSamples) {
+// black, so every pixel stays finite in float outputs too. Coverage counts the samples that hit
+// geometry, whatever their colour.
+void renderPixel(ThreadState &ts, int x, int y, int samples, float *out, float *coverage, uint64_t &badSamples) {
     constexpr double kFloatMax = std::numeric_limits<float>::max();
     double sum[3] = {0, 0, 0}, c[3];
+    int hits = 0;
     for (int k = 0; k < samples; ++k) {
         double jx, jy;
         samplePosition(x, y, k, samples, jx, jy);
-        shadeCameraSample(ts, x + jx, y + jy, c);
+        if (shadeCameraSample(ts, x + jx, y + jy, c)) ++hits;
         if (!(std::fabs(c[0]) <= kFloatMax && std::fabs(c[1]) <= kFloatMax && std::fabs(c[2]) <= kFloatMax)) {
             ++badSamples;
             continue;
@@ -63,6 +65,7 @@ void renderPixel(ThreadState &ts, int x, int y, int samples, float *out, uint64_
     }
     for (int i = 0; i < 3; ++i)
         out[i] = static_cast<float>(std::min(kFloatMax, std::max(-kFloatMax, sum[i] / samples)));
+    *coverage = static_cast<float>(static_cast<double>(hits) / samples);
 }
 
 std::string clockText(double s) {
@@ -84,8 +87,9 @@ void drawProgress(double fraction, double elapsed) {
 }
 
 // Renders one frame's tiles on `threads` threads; the calling thread draws the progress bar.
-void renderTiles(const RenderContext &rc, int samples, int threads, bool progress, Frame &frame,
-                 RenderStats &stats) {
+// Stops between tiles when `cancel` is set; returns false then.
+bool renderTiles(const RenderContext &rc, int samples, int threads, bool progress, Frame &frame,
+                 RenderStats &stats, const std::atomic<bool> *cancel) {
     int tilesX = (rc.width + kTile - 1) / kTile, tilesY = (rc.height + kTile - 1) / kTile;
     int tiles = tilesX * tilesY;
     std::atomic<int> nextTile{0}, doneTiles{0};
@@ -96,10 +100,17 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
         uint64_t bad = 0;
         bindThread(&ts);
         for (int t = nextTile++; t < tiles; t = nextTile++) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                nextTile = tiles;
+                doneTiles = tiles;
+                break;
+            }
             int x0 = (t % tilesX) * kTile, y0 = (t / tilesX) * kTile;
             for (int y = y0; y < std::min(rc.height, y0 + kTile); ++y)
-                for (int x = x0; x < std::min(rc.width, x0 + kTile); ++x)
-                    renderPixel(ts, x, y, samples, &frame.rgb[(static_cast<size_t>(y) * rc.width + x) * 3], bad);
+                for (int x = x0; x < std::min(rc.width, x0 + kTile); ++x) {
+                    size_t i = static_cast<size_t>(y) * rc.width + x;
+                    renderPixel(ts, x, y, samples, &frame.rgb[i * 3], &frame.alpha[i], bad);
+                }
             ++doneTiles;
         }
         bindThread(nullptr);
@@ -128,6 +139,7 @@ void renderTiles(const RenderContext &rc, int samples, int threads, bool progres
     stats.cutRays += cutRays.load();
     stats.badSamples += badSamples.load();
     stats.samples += static_cast<uint64_t>(rc.width) * rc.height * samples;
+    return !(cancel && cancel->load());
 }
 
 // "QZ_lightParam: KEY = VALUE": the value text when the line sets exactly `key`, else null.
@@ -206,6 +218,22 @@ FrameRange frameRange(const Scene &scene, const RenderSettings &settings) {
     return r;
 }
 
+std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame) {
+    const int width = settings.width > 0 ? settings.width : scene.render.width;
+    const int height = settings.height > 0 ? settings.height : scene.render.height;
+    std::vector<ImageAttribute> out = {
+        ImageAttribute::ofText("velmora:scene", scene.filename),
+        ImageAttribute::ofInt("velmora:frame", frame),
+        ImageAttribute::ofText("velmora:resolution", std::to_string(width) + "x" + std::to_string(height)),
+        ImageAttribute::ofInt("velmora:samples", settings.samples > 0 ? settings.samples : scene.render.samples),
+        ImageAttribute::ofFloat("velmora:ray_cutoff",
+                                settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff),
+        ImageAttribute::ofText("velmora:shading", settings.hostShading ? "host" : "plug-in"),
+    };
+    if (scene.camera) out.push_back(ImageAttribute::ofText("velmora:camera", scene.camera->name));
+    return out;
+}
+
 RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver) {
     RenderOutcome out;
@@ -245,6 +273,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             RenderContext rc;
             prepareContext(rc, scene, tracer, time, width, height);
             rc.rayCutoff = settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff;
+            rc.smoothOrigins = settings.smoothOrigins;
             if (!settings.hostShading) rc.shaders = shaders.slots(scene.surfaces.size());
             rc.channelTextures = textures.table().empty() ? nullptr : &textures.table();
             setSceneServicesTime(time);
@@ -255,14 +284,17 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             frame.number = f;
             frame.width = width;
             frame.height = height;
-            frame.rgb.assign(onePixel ? 3 : static_cast<size_t>(width) * height * 3, 0.0f);
+            size_t pixels = onePixel ? 1 : static_cast<size_t>(width) * height;
+            frame.rgb.assign(pixels * 3, 0.0f);
+            frame.alpha.assign(pixels, 0.0f);
             if (onePixel) {
                 frame.width = frame.height = 1;
                 ThreadState ts;
                 ts.rc = &rc;
                 bindThread(&ts);
                 auto start = std::chrono::steady_clock::now();
-                renderPixel(ts, settings.pixelX, settings.pixelY, samples, frame.rgb.data(), out.stats.badSamples);
+                renderPixel(ts, settings.pixelX, settings.pixelY, samples, frame.rgb.data(), frame.alpha.data(),
+                            out.stats.badSamples);
                 out.stats.seconds +=
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 bindThread(nullptr);
@@ -270,7 +302,10 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
                 out.stats.cutRays += ts.cutRays;
                 out.stats.samples += samples;
             } else {
-                renderTiles(rc, samples, threads, settings.progress, frame, out.stats);
+                if (!renderTiles(rc, samples, threads, settings.progress, frame, out.stats, settings.cancel)) {
+                    out.cancelled = true;
+                    break;
+                }
             }
             e = deliver(frame);
         }

@@ -5,11 +5,13 @@
 // parallel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "host/image/image.h"
 #include "host/plugin/shader_session.h"
 #include "host/scene/scene.h"
 
@@ -21,17 +23,23 @@ struct RenderSettings {
     int frameStart = 0, frameEnd = -1;       // empty range: the scene's frames (and step)
     double rayCutoff = -1.0;                 // negative: the scene's
     bool hostShading = false;                // ignore shader plug-ins
+    bool smoothOrigins = true;               // false: rays leave smooth-shaded spots from the facet
     std::string pluginPath;
     bool progress = false;                   // draw a progress bar on stderr
     int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)
     std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
+    // When given and set (from any thread), the render stops at the next tile; the frame under
+    // way is not delivered.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
-// A rendered frame: linear RGB, top row first.
+// A rendered frame, top row first: linear RGB, and per pixel its coverage, the fraction of its
+// samples whose camera ray hit geometry (0 where only the backdrop is seen).
 struct Frame {
     int number = 0;
     int width = 0, height = 0;
     std::vector<float> rgb;
+    std::vector<float> alpha;
 };
 
 struct RenderStats {
@@ -49,6 +57,7 @@ struct RenderOutcome {
     int status = 0;
     std::string message;
     RenderStats stats;
+    bool cancelled = false;  // stopped by RenderSettings::cancel (status 0, frames undelivered)
 };
 
 // The frames a render goes through: first to last by step (frame numbers anywhere in int's range).
@@ -68,6 +77,11 @@ uint64_t areaShadowRays(const std::vector<std::string> &tags);
 // kShadowRaysWarning shadow rays per spot.
 constexpr uint64_t kShadowRaysWarning = 64;
 std::vector<std::string> renderWarnings(const Scene &scene);
+
+// What a frame was rendered with, as header attributes for its file: the scene, frame, size,
+// samples, ray cutoff, shading (host or plug-in) and camera. Nothing that differs between runs of
+// the same render (no time, no thread count).
+std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame);
 
 // Renders every frame of the range; each finished frame is handed to `deliver`, which returns
 // an empty string or the reason it could not keep the frame (that ends the render, status 1).

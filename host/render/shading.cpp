@@ -83,6 +83,20 @@ bool excluded(const ObjectItem *obj, const LightItem *light) {
     return false;
 }
 
+// A light's falloff at a distance d from it.
+double falloffAt(const LightState &l, double d) {
+    switch (l.item->falloff) {
+        case Falloff::Linear:
+            return d <= l.range ? 1.0 - d / l.range : 0.0;
+        case Falloff::InverseDistance:
+            return l.range / d;
+        case Falloff::InverseSquare:
+            return (l.range * l.range) / (d * d);
+        default:
+            return 1.0;
+    }
+}
+
 // Unshadowed light from a light at p: colour and direction from the light towards p (unit).
 // Returns the distance to the light (kFar for distant lights), negative when no light arrives.
 double lightArriving(const RenderContext &rc, const LightState &l, const double p[3], double dir[3],
@@ -101,20 +115,7 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
         return -1.0;
     }
     for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
-    double f = 1.0;
-    switch (li.falloff) {
-        case Falloff::Linear:
-            f = d <= l.range ? 1.0 - d / l.range : 0.0;
-            break;
-        case Falloff::InverseDistance:
-            f = l.range / d;
-            break;
-        case Falloff::InverseSquare:
-            f = (l.range * l.range) / (d * d);
-            break;
-        default:
-            break;
-    }
+    double f = falloffAt(l, d);
     if (li.type == LightType::Spot) {
         double a[3];
         normalize(l.forward.data(), a);
@@ -148,18 +149,45 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
 
 bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
                 LWItemID source, double pathLength, LWShaderAccess &sa, bool currentSpot = false);
+enum class RayUse { Shadow, Trace };
+// Where a ray from a position starts, and whether it passes the facets around the current spot.
+struct RayStart {
+    const double *org;
+    bool passNear;
+};
+RayStart rayStart(const ThreadState &ts, const double pos[3], const double d[3], RayUse use);
+bool nearSpot(const ThreadState &ts, const Hit &hit);
+
+double traceFrom(ThreadState &ts, const double org[3], const double asked[3], const double dir[3], int flags,
+                 LWItemID source, double pathLength, double color[3]);
+
+// Whether everything a ray meets up to tfar lies on the facets around the current spot.
+bool onlyNearHits(ThreadState &ts, const double p[3], const double dir[3], double tfar) {
+    const RenderContext &rc = *ts.rc;
+    double tnear = rc.eps;
+    for (int k = 0; k < kMaxShadowHits; ++k) {
+        ++ts.rays;
+        Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
+        if (hit.t < 0) return true;
+        if (!nearSpot(ts, hit)) return false;
+        tnear = hit.t + rc.eps;
+    }
+    return false;
+}
 
 // Light passing from p along a unit direction over a distance: 1 where nothing is in the way,
 // reduced by every transparent surface passed (shaded, so its shaders may change it), zero when
-// an opaque surface blocks it.
-void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3], double dist, double trans[3]) {
+// an opaque surface blocks it. With passNear the facets around the current spot are passed.
+void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3], double dist, double trans[3],
+                        bool passNear = false) {
     const RenderContext &rc = *ts.rc;
     trans[0] = trans[1] = trans[2] = 1.0;
     double tfar = dist >= kFar ? kFar : dist - rc.eps;
     if (tfar <= rc.eps) return;
     if (rc.simpleShadows) {
         ++ts.rays;
-        if (rc.tracer->occluded(p, dir, rc.eps, tfar)) trans[0] = trans[1] = trans[2] = 0.0;
+        if (rc.tracer->occluded(p, dir, rc.eps, tfar) && !(passNear && onlyNearHits(ts, p, dir, tfar)))
+            trans[0] = trans[1] = trans[2] = 0.0;
         return;
     }
     double tnear = rc.eps;
@@ -169,7 +197,7 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
         if (hit.t < 0) return;
         tnear = hit.t + rc.eps;
         const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
-        if (!m.object->castShadows) continue;
+        if (!m.object->castShadows || (passNear && nearSpot(ts, hit))) continue;
         const Surface &surf = surfaceOf(rc, m, hit.triangle);
         if (!(surf.transparency > 0.0)) {
             trans[0] = trans[1] = trans[2] = 0.0;
@@ -200,13 +228,117 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
     }
 }
 
-// Backdrop-only radiosity: the backdrop seen over the hemisphere around n, cosine-weighted.
-bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double col[3]) {
+// Shadow samples a light takes: its sample count when it is an area or linear light with a size,
+// else 1 (a point, spot or distant light, or a sized light of size zero).
+int lightSampleCount(const LightState &l) {
+    const LightItem &li = *l.item;
+    if (li.type == LightType::Area && (li.size[0] > 0 || li.size[1] > 0)) return li.samples;
+    if (li.type == LightType::Linear && li.size[0] > 0) return li.samples;
+    return 1;
+}
+
+// A seed for the samples one spot takes of one light: the same for the same pixel sample, spot
+// and light on every run and thread, and different from spot to spot.
+uint32_t sampleSeed(const ThreadState &ts, const double p[3], uint32_t salt) {
+    auto fold = [](double v) {
+        uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return static_cast<uint32_t>(b) ^ static_cast<uint32_t>(b >> 32);
+    };
+    uint32_t h = hash32(salt * 0x9E3779B9u + 1u);
+    for (double v : {ts.sx, ts.sy, p[0], p[1], p[2]}) h = hash32(h ^ fold(v));
+    return h;
+}
+
+// Sample point k of n on an area or linear light, jittered by (ju, jv) in [0, 1) inside its
+// stratum. An area light is cut into a x b strata (a b = n, a the divisor of n nearest its root,
+// the larger count along the longer side); a linear light into n along its length.
+void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, double out[3]) {
+    const LightItem &li = *l.item;
+    double u, v = 0.5;
+    if (li.type == LightType::Area) {
+        int a = static_cast<int>(std::sqrt(static_cast<double>(n)));
+        while (n % a) --a;
+        int cols = li.size[0] >= li.size[1] ? n / a : a, rows = n / cols;
+        u = (k % cols + ju) / cols;
+        v = (k / cols + jv) / rows;
+    } else {
+        u = (k + ju) / n;
+    }
+    double x = (u - 0.5) * li.size[0], y = (v - 0.5) * li.size[1];
+    for (int c = 0; c < 3; ++c) out[c] = l.pos[c] + x * l.right[c] + y * l.up[c];
+}
+
+// The light arriving at p from a light, with ray-traced shadows when the scene and the light
+// have them. visit(dir, colour) is called for each sample that brings light: the unit direction
+// from the light (or that point of it) towards p and the colour it brings, a sized light's
+// samples each bringing their share. Shadow rays from the spot being shaded leave from the
+// smooth surface (rayStart).
+template <class Visit>
+void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit &&visit) {
     const RenderContext &rc = *ts.rc;
-    col[0] = col[1] = col[2] = 0.0;
-    double n[3];
-    if (rc.scene->render.radiosity != Radiosity::Backdrop || !normalize(nIn, n)) return false;
-    double t1[3], t2[3];
+    bool shadows = (rc.renderOpts & 1) && l.item->shadow != ShadowType::Off;
+    double dir[3], col[3], trans[3];
+    int n = lightSampleCount(l);
+    if (n == 1) {
+        double d = lightArriving(rc, l, p, dir, col);
+        if (d < 0 || (col[0] <= 0 && col[1] <= 0 && col[2] <= 0)) return;
+        if (shadows) {
+            double back[3] = {-dir[0], -dir[1], -dir[2]};
+            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            const double *from = start.org;
+            if (from != p && d < kFar) {
+                // Aim from the moved origin at the light itself.
+                double to[3] = {p[0] + back[0] * d - from[0], p[1] + back[1] * d - from[1],
+                                p[2] + back[2] * d - from[2]};
+                d = std::sqrt(dot(to, to));
+                if (!normalize(to, back)) return;
+            }
+            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            for (int c = 0; c < 3; ++c) col[c] *= trans[c];
+            if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) return;
+        }
+        visit(dir, col);
+        return;
+    }
+    const bool area = l.item->type == LightType::Area;
+    double forward[3];
+    normalize(l.forward.data(), forward);
+    uint32_t rng = sampleSeed(ts, p, static_cast<uint32_t>(&l - rc.lights.data()));
+    auto next = [&rng]() {
+        rng = rng * 1664525u + 1013904223u;
+        return hash32(rng) * (1.0 / 4294967296.0);
+    };
+    for (int k = 0; k < n; ++k) {
+        double ju = next(), jv = next(), s[3];
+        lightSamplePoint(l, k, n, ju, jv, s);
+        double q[3] = {p[0] - s[0], p[1] - s[1], p[2] - s[2]};
+        double d = std::sqrt(dot(q, q));
+        if (!(d > 0.0)) continue;
+        for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
+        // An area light shines from its front as a Lambertian panel.
+        double f = falloffAt(l, d) * (area ? std::max(0.0, dot(dir, forward)) : 1.0) / n;
+        for (int c = 0; c < 3; ++c) col[c] = l.color[c] * f;
+        if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
+        if (shadows) {
+            double back[3] = {-dir[0], -dir[1], -dir[2]};
+            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            const double *from = start.org;
+            if (from != p) {
+                double to[3] = {s[0] - from[0], s[1] - from[1], s[2] - from[2]};
+                d = std::sqrt(dot(to, to));
+                if (!normalize(to, back)) continue;
+            }
+            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            for (int c = 0; c < 3; ++c) col[c] *= trans[c];
+            if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
+        }
+        visit(dir, col);
+    }
+}
+
+// Two unit vectors completing a unit normal n to a frame.
+void tangentFrame(const double n[3], double t1[3], double t2[3]) {
     double helper[3] = {std::fabs(n[0]) < 0.9 ? 1.0 : 0.0, std::fabs(n[0]) < 0.9 ? 0.0 : 1.0, 0.0};
     double c1[3] = {helper[1] * n[2] - helper[2] * n[1], helper[2] * n[0] - helper[0] * n[2],
                     helper[0] * n[1] - helper[1] * n[0]};
@@ -214,23 +346,92 @@ bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double c
     t2[0] = n[1] * t1[2] - n[2] * t1[1];
     t2[1] = n[2] * t1[0] - n[0] * t1[2];
     t2[2] = n[0] * t1[1] - n[1] * t1[0];
+}
+
+// The direction over the hemisphere around n (with its frame t1, t2) of a point (r1, r2) of the
+// unit square, cosine-weighted.
+void hemisphereDirection(const double n[3], const double t1[3], const double t2[3], double r1, double r2,
+                         double d[3]) {
+    double sr = std::sqrt(r1), phi = 2 * kPi * r2;
+    double a = sr * std::cos(phi), b = sr * std::sin(phi), h = std::sqrt(std::max(0.0, 1 - r1));
+    for (int c = 0; c < 3; ++c) d[c] = t1[c] * a + t2[c] * b + n[c] * h;
+}
+
+// Backdrop radiosity: the backdrop seen over the hemisphere around n, cosine-weighted; rays that
+// meet geometry bring nothing.
+void backdropRadiosity(ThreadState &ts, const double p[3], const double n[3], double col[3]) {
+    const RenderContext &rc = *ts.rc;
+    double t1[3], t2[3];
+    tangentFrame(n, t1, t2);
     int rays = rc.scene->render.radiosityRays;
     uint32_t saved = ts.rng;
     ts.rng = hash32(static_cast<uint32_t>(ts.sx * 7919.0) ^ hash32(static_cast<uint32_t>(ts.sy * 104729.0)));
     for (int i = 0; i < rays; ++i) {
-        double r1 = (i + nextRandom(ts)) / rays, r2 = nextRandom(ts);
-        double sr = std::sqrt(r1), phi = 2 * kPi * r2;
-        double a = sr * std::cos(phi), b = sr * std::sin(phi), h = std::sqrt(std::max(0.0, 1 - r1));
-        double d[3] = {t1[0] * a + t2[0] * b + n[0] * h, t1[1] * a + t2[1] * b + n[1] * h,
-                       t1[2] * a + t2[2] * b + n[2] * h};
+        double r1 = (i + nextRandom(ts)) / rays, r2 = nextRandom(ts), d[3];
+        hemisphereDirection(n, t1, t2, r1, r2, d);
         ++ts.rays;
-        if (rc.tracer->occluded(p, d, rc.eps, kFar)) continue;
+        if (rc.tracer->occluded(rayStart(ts, p, d, RayUse::Trace).org, d, rc.eps, kFar)) continue;
         double bc[3];
         backdropColor(*rc.scene, d, bc);
         for (int c = 0; c < 3; ++c) col[c] += bc[c];
     }
     ts.rng = saved;
     for (int c = 0; c < 3; ++c) col[c] /= rays;
+}
+
+// Radiosity at p around the normal nIn: the light arriving over the hemisphere, cosine-weighted.
+// Backdrop mode sees the backdrop alone. Monte Carlo mode traces gathering rays (jittered over
+// a x b strata of the disc, seeded per pixel sample and spot): one that meets nothing brings the
+// backdrop, one that meets geometry brings that spot's shaded light (its shaders run with
+// LWRT_RADIOSITY), and that spot gathers in turn, with the secondary ray count, until the
+// scene's bounce count: the last bounce takes no radiosity (its ambient light instead).
+// `reflectance` is the share of the answer the spot passes on, which weighs the gathering rays
+// for the ray cutoff. False when there is no radiosity here: none in the scene, bounces used up,
+// at the recursion limit, or gathering rays below the ray cutoff.
+bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double reflectance, double col[3]) {
+    const RenderContext &rc = *ts.rc;
+    const RenderOptions &ro = rc.scene->render;
+    col[0] = col[1] = col[2] = 0.0;
+    double n[3];
+    if (ro.radiosity == Radiosity::Off || !normalize(nIn, n)) return false;
+    if (ro.radiosity == Radiosity::Backdrop) {
+        backdropRadiosity(ts, p, n, col);
+        return true;
+    }
+    if (ts.bounce >= ro.radiosityBounces || ts.depth >= rc.recursionLimit) return false;
+    int rays = ts.bounce == 0 ? ro.radiosityRays : ro.radiositySecondaryRays;
+    double weight = ts.weight * std::min(1.0, std::max(0.0, reflectance));
+    if (!(weight >= rc.rayCutoff)) {
+        ts.cutRays += static_cast<uint64_t>(rays);
+        return false;
+    }
+    int a = static_cast<int>(std::sqrt(static_cast<double>(rays)));
+    while (rays % a) --a;
+    const int b = rays / a;
+    double t1[3], t2[3];
+    tangentFrame(n, t1, t2);
+    // A copy: the answer may be written over the position.
+    const double pos[3] = {p[0], p[1], p[2]};
+    uint32_t rng = sampleSeed(ts, pos, 0x52414400u + static_cast<uint32_t>(ts.bounce));
+    auto next = [&rng]() {
+        rng = rng * 1664525u + 1013904223u;
+        return hash32(rng) * (1.0 / 4294967296.0);
+    };
+    double savedWeight = ts.weight;
+    ts.weight = weight;
+    ++ts.depth;
+    ++ts.bounce;
+    double sum[3] = {0, 0, 0};
+    for (int i = 0; i < rays; ++i) {
+        double r1 = (i % a + next()) / a, r2 = (i / a + next()) / b, d[3], c[3];
+        hemisphereDirection(n, t1, t2, r1, r2, d);
+        traceFrom(ts, rayStart(ts, pos, d, RayUse::Trace).org, pos, d, LWRT_RADIOSITY, nullptr, 0.0, c);
+        for (int k = 0; k < 3; ++k) sum[k] += c[k];
+    }
+    --ts.bounce;
+    --ts.depth;
+    ts.weight = savedWeight;
+    for (int k = 0; k < 3; ++k) col[k] = sum[k] / rays;
     return true;
 }
 
@@ -281,25 +482,27 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     const ObjectItem *obj = static_cast<const ObjectItem *>(static_cast<const Item *>(sa.objID));
     for (const LightState &l : rc.lights) {
         if (excluded(obj, l.item)) continue;
-        double ldir[3], lc[3];
-        if (!hostIlluminate(itemID(l.item), sa.wPos, ldir, lc)) continue;
-        double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
-        double ndl = dot(nf, toLight);
-        if (!l.item->noDiffuse) {
-            double k = sa.diffuse * std::max(0.0, ndl) + sa.translucency * std::max(0.0, -ndl);
-            for (int c = 0; c < 3; ++c) diff[c] += k * lc[c];
-        }
-        if (!l.item->noSpecular && sa.specular > 0 && ndl > 0) {
-            double h[3] = {toLight[0] + v[0], toLight[1] + v[1], toLight[2] + v[2]}, hn[3];
-            if (normalize(h, hn)) {
-                double k = sa.specular * std::pow(std::max(0.0, dot(nf, hn)), exponent);
-                for (int c = 0; c < 3; ++c) spec[c] += k * lc[c] * ((1 - sa.colorHL) + sa.colorHL * cs[c]);
+        // Each sample of a sized light with its own direction, so that the cosines are exact.
+        sampleLight(ts, l, sa.wPos, [&](const double ldir[3], const double lc[3]) {
+            double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
+            double ndl = dot(nf, toLight);
+            if (!l.item->noDiffuse) {
+                double k = sa.diffuse * std::max(0.0, ndl) + sa.translucency * std::max(0.0, -ndl);
+                for (int c = 0; c < 3; ++c) diff[c] += k * lc[c];
             }
-        }
+            if (!l.item->noSpecular && sa.specular > 0 && ndl > 0) {
+                double h[3] = {toLight[0] + v[0], toLight[1] + v[1], toLight[2] + v[2]}, hn[3];
+                if (normalize(h, hn)) {
+                    double k = sa.specular * std::pow(std::max(0.0, dot(nf, hn)), exponent);
+                    for (int c = 0; c < 3; ++c) spec[c] += k * lc[c] * ((1 - sa.colorHL) + sa.colorHL * cs[c]);
+                }
+            }
+        });
     }
-    // Ambient light, or the backdrop's radiosity.
+    // Ambient light, plus radiosity when there is any here.
     double amb[3];
-    if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, amb)) {
+    double reflectance = sa.diffuse * std::max(cs[0], std::max(cs[1], cs[2]));
+    if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, reflectance, amb)) {
         Vec3 a = rc.scene->ambient();
         for (int c = 0; c < 3; ++c) amb[c] += a[c];
     } else {
@@ -385,19 +588,110 @@ const float *cornerNormal(const TracedMesh &m, int triangle, const int *tri, int
     return m.worldCornerNormal.empty() ? &m.worldNormal[tri[k] * 3] : &m.worldCornerNormal[(triangle * 3 + k) * 3];
 }
 
-// Moves a point on a flat triangle towards the curved surface its smoothed normals describe, so
-// shadow rays leave smooth-shaded low-polygon meshes without catching the neighbouring facets.
-
-void liftOrigin(const TracedMesh &m, int triangle, const int *tri, const double w[3], const double p[3],
-                double out[3]) {
-    double sum[3] = {0, 0, 0};
+// The shadow-terminator offset of Hanika ("Hacking the shadow terminator", 2021): the spot p is
+// projected onto the tangent plane of each corner (only when it lies below that plane) and the
+// projections are blended by the spot's barycentric weights. On convex parts this lands on a
+// smooth surface through the corners with their normals, just above the flat facet, so rays
+// leaving it do not catch the neighbouring facets the flat point sits beneath. Corners whose
+// normal is the facet's add nothing, and the offset is bounded by a quarter of the longest edge
+// so that wild normals cannot carry rays far off. Returns false when no corner bends away from
+// the facet (a flat facet: out is p).
+bool smoothSurfacePoint(const double v[3][3], const double n[3][3], const double g[3], const double w[3],
+                        const double p[3], double out[3]) {
+    double off[3] = {0, 0, 0};
+    bool bent = false;
     for (int k = 0; k < 3; ++k) {
-        const float *v = &m.worldPos[tri[k] * 3], *n = cornerNormal(m, triangle, tri, k);
-        double t[3] = {p[0] - v[0], p[1] - v[1], p[2] - v[2]};
-        double d = std::min(0.0, t[0] * n[0] + t[1] * n[1] + t[2] * n[2]);
-        for (int c = 0; c < 3; ++c) sum[c] += w[k] * (v[c] + t[c] - d * n[c]);
+        if (dot(n[k], g) >= 1.0 - 1e-6) continue;
+        bent = true;
+        double t[3] = {p[0] - v[k][0], p[1] - v[k][1], p[2] - v[k][2]};
+        double d = std::min(0.0, dot(t, n[k]));
+        for (int c = 0; c < 3; ++c) off[c] -= w[k] * d * n[k][c];
     }
-    for (int c = 0; c < 3; ++c) out[c] = sum[c];
+    double edge = 0;
+    for (int k = 0; k < 3; ++k) {
+        const double *a = v[k], *b = v[(k + 1) % 3];
+        double e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        edge = std::max(edge, dot(e, e));
+    }
+    double len2 = dot(off, off), limit = 0.0625 * edge;  // (edge / 4)^2
+    double k = len2 > limit ? std::sqrt(limit / len2) : 1.0;
+    for (int c = 0; c < 3; ++c) out[c] = p[c] + k * off[c];
+    return bent;
+}
+
+// Records the spot about to be shaded as the thread's current one. `side` is 1 when the ray met
+// the facet's front, -1 the back of a double-sided surface (normals turned), 0 the back of a
+// single-sided one (no smooth surface to leave from there).
+void setSpot(ThreadState &ts, const TracedMesh &m, int triangle, const int *tri, const double w[3],
+             const LWShaderAccess &sa, bool smooth, int side) {
+    ThreadState::Spot &s = ts.spot;
+    s.set = true;
+    std::memcpy(s.pos, sa.wPos, sizeof s.pos);
+    std::memcpy(s.lifted, sa.wPos, sizeof s.lifted);
+    std::memcpy(s.beneath, sa.wPos, sizeof s.beneath);
+    std::memcpy(s.geometric, sa.gNorm, sizeof s.geometric);
+    std::memcpy(s.shading, sa.wNorm0, sizeof s.shading);
+    s.smooth = false;
+    if (!smooth || side == 0 || !ts.rc->smoothOrigins) return;
+    double v[3][3], n[3][3];
+    for (int k = 0; k < 3; ++k)
+        for (int c = 0; c < 3; ++c) {
+            v[k][c] = m.worldPos[tri[k] * 3 + c];
+            n[k][c] = side * cornerNormal(m, triangle, tri, k)[c];
+        }
+    if (!smoothSurfacePoint(v, n, sa.gNorm, w, sa.wPos, s.lifted)) return;
+    s.smooth = true;
+    s.mesh = static_cast<int>(&m - ts.rc->tracer->meshes().data());
+    for (int k = 0; k < 3; ++k) {
+        s.corners[k] = tri[k];
+        for (int c = 0; c < 3; ++c) s.facet[c] = side * sa.gNorm[c];
+    }
+    // Twice the ray offset: a ray from here back up through the facet meets it beyond tnear.
+    for (int c = 0; c < 3; ++c) s.beneath[c] = sa.wPos[c] - 2.0 * ts.rc->eps * sa.gNorm[c];
+}
+
+// Where a ray from pos along d starts. Only rays from exactly the current spot move: one that
+// leaves above the smooth surface starts on it; a shadow ray (a visibility query) that leaves
+// below the smooth surface but above the facet starts beneath the facet, since the smooth
+// surface would stop it at once; any other ray (into the surface: refraction, a trace through
+// the object) keeps pos. Shadow rays leaving above a smooth surface also pass the facets around
+// the spot: where the mesh's facets stand out of the smooth surface its normals describe, they
+// would cut its shading off along their edges.
+RayStart rayStart(const ThreadState &ts, const double pos[3], const double d[3], RayUse use) {
+    const ThreadState::Spot &s = ts.spot;
+    if (!s.set || pos[0] != s.pos[0] || pos[1] != s.pos[1] || pos[2] != s.pos[2]) return {pos, false};
+    if (dot(d, s.shading) >= 0) return {s.lifted, s.smooth && use == RayUse::Shadow};
+    if (use == RayUse::Shadow && dot(d, s.geometric) >= 0) return {s.beneath, false};
+    return {pos, false};
+}
+
+// Whether a hit lies on a facet around the current spot: one sharing a point with its triangle
+// (the triangle itself included) and bending less than 60 degrees from it, so that a real fold or
+// crease still casts its shadow.
+bool nearSpot(const ThreadState &ts, const Hit &hit) {
+    const ThreadState::Spot &s = ts.spot;
+    if (hit.mesh != s.mesh) return false;
+    const TracedMesh &m = ts.rc->tracer->meshes()[hit.mesh];
+    const int *t = &m.layer->triangles[hit.triangle * 3];
+    bool shares = false;
+    for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < 3; ++b) shares = shares || t[a] == s.corners[b];
+    if (!shares) return false;
+    const float *p0 = &m.worldPos[t[0] * 3], *p1 = &m.worldPos[t[1] * 3], *p2 = &m.worldPos[t[2] * 3];
+    double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
+    double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
+    double g[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    double len = std::sqrt(dot(g, g));
+    return len > 0 && dot(g, s.facet) >= 0.5 * len;
+}
+
+// A hit distance from a ray's actual origin, measured instead from the position it was asked
+// from (along the unit direction d).
+double distanceFrom(const double pos[3], const double origin[3], const double d[3], double t) {
+    if (origin == pos || t < 0) return t;
+    double back[3] = {origin[0] - pos[0], origin[1] - pos[1], origin[2] - pos[2]};
+    double u = t + dot(back, d);
+    return u > 0 ? u : t;
 }
 
 bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
@@ -443,10 +737,8 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         flags |= LWRT_POLYSIDE;
     }
     std::memcpy(sa.wNorm, sa.wNorm0, sizeof sa.wNorm);
-    if (currentSpot) {
-        liftOrigin(m, hit.triangle, tri, w, sa.wPos, ts.spotShadowOrigin);
-        std::memcpy(ts.spotPos, sa.wPos, sizeof ts.spotPos);
-    }
+    if (currentSpot)
+        setSpot(ts, m, hit.triangle, tri, w, sa, surf.smoothing, !back ? 1 : surf.doubleSided ? -1 : 0);
     sa.rayLength = hit.t;
     sa.cosine = -dot(dir, sa.gNorm);
     sa.spotSize = rc.pixelSpread * (pathLength + hit.t);
@@ -548,8 +840,12 @@ ThreadState *boundThread() { return tBound; }
 // The colour of a ray that hits nothing: the same answer plug-ins get from the backdrop service.
 void backdropColor(const Scene &scene, const double dir[3], double out[3]) { backdropAlong(scene, dir, out); }
 
-double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
-                     double pathLength, double color[3]) {
+namespace {
+
+// traceAndShade, with the spot's source and ray length reported from `asked` when the ray was
+// asked from there but starts elsewhere (a plug-in's ray lifted off the spot).
+double traceFrom(ThreadState &ts, const double org[3], const double asked[3], const double dir[3], int flags,
+                 LWItemID source, double pathLength, double color[3]) {
     const RenderContext &rc = *ts.rc;
     ++ts.rays;
     Hit hit = rc.tracer->intersect(org, dir, rc.eps, kFar);
@@ -558,33 +854,43 @@ double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], 
         return -1.0;
     }
     LWShaderAccess sa;
-    double savedPos[3], savedOrigin[3];
-    std::memcpy(savedPos, ts.spotPos, sizeof savedPos);
-    std::memcpy(savedOrigin, ts.spotShadowOrigin, sizeof savedOrigin);
+    ThreadState::Spot saved = ts.spot;
     fillAccess(ts, hit, org, dir, flags, source, pathLength, sa, true);
+    if (asked != org) {
+        std::memcpy(sa.raySource, asked, sizeof sa.raySource);
+        sa.rayLength = distanceFrom(asked, org, dir, hit.t);
+    }
     const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
     int surfaceIndex = m.layer->polygons[m.layer->triPolygon[hit.triangle]].surface;
     const std::vector<ShaderSlot> *slots = rc.shaders.empty() ? nullptr : &rc.shaders[surfaceIndex];
     shadeAccess(ts, sa, *rc.scene->surfaces[surfaceIndex], slots, dir, color);
-    std::memcpy(ts.spotPos, savedPos, sizeof savedPos);
-    std::memcpy(ts.spotShadowOrigin, savedOrigin, sizeof savedOrigin);
+    ts.spot = saved;
     return hit.t;
 }
 
-void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
+}  // namespace
+
+double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
+                     double pathLength, double color[3]) {
+    return traceFrom(ts, org, org, dir, flags, source, pathLength, color);
+}
+
+bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     const RenderContext &rc = *ts.rc;
     ts.sx = sx;
     ts.sy = sy;
     ts.depth = 0;
     ts.weight = 1.0;
     ts.spotAccess = nullptr;
+    ts.spot.set = false;
+    ts.bounce = 0;
     double px = 2.0 * sx / rc.width - 1.0;
     double py = (1.0 - 2.0 * sy / rc.height) * rc.height / (rc.width * rc.scene->render.pixelAspect);
     double d[3], dn[3];
     for (int c = 0; c < 3; ++c)
         d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
     normalize(d, dn);
-    traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color);
+    return traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color) >= 0;
 }
 
 int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color) {
@@ -595,23 +901,37 @@ int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDV
         color[0] = color[1] = color[2] = 0.0;
         return 0;
     }
-    if (light == LWITEM_RADIOSITY) return radiosity(*ts, position, dir, color) ? 1 : 0;
+    if (light == LWITEM_RADIOSITY) {
+        // The share a plug-in passes on is its own; the spot's diffuse colour stands for it.
+        const LWShaderAccess *spot = ts->spotAccess;
+        double reflectance =
+            spot ? spot->diffuse * std::max(spot->color[0], std::max(spot->color[1], spot->color[2])) : 1.0;
+        return radiosity(*ts, position, dir, reflectance, color) ? 1 : 0;
+    }
     const LightState *l = findLight(*ts->rc, light);
     if (!l) return 0;
-    double d = lightArriving(*ts->rc, *l, position, dir, color);
-    if (d < 0 || (color[0] <= 0 && color[1] <= 0 && color[2] <= 0)) {
+    // A copy: the outputs may alias the position.
+    const double p[3] = {position[0], position[1], position[2]};
+    double sum[3] = {0, 0, 0}, towards[3] = {0, 0, 0};
+    int lit = 0;
+    sampleLight(*ts, *l, p, [&](const double d[3], const double c[3]) {
+        // A sized light's direction: the mean of its samples' directions, weighed by what each brings.
+        double w = c[0] + c[1] + c[2];
+        for (int k = 0; k < 3; ++k) {
+            sum[k] += c[k];
+            towards[k] += w * d[k];
+        }
+        if (!lit) std::memcpy(dir, d, sizeof sum);
+        ++lit;
+    });
+    if (!lit) {
+        // No light: still the direction from the light's position, and black.
+        lightArriving(*ts->rc, *l, p, dir, color);
         color[0] = color[1] = color[2] = 0.0;
         return 0;
     }
-    if ((ts->rc->renderOpts & 1) && l->item->shadow != ShadowType::Off) {
-        double back[3] = {-dir[0], -dir[1], -dir[2]}, trans[3];
-        const double *from = position;
-        if (position[0] == ts->spotPos[0] && position[1] == ts->spotPos[1] && position[2] == ts->spotPos[2])
-            from = ts->spotShadowOrigin;
-        shadowTransmission(*ts, from, back, d, trans);
-        for (int c = 0; c < 3; ++c) color[c] *= trans[c];
-        if (color[0] <= 0 && color[1] <= 0 && color[2] <= 0) return 0;
-    }
+    if (lit > 1) normalize(towards, dir);
+    std::memcpy(color, sum, sizeof sum);
     return 1;
 }
 
@@ -619,8 +939,16 @@ double hostRayCast(const LWDVector position, const LWDVector direction) {
     ThreadState *ts = tBound;
     double d[3];
     if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
-    ++ts->rays;
-    return ts->rc->tracer->intersect(position, d, ts->rc->eps, kFar).t;
+    RayStart start = rayStart(*ts, position, d, RayUse::Shadow);
+    double tnear = ts->rc->eps;
+    for (int k = 0; k < kMaxShadowHits; ++k) {
+        ++ts->rays;
+        Hit hit = ts->rc->tracer->intersect(start.org, d, tnear, kFar);
+        if (hit.t < 0 || !start.passNear || !nearSpot(*ts, hit))
+            return distanceFrom(position, start.org, d, hit.t);
+        tnear = hit.t + ts->rc->eps;
+    }
+    return -1.0;
 }
 
 double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVector color) {
@@ -647,10 +975,11 @@ double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVect
     double saved = ts->weight;
     ts->weight = weight;
     ++ts->depth;
-    double t = traceAndShade(*ts, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, color);
+    const double *org = rayStart(*ts, position, d, RayUse::Trace).org;
+    double t = traceFrom(*ts, org, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, color);
     --ts->depth;
     ts->weight = saved;
-    return t;
+    return distanceFrom(position, org, d, t);
 }
 
 double hostRayShade(const LWDVector position, const LWDVector direction, LWShaderAccess *sa) {
@@ -658,10 +987,14 @@ double hostRayShade(const LWDVector position, const LWDVector direction, LWShade
     double d[3];
     if (!ts || !position || !direction || !sa || !normalize(direction, d)) return -1.0;
     ++ts->rays;
-    Hit hit = ts->rc->tracer->intersect(position, d, ts->rc->eps, kFar);
+    const double *org = rayStart(*ts, position, d, RayUse::Trace).org;
+    Hit hit = ts->rc->tracer->intersect(org, d, ts->rc->eps, kFar);
     if (hit.t < 0) return -1.0;
-    fillAccess(*ts, hit, position, d, LWRT_SAMPLEDRAY, nullptr, 0.0, *sa);
-    return hit.t;
+    fillAccess(*ts, hit, org, d, LWRT_SAMPLEDRAY, nullptr, 0.0, *sa);
+    double t = distanceFrom(position, org, d, hit.t);
+    std::memcpy(sa->raySource, position, sizeof sa->raySource);
+    sa->rayLength = t;
+    return t;
 }
 
 }  // namespace host

@@ -52,6 +52,9 @@ struct RenderContext {
     // rays beyond the recursion limit do (see docs/rendering.md). 0 traces every ray.
     double rayCutoff = 0.001;
     bool simpleShadows = true;  // no transparent surface and every object casts shadows
+    // Rays leaving the spot being shaded start from the smooth surface (see ThreadState::Spot);
+    // false starts them from the flat facet, the baseline for comparisons.
+    bool smoothOrigins = true;
 };
 
 // Builds the frame's context: light states, camera, offsets. Shader slots are filled by the caller.
@@ -62,6 +65,7 @@ void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer,
 struct ThreadState {
     const RenderContext *rc = nullptr;
     int depth = 0;
+    int bounce = 0;  // gathering steps of radiosity that led to the spot being shaded
     double sx = 0, sy = 0;
     uint32_t rng = 1;
     uint64_t rays = 0;     // rays traced by this thread
@@ -72,10 +76,23 @@ struct ThreadState {
     // The access record of the spot whose shaders run now (null outside them): a plug-in's
     // rayTrace is weighed by its reflection and transparency.
     const LWShaderAccess *spotAccess = nullptr;
-    // The spot being shaded on this thread: light queries from exactly its position start their
-    // shadow rays from a point lifted off the facets onto the smooth surface.
-    double spotPos[3] = {0, 0, 0};
-    double spotShadowOrigin[3] = {0, 0, 0};
+    // The spot being shaded on this thread. Rays from exactly its position that leave above the
+    // smooth surface its corner normals describe start from `lifted`, on that surface, and shadow
+    // rays among them pass the facets around the spot; shadow rays that leave below the smooth
+    // surface but above the facet start `beneath` the facet, so that the surface itself stands in
+    // their way. Rays into the surface keep the position, and so does every ray from a flat facet.
+    struct Spot {
+        bool set = false;
+        bool smooth = false;  // the facet's corner normals bend away from it
+        int mesh = -1;
+        int corners[3] = {-1, -1, -1};  // the triangle's points
+        double facet[3] = {0, 0, 0};    // the triangle's own normal, by its winding
+        double pos[3] = {0, 0, 0};
+        double lifted[3] = {0, 0, 0};
+        double beneath[3] = {0, 0, 0};
+        double geometric[3] = {0, 0, 0};  // the facet's normal, on the side the spot was seen from
+        double shading[3] = {0, 0, 0};    // the interpolated normal, on the same side
+    } spot;
 };
 
 // Binds (or with null unbinds) the calling thread's state.
@@ -92,8 +109,8 @@ double hostRayShade(const LWDVector position, const LWDVector direction, LWShade
 void backdropColor(const Scene &scene, const double dir[3], double out[3]);
 
 // Traces a camera ray for pixel coordinates (sx, sy) (sub-pixel positions allowed) and writes
-// the colour seen. The thread must be bound.
-void shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
+// the colour seen. Returns whether the ray hit geometry. The thread must be bound.
+bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
 
 // Traces a ray from org along a unit direction and shades the first hit (the backdrop on a
 // miss). Returns the hit distance, negative on a miss.

@@ -585,7 +585,6 @@ public:
     }
 
 private:
-
     // Saved instance data: {"format": "text", "data": TEXT} or {"format": "binary", "data": HEX}.
     void readState(const json &j, const std::string &path, ShaderRef &ref) {
         Obj o(j, path);
@@ -663,7 +662,8 @@ public:
                 int at = scene_->findSurface(name);
                 if (at < 0) fail(so.at("name"), "the scene has no surface named " + q(name));
                 auto it = surfaces.find(at);
-                if (it == surfaces.end()) it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
+                if (it == surfaces.end())
+                    it = surfaces.emplace(at, *scene_->surfaces[static_cast<size_t>(at)]).first;
                 readSurfaceFields(so, it->second);
             }
         }
@@ -683,7 +683,8 @@ public:
                 if (const json *t = io.get("tags")) {
                     if (!t->is_array()) fail(io.at("tags"), "expected an array of strings");
                     for (size_t k = 0; k < t->size(); ++k) {
-                        if (!(*t)[k].is_string()) fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
+                        if (!(*t)[k].is_string())
+                            fail(io.at("tags") + "/" + std::to_string(k), "expected a string");
                         tags.emplace_back(item, (*t)[k].get<std::string>());
                     }
                 }
@@ -692,7 +693,8 @@ public:
         }
         o.finish();
 
-        for (auto &changed : surfaces) *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
+        for (auto &changed : surfaces)
+            *scene_->surfaces[static_cast<size_t>(changed.first)] = std::move(changed.second);
         scene_->render = render;
         for (auto &t : tags) t.first->tags.push_back(std::move(t.second));
         if (!surfaces.empty())
@@ -707,7 +709,8 @@ public:
                 if (!entries.is_array()) entries = json::array();
                 json *entry = nullptr;
                 for (json &e : entries)
-                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>()) entry = &e;
+                    if (e.is_object() && e.value("name", std::string()) == add["name"].get<std::string>())
+                        entry = &e;
                 if (!entry) {
                     entries.push_back(add);  // a surface a mesh file brought: the overlay's fields over it
                     continue;
@@ -718,7 +721,8 @@ public:
                     } else {
                         (*entry)[f.key()] = *f;
                     }
-                    if (f.key() == "color_texture" && (*entry)["textures"].is_object()) (*entry)["textures"].erase("color");
+                    if (f.key() == "color_texture" && (*entry)["textures"].is_object())
+                        (*entry)["textures"].erase("color");
                     if (f.key() == "textures" && f->contains("color")) entry->erase("color_texture");
                 }
             }
@@ -819,11 +823,15 @@ private:
         r.recursionLimit = o.integer("recursion_limit", r.recursionLimit, 0, 64);
         r.rayCutoff = o.num("ray_cutoff", r.rayCutoff, 0, 1);
         r.fps = o.num("fps", r.fps, 0.001, 10000);
+        r.exposure = o.num("exposure", r.exposure, -20, 20);
+        r.filmDisplay = o.choice("display", {"srgb", "film"}, r.filmDisplay ? 1 : 0) == 1;
         if (const json *v = o.get("radiosity")) {
             Obj ro(*v, o.at("radiosity"));
-            int mode = ro.choice("mode", {"off", "backdrop"}, r.radiosity == Radiosity::Backdrop ? 1 : 0);
-            r.radiosity = mode == 1 ? Radiosity::Backdrop : Radiosity::Off;
+            r.radiosity = static_cast<Radiosity>(
+                ro.choice("mode", {"off", "backdrop", "monte_carlo"}, static_cast<int>(r.radiosity)));
             r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
+            r.radiositySecondaryRays = ro.integer("secondary_rays", (r.radiosityRays + 3) / 4, 1, 4096);
+            r.radiosityBounces = ro.integer("bounces", r.radiosityBounces, 1, kMaxRadiosityBounces);
             ro.finish();
         }
         if (const json *v = o.get("frames")) {
@@ -1223,6 +1231,24 @@ private:
         l.noDiffuse = o.boolean("no_diffuse", false);
         l.noSpecular = o.boolean("no_specular", false);
         l.noCaustics = o.boolean("no_caustics", false);
+        bool sized = l.type == LightType::Area || l.type == LightType::Linear;
+        if (const json *v = o.get("size")) {
+            if (!sized) fail(o.at("size"), "only area and linear lights have a size");
+            if (l.type == LightType::Linear) {
+                l.size[0] = asNumber(*v, o.at("size"), 0, 1e6);
+                l.size[1] = 0;
+            } else {
+                if (!v->is_array() || v->size() != 2) fail(o.at("size"), "expected [width, height]");
+                for (int i = 0; i < 2; ++i)
+                    l.size[i] = asNumber((*v)[i], o.at("size") + "/" + std::to_string(i), 0, 1e6);
+            }
+        } else if (l.type == LightType::Linear) {
+            l.size[1] = 0;
+        }
+        if (const json *v = o.get("samples")) {
+            if (!sized) fail(o.at("samples"), "only area and linear lights take samples");
+            l.samples = asInt(*v, o.at("samples"), 1, 1024);
+        }
     }
 
     // The surfaces the scene file gives, by name: their fields, read again over a mesh file's
@@ -1275,15 +1301,15 @@ std::string jsonTypeName(const nlohmann::json &j) {
 // estimates what the document will take, `charge` is told that before any of it is built (and
 // may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
 // syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
-static bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
-               json &root, std::string &error) {
+static bool parseJson(const std::string &text, const std::string &label,
+                      const std::function<void(uint64_t)> &charge, json &root, std::string &error) {
     const char *last = text.data();
     const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
     JsonCost cost(text.data(), &last);
     if (!json::sax_parse(begin, end, &cost)) {
         if (cost.tooDeep)
-            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) + ": arrays and objects nest deeper than " +
-                    std::to_string(kMaxNesting) + " levels";
+            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
+                    ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
         else
             error = label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
         return false;
@@ -1307,7 +1333,8 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
         Loader loader(label, baseDir, memoryLimit);
         json root;
         if (!parseJson(
-                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root, result.error))
+                text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root,
+                result.error))
             return result;
         result.scene = loader.load(root);
         result.scene->filename = label;
@@ -1365,7 +1392,8 @@ bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &err
     try {
         json root;
         if (parseJson(
-                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root, error))
+                text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root,
+                error))
             loader.overlay(root);
     } catch (const LoadError &e) {
         error = overlayPath + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;

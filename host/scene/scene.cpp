@@ -8,7 +8,23 @@
 
 namespace host {
 
+namespace {
+
+// Cubic Hermite between a and b with tangents m0 and m1 (value change over the span), at s in [0, 1].
+double hermite(double a, double m0, double b, double m1, double s) {
+    double s2 = s * s, s3 = s2 * s;
+    return (2 * s3 - 3 * s2 + 1) * a + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b + (s3 - s2) * m1;
+}
+
+double bezier(double p0, double p1, double p2, double p3, double u) {
+    double v = 1 - u;
+    return v * v * v * p0 + 3 * v * v * u * p1 + 3 * v * u * u * p2 + u * u * u * p3;
+}
+
+}  // namespace
+
 double Channel::at(double time) const {
+    if (shaped) return shapedAt(time);
     if (keys.empty()) return constant;
     if (time <= keys.front().time) return keys.front().value;
     if (time >= keys.back().time) return keys.back().value;
@@ -26,10 +42,126 @@ double Channel::at(double time) const {
         double dt = keys[k + 1].time - keys[k - 1].time;
         return dt > 0 ? (keys[k + 1].value - keys[k - 1].value) / dt * span : 0.0;
     };
-    double m0 = tangent(i), m1 = tangent(i + 1);
-    double s2 = s * s, s3 = s2 * s;
-    return (2 * s3 - 3 * s2 + 1) * a.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b.value +
-           (s3 - s2) * m1;
+    return hermite(a.value, tangent(i), b.value, tangent(i + 1), s);
+}
+
+// Kochanek-Bartels tangents as the envelope service draws them (host/animation/envelopes.cpp):
+// scaled for unevenly spaced keys, and the end keys' tangents along the chord to their neighbour.
+// Hermite and 1-D Bézier keys carry their tangents; a 2-D Bézier key offers its handle's slope.
+double Channel::outgoing(size_t i) const {
+    const Key &k = keys[i], &n = keys[i + 1];
+    double span = n.time - k.time;
+    if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.outTangent;
+    if (k.shape == KeyShape::Bezier2D && k.outDt > 0) return k.outDv / k.outDt * span;
+    if (i == 0) return (1 - k.tension) * (n.value - k.value);
+    const Key &p = keys[i - 1];
+    double a = (1 - k.tension) * (1 + k.continuity) * (1 + k.bias) / 2;
+    double b = (1 - k.tension) * (1 - k.continuity) * (1 - k.bias) / 2;
+    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+}
+
+double Channel::incoming(size_t i) const {
+    const Key &k = keys[i], &p = keys[i - 1];
+    double span = k.time - p.time;
+    if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.inTangent;
+    if (k.shape == KeyShape::Bezier2D && k.inDt < 0) return k.inDv / k.inDt * span;
+    if (i + 1 == keys.size()) return (1 - k.tension) * (k.value - p.value);
+    const Key &n = keys[i + 1];
+    double a = (1 - k.tension) * (1 - k.continuity) * (1 + k.bias) / 2;
+    double b = (1 - k.tension) * (1 + k.continuity) * (1 - k.bias) / 2;
+    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+}
+
+// The span from keys[end - 1] to keys[end] at a time inside it.
+double Channel::spanAt(size_t end, double time) const {
+    const Key &a = keys[end - 1], &b = keys[end];
+    double span = b.time - a.time;
+    double s = (time - a.time) / span;
+    switch (b.shape) {
+        case KeyShape::Stepped:
+            return a.value;
+        case KeyShape::Linear:
+            return a.value + (b.value - a.value) * s;
+        case KeyShape::Bezier2D: {
+            if (s <= 0) return a.value;
+            // The curve through (time, value) control points: the leaving handle (made from the
+            // key's tangent when the key has none) and the entering one, times kept in the span.
+            double x1 = a.time + span / 3, y1 = a.value + outgoing(end - 1) / 3;
+            if (a.shape == KeyShape::Bezier2D) {
+                x1 = a.time + a.outDt;
+                y1 = a.value + a.outDv;
+            }
+            double x2 = b.time + b.inDt, y2 = b.value + b.inDv;
+            x1 = std::min(std::max(x1, a.time), b.time);
+            x2 = std::min(std::max(x2, a.time), b.time);
+            // The curve parameter whose time is `time`, by bisection: a fixed number of halvings.
+            double lo = 0, hi = 1;
+            for (int k = 0; k < 60; ++k) {
+                double mid = (lo + hi) / 2;
+                if (bezier(a.time, x1, x2, b.time, mid) < time)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            return bezier(a.value, y1, y2, b.value, (lo + hi) / 2);
+        }
+        default:
+            return hermite(a.value, outgoing(end - 1), b.value, incoming(end), s);
+    }
+}
+
+double Channel::endSlope(bool last) const {
+    size_t end = last ? keys.size() - 1 : 1;
+    const Key &a = keys[end - 1], &b = keys[end];
+    double span = b.time - a.time;
+    switch (b.shape) {
+        case KeyShape::Stepped:
+            return 0.0;
+        case KeyShape::Linear:
+            return (b.value - a.value) / span;
+        default:
+            return (last ? incoming(end) : outgoing(0)) / span;
+    }
+}
+
+double Channel::shapedAt(double time) const {
+    if (keys.empty()) return constant;
+    const Key &first = keys.front(), &last = keys.back();
+    if (keys.size() == 1 || !(time == time)) return first.value;
+    double offset = 0.0;
+    if (time < first.time || time > last.time) {
+        bool before = time < first.time;
+        const Key &end = before ? first : last;
+        switch (before ? pre : post) {
+            case Behavior::Reset:
+                return 0.0;
+            case Behavior::Constant:
+                return end.value;
+            case Behavior::Linear:
+                return end.value + endSlope(!before) * (time - end.time);
+            case Behavior::Repeat:
+            case Behavior::Oscillate:
+            case Behavior::OffsetRepeat: {
+                // Whole runs of the keys between here and the first key, and the time within the run.
+                double range = last.time - first.time;
+                double runs = std::floor((time - first.time) / range);
+                double t = time - runs * range;
+                if (!std::isfinite(t)) return end.value;
+                t = std::min(std::max(t, first.time), last.time);
+                Behavior b = before ? pre : post;
+                if (b == Behavior::Oscillate && std::fmod(runs, 2.0) != 0.0) t = first.time + last.time - t;
+                if (b == Behavior::OffsetRepeat) offset = runs * (last.value - first.value);
+                time = t;
+                break;
+            }
+        }
+    }
+    if (time <= first.time) return offset + first.value;
+    if (time >= last.time) return offset + last.value;
+    size_t end = static_cast<size_t>(
+        std::upper_bound(keys.begin(), keys.end(), time, [](double t, const Key &k) { return t < k.time; }) -
+        keys.begin());
+    return offset + spanAt(end, time);
 }
 
 Vec3 Affine::point(const Vec3 &p) const {

@@ -27,19 +27,42 @@ namespace host {
 
 using Vec3 = std::array<double, 3>;
 
-// One key of an animated value: a time in seconds and the value there.
+// How the span that a key ends is drawn (the numbering is the host's scene files'):
+// Kochanek-Bartels (TCB), Hermite and 1-D Bézier with the keys' own tangents, straight, held at the
+// earlier value, or a 2-D Bézier through the keys' time-and-value handles.
+enum class KeyShape { TCB = 0, Hermite = 1, Bezier = 2, Linear = 3, Stepped = 4, Bezier2D = 5 };
+
+// What a channel does before its first key (pre) and after its last (post): 0, the end key's
+// value, the keys again, the keys back and forth, the keys again shifted by the change over
+// them, or a straight line along the curve's slope at the end key.
+enum class Behavior { Reset = 0, Constant = 1, Repeat = 2, Oscillate = 3, OffsetRepeat = 4, Linear = 5 };
+
+// One key of an animated value: a time in seconds and the value there. The remaining fields serve
+// shaped channels only: the shape, the TCB parameters, Hermite and 1-D Bézier tangents (value
+// change over the span, entering and leaving the key) and 2-D Bézier handles (time and value
+// offsets from the key; the incoming handle's time offset is negative).
 struct Key {
     double time = 0.0;
     double value = 0.0;
+    KeyShape shape = KeyShape::TCB;
+    double tension = 0.0, continuity = 0.0, bias = 0.0;
+    double inTangent = 0.0, outTangent = 0.0;
+    double inDt = 0.0, inDv = 0.0, outDt = 0.0, outDv = 0.0;
 };
 
-// An animated scalar: constant when it has no keys, else interpolated between its keys (linear,
-// or a Catmull-Rom spline when `spline` is set) and held constant before the first and after the
-// last key. Keys are sorted by time, no two at the same time.
+// An animated scalar: constant when it has no keys, else interpolated between its keys. Keys are
+// sorted by time, no two at the same time.
+//
+// A plain channel (the JSON scenes') is linear between keys, or a Catmull-Rom spline when
+// `spline` is set, and holds its end values before the first and after the last key. A shaped
+// channel (the host's scene files') draws each span by the shape of the key that ends it and
+// follows `pre` and `post` outside its keys.
 struct Channel {
     double constant = 0.0;
     std::vector<Key> keys;
     bool spline = false;
+    bool shaped = false;
+    Behavior pre = Behavior::Constant, post = Behavior::Constant;
 
     double at(double time) const;
     static Channel fixed(double v) {
@@ -47,6 +70,13 @@ struct Channel {
         c.constant = v;
         return c;
     }
+
+private:
+    double shapedAt(double time) const;
+    double spanAt(size_t end, double time) const;
+    double outgoing(size_t i) const;   // the tangent leaving key i, value change over its span
+    double incoming(size_t i) const;   // the tangent entering key i, likewise
+    double endSlope(bool last) const;  // value per second at the first or last key
 };
 
 // Three animated scalars: a position, an angle triple (heading, pitch, bank) or a scale.
@@ -256,8 +286,9 @@ enum class Falloff { Off = 0, Linear = 1, InverseDistance = 2, InverseSquare = 3
 enum class ShadowType { Off = 0, RayTrace = 1, Map = 2 };
 
 // A light: colour and intensity, falloff, spot cone, projection image, shadows and flags. Lights
-// shine along their forward (+Z) axis. Linear and area lights are lit as point lights at their
-// position (see docs/scene-format.md).
+// shine along their forward (+Z) axis. Area lights are rectangles across that axis, shining from
+// their front; linear lights are segments along their x axis, shining all round (see
+// docs/scene-format.md).
 struct LightItem : Item {
     LightItem() { kind = ItemKind::Light; }
     LightType type = LightType::Point;
@@ -271,6 +302,10 @@ struct LightItem : Item {
     ShadowType shadow = ShadowType::RayTrace;
     Vec3 shadowColor{0, 0, 0};
     bool noDiffuse = false, noSpecular = false, noCaustics = false;
+    // Area lights: width and height along the light's x and y axes; linear lights: the length
+    // along x (size[1] is 0). A size of zero is a point at the light's position.
+    double size[2] = {1.0, 1.0};
+    int samples = 16;  // shadow samples over an area or linear light, stratified
 };
 
 // A camera: it looks along its forward axis; zoom is the focal length over half the frame width.
@@ -299,20 +334,27 @@ struct Backdrop {
     double seamAngle = 0.0;
 };
 
-enum class Radiosity { Off, Backdrop };
+// Radiosity: none (ambient light alone), the backdrop seen over the hemisphere, or Monte Carlo
+// gathering of the light that geometry and the backdrop send, over a number of bounces.
+enum class Radiosity { Off, Backdrop, MonteCarlo };
+constexpr int kMaxRadiosityBounces = 4;
 
 // Render settings: traced effects, recursion, sampling, resolution, radiosity and frames.
 struct RenderOptions {
     bool shadows = true, reflection = true, refraction = true;
     int recursionLimit = 8;
     double rayCutoff = 0.001;  // secondary rays weighing less than this in the pixel are not traced
-    int samples = 1;  // antialiasing samples per pixel
+    int samples = 1;           // antialiasing samples per pixel
     int width = 640, height = 480;
     double pixelAspect = 1.0;
     Radiosity radiosity = Radiosity::Off;
-    int radiosityRays = 16;
+    int radiosityRays = 16;          // gathering rays at a spot the camera's rays reach
+    int radiositySecondaryRays = 4;  // gathering rays at a spot reached by gathering
+    int radiosityBounces = 1;        // Monte Carlo: bounces of indirect light, 1..kMaxRadiosityBounces
     int frameStart = 1, frameEnd = 1, frameStep = 1;
     double fps = 30.0;
+    double exposure = 0.0;       // stops: every output is scaled by 2^exposure
+    bool filmDisplay = false;    // 8-bit outputs through the filmic curve (else the plain sRGB curve)
     int renderOptsBits() const;  // LWROPT_* word
 };
 

@@ -3,9 +3,9 @@
 //
 // Spot sampling filters over a square footprint whose side is the spot size times the image's
 // longer side, in pixels. Footprints up to one pixel take the bilinear (blend on) or nearest
-// (blend off) colour. Larger ones use the image's mip chain, built by needAA: trilinear between
-// the two nearest levels with blend on, the nearest level's nearest pixel with it off. An image
-// spot-sampled without needAA is box-filtered over up to 8 x 8 samples of the footprint.
+// (blend off) colour. Larger ones go through the scene's spot filter (OpenImageIO's texture
+// system over the image's mip levels): trilinear with blend on, the nearest level's nearest
+// pixel with it off. needAA hands the image to the filter ahead of the first large spot.
 // Horizontally the image wraps; vertically it clamps.
 //
 // The list only grows while the services are registered: a load publishes a new snapshot of it
@@ -14,7 +14,6 @@
 // black.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string>
 
 #include "host/services/scene_services.h"
@@ -30,7 +29,6 @@ namespace {
 constexpr int kImageDataVersion = 1;
 constexpr int kMaxNameBytes = 1024;
 constexpr int kMaxPathBytes = 4096;
-constexpr int kMaxBoxSamples = 8;
 
 // Decodes a slot's image on first use, reporting a failure once. False when it has no pixels.
 bool decoded(const ImageSlot &slot) {
@@ -57,63 +55,23 @@ ImageSlot &addSlot(SceneState &s, const Image *image, std::unique_ptr<Image> own
     return slot;
 }
 
-// A pixel grid to sample: level 0 is the image itself, later levels its mip chain.
-struct Grid {
-    int width = 0, height = 0;
-    const float *rgb = nullptr;
-    const float *at(int x, int y) const { return rgb + (static_cast<size_t>(y) * width + x) * 3; }
-};
-
-Grid level(const Image &img, const MipChain *mips, int k) {
-    if (k <= 0 || !mips) return {img.width, img.height, img.rgb.data()};
-    const MipLevel &l = mips->levels[static_cast<size_t>(k)];
-    return {l.width, l.height, l.rgb.data()};
-}
-
-// Colour at (u, v): u wraps, v clamps; bilinear between pixel centres or the nearest pixel.
-void sampleGrid(const Grid &g, double u, double v, bool blend, double out[3]) {
-    samplePixels(g.rgb, g.width, g.height, u, v, blend, out);
-}
-
-// Halves a grid: each pixel averages the (up to) 2 x 2 pixels it covers.
-MipLevel reduce(const Grid &g) {
-    MipLevel m;
-    m.width = std::max(1, (g.width + 1) / 2);
-    m.height = std::max(1, (g.height + 1) / 2);
-    m.rgb.resize(static_cast<size_t>(m.width) * m.height * 3);
-    for (int y = 0; y < m.height; ++y)
-        for (int x = 0; x < m.width; ++x) {
-            double sum[3] = {0, 0, 0};
-            int n = 0;
-            for (int dy = 0; dy < 2; ++dy)
-                for (int dx = 0; dx < 2; ++dx) {
-                    int sx = 2 * x + dx, sy = 2 * y + dy;
-                    if (sx >= g.width || sy >= g.height) continue;
-                    const float *p = g.at(sx, sy);
-                    for (int c = 0; c < 3; ++c) sum[c] += p[c];
-                    ++n;
-                }
-            float *o = &m.rgb[(static_cast<size_t>(y) * m.width + x) * 3];
-            for (int c = 0; c < 3; ++c) o[c] = static_cast<float>(sum[c] / n);
-        }
-    return m;
-}
-
-void buildMips(SceneState &s, ImageSlot &slot) {
+// The slot's image in the spot filter, handed over on first call. Null when it has no pixels or
+// the filter refused it (reported once).
+const SpotFilter::Texture *filterTexture(SceneState &s, ImageSlot &slot) {
+    if (const SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
     std::lock_guard<std::mutex> hold(s.imageLock);
-    if (slot.mips.load(std::memory_order_acquire)) return;
-    const Image &img = *slot.image;
-    if (!decoded(slot) || img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3) return;
-    auto chain = std::make_unique<MipChain>();
-    chain->levels.emplace_back();  // level 0 is the image
-    Grid g = level(img, nullptr, 0);
-    while (g.width > 1 || g.height > 1) {
-        chain->levels.push_back(reduce(g));
-        const MipLevel &l = chain->levels.back();
-        g = {l.width, l.height, l.rgb.data()};
+    if (const SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
+    if (slot.textureRefused || !decoded(slot)) return nullptr;
+    if (!s.spotFilter) s.spotFilter = std::make_unique<SpotFilter>();
+    std::string why;
+    const SpotFilter::Texture *t = s.spotFilter->add(*slot.image, why);
+    if (!t) {
+        slot.textureRefused = true;
+        report("image \"" + slot.image->name + "\" " + why + " (read through the image list)");
+        return nullptr;
     }
-    slot.mips.store(chain.get(), std::memory_order_release);
-    slot.mipsOwned = std::move(chain);
+    slot.texture.store(t, std::memory_order_release);
+    return t;
 }
 
 // The list's name for an image loaded from `path`: its file name, made unique in the list.
@@ -213,11 +171,11 @@ int imgIsColor(LWImageID id) {
 void imgNeedAA(LWImageID id) {
     SceneState *s = current();
     ImageSlot *slot = s ? findImage(*s, id) : nullptr;
-    if (!slot || slot->mips.load(std::memory_order_acquire)) return;
+    if (!slot) return;
     try {
-        buildMips(*s, *slot);
+        filterTexture(*s, *slot);
     } catch (...) {
-        // Without a mip chain, spot sampling box-filters.
+        // Large spots try again on first use.
     }
 }
 
@@ -248,40 +206,17 @@ void imgRGB(LWImageID id, int x, int y, LWDVector rgb) {
 void imgRGBSpot(LWImageID id, double u, double v, double spotSize, int blend, LWDVector rgb) {
     if (!rgb) return;
     rgb[0] = rgb[1] = rgb[2] = 0.0;
-    const ImageSlot *slot = slotOf(id);
-    if (!slot || !std::isfinite(u) || !std::isfinite(v)) return;
+    SceneState *s = current();
+    ImageSlot *slot = s ? findImage(*s, id) : nullptr;
+    if (!slot || !std::isfinite(u) || !std::isfinite(v) || !decoded(*slot)) return;
     const Image &img = *slot->image;
-    if (!decoded(*slot) || img.width <= 0 || img.height <= 0 ||
-        img.rgb.size() < static_cast<size_t>(img.width) * img.height * 3)
-        return;
     double footprint = spotSize * std::max(img.width, img.height);
-    if (!(footprint > 1.0) || !std::isfinite(footprint))
-        return sampleGrid(level(img, nullptr, 0), u, v, blend, rgb);
-
-    const MipChain *mips = slot->mips.load(std::memory_order_acquire);
-    if (!mips) {
-        // Box filter: n x n samples spread over the footprint, square in pixels.
-        int n = std::min(kMaxBoxSamples, static_cast<int>(std::ceil(footprint)));
-        double du = footprint / img.width, dv = footprint / img.height, s[3];
-        Grid g = level(img, nullptr, 0);
-        for (int j = 0; j < n; ++j)
-            for (int i = 0; i < n; ++i) {
-                sampleGrid(g, u + ((i + 0.5) / n - 0.5) * du, v + ((j + 0.5) / n - 0.5) * dv, blend, s);
-                for (int c = 0; c < 3; ++c) rgb[c] += s[c];
-            }
-        for (int c = 0; c < 3; ++c) rgb[c] /= n * n;
-        return;
-    }
-    const int top = static_cast<int>(mips->levels.size()) - 1;
-    double lod = std::min(static_cast<double>(top), std::log2(footprint));
-    if (!blend) return sampleGrid(level(img, mips, static_cast<int>(std::lround(lod))), u, v, false, rgb);
-    int l0 = static_cast<int>(std::floor(lod));
-    double t = lod - l0;
-    sampleGrid(level(img, mips, l0), u, v, true, rgb);
-    if (t > 0 && l0 < top) {
-        double hi[3];
-        sampleGrid(level(img, mips, l0 + 1), u, v, true, hi);
-        for (int c = 0; c < 3; ++c) rgb[c] += (hi[c] - rgb[c]) * t;
+    if (!(footprint > 1.0) || !std::isfinite(footprint)) return img.sample(u, v, blend != 0, rgb);
+    try {
+        if (const SpotFilter::Texture *t = filterTexture(*s, *slot))
+            s->spotFilter->sample(t, u, v, footprint, blend != 0, rgb);
+    } catch (...) {
+        rgb[0] = rgb[1] = rgb[2] = 0.0;
     }
 }
 

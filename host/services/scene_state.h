@@ -1,6 +1,6 @@
 // The index the scene-backed services answer from: built once per registered scene on the main
 // thread, then read from any thread. The parts that change while plug-ins run (images loaded
-// through the image list, mip chains, per-frame object transforms, lazily read channels and
+// through the image list, their spot filtering, per-frame object transforms, lazily read channels and
 // channel groups) are published through atomics or guarded by their own locks, as noted.
 // Private to host/services.
 #pragma once
@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/image/spot_filter.h"
 #include "host/scene/scene.h"
 #include "sdk/host_types.h"
 #include "sdk/item_info.h"
@@ -51,25 +52,15 @@ struct WeightMapEntry {
     }
 };
 
-// One reduction level of an image: linear RGB, top row first.
-struct MipLevel {
-    int width = 0, height = 0;
-    std::vector<float> rgb;
-    const float *pixel(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-};
-
-// An image's reduction levels; level 0 is the image itself (not copied).
-struct MipChain {
-    std::vector<MipLevel> levels;  // levels[0] is empty: the image stands for it
-};
-
 // One entry of the image list. Slots never move or disappear while the services are registered.
 struct ImageSlot {
     const Image *image = nullptr;
     std::unique_ptr<Image> owned;  // set for images the image list loaded itself
     size_t order = 0;              // position in the image list
-    std::atomic<const MipChain *> mips{nullptr};
-    std::unique_ptr<MipChain> mipsOwned;  // written under SceneState::imageLock
+    // The image in SceneState::spotFilter, once a spot wider than a pixel or needAA asked for it;
+    // set under SceneState::imageLock.
+    std::atomic<const SpotFilter::Texture *> texture{nullptr};
+    bool textureRefused = false;  // the filter refused the image; under SceneState::imageLock
 };
 
 // An immutable snapshot of the image list; a load publishes a new one.
@@ -138,11 +129,14 @@ struct SceneState {
     std::map<std::string, const WeightMapEntry *, std::less<>> weightMapByName;
     std::map<std::string, const WeightMapEntry *, std::less<>> uvMapByName;
 
-    // The image list. imageLock guards slot creation, table publication and mip building.
+    // The image list. imageLock guards slot creation, table publication and the spot filter.
     std::mutex imageLock;
     std::deque<ImageSlot> imageSlots;
     std::vector<std::unique_ptr<ImageTable>> imageTables;  // every version; the last is current
     std::atomic<const ImageTable *> images{nullptr};
+    // Mip-mapped spot filtering of the list's images, made on first use. Declared after the slots,
+    // so it goes before the images it holds.
+    std::unique_ptr<SpotFilter> spotFilter;
 
     // World transforms of the objects at the services' time, by object index. Each time change
     // publishes a new array; old ones are kept until withdrawal, so readers never see one freed.

@@ -6,8 +6,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
+
+#include "host/image/image.h"
 
 namespace {
 
@@ -50,6 +54,12 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
     std::string good = writeFile("velmora_good.json", kTiny);
     std::string bad = writeFile("velmora_bad.json", "{\"items\": [}");
     std::string unknown = writeFile("velmora_unknown.json", std::string(kTiny).replace(1, 0, "\"colour\": 1, "));
+    std::string badDisplay =
+        writeFile("velmora_bad_display.json", std::string(kTiny).replace(12, 0, "\"display\": \"log\", "));
+    std::string shot = writeFile("velmora_shot.LWS", "LWSC\n3\nAddCamera\nFrameSize 8 6\n");
+    std::string badShot = writeFile("velmora_bad.lws",
+                                    "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
+                                    "  1\n  Key 0 0\n}\n");
     struct Case {
         const char *what;
         std::string args;
@@ -73,6 +83,15 @@ TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
         {"one pixel writes no image", good + " --plugin " + kPlugin + " --pixel 4,3 -o " + out, 0, false, ""},
         {"pixel not X,Y", good + " --pixel 4 -o " + out, 2, false, "--pixel wants X,Y"},
         {"frames backwards", good + " --frames 5-2 -o " + out, 2, false, "--frames wants A-B"},
+        {"host scene file", shot + " --host-shading -q -o " + out, 0, true, ""},
+        {"host scene file, bad key", badShot + " -o " + out, 2, false, badShot + ", line 9: \"  Key 0 0\": a key"},
+        {"host scene file saved", shot + " --save " + out + ".json", 2, false, "is not written back"},
+        {"missing overlay", good + " --overlay /nonexistent.json -o " + out, 2, false, "/nonexistent.json"},
+        {"unknown preset", good + " --preset nope -o " + out, 2, false, "the presets are: dark_skin, light_skin"},
+        {"display of a float output", good + " --display film -o " + out + ".pfm", 2, false, "--display applies"},
+        {"unknown display", good + " --display log -o " + out, 2, false, "--display"},
+        {"exposure out of range", good + " --exposure 21 -o " + out, 2, false, "--exposure"},
+        {"scene's display unknown", badDisplay + " -o " + out, 2, false, badDisplay + ": /render/display"},
     };
     for (const Case &c : cases) {
         std::remove(out.c_str());
@@ -184,6 +203,126 @@ TEST(Cli, OddArgumentsRefused) {
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
         EXPECT_NE(r.err.find("velmora-render: "), std::string::npos) << args << ": " << r.err;
     }
+}
+
+// EXR outputs: half floats unless --exr-type float, channel A, and the render's settings in the
+// header; --exr-type suits only .exr outputs.
+TEST(Cli, ExrTypeAndHeader) {
+    std::string good = writeFile("velmora_good.json", kTiny);
+    std::string out = ::testing::TempDir() + "/velmora_cli_header.EXR";
+    struct Case {
+        std::string args;
+        OIIO::TypeDesc type;
+    } cases[] = {{"", OIIO::TypeDesc::HALF},
+                 {"--exr-type half", OIIO::TypeDesc::HALF},
+                 {"--exr-type float", OIIO::TypeDesc::FLOAT}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r =
+            run(good + " --host-shading -q --frame 3 --samples 2 --ray-cutoff 0.5 " + c.args + " -o " + out);
+        ASSERT_EQ(r.status, 0) << r.err;
+        auto in = OIIO::ImageInput::open(out);
+        ASSERT_TRUE(in) << OIIO::geterror();
+        const OIIO::ImageSpec &spec = in->spec();
+        EXPECT_EQ(spec.format, c.type);
+        EXPECT_EQ(spec.nchannels, 4);
+        EXPECT_EQ(spec.alpha_channel, 3);
+        EXPECT_EQ(spec.get_string_attribute("velmora:scene"), good);
+        EXPECT_EQ(spec.get_int_attribute("velmora:frame"), 3);
+        EXPECT_EQ(spec.get_int_attribute("velmora:samples"), 2);
+        EXPECT_EQ(spec.get_float_attribute("velmora:ray_cutoff"), 0.5f);
+        EXPECT_EQ(spec.get_string_attribute("velmora:resolution"), "8x6");
+        EXPECT_EQ(spec.get_string_attribute("velmora:shading"), "host");
+        EXPECT_EQ(spec.get_string_attribute("velmora:camera"), "cam");
+        EXPECT_EQ(std::string(spec.get_string_attribute("Software")).rfind("velmora-render ", 0), 0u);
+    }
+    std::remove(out.c_str());
+    for (const char *args : {"--exr-type float -o x.png", "--exr-type double -o x.exr"}) {
+        Outcome r = run(good + " --host-shading -q " + args);
+        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+        EXPECT_NE(r.err.find("--exr-type"), std::string::npos) << args << ": " << r.err;
+    }
+}
+
+// Reads a PFM file's values (bottom row first); empty when it cannot.
+std::vector<float> pfmValues(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0;
+    double scale = 0;
+    in >> magic >> w >> h >> scale;
+    in.get();
+    std::vector<float> v(static_cast<size_t>(w) * h * 3);
+    in.read(reinterpret_cast<char *>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(float)));
+    return in && magic == "PF" ? v : std::vector<float>();
+}
+
+// Exposure scales float outputs exactly (the command line's replacing the scene's); the film
+// curve shapes only the PNG, after the exposure.
+TEST(Cli, ExposureAndDisplay) {
+    std::string plain = writeFile("velmora_expose0.json", kTiny);
+    std::string bright = writeFile("velmora_expose1.json", std::string(kTiny).replace(12, 0, "\"exposure\": 1, "));
+    std::string pfm = ::testing::TempDir() + "/velmora_cli_expose.pfm";
+    std::string png = ::testing::TempDir() + "/velmora_cli_expose.png";
+    auto render = [&](const std::string &args, const std::string &out) {
+        Outcome r = run("--host-shading -q " + args + " -o " + out);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    };
+    render(plain, pfm);
+    std::vector<float> base = pfmValues(pfm);
+    ASSERT_FALSE(base.empty());
+    for (const std::string &args : {plain + " --exposure 1", bright, bright + " --exposure 1"}) {
+        render(args, pfm);
+        std::vector<float> got = pfmValues(pfm);
+        ASSERT_EQ(got.size(), base.size()) << args;
+        for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], 2 * base[i]) << args << " value " << i;
+    }
+    render(bright + " --exposure 0", pfm);
+    EXPECT_EQ(pfmValues(pfm), base) << "--exposure 0 replaces the scene's";
+
+    render(bright + " --display film", png);
+    host::Image film;
+    std::string why;
+    ASSERT_TRUE(host::loadImage(png, film, why) && film.decode(why)) << why;
+    ASSERT_EQ(film.rgb.size(), base.size());
+    const int w = film.width, h = film.height;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                double want = host::linearToSrgb(host::filmCurve(2 * base[((h - 1 - y) * w + x) * 3 + c]));
+                double got = host::linearToSrgb(film.rgb[(y * w + x) * 3 + c]);
+                ASSERT_NEAR(got, want, 0.5 / 255 + 1e-6) << x << "," << y;
+            }
+    std::remove(pfm.c_str());
+    std::remove(png.c_str());
+}
+
+// A sweep's cells are labelled with the setting and value: cell 0 of a sheet differs from the
+// same frame rendered alone only in its top left corner.
+TEST(Cli, SweepCellsLabelled) {
+    std::string good = writeFile("velmora_good.json", kTiny);
+    std::string single = ::testing::TempDir() + "/velmora_cli_single.pfm";
+    std::string sheet = ::testing::TempDir() + "/velmora_cli_sheet.pfm";
+    std::string size = " --host-shading -q --width 160 --height 120 ";
+    ASSERT_EQ(run(good + size + "-o " + single).status, 0);
+    Outcome r = run(good + size + "--sweep Ksub=0,1 -o " + sheet);
+    ASSERT_EQ(r.status, 0) << r.err;
+    host::Image one, two;
+    std::string why;
+    ASSERT_TRUE(host::loadImage(single, one, why) && one.decode(why)) << why;
+    ASSERT_TRUE(host::loadImage(sheet, two, why) && two.decode(why)) << why;
+    ASSERT_EQ(two.width, 2 * one.width);
+    int changed = 0, outside = 0;
+    for (int y = 0; y < one.height; ++y)
+        for (int x = 0; x < one.width; ++x)
+            if (one.pixel(x, y)[0] != two.pixel(x, y)[0]) {
+                ++changed;
+                outside += x > one.width / 2 || y > one.height / 4;
+            }
+    EXPECT_GT(changed, 20) << "no label drawn";
+    EXPECT_EQ(outside, 0) << "pixels changed beyond the label's corner";
+    std::remove(single.c_str());
+    std::remove(sheet.c_str());
 }
 
 // Before a render: the memory estimate, and a warning for a light asking many shadow rays per

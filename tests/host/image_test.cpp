@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "host/image/image.h"
+#include "host/image/spot_filter.h"
 
 namespace {
 
@@ -129,10 +130,48 @@ TEST(Image, LoadsAndSamples) {
         EXPECT_NEAR(rgb[0], c.r, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": red " << rgb[0];
         EXPECT_NEAR(rgb[2], c.b, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": blue " << rgb[2];
     }
-    double rgb[3];
-    img.sampleSpot(0.5, 0.5, 1.0, true, rgb);
-    EXPECT_NEAR(rgb[0], 0.5, 1e-6) << "a spot as wide as the image averages it";
     EXPECT_FALSE(host::loadImage(kData + "/two_triangles.obj", img, why));
+}
+
+// The spot filter: spots as wide as the image average it, with blend or without; every thread
+// gets the same answers, bit for bit; an image without pixels is refused.
+TEST(Image, SpotFilterAveragesAndRepeats) {
+    host::Image img;
+    img.width = 8;
+    img.height = 4;
+    img.rgb = pattern(8, 4);
+    double mean[3] = {0, 0, 0};
+    for (size_t i = 0; i < img.rgb.size(); ++i) mean[i % 3] += img.rgb[i] / 32.0;
+    host::SpotFilter filter;
+    std::string why;
+    const host::SpotFilter::Texture *t = filter.add(img, why);
+    ASSERT_TRUE(t) << why;
+    for (bool blend : {true, false})
+        for (double footprint : {8.0, 100.0}) {
+            double rgb[3];
+            filter.sample(t, 0.3, 0.6, footprint, blend, rgb);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(rgb[c], mean[c], 1e-6) << "blend " << blend << ", footprint " << footprint;
+        }
+
+    auto spots = [&](std::vector<double> &out) {
+        double rgb[3];
+        for (int i = 0; i < 2000; ++i) {
+            filter.sample(t, i * 0.618034, i * 0.0137 - 3, 1.5 + i % 40, i % 3 != 0, rgb);
+            out.insert(out.end(), rgb, rgb + 3);
+        }
+    };
+    std::vector<double> first;
+    spots(first);
+    std::vector<std::vector<double>> seen(4);
+    std::vector<std::thread> threads;
+    for (auto &s : seen) threads.emplace_back([&] { spots(s); });
+    for (std::thread &th : threads) th.join();
+    for (const auto &s : seen) EXPECT_TRUE(s == first) << "a thread saw other colours";
+
+    host::Image empty;
+    EXPECT_EQ(filter.add(empty, why), nullptr);
+    EXPECT_NE(why.find("no pixels"), std::string::npos) << why;
 }
 
 TEST(Image, SrgbEncoding) {
@@ -361,6 +400,96 @@ TEST(Image, WritesEachFormat) {
     EXPECT_FALSE(anyTemporary(dir));
 }
 
+// What OpenImageIO's own tool reports of a file: its size, channels, type and header.
+std::string oiiotoolInfo(const std::string &path) {
+    std::string text;
+    if (std::FILE *p = ::popen(("oiiotool --info -v '" + path + "' 2>&1").c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+        EXPECT_EQ(::pclose(p), 0) << "oiiotool (Debian openimageio-tools) failed on " << path << ":\n" << text;
+    }
+    return text;
+}
+
+// EXR and TIFF carry the coverage as channel A; EXR as half or float and with the render's
+// attributes. Extensions are told apart whatever their case, and the same pixels always give the
+// same bytes.
+TEST(Image, OutputChannelsTypesAndHeader) {
+    Folder dir;
+    const int w = 4, h = 2;
+    std::vector<float> rgb = pattern(w, h), alpha = {0, 0.25f, 0.5f, 1, NAN, 2, -1, 0.75f};
+    host::OutputOptions options;
+    options.attributes = {host::ImageAttribute::ofText("velmora:scene", "ball.json"),
+                          host::ImageAttribute::ofInt("velmora:frame", 7),
+                          host::ImageAttribute::ofFloat("velmora:ray_cutoff", 0.25),
+                          host::ImageAttribute::ofText("Software", "velmora-render test")};
+    const std::string header = "    Software: \"velmora-render test\"\n";
+    struct Case {
+        const char *file;
+        bool exrFloat;
+        std::string summary;  // oiiotool's first line after the name
+        bool alpha, attributes;
+    } cases[] = {
+        {"half.exr", false, "4 x    2, 4 channel, half openexr", true, true},
+        {"float.EXR", true, "4 x    2, 4 channel, float openexr", true, true},
+        {"alpha.Tif", false, "4 x    2, 4 channel, float tiff", true, false},
+        {"alpha.TIFF", false, "4 x    2, 4 channel, float tiff", true, false},
+        {"sky.HDR", false, "4 x    2, 3 channel, float hdr", false, false},
+        {"shown.Png", false, "4 x    2, 3 channel, uint8 png", false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file);
+        options.exrFloat = c.exrFloat;
+        std::string why, path = dir / c.file, again = dir / (std::string("again_") + c.file);
+        ASSERT_TRUE(host::writeImage(path, w, h, rgb, alpha, options, why)) << why;
+        ASSERT_TRUE(host::writeImage(again, w, h, rgb, alpha, options, why)) << why;
+        EXPECT_TRUE(readAll(path) == readAll(again)) << "two writes differ";
+
+        std::string info = oiiotoolInfo(path);
+        EXPECT_NE(info.find(c.summary), std::string::npos) << info;
+        EXPECT_EQ(info.find("channel list: R, G, B, A") != std::string::npos, c.alpha) << info;
+        EXPECT_EQ(info.find("DateTime"), std::string::npos) << info;
+        if (c.attributes) {
+            for (const char *line :
+                 {"velmora:scene: \"ball.json\"", "velmora:frame: 7", "velmora:ray_cutoff: 0.25"})
+                EXPECT_NE(info.find(line), std::string::npos) << line << " in\n" << info;
+            EXPECT_NE(info.find(header), std::string::npos) << info;
+        }
+        if (!c.alpha) continue;
+        auto in = OIIO::ImageInput::open(path);
+        ASSERT_TRUE(in) << OIIO::geterror();
+        std::vector<float> back(static_cast<size_t>(w) * h * 4);
+        ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, back.data())) << in->geterror();
+        const float want[] = {0, 0.25f, 0.5f, 1, 0, 1, 0, 0.75f};  // NaN and beyond [0, 1] clamped
+        for (size_t i = 0; i < 8; ++i) {
+            EXPECT_EQ(back[i * 4 + 3], want[i]) << "alpha of pixel " << i;
+            EXPECT_NEAR(back[i * 4], rgb[i * 3], 1e-3) << "red of pixel " << i;
+        }
+    }
+}
+
+// Labels: drawn within their columns in the font asked for; a font that is missing draws nothing.
+TEST(Image, LabelsDrawnOrRefused) {
+    const int w = 120, h = 40;
+    const std::vector<float> blank(static_cast<size_t>(w) * h * 3, 0.0f);
+    std::vector<float> rgb = blank;
+    std::string why;
+    EXPECT_FALSE(host::drawLabel(rgb, w, h, 0, 60, "Ksub = 1", "NoSuchFont", why));
+    EXPECT_NE(why.find("NoSuchFont"), std::string::npos) << why;
+    EXPECT_TRUE(rgb == blank);
+    ASSERT_TRUE(host::drawLabel(rgb, w, h, 60, 90, "Ksub = 0.5 and then some", "DejaVuSans", why)) << why;
+    int inside = 0, outside = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool lit = rgb[(static_cast<size_t>(y) * w + x) * 3] > 0.5f;
+            (x >= 60 && x < 90 ? inside : outside) += lit;
+        }
+    EXPECT_GT(inside, 10);
+    EXPECT_EQ(outside, 0) << "the label runs past its columns";
+    // A megabyte of text is cut to what a cell could show (drawn whole, it takes a minute).
+    EXPECT_TRUE(host::drawLabel(rgb, w, h, 0, 60, std::string(1 << 20, 'x'), "DejaVuSans", why)) << why;
+}
+
 // A failed write leaves no temporary and the file it would have replaced as it was.
 TEST(Image, FailedWritesChangeNothing) {
     Folder dir;
@@ -400,3 +529,21 @@ TEST(Image, FailedWritesChangeNothing) {
 }
 
 }  // namespace
+
+// The film curve: black stays black, it rises monotonically with a soft shoulder below 1, the
+// values its source tabulates, and odd inputs stay in range.
+TEST(ImageDisplay, FilmCurve) {
+    EXPECT_EQ(host::filmCurve(0), 0);
+    EXPECT_NEAR(host::filmCurve(1), 0.6733, 1e-4);
+    EXPECT_NEAR(host::filmCurve(4), 0.9342, 1e-4);
+    double last = 0;
+    for (double v = 0.001; v < 1000; v *= 1.1) {
+        double f = host::filmCurve(v);
+        EXPECT_GE(f, last) << v;
+        EXPECT_LE(f, 1.0) << v;
+        last = f;
+    }
+    EXPECT_EQ(host::filmCurve(-1), 0);
+    EXPECT_EQ(host::filmCurve(std::nan("")), 0);
+    EXPECT_EQ(host::filmCurve(1e300), 1);
+}

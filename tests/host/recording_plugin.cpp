@@ -1,7 +1,8 @@
 // A tiny shader plug-in for the host's tests: one "ShaderHandler" server, "QZ_record", that
 // records the render sequence it sees and shades every spot with the light arriving from one
-// chosen light. In shadow queries it makes its surface fully transparent, so tests can see that
-// shadow rays run the shaders of the surfaces they pass.
+// chosen light (for the radiosity item, the radiosity around the spot's normal). In shadow queries
+// it makes its surface fully transparent, so tests can see that shadow rays run the shaders of
+// the surfaces they pass; it counts the evaluations radiosity's gathering rays ask for.
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -21,7 +22,7 @@ namespace {
 
 std::mutex gLock;
 std::string gLog;
-std::atomic<long> gEvaluations{0}, gNested{0}, gOutOfSequence{0};
+std::atomic<long> gEvaluations{0}, gNested{0}, gOutOfSequence{0}, gRadiosity{0};
 std::atomic<int> gRendering{0};
 void *gLight = nullptr;
 thread_local int tDepth = 0;
@@ -66,12 +67,13 @@ void evaluate(LWInstance, LWShaderAccess *sa) {
     ++gEvaluations;
     if (!gRendering) ++gOutOfSequence;
     if (tDepth > 0) ++gNested;
+    if (sa->flags & LWRT_RADIOSITY) ++gRadiosity;
     ++tDepth;
     if (sa->flags & LWRT_SHADOW) {
         sa->transparency = 1.0;
         sa->colorFL = 0.0;
     } else {
-        double dir[3], col[3] = {0, 0, 0};
+        double dir[3] = {sa->wNorm[0], sa->wNorm[1], sa->wNorm[2]}, col[3] = {0, 0, 0};
         int lit = gLight ? sa->illuminate(gLight, sa->wPos, dir, col) : 0;
         for (int c = 0; c < 3; ++c) sa->replacement_color[c] = lit ? col[c] : 0.0;
         sa->replacement_percentage = 1.0;
@@ -118,9 +120,12 @@ RECORDING_EXPORT const char *recording_log() {
 RECORDING_EXPORT void recording_reset(void *light) {
     std::lock_guard<std::mutex> hold(gLock);
     gLog.clear();
-    gEvaluations = gNested = gOutOfSequence = 0;
+    gEvaluations = gNested = gOutOfSequence = gRadiosity = 0;
     gLight = light;
 }
 RECORDING_EXPORT long recording_count(int which) {
-    return which == 0 ? gEvaluations.load() : which == 1 ? gNested.load() : gOutOfSequence.load();
+    return which == 0   ? gEvaluations.load()
+           : which == 1 ? gNested.load()
+           : which == 2 ? gOutOfSequence.load()
+                        : gRadiosity.load();
 }

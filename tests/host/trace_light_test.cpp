@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -33,6 +34,20 @@ struct Bound {
 };
 
 const char *kBox = R"(, {"type": "object", "name": "box", "mesh": {"primitive": "box", "size": [2, 2, 2]}})";
+
+// The host's shading of whatever a ray from org along dir meets (red channel).
+double shadeAlong(Bound &b, const double org[3], const double dir[3]) {
+    double col[3];
+    host::traceAndShade(b.ts, org, dir, LWRT_CAMERA, nullptr, 0.0, col);
+    return col[0];
+}
+
+// The share of the hemisphere a Lambertian rectangle a x b (in units of its height above a
+// point under its corner, parallel to the floor) covers, cosine-weighted: its form factor.
+double cornerFormFactor(double a, double b) {
+    double sa = std::sqrt(1 + a * a), sb = std::sqrt(1 + b * b);
+    return (a / sa * std::atan(b / sa) + b / sb * std::atan(a / sb)) / (2 * M_PI);
+}
 
 TEST(RayFunctions, CastAgainstAUnitBox) {
     Bound b(kBox);
@@ -166,6 +181,149 @@ TEST(Illuminate, BackdropRadiosity) {
     double top[3] = {0, 1, 0}, down[3] = {0, -1, 0};
     ASSERT_EQ(host::hostIlluminate(LWITEM_RADIOSITY, top, down, col), 1);
     EXPECT_NEAR(col[0], 0.0, 1e-9) << "facing into the box: no backdrop";
+}
+
+TEST(Radiosity, GeometricSeriesInsideALuminousSphere) {
+    // Inside a closed sphere of albedo a that emits e every spot sees the same light, so whatever
+    // directions the gathering rays take, N bounces give a e (1 + a + ... + a^N). Bounces cut by
+    // the ray cutoff (weights a, a^2, ...) or by the recursion limit end the series early.
+    const double a = 0.6, e = 0.5;
+    struct Case {
+        int bounces;
+        const char *render;  // further render settings
+        int terms;
+    } cases[] = {
+        {1, "", 2},
+        {2, "", 3},
+        {3, "", 4},
+        {4, "", 5},
+        {4, R"(, "ray_cutoff": 0.5)", 2},  // 0.6 is traced, 0.36 is not
+        {4, R"(, "recursion_limit": 2)", 3},
+    };
+    for (const Case &c : cases) {
+        std::string top =
+            R"("ambient": {"intensity": 0}, "render": {"radiosity": {"mode": "monte_carlo", "rays": 6,
+            "secondary_rays": 3, "bounces": )" +
+            std::to_string(c.bounces) + "}" + c.render + R"(},
+            "surfaces": [{"name": "In", "color": [0.6, 0.6, 0.6], "luminosity": 0.5, "double_sided": true}],)";
+        Bound b(
+            R"(, {"type": "object", "name": "room", "mesh": {"primitive": "sphere", "radius": 3, "surface": "In"}})",
+            top);
+        b.rc.rayCutoff = b.scene->render.rayCutoff;
+        double want = 0, term = a * e;
+        for (int k = 0; k < c.terms; ++k, term *= a) want += term;
+        double org[3] = {0.1, 0.2, 0.3}, dir[3] = {0.6, 0, 0.8};
+        EXPECT_NEAR(shadeAlong(b, org, dir), want, 1e-12) << c.bounces << " bounces" << c.render;
+    }
+}
+
+TEST(AreaLights, FloorUnderARectangleMatchesItsFormFactor) {
+    // A 2 x 1 panel facing down at height 2, inverse-square falloff: the host's Lambert shading of
+    // a white floor is I R^2 pi F / A, F the form factor of the panel seen from the spot.
+    Bound b(R"(, {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [40, 40]}},
+      {"type": "light", "name": "panel", "light": "area", "position": [0, 2, 0], "rotation": [0, 90, 0],
+       "size": [2, 1], "samples": 1024, "intensity": 1.5, "falloff": "inverse_square", "range": 2})",
+            R"("ambient": {"intensity": 0}, "surfaces": [{"name": "Default", "color": [1, 1, 1]}],)");
+    const double scale = 1.5 * 4 * M_PI / 2;  // I R^2 pi / A
+    struct Case {
+        const char *where;
+        double x, z, formFactor;
+    } cases[] = {
+        {"below the centre", 0, 0, 4 * cornerFormFactor(0.5, 0.25)},
+        {"below a corner", 1, 0.5, cornerFormFactor(1, 0.5)},
+        {"below the middle of the long side", 0, 0.5, 2 * cornerFormFactor(0.5, 0.5)},
+    };
+    for (const Case &c : cases) {
+        double org[3] = {c.x, 5, c.z}, down[3] = {0, -1, 0};
+        double want = scale * c.formFactor;
+        EXPECT_NEAR(shadeAlong(b, org, down), want, 2e-3 * want) << c.where;
+    }
+}
+
+TEST(AreaLights, IlluminateAveragesTheSamples) {
+    // Sized lights 100 below: the panel's cosine is 1 within 1e-4 there, the segment has none.
+    Bound b(R"(,
+      {"type": "light", "name": "panel", "light": "area", "rotation": [0, 90, 0], "size": [2, 1], "intensity": 0.5},
+      {"type": "light", "name": "tube", "light": "linear", "size": 3, "samples": 7, "color": [1, 0.5, 0.25]},
+      {"type": "light", "name": "dot", "light": "area", "rotation": [0, 90, 0], "size": [0, 0]})");
+    struct Case {
+        const char *light;
+        double pos[3];
+        double red, tolerance;
+        int lit;
+    } cases[] = {
+        {"panel", {0, -100, 0}, 0.5, 1e-4, 1}, {"panel", {0.3, 100, 0}, 0.0, 0, 0},   // behind the panel
+        {"tube", {0, -100, 0}, 1.0, 1e-12, 1}, {"tube", {0, 100, 0}, 1.0, 1e-12, 1},  // a segment shines all round
+        {"dot", {0, 5, 0}, 1.0, 0, 1},  // no size: lit as a point, from behind too
+    };
+    for (const Case &c : cases) {
+        double dir[3], col[3];
+        EXPECT_EQ(host::hostIlluminate(b.light(c.light), c.pos, dir, col), c.lit) << c.light;
+        EXPECT_NEAR(col[0], c.red, c.tolerance) << c.light << " at y=" << c.pos[1];
+        double len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+        EXPECT_NEAR(len, 1.0, 1e-12) << c.light;
+        EXPECT_NEAR(dir[1], c.pos[1] < 0 ? -1.0 : 1.0, 1e-3) << c.light << ": from the light towards the spot";
+    }
+}
+
+TEST(AreaLights, PenumbraWidthFollowsSimilarTriangles) {
+    // A light of width w at height H above the floor, a wall edge at height h over x = 0 covering
+    // x < 0: the penumbra spans w h / (H - h) on the floor, here 2 wide around x = 0. Along the
+    // linear light every point brings the same light, so the lit share grows linearly across it;
+    // the area light (2 x 2) is dark before the penumbra and fully lit past it.
+    Bound b(R"(,
+      {"type": "object", "name": "wall", "position": [-10, 2, 0], "mesh": {"primitive": "plane", "size": [20, 20]}},
+      {"type": "light", "name": "tube", "light": "linear", "position": [0, 4, 0], "size": 2, "samples": 64},
+      {"type": "light", "name": "panel", "light": "area", "position": [0, 4, 0], "rotation": [0, 90, 0],
+       "size": [2, 2], "samples": 64})");
+    for (double x : {-1.5, -1.0, -0.75, -0.25, 0.25, 0.75, 1.0, 1.5}) {
+        double p[3] = {x, 0, 0}, dir[3], col[3];
+        host::hostIlluminate(b.light("tube"), p, dir, col);
+        EXPECT_NEAR(col[0], std::min(1.0, std::max(0.0, 0.5 + x / 2)), 1.0 / 64) << "linear light, x=" << x;
+        host::hostIlluminate(b.light("panel"), p, dir, col);
+        if (std::fabs(x) > 1) {
+            EXPECT_EQ(col[0] > 0, x > 0) << "area light beyond the penumbra, x=" << x;
+        } else if (std::fabs(x) < 1) {
+            EXPECT_GT(col[0], 0.0) << "area light in the penumbra, x=" << x;
+        }
+    }
+}
+
+TEST(RayFunctions, RaysFromTheSpotStartOnTheSmoothSurface) {
+    // A floor at y = 0 and a ceiling slab at y = 0.05 above the spot at the origin. The spot is
+    // set by hand: its smooth surface lies 0.1 above the facet, its normal leans towards +X.
+    Bound b(R"(, {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [4, 4]}},
+      {"type": "object", "name": "slab", "position": [0, 0.05, 0], "mesh": {"primitive": "plane", "size": [0.2, 0.2]}},
+      {"type": "object", "name": "ground", "position": [0, -1, 0], "mesh": {"primitive": "plane", "size": [4, 4]}})");
+    host::ThreadState::Spot &s = b.ts.spot;
+    s.set = true;
+    const double lifted[3] = {0, 0.1, 0}, beneath[3] = {0, -0.01, 0}, normal[3] = {0.6, 0.8, 0};
+    std::copy(lifted, lifted + 3, s.lifted);
+    std::copy(beneath, beneath + 3, s.beneath);
+    std::copy(normal, normal + 3, s.shading);
+    s.geometric[1] = 1;
+    const double spot[3] = {0, 0, 0}, aside[3] = {0.5, 0, 0};
+    struct Case {
+        const char *what;
+        const double *from;
+        double dir[3];
+        double cast, trace;  // distances from `from`; negative: nothing met
+    } cases[] = {
+        {"up from the smooth surface, past the slab", spot, {0, 1, 0}, -1, -1},
+        {"down into the surface: from the spot", spot, {0, -1, 0}, 1, 1},
+        {"below the smooth surface, above the facet: a shadow ray meets the surface itself",
+         spot,
+         {-0.9, 0.43588989435406733, 0},
+         0.01 / 0.43588989435406733 - 0.01 * 0.43588989435406733,
+         -1},
+        {"not from the spot: as asked", aside, {-0.5, 0.05, 0}, std::sqrt(0.2525), std::sqrt(0.2525)},
+    };
+    for (const Case &c : cases) {
+        double col[3];
+        double cast = host::hostRayCast(c.from, c.dir), trace = host::hostRayTrace(c.from, c.dir, col);
+        EXPECT_NEAR(cast, c.cast, 1e-5) << c.what << ": rayCast";
+        EXPECT_NEAR(trace, c.trace, 1e-5) << c.what << ": rayTrace";
+    }
 }
 
 }  // namespace

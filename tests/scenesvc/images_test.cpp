@@ -1,4 +1,4 @@
-// The image list: walking, pixels, spot filtering (nearest, bilinear, box, mip levels),
+// The image list: walking, pixels, spot filtering (nearest, bilinear, the spot filter's levels),
 // loading, and the image data kept in scene files.
 #include <cmath>
 
@@ -112,34 +112,31 @@ TEST_F(Images, SmallSpotsSampleThePixels) {
 // Large spots: the whole 4 x 2 checker averages to (0.75, 0.25, 0.25): its top row is half
 // white, its bottom row red.
 TEST_F(Images, LargeSpotsAverageTheirFootprint) {
-    double box[3], mip[3];
-    il->RGBSpot(checker, 0.5, 0.5, 1.0, 1, box);
-    expectColor(box, 0.75, 0.25, 0.25, "box filter before needAA");
+    double rgb[3];
+    il->RGBSpot(checker, 0.5, 0.5, 1.0, 1, rgb);
+    expectColor(rgb, 0.75, 0.25, 0.25, "a spot as wide as the image, before needAA");
     il->needAA(checker);
-    il->needAA(checker);  // a second call keeps the chain it built
-    il->RGBSpot(checker, 0.5, 0.5, 1.0, 1, mip);
-    expectColor(mip, 0.75, 0.25, 0.25, "top mip level");
-    il->RGBSpot(checker, 0.1, 0.9, 100.0, 0, mip);
-    expectColor(mip, 0.75, 0.25, 0.25, "a spot larger than the image");
+    il->needAA(checker);  // a second call keeps what the first made
+    il->RGBSpot(checker, 0.1, 0.9, 100.0, 0, rgb);
+    expectColor(rgb, 0.75, 0.25, 0.25, "a spot larger than the image");
 
-    // Footprint 2^0.5 pixels: halfway between level 0 (white here) and level 1 (the average).
+    // At the centre of a white pixel: level 0 is white there, level 1 the average. Between one
+    // and two pixels, blend weighs the two levels by the footprint; without blend the coarser
+    // level is taken.
     struct Case {
-        double lod;
+        double footprint;
         int blend;
         double r, g, b;
     } cases[] = {
-        {0.5, 1, 0.875, 0.625, 0.625},
-        {1.0, 1, 0.75, 0.25, 0.25},
-        {0.4, 0, 1, 1, 1},
-        {0.6, 0, 0.75, 0.25, 0.25},
+        {1.0, 1, 1, 1, 1}, {1.5, 1, 0.875, 0.625, 0.625}, {2.0, 1, 0.75, 0.25, 0.25},
+        {1.0, 0, 1, 1, 1}, {1.2, 0, 0.75, 0.25, 0.25},
     };
     for (const Case &c : cases) {
-        double rgb[3];
-        il->RGBSpot(checker, 0.375, 0.25, std::pow(2.0, c.lod) / 4, c.blend, rgb);
-        expectColor(rgb, c.r, c.g, c.b, "lod " + std::to_string(c.lod) + " blend " + std::to_string(c.blend));
+        il->RGBSpot(checker, 0.375, 0.25, c.footprint / 4, c.blend, rgb);
+        expectColor(rgb, c.r, c.g, c.b,
+                    "footprint " + std::to_string(c.footprint) + " blend " + std::to_string(c.blend));
     }
     for (double spot : {0.01, 0.5, 3.0}) {
-        double rgb[3];
         il->RGBSpot(grey, 0.3, 0.7, spot, 1, rgb);
         expectColor(rgb, 0.5, 0.5, 0.5, "a constant image at spot " + std::to_string(spot));
     }

@@ -1,0 +1,17 @@
+// velmora-render --serve: the look-development page over HTTP (cpp-httplib). Listens on
+// `address` (loopback unless told otherwise), prints the page's address on stdout, and serves
+// until SIGINT or SIGTERM, which cancel any render and end it cleanly.
+#pragma once
+
+#include <string>
+
+#include "host/scene/scene.h"
+#include "host/serve/lookdev.h"
+
+namespace host::serve {
+
+// Status 0 after a clean stop, 2 for bad input (the address or port, a setting the scene's
+// shaders refuse), 1 for any other failure, with `message`.
+int serve(Scene &scene, const LookdevConfig &config, const std::string &address, int port, std::string &message);
+
+}  // namespace host::serve

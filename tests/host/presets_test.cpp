@@ -1,0 +1,78 @@
+// The shipped presets: every one reads, names its source and applies through the skin shader's
+// panel without a refusal; bad preset files are refused naming the file and the place.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/presets/presets.h"
+
+namespace {
+
+const std::string kProgram = VELMORA_RENDER_PROGRAM;
+const std::string kSkin = VELMORA_SKIN_PLUGIN;
+const std::string kShipped = VELMORA_SOURCE_PRESETS;
+
+TEST(Presets, ShippedLooksApplyToEverySkinInstance) {
+    std::string error;
+    std::vector<host::presets::Preset> presets = host::presets::loadPresets(kShipped, error);
+    ASSERT_TRUE(error.empty()) << error;
+    EXPECT_EQ(host::presets::presetNames(presets), "dark_skin, light_skin, marble, medium_skin, wax");
+    std::string out = ::testing::TempDir() + "/velmora_presets_" + std::to_string(::getpid()) + ".txt";
+    for (const host::presets::Preset &p : presets) {
+        SCOPED_TRACE(p.name);
+        EXPECT_EQ(host::presets::findPreset(presets, p.name), &p);
+        EXPECT_GT(p.source.size(), 20u);
+        EXPECT_EQ(p.settings.size(), 13u) << "every setting of the panel";
+        // The default scene's skin, described after the preset: its colour is the preset's.
+        std::string cmd = "VELMORA_PRESETS=" + kShipped + " " + kProgram + " --plugin " + kSkin +
+                          " --describe-panel --preset " + p.name + " >" + out + " 2>&1";
+        int raw = std::system(cmd.c_str());
+        std::ifstream in(out);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << text;
+        const nlohmann::json &c = p.settings["skin_color"];
+        char want[96];
+        std::snprintf(want, sizeof want, "\"Skin color:\" color-env = %g %g %g", c[0].get<double>(),
+                      c[1].get<double>(), c[2].get<double>());
+        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+    }
+    std::remove(out.c_str());
+    EXPECT_EQ(host::presets::findPreset(presets, "nope"), nullptr);
+}
+
+TEST(Presets, BadFilesRefusedNamingFileAndPlace) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / ("velmora_bad_presets_" + std::to_string(::getpid()));
+    struct Case {
+        const char *file, *text, *message;
+    } cases[] = {
+        {"a.json", "{", "a.json: not valid JSON"},
+        {"a.json", R"({"name": "a", "settings": {"Ksub": 1}})", "a.json: /source: wants a non-empty string"},
+        {"a.json", R"({"name": "b", "source": "x", "settings": {"Ksub": 1}})", "a.json: /name: \"b\" differs"},
+        {"a.json", R"({"name": "a", "source": "x", "settings": [1]})", "a.json: /settings: wants an object"},
+        {"a.json", R"({"name": "a", "source": "x", "settings": {"Ksub": 1}, "extra": 1})", "a.json: /extra"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::ofstream(dir / c.file) << c.text;
+        std::string error;
+        EXPECT_TRUE(host::presets::loadPresets(dir.string(), error).empty());
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    fs::remove_all(dir);
+    std::string error;
+    EXPECT_TRUE(host::presets::loadPresets(dir.string(), error).empty());
+    EXPECT_NE(error.find("cannot list"), std::string::npos) << error;
+}
+
+}  // namespace
