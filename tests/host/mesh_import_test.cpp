@@ -140,6 +140,29 @@ TEST(MeshImport, TestModelsHoldWhatTheirFilesSay) {
     }
 }
 
+// UV channels and bones' weights come as the layer's UV and weight maps, a value for each point
+// (the first corner's), and which points have one.
+TEST(MeshImport, UVAndWeightMapsComeWithTheMesh) {
+    NEED_MODELS();
+    host::ImportedMesh m;
+    std::string error;
+    ASSERT_TRUE(host::importMesh(kModels + "/glTF2/BoxTextured-glTF/BoxTextured.gltf", 0, m, error)) << error;
+    const host::MeshLayer &box = m.layers.at(0).mesh;
+    ASSERT_EQ(box.uvMaps.size(), 1u);
+    EXPECT_EQ(box.uvMaps[0].values.size(), 2 * box.points.size());
+    for (uint8_t has : box.uvMaps[0].has) EXPECT_EQ(has, 1);
+    ASSERT_TRUE(host::importMesh(kModels + "/glTF2/simple_skin/simple_skin.gltf", 0, m, error)) << error;
+    const host::MeshLayer &skin = m.layers.at(0).mesh;
+    ASSERT_EQ(skin.weightMaps.size(), 2u);  // two joints
+    for (size_t k = 0; k < skin.points.size(); ++k) {
+        double sum = 0;
+        for (const host::WeightMap &w : skin.weightMaps) sum += w.has[k] ? w.values[k] : 0;
+        EXPECT_NEAR(sum, 1.0, 1e-6) << "point " << k << ": its weights add up to 1";
+    }
+    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWO2/box_2uv_1unused.lwo", 0, m, error)) << error;
+    EXPECT_EQ(m.layers.at(0).mesh.uvMaps.size(), 2u);  // the two maps its texture uses
+}
+
 // host objects are left-handed with +Y up, as the host is: assimp negates z and reverses the
 // polygons, and the import undoes both.
 TEST(MeshImport, HostObjectPolygonsKeepTheFilesPointOrder) {
