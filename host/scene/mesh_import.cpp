@@ -858,7 +858,7 @@ private:
                                              ", not only whole numbers");
                 }
             }
-            at = to == text.size() ? to - 1 : to - 1;
+            at = to - 1;  // the next tag starts at `to`
         }
         return true;
     }
