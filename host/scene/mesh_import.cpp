@@ -278,7 +278,7 @@ void keepReaders(Assimp::Importer &importer, Format format) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// host objects: what assimp does not hand on, read from the file's own chunks.
+// Host objects: what assimp does not hand on, read from the file's own chunks.
 
 struct LwoLayer {
     int number = 0;             // the LAYR chunk's number (from 0)
@@ -1140,7 +1140,7 @@ private:
         }
     }
 
-    // host objects: layers from the file's own chunks, polygons from assimp's nodes.
+    // Host objects: layers from the file's own chunks, polygons from assimp's nodes.
     bool lwo(const std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error) {
         LwoFile file = readLwoChunks(data);
         // Every older-format host object fails in assimp 5.2 ("LWO: Unable to build a valid node

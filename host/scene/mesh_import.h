@@ -10,7 +10,7 @@
 // makes.
 //
 // Coordinates are the file's own numbers:
-//  - host objects are left-handed with +Y up, as the host is. assimp turns them right-handed
+//  - Host objects are left-handed with +Y up, as the host is. assimp turns them right-handed
 //    (it negates z and reverses every polygon); the import undoes both, so host coordinates equal
 //    the numbers of the file's PNTS chunk and polygons keep the file's point order. Points come in
 //    the order of the layer's PNTS chunks (unused ones included).
@@ -51,7 +51,7 @@ struct ImportedMesh {
     uint64_t bytes = 0;                 // memory the layers take
 };
 
-// Reads a mesh file. `layer` > 0 keeps only that layer of a layered (host object) object file, and
+// Reads a mesh file. `layer` > 0 keeps only that layer of a layered host object file, and
 // refuses a number the file lacks; 0 keeps every layer. `memoryLimit` (0: none) bounds what the
 // import may take at its peak, estimated before anything is read and checked again as the file
 // is read. On refusal returns false with a message naming the file: `mesh file "PATH": what is

@@ -163,7 +163,7 @@ TEST(MeshImport, UVAndWeightMapsComeWithTheMesh) {
     EXPECT_EQ(m.layers.at(0).mesh.uvMaps.size(), 2u);  // the two maps its texture uses
 }
 
-// host objects are left-handed with +Y up, as the host is: assimp negates z and reverses the
+// Host objects are left-handed with +Y up, as the host is: assimp negates z and reverses the
 // polygons, and the import undoes both.
 TEST(MeshImport, HostObjectPolygonsKeepTheFilesPointOrder) {
     NEED_MODELS();
