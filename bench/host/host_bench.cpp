@@ -148,7 +148,8 @@ struct BigMeshes {
         folder = mkdtemp(pattern) ? pattern : "/tmp";
         for (int j = 0; j < kSide; ++j)
             for (int i = 0; i < kSide; ++i)
-                points.insert(points.end(), {i * 0.01f, 0.05f * std::sin(i * 0.05f) * std::cos(j * 0.07f), j * 0.01f});
+                points.insert(points.end(),
+                              {i * 0.01f, 0.05f * std::sin(i * 0.05f) * std::cos(j * 0.07f), j * 0.01f});
         for (int j = 0; j + 1 < kSide; ++j)
             for (int i = 0; i + 1 < kSide; ++i) {
                 int a = j * kSide + i, b = a + 1, c = a + kSide, d = c + 1;
@@ -170,7 +171,8 @@ struct BigMeshes {
             out << line;
         }
         for (size_t k = 0; k < triangles.size(); k += 3) {
-            std::snprintf(line, sizeof line, "f %d %d %d\n", triangles[k] + 1, triangles[k + 1] + 1, triangles[k + 2] + 1);
+            std::snprintf(line, sizeof line, "f %d %d %d\n", triangles[k] + 1, triangles[k + 1] + 1,
+                          triangles[k + 2] + 1);
             out << line;
         }
     }
@@ -194,7 +196,8 @@ struct BigMeshes {
         for (size_t k = 0; k < triangles.size(); k += 3) {
             float normal[3] = {0, 1, 0};
             out.write(reinterpret_cast<const char *>(normal), 12);
-            for (int c = 0; c < 3; ++c) out.write(reinterpret_cast<const char *>(&points[triangles[k + c] * 3]), 12);
+            for (int c = 0; c < 3; ++c)
+                out.write(reinterpret_cast<const char *>(&points[triangles[k + c] * 3]), 12);
             out.write("\0\0", 2);
         }
     }

@@ -15,15 +15,15 @@
 #include <stdexcept>
 
 #include <assimp/BaseImporter.h>
-#include <assimp/IOStream.hpp>
-#include <assimp/IOSystem.hpp>
-#include <assimp/Importer.hpp>
 #include <assimp/config.h>
 #include <assimp/importerdesc.h>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/version.h>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
+#include <assimp/Importer.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -40,8 +40,8 @@
 // other way to set the handler (setAiAssertHandler is not exported).
 namespace Assimp {
 void aiAssertViolation(const char *expression, const char *file, int line) {
-    throw std::runtime_error(std::string("assimp's own check \"") + (expression ? expression : "") + "\" failed in " +
-                             (file ? file : "?") + " line " + std::to_string(line));
+    throw std::runtime_error(std::string("assimp's own check \"") + (expression ? expression : "") +
+                             "\" failed in " + (file ? file : "?") + " line " + std::to_string(line));
 }
 }  // namespace Assimp
 
@@ -192,8 +192,9 @@ public:
         struct stat st;
         if (::stat(file, &st) != 0 && errno == ENOENT) return nullptr;
         std::string kind = sideKind_.empty() ? "file" : sideKind_ + " file";
-        std::string named = sideKind_.empty() ? kind + " " + quoteFile(file) + " named by mesh file " + quoteFile(main_)
-                                              : kind + " " + quoteFile(file);
+        std::string named = sideKind_.empty()
+                                ? kind + " " + quoteFile(file) + " named by mesh file " + quoteFile(main_)
+                                : kind + " " + quoteFile(file);
         int fd = io::openRegularFile(file, io::kMaxMeshBytes - std::min(read_, io::kMaxMeshBytes),
                                      sideKind_.empty() ? "mesh file" : kind.c_str(), size, why);
         if (fd < 0) {
@@ -281,9 +282,9 @@ void keepReaders(Assimp::Importer &importer, Format format) {
 // Host objects: what assimp does not hand on, read from the file's own chunks.
 
 struct LwoLayer {
-    int number = 0;             // the LAYR chunk's number (from 0)
-    std::string name;           // as the file gives it
-    std::string node;           // the name assimp gives the layer's node
+    int number = 0;    // the LAYR chunk's number (from 0)
+    std::string name;  // as the file gives it
+    std::string node;  // the name assimp gives the layer's node
     Vec3 pivot{0, 0, 0};
     int parent = -1;            // the parent layer's number, -1 for none
     std::vector<float> points;  // x, y, z of each point of the layer's PNTS chunks
@@ -404,7 +405,8 @@ Surface lwo2Surface(Bytes b, const std::string &name) {
 // in LWO2 files, the surfaces' base values. What does not fit is left for assimp to refuse.
 LwoFile readLwoChunks(const std::string &data) {
     LwoFile f;
-    Bytes b{reinterpret_cast<const uint8_t *>(data.data()), reinterpret_cast<const uint8_t *>(data.data()) + data.size()};
+    Bytes b{reinterpret_cast<const uint8_t *>(data.data()),
+            reinterpret_cast<const uint8_t *>(data.data()) + data.size()};
     if (b.u4() != 0x464F524Du) return f;  // FORM
     uint32_t formSize = b.u4();
     f.type.assign(reinterpret_cast<const char *>(b.p), std::min<size_t>(4, b.left()));
@@ -674,8 +676,9 @@ public:
             return refuse(error, label_ + " is a zip archive, which is not read");
         Format format = formatOf(path_, head, static_cast<size_t>(got));
         if (format == Format::None)
-            return refuse(error, label_ + " is not a mesh file of a kind read here (host object, OBJ, PLY, STL, "
-                                          "glTF 2, FBX or Collada)");
+            return refuse(error, label_ +
+                                     " is not a mesh file of a kind read here (host object, OBJ, PLY, STL, "
+                                     "glTF 2, FBX or Collada)");
         out.files.push_back(path_);
         if (format == Format::Obj) {
             std::string text;
@@ -684,11 +687,11 @@ public:
             if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
             return obj(text, true, out, error);
         }
-        uint64_t factor = format == Format::Lwo                       ? kLwoFactor
-                          : !binary(head, got)                        ? kTextFactor
-                          : format == Format::Ply                     ? kBinaryPlyFactor
-                          : format == Format::Stl                     ? kBinaryStlFactor
-                                                                      : kBinaryFactor;
+        uint64_t factor = format == Format::Lwo   ? kLwoFactor
+                          : !binary(head, got)    ? kTextFactor
+                          : format == Format::Ply ? kBinaryPlyFactor
+                          : format == Format::Stl ? kBinaryStlFactor
+                                                  : kBinaryFactor;
         uint64_t estimate = size * factor;
         if (!fits(estimate, error)) return false;
         if (format != Format::Lwo) {
@@ -698,7 +701,8 @@ public:
                 std::string text;
                 if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", text, why))
                     return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
-                if (format == Format::Collada ? !colladaIndices(text, error) : !gltfBounds(text, error)) return false;
+                if (format == Format::Collada ? !colladaIndices(text, error) : !gltfBounds(text, error))
+                    return false;
                 return other(format, text.size(), estimate, true, out, error, &text);
             }
             // PLY files have no materials: the one assimp makes up is not the file's.
@@ -723,8 +727,8 @@ public:
         uint64_t estimate = 2 * text.size() + counts.bytes;
         if (!fits(estimate, error)) return false;
         std::string numbered = numberObjPoints(text);
-        auto importer = read(Format::Obj, path_, &numbered, numbered.size(), sideFiles, "material", kTextFactor, 0,
-                             estimate);
+        auto importer =
+            read(Format::Obj, path_, &numbered, numbered.size(), sideFiles, "material", kTextFactor, 0, estimate);
         if (!importer) return refuseImport(error);
         const aiScene *scene = importer->GetScene();
         numbered.clear();
@@ -745,7 +749,8 @@ public:
             kept.reserve(layer.points.size());
             for (size_t i = 0; i < layer.points.size(); ++i) {
                 int first = table.add(static_cast<int>(i));
-                weld[i] = first == static_cast<int>(i) ? static_cast<int>(kept.size()) : weld[static_cast<size_t>(first)];
+                weld[i] = first == static_cast<int>(i) ? static_cast<int>(kept.size())
+                                                       : weld[static_cast<size_t>(first)];
                 if (first == static_cast<int>(i)) kept.push_back(layer.points[i]);
             }
             if (kept.size() != layer.points.size()) layer.points.swap(kept);
@@ -765,8 +770,8 @@ public:
             maps(mesh, pointOf, layer);
         }
         if (faces != counts.faces)
-            return refuse(error, label_ + ": the importer read " + std::to_string(faces) + " polygons where the file has " +
-                                     std::to_string(counts.faces));
+            return refuse(error, label_ + ": the importer read " + std::to_string(faces) +
+                                     " polygons where the file has " + std::to_string(counts.faces));
         return finish(out, error);
     }
 
@@ -809,10 +814,12 @@ private:
                 std::string name = line.substr(std::min(line.size(), size_t(8)));
                 name = name.substr(0, name.find(' '));
                 if (std::find(elements.begin(), elements.end(), name) != elements.end())
-                    return refuse(error, label_ + ": the PLY header declares element " + text::quote(name) + " twice");
+                    return refuse(error,
+                                  label_ + ": the PLY header declares element " + text::quote(name) + " twice");
                 elements.push_back(name);
                 size_t space = line.find_last_of(' ');
-                count = std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1), nullptr, 10);
+                count = std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1),
+                                      nullptr, 10);
                 if (count > kMaxLayerPoints)
                     return refuse(error, label_ + ": the PLY header declares more elements than a layer holds");
             } else if (word == "property") {
@@ -828,7 +835,8 @@ private:
     // without a count.
     bool colladaIndices(const std::string &text, std::string &error) {
         static const char *const lists[] = {"<p>", "<p ", "<h>", "<h ", "<v>", "<v ", "<vcount>", "<vcount "};
-        static const char *const arrays[] = {"<float_array", "<int_array", "<Name_array", "<IDREF_array", "<bool_array"};
+        static const char *const arrays[] = {"<float_array", "<int_array", "<Name_array", "<IDREF_array",
+                                             "<bool_array"};
         auto lineOf = [&](size_t k) {
             return std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(k), '\n'));
         };
@@ -877,7 +885,8 @@ private:
                        uint32_t(uint8_t(data[at + 2])) << 16 | uint32_t(uint8_t(data[at + 3])) << 24;
             };
             uint32_t length = u4(12);
-            if (length > data.size() - 20) return refuse(error, label_ + ": the glTF JSON chunk runs past the file");
+            if (length > data.size() - 20)
+                return refuse(error, label_ + ": the glTF JSON chunk runs past the file");
             text = data.substr(20, length);
         }
         // assimp's JSON reader recurses once a nesting level: deep nesting would exhaust the stack.
@@ -886,8 +895,10 @@ private:
         for (size_t k = 0; k < text.size(); ++k) {
             char c = text[k];
             if (quoted) {
-                if (c == '\\') ++k;
-                else if (c == '"') quoted = false;
+                if (c == '\\')
+                    ++k;
+                else if (c == '"')
+                    quoted = false;
             } else if (c == '"') {
                 quoted = true;
             } else if (c == '[' || c == '{') {
@@ -927,8 +938,11 @@ private:
         for (size_t i = 0; i < views.size(); ++i) {
             const json &v = views[i];
             uint64_t buffer = v.is_object() ? number(v, "buffer", kNo) : kNo;
-            uint64_t offset = v.is_object() ? number(v, "byteOffset", 0) : 0, length = v.is_object() ? number(v, "byteLength", 0) : 0;
-            uint64_t have = buffer < buffers.size() && buffers[buffer].is_object() ? number(buffers[buffer], "byteLength", 0) : 0;
+            uint64_t offset = v.is_object() ? number(v, "byteOffset", 0) : 0,
+                     length = v.is_object() ? number(v, "byteLength", 0) : 0;
+            uint64_t have = buffer < buffers.size() && buffers[buffer].is_object()
+                                ? number(buffers[buffer], "byteLength", 0)
+                                : 0;
             if (offset > have || length > have - offset) return bad("buffer view " + std::to_string(i));
             viewLength.push_back(length);
         }
@@ -945,29 +959,50 @@ private:
             if (!a.is_object()) continue;
             uint64_t component = 0;
             switch (number(a, "componentType", 0)) {
-                case 5120: case 5121: component = 1; break;
-                case 5122: case 5123: component = 2; break;
-                case 5125: case 5126: component = 4; break;
-                default: break;
+                case 5120:
+                case 5121:
+                    component = 1;
+                    break;
+                case 5122:
+                case 5123:
+                    component = 2;
+                    break;
+                case 5125:
+                case 5126:
+                    component = 4;
+                    break;
+                default:
+                    break;
             }
             std::string type = a.contains("type") && a["type"].is_string() ? a["type"].get<std::string>() : "";
-            uint64_t parts = type == "SCALAR" ? 1 : type == "VEC2" ? 2 : type == "VEC3" ? 3 : type == "VEC4" || type == "MAT2" ? 4
-                           : type == "MAT3" ? 9 : type == "MAT4" ? 16 : 0;
+            uint64_t parts = type == "SCALAR"                   ? 1
+                             : type == "VEC2"                   ? 2
+                             : type == "VEC3"                   ? 3
+                             : type == "VEC4" || type == "MAT2" ? 4
+                             : type == "MAT3"                   ? 9
+                             : type == "MAT4"                   ? 16
+                                                                : 0;
             uint64_t element = component * parts, view = number(a, "bufferView", kNo);
-            uint64_t stride = view < views.size() && views[view].is_object() ? number(views[view], "byteStride", 0) : 0;
-            if (!within(view, number(a, "byteOffset", 0), number(a, "count", 0), element, stride ? stride : element))
+            uint64_t stride =
+                view < views.size() && views[view].is_object() ? number(views[view], "byteStride", 0) : 0;
+            if (!within(view, number(a, "byteOffset", 0), number(a, "count", 0), element,
+                        stride ? stride : element))
                 return bad("accessor " + std::to_string(i));
             auto sparse = a.find("sparse");
             if (sparse != a.end() && sparse->is_object()) {
                 uint64_t count = number(*sparse, "count", 0);
                 auto indices = sparse->find("indices"), values = sparse->find("values");
                 if (indices != sparse->end() && indices->is_object()) {
-                    uint64_t size = number(*indices, "componentType", 0) == 5125 ? 4 : number(*indices, "componentType", 0) == 5123 ? 2 : 1;
-                    if (!within(number(*indices, "bufferView", kNo), number(*indices, "byteOffset", 0), count, size, size))
+                    uint64_t size = number(*indices, "componentType", 0) == 5125   ? 4
+                                    : number(*indices, "componentType", 0) == 5123 ? 2
+                                                                                   : 1;
+                    if (!within(number(*indices, "bufferView", kNo), number(*indices, "byteOffset", 0), count,
+                                size, size))
                         return bad("accessor " + std::to_string(i) + "'s sparse indices");
                 }
                 if (values != sparse->end() && values->is_object() &&
-                    !within(number(*values, "bufferView", kNo), number(*values, "byteOffset", 0), count, element, element))
+                    !within(number(*values, "bufferView", kNo), number(*values, "byteOffset", 0), count, element,
+                            element))
                     return bad("accessor " + std::to_string(i) + "'s sparse values");
             }
         }
@@ -1073,7 +1108,8 @@ private:
             const aiFace &face = mesh.mFaces[f];
             if (face.mNumIndices < 3) continue;
             if (layer.polygons.size() >= kMaxLayerPoints)
-                return refuse(error, label_ + " has more than " + std::to_string(kMaxLayerPoints) + " polygons in a layer");
+                return refuse(
+                    error, label_ + " has more than " + std::to_string(kMaxLayerPoints) + " polygons in a layer");
             MeshPolygon poly;
             poly.surface = surface;
             poly.points.resize(face.mNumIndices);
@@ -1095,7 +1131,8 @@ private:
         for (unsigned ch = 0; ch < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++ch) {
             if (!mesh.mTextureCoords[ch]) continue;
             const aiString *given = mesh.GetTextureCoordsName(ch);
-            std::string name = given && given->length ? std::string(given->C_Str()) : "UV" + (ch ? std::to_string(ch + 1) : "");
+            std::string name =
+                given && given->length ? std::string(given->C_Str()) : "UV" + (ch ? std::to_string(ch + 1) : "");
             UVMap *map = nullptr;
             for (UVMap &m : layer.uvMaps)
                 if (m.name == name) map = &m;
@@ -1109,7 +1146,8 @@ private:
             for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
                 int p = pointOf(v);
                 const aiVector3D &uv = mesh.mTextureCoords[ch][v];
-                if (p < 0 || map->has[static_cast<size_t>(p)] || !std::isfinite(uv.x) || !std::isfinite(uv.y)) continue;
+                if (p < 0 || map->has[static_cast<size_t>(p)] || !std::isfinite(uv.x) || !std::isfinite(uv.y))
+                    continue;
                 map->has[static_cast<size_t>(p)] = 1;
                 map->values[2 * static_cast<size_t>(p)] = uv.x;
                 map->values[2 * static_cast<size_t>(p) + 1] = uv.y;
@@ -1146,11 +1184,13 @@ private:
         // Every older-format host object fails in assimp 5.2 ("LWO: Unable to build a valid node
         // graph", assimp issue 1196, fixed in later releases), after reading it without the
         // checks below and leaking what it read: such files are refused before it reads them.
-        if (file.type == "LWOB" && (aiGetVersionMajor() < 5 || (aiGetVersionMajor() == 5 && aiGetVersionMinor() < 3)))
-            return refuse(error, label_ + ": assimp " + std::to_string(aiGetVersionMajor()) + "." +
-                                     std::to_string(aiGetVersionMinor()) +
-                                     " cannot read older-format host objects (FORM type LWOB): it fails on every one with "
-                                     "\"LWO: Unable to build a valid node graph\"");
+        if (file.type == "LWOB" &&
+            (aiGetVersionMajor() < 5 || (aiGetVersionMajor() == 5 && aiGetVersionMinor() < 3)))
+            return refuse(
+                error, label_ + ": assimp " + std::to_string(aiGetVersionMajor()) + "." +
+                           std::to_string(aiGetVersionMinor()) +
+                           " cannot read older-format host objects (FORM type LWOB): it fails on every one with "
+                           "\"LWO: Unable to build a valid node graph\"");
         if (!file.fault.empty()) return refuse(error, label_ + ": " + file.fault);
         if (layer > 1 && file.type == "LWOB")
             return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
@@ -1171,7 +1211,8 @@ private:
         if (!importer) {
             bool failed = refuseImport(error);
             if (file.type == "LWOB" && refusal_.empty())
-                error += " (assimp " + std::to_string(aiGetVersionMajor()) + "." + std::to_string(aiGetVersionMinor()) +
+                error += " (assimp " + std::to_string(aiGetVersionMajor()) + "." +
+                         std::to_string(aiGetVersionMinor()) +
                          " cannot read older-format host objects, FORM type LWOB)";
             return failed;
         }
@@ -1231,14 +1272,16 @@ private:
                 float p[3] = {v.x, v.y, -v.z};
                 return tables[i]->find(p) >= 0;
             };
-            const aiMesh *first = node->mMeshes[0] < scene->mNumMeshes ? scene->mMeshes[node->mMeshes[0]] : nullptr;
+            const aiMesh *first =
+                node->mMeshes[0] < scene->mNumMeshes ? scene->mMeshes[node->mMeshes[0]] : nullptr;
             size_t at = kept.size();
             for (size_t i = 0; i < kept.size() && at == kept.size(); ++i)
                 if (!matched[i] && file.layers[kept[i]].node == name &&
                     (!first || !first->mNumVertices || found(i, first->mVertices[0])))
                     at = i;
             if (at == kept.size())
-                return refuse(error, label_ + ": the importer gave a layer " + text::quote(name) + " the file does not have");
+                return refuse(error, label_ + ": the importer gave a layer " + text::quote(name) +
+                                         " the file does not have");
             matched[at] = 1;
             MeshLayer &target = out.layers[at].mesh;
             const PointTable &table = *tables[at];
@@ -1259,8 +1302,8 @@ private:
 
     // Any other format: one layer, every mesh of every node placed by the node's transform, points
     // welded in the order the polygons first use them.
-    bool other(Format format, uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out, std::string &error,
-               const std::string *data = nullptr) {
+    bool other(Format format, uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out,
+               std::string &error, const std::string *data = nullptr) {
         auto importer = read(format, path_, data, size, true, "", kBinaryFactor, 0, estimate);
         if (!importer) return refuseImport(error);
         const aiScene *scene = importer->GetScene();
@@ -1274,7 +1317,8 @@ private:
             aiMatrix4x4 toFile;
             int depth;
         };
-        std::vector<Placed> stack{{scene->mRootNode, scene->mRootNode ? scene->mRootNode->mTransformation : aiMatrix4x4(), 0}};
+        std::vector<Placed> stack{
+            {scene->mRootNode, scene->mRootNode ? scene->mRootNode->mTransformation : aiMatrix4x4(), 0}};
         while (!stack.empty()) {
             Placed at = stack.back();
             stack.pop_back();
@@ -1317,7 +1361,8 @@ private:
                     int found = table.find(mp.pos);
                     if (found < 0) {
                         if (layer.points.size() >= kMaxLayerPoints) {
-                            bad = label_ + " has more than " + std::to_string(kMaxLayerPoints) + " points in a layer";
+                            bad = label_ + " has more than " + std::to_string(kMaxLayerPoints) +
+                                  " points in a layer";
                             return -1;
                         }
                         layer.points.push_back(mp);
@@ -1325,8 +1370,10 @@ private:
                     }
                     return pointAt[v] = found;
                 };
-                if (!polygons(mesh, surfaceOf, place, false, layer, error)) return bad.empty() ? false : refuse(error, bad);
-                maps(mesh, [&](unsigned v) { return v < pointAt.size() ? pointAt[v] : -1; }, layer);
+                if (!polygons(mesh, surfaceOf, place, false, layer, error))
+                    return bad.empty() ? false : refuse(error, bad);
+                maps(
+                    mesh, [&](unsigned v) { return v < pointAt.size() ? pointAt[v] : -1; }, layer);
             }
         }
         return finish(out, error);
@@ -1358,7 +1405,8 @@ private:
             MeshLayer &m = l.mesh;
             uint64_t corners = 0;
             for (const MeshPolygon &p : m.polygons) corners += p.points.size();
-            if (m.points.size() > kMaxLayerPoints || m.polygons.size() > kMaxLayerPoints || corners > kMaxLayerCorners)
+            if (m.points.size() > kMaxLayerPoints || m.polygons.size() > kMaxLayerPoints ||
+                corners > kMaxLayerCorners)
                 return refuse(error, label_ + " has more than " + std::to_string(kMaxLayerPoints) +
                                          " points or polygons in a layer");
             for (const MeshPoint &p : m.points)

@@ -11,9 +11,9 @@
 
 namespace host {
 
-constexpr size_t kMaxLayerPoints = 1 << 27;      // points or polygons of one layer: indices * 3 stay ints
-constexpr uint64_t kMaxLayerCorners = 1 << 29;   // polygon corners of one layer: fan indices stay ints
-constexpr double kMaxCoordinate = 1e9;           // further out, single-precision points lose their shape
+constexpr size_t kMaxLayerPoints = 1 << 27;     // points or polygons of one layer: indices * 3 stay ints
+constexpr uint64_t kMaxLayerCorners = 1 << 29;  // polygon corners of one layer: fan indices stay ints
+constexpr double kMaxCoordinate = 1e9;          // further out, single-precision points lose their shape
 
 // Memory a mesh layer takes: its points, polygons and polygon corners, with the fan triangles,
 // the normals' sums and the slack of growing arrays.

@@ -350,7 +350,8 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
     {
         std::vector<int> next(first.begin(), first.end() - 1);
         for (size_t pi = 0; pi < layer.polygons.size(); ++pi)
-            for (int k : layer.polygons[pi].points) around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
+            for (int k : layer.polygons[pi].points)
+                around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
     }
     std::vector<double> area(layer.polygons.size() * 3, 0.0);
     for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {

@@ -129,7 +129,8 @@ void indexWeightMaps(SceneState &s) {
     };
     for (const ObjectItem *o : s.scene->objects)
         for (const MeshLayer &l : o->layers) {
-            for (const WeightMap &m : l.weightMaps) add(s.weightMapByName, LWVMAP_WGHT, 1, l, m.name, m.values, m.has);
+            for (const WeightMap &m : l.weightMaps)
+                add(s.weightMapByName, LWVMAP_WGHT, 1, l, m.name, m.values, m.has);
             for (const UVMap &m : l.uvMaps) add(s.uvMapByName, LWVMAP_TXUV, 2, l, m.name, m.values, m.has);
         }
 }

@@ -117,11 +117,14 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
             for (size_t i = 0; i + 2 < layer.cornerNormals.size(); i += 3) {
                 const float *cn = &layer.cornerNormals[i];
                 const double *nm = m.normalMatrix;
-                Vec3 wn{nm[0] * cn[0] + nm[1] * cn[1] + nm[2] * cn[2], nm[3] * cn[0] + nm[4] * cn[1] + nm[5] * cn[2],
+                Vec3 wn{nm[0] * cn[0] + nm[1] * cn[1] + nm[2] * cn[2],
+                        nm[3] * cn[0] + nm[4] * cn[1] + nm[5] * cn[2],
                         nm[6] * cn[0] + nm[7] * cn[1] + nm[8] * cn[2]};
                 double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
-                bool ok = len < std::numeric_limits<double>::infinity() && !bad[static_cast<size_t>(layer.triangles[i / 3])];
-                for (int c = 0; c < 3; ++c) m.worldCornerNormal[i + c] = static_cast<float>(ok && len > 0 ? wn[c] / len : 0.0);
+                bool ok = len < std::numeric_limits<double>::infinity() &&
+                          !bad[static_cast<size_t>(layer.triangles[i / 3])];
+                for (int c = 0; c < 3; ++c)
+                    m.worldCornerNormal[i + c] = static_cast<float>(ok && len > 0 ? wn[c] / len : 0.0);
             }
             RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_TRIANGLE);
             float *vb = static_cast<float *>(

@@ -16,11 +16,11 @@ namespace host {
 struct TracedMesh {
     const ObjectItem *object = nullptr;
     const MeshLayer *layer = nullptr;
-    Affine toWorld;                  // object space to world space
-    Affine toObject;                 // world space to object space
-    double normalMatrix[9];          // transforms object-space normals to world space
-    std::vector<float> worldPos;     // three floats per point
-    std::vector<float> worldNormal;  // smoothed normals in world space, three floats per point
+    Affine toWorld;                        // object space to world space
+    Affine toObject;                       // world space to object space
+    double normalMatrix[9];                // transforms object-space normals to world space
+    std::vector<float> worldPos;           // three floats per point
+    std::vector<float> worldNormal;        // smoothed normals in world space, three floats per point
     std::vector<float> worldCornerNormal;  // the layer's corner normals in world space, or empty
 };
 
