@@ -201,10 +201,17 @@ async function change(inst, name, value, row, note) {
     return;
   }
   message.textContent = "";
+  applyAnswer(data);
+  poll();
+}
+
+// Answers to changes may arrive out of order: only one newer than every answer shown so far
+// replaces the fields, so a late answer to an earlier change cannot undo a later one.
+function applyAnswer(data) {
+  if (state.generation !== undefined && data.generation < state.generation) return;
   state.instances = data.instances;
   state.instances.forEach((_, k) => fill(k));
   state.generation = data.generation;
-  poll();
 }
 
 // ---- The picture ----------------------------------------------------------------------------------
@@ -307,8 +314,7 @@ async function fillPresets() {
     message.textContent = res.ok ? "" : res.data.error;
     message.classList.toggle("error", !res.ok);
     if (!res.ok) return;
-    state.instances = res.data.instances;
-    state.instances.forEach((_, k) => fill(k));
+    applyAnswer(res.data);
     poll();
   });
 }
