@@ -332,6 +332,7 @@ void Lookdev::renderProgressive(uint64_t generation) {
         RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) { return encode(f, png); });
         std::lock_guard<std::mutex> hold(lock_);
         if (outcome.cancelled) {
+            ++cancelled_;
             // Rendered again once the queued requests are done, unless they bring a newer change.
             if (generation == generation_ && !stopping_) wantRender_ = true;
             return;
@@ -457,6 +458,7 @@ Reply Lookdev::status() const {
         {"generation", generation_},
         {"preview", preview_.generation},
         {"full", full_.generation},
+        {"cancelled", cancelled_},
         {"error", renderError_},
         {"sweep", {{"id", sweepId_}, {"done", sweepDone_}, {"labels", sweepLabels_}, {"error", sweepError_}}}};
     return jsonReply(200, j);

@@ -117,7 +117,8 @@ private:
     bool hasSweep_ = false;
     Sweep pendingSweep_;
     uint64_t generation_ = 0;
-    nlohmann::json panels_;  // the instances' panels as last described
+    uint64_t cancelled_ = 0;  // progressive renders cancelled by a newer request
+    nlohmann::json panels_;   // the instances' panels as last described
     Picture preview_, full_;
     std::string renderError_;
     uint64_t sweepId_ = 0, sweepDone_ = 0;

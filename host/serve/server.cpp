@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
@@ -37,7 +39,8 @@ void route(Lookdev &lookdev, const std::string &method, const httplib::Request &
 
 }  // namespace
 
-int serve(Scene &scene, const LookdevConfig &config, const std::string &address, int port, std::string &message) {
+int serve(Scene &scene, const LookdevConfig &config, const std::string &address, int port, std::string &message,
+          const std::function<void(int port)> &listening) {
     // Signals are taken by one waiting thread, never by the threads serving or rendering.
     sigset_t signals;
     sigemptyset(&signals);
@@ -58,6 +61,14 @@ int serve(Scene &scene, const LookdevConfig &config, const std::string &address,
                [&](const httplib::Request &req, httplib::Response &res) { route(lookdev, "GET", req, res); });
     server.Post(".*",
                 [&](const httplib::Request &req, httplib::Response &res) { route(lookdev, "POST", req, res); });
+    // Other methods reach the handler too, for its 405 rather than httplib's bare 404.
+    auto other = [&](const httplib::Request &req, httplib::Response &res) {
+        route(lookdev, req.method, req, res);
+    };
+    server.Put(".*", other);
+    server.Patch(".*", other);
+    server.Delete(".*", other);
+    server.Options(".*", other);
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.body.empty()) {
             std::string why = res.status == 413 ? "the request body is larger than 64 KB"
@@ -74,14 +85,19 @@ int serve(Scene &scene, const LookdevConfig &config, const std::string &address,
     std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     std::printf("velmora-render: serving http://%s:%d/ (Ctrl-C ends)\n", host.c_str(), bound);
     std::fflush(stdout);
+    if (listening) listening(bound);
 
+    std::atomic<bool> ended{false};
     std::thread watcher([&] {
         int sig = 0;
         sigwait(&signals, &sig);
         lookdev.stop();
+        // httplib's stop() does nothing until the server runs: a signal in that gap waits for it.
+        while (!server.is_running() && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server.stop();
     });
     bool listened = server.listen_after_bind();
+    ended = true;
     lookdev.stop();
     pthread_kill(watcher.native_handle(), SIGUSR1);  // wakes the watcher when the server ended by itself
     watcher.join();

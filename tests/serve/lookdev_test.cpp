@@ -1,22 +1,29 @@
 // The look-development server's request handling without HTTP: refused requests answer 4xx with a
 // message and change nothing; an accepted change goes through the plug-in's panel and is rendered
-// to a preview and then a full picture; sweeps and saves.
+// to a preview and then a full picture, and a newer one cancels the render in progress; sweeps
+// and saves; the queue's cap; the server over HTTP and its clean stop on a signal.
 #include "host/serve/lookdev.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "host/cli/default_scene.h"
+#include "host/cli/options.h"
 #include "host/scene/loader.h"
+#include "host/serve/server.h"
 
 namespace {
 
@@ -47,8 +54,10 @@ bool eventually(F done) {
 
 class LookdevTest : public ::testing::Test {
 protected:
-    void open(const std::string &savePath = "") {
+    // `samples` > 0: the full render's samples, enough to keep it busy for seconds.
+    void open(const std::string &savePath = "", int samples = 0) {
         scene_ = smallScene();
+        if (samples) scene_->render.samples = samples;
         host::serve::LookdevConfig config;
         config.pluginPath = kSkin;
         config.savePath = savePath;
@@ -63,6 +72,7 @@ protected:
     Reply post(const std::string &path, const std::string &body) {
         return lookdev_->handle("POST", path, {}, body);
     }
+    json status() { return json::parse(get("/api/status").body); }
     json control(const std::string &name) {
         json panels = json::parse(get("/api/panels").body);
         for (const json &c : panels["instances"][0]["panel"]["controls"])
@@ -190,6 +200,168 @@ TEST_F(LookdevTest, SweepAndSave) {
     EXPECT_FALSE(shader.contains("settings"));
     EXPECT_NE(shader["state"]["data"].get<std::string>().find("\"0.4\""), std::string::npos);
     std::remove(saved.c_str());
+}
+
+// The full render of the first change is cancelled by the second; the picture that ends up served
+// is the second's.
+TEST_F(LookdevTest, ANewerChangeCancelsTheRenderInProgress) {
+    open("", 512);
+    Reply r = post("/api/set", R"({"name": "Ksub", "value": 0.5})");
+    ASSERT_EQ(r.status, 200) << r.body;
+    uint64_t first = json::parse(r.body)["generation"];
+    ASSERT_TRUE(eventually([&] { return lookdev_->stageOf(first) == "preview"; }));
+    uint64_t cancelled = status()["cancelled"];
+    r = post("/api/set", R"({"name": "Ksub", "value": 0.75})");
+    ASSERT_EQ(r.status, 200) << r.body;
+    uint64_t second = json::parse(r.body)["generation"];
+    ASSERT_TRUE(eventually([&] { return lookdev_->stageOf(second) == "full"; }));
+    json s = status();
+    EXPECT_EQ(s["full"], second);
+    EXPECT_GT(s["cancelled"], cancelled);
+    EXPECT_EQ(control("Ksub")["value"], 0.75);
+}
+
+// While the host thread is busy in a slow tile, changes beyond kMaxQueuedJobs are refused at once
+// with 503 and a message; only the queued ones are applied.
+TEST_F(LookdevTest, ChangesBeyondTheQueueAreRefusedAndChangeNothing) {
+    open("", 2048);
+    ASSERT_TRUE(eventually([&] { return lookdev_->stageOf(lookdev_->generation()) == "preview"; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // into the full render's first tiles
+    const uint64_t before = lookdev_->generation();
+    const size_t queued = host::serve::kMaxQueuedJobs, n = queued + 8;
+    std::vector<Reply> replies(n);
+    std::vector<std::thread> posters;
+    for (size_t i = 0; i < n; ++i)
+        posters.emplace_back([&, i] {
+            replies[i] = post("/api/set", json({{"name", "Ksub"}, {"value", (i + 1) / 64.0}}).dump());
+        });
+    for (std::thread &t : posters) t.join();
+    size_t refused = 0;
+    uint64_t newest = 0;
+    double newestValue = -1;
+    for (size_t i = 0; i < n; ++i) {
+        if (replies[i].status == 503) {
+            ++refused;
+            EXPECT_NE(replies[i].body.find("too many changes"), std::string::npos) << replies[i].body;
+            continue;
+        }
+        ASSERT_EQ(replies[i].status, 200) << replies[i].body;
+        uint64_t g = json::parse(replies[i].body)["generation"];
+        if (g > newest) newest = g, newestValue = (i + 1) / 64.0;
+    }
+    EXPECT_EQ(refused, n - queued);
+    EXPECT_EQ(lookdev_->generation(), before + queued);
+    EXPECT_EQ(newest, before + queued);
+    EXPECT_EQ(control("Ksub")["value"], newestValue);
+}
+
+// The renderer's own cancel, set before or while it renders: it ends at the next tile with
+// `cancelled` and no frame, long before the seconds the whole frame takes.
+TEST(LookdevRender, CancelEndsTheRenderPromptly) {
+    std::unique_ptr<host::Scene> scene = smallScene();
+    scene->render.width = 512;
+    scene->render.height = 384;
+    scene->render.samples = 16;
+    for (int delayMs : {0, 200}) {
+        std::atomic<bool> cancel{delayMs == 0};
+        host::RenderSettings s;
+        s.pluginPath = kSkin;
+        s.threads = 2;
+        s.cancel = &cancel;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            cancel = true;
+        });
+        auto start = std::chrono::steady_clock::now();
+        int frames = 0;
+        host::RenderOutcome out = host::renderScene(*scene, s, [&](const host::Frame &) {
+            ++frames;
+            return std::string();
+        });
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        canceller.join();
+        EXPECT_TRUE(out.cancelled) << delayMs;
+        EXPECT_EQ(out.status, 0) << out.message;
+        EXPECT_EQ(frames, 0) << delayMs;
+        EXPECT_LT(seconds, 1.5) << delayMs;
+    }
+}
+
+// SIGTERM stops `serve` as SIGINT does. Blocked in every thread of this program, from before any
+// starts, it reaches only serve's signal-waiting thread and never ends the tests.
+const bool kTermBlocked = [] {
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    return pthread_sigmask(SIG_BLOCK, &term, nullptr) == 0;
+}();
+
+// Over HTTP on the command line's default address (loopback), any free port: refusals by size,
+// JSON, path and method, then a clean stop (status 0, promptly) on a signal that comes as the
+// server starts or while it renders.
+TEST(LookdevHttp, RefusesBadRequestsAndStopsOnASignal) {
+    ASSERT_TRUE(kTermBlocked);
+    host::cli::CliOptions o;
+    std::string message;
+    const char *argv[] = {"velmora-render", "--serve"};
+    ASSERT_EQ(host::cli::parseOptions(2, const_cast<char **>(argv), o, message), host::cli::kParseOk) << message;
+    ASSERT_EQ(o.address, "127.0.0.1");
+    for (bool atStart : {true, false}) {
+        std::unique_ptr<host::Scene> scene = smallScene();
+        scene->render.samples = 512;  // a render is in progress when the signal comes
+        host::serve::LookdevConfig config;
+        config.pluginPath = kSkin;
+        config.threads = 2;
+        std::promise<int> bound;
+        std::future<int> port = bound.get_future();
+        std::future<int> served = std::async(std::launch::async, [&] {
+            return host::serve::serve(*scene, config, o.address, 0, message, [&](int p) {
+                bound.set_value(p);
+                if (atStart) kill(getpid(), SIGTERM);
+            });
+        });
+        if (!atStart && port.wait_for(std::chrono::seconds(30)) == std::future_status::ready) {
+            httplib::Client client(o.address, port.get());
+            client.set_read_timeout(10, 0);
+            struct Case {
+                const char *method, *path;
+                std::string body;
+                int status;
+                const char *message;
+            } cases[] = {
+                {"POST", "/api/set", std::string(host::serve::kMaxBody + 1, ' '), 413, "larger than 64 KB"},
+                {"POST", "/api/set", "{bad", 400, "not valid JSON"},
+                {"GET", "/api/nope", "", 404, "nothing is served"},
+                {"DELETE", "/api/set", "", 405, "not served"},
+            };
+            for (const Case &c : cases) {
+                std::string m = c.method;
+                httplib::Result r = m == "GET"    ? client.Get(c.path)
+                                    : m == "POST" ? client.Post(c.path, c.body, "application/json")
+                                                  : client.Delete(c.path);
+                if (!r) {  // no ASSERT until serve has stopped: its future would wait for ever
+                    ADD_FAILURE() << c.method << " " << c.path << ": " << httplib::to_string(r.error());
+                    continue;
+                }
+                EXPECT_EQ(r->status, c.status) << c.method << " " << c.path;
+                EXPECT_NE(r->body.find(c.message), std::string::npos) << r->body;
+            }
+            auto stage = [&](const char *which) {
+                httplib::Result s = client.Get("/api/status");
+                return s ? json::parse(s->body)[which].get<int>() : -1;
+            };
+            EXPECT_TRUE(eventually([&] { return stage("preview") == 1; }));
+            EXPECT_EQ(stage("full"), 0) << "the full render is not in progress";
+            kill(getpid(), SIGTERM);
+        }
+        auto start = std::chrono::steady_clock::now();
+        if (served.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            std::fprintf(stderr, "serve did not stop within 10 seconds of the signal\n");
+            std::_Exit(1);  // a hang would leave nothing to join
+        }
+        EXPECT_EQ(served.get(), 0) << message;
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0) << atStart;
+    }
 }
 
 }  // namespace
