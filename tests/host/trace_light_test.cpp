@@ -323,6 +323,15 @@ TEST(RayFunctions, RaysFromTheSpotStartOnTheSmoothSurface) {
         double cast = host::hostRayCast(c.from, c.dir), trace = host::hostRayTrace(c.from, c.dir, col);
         EXPECT_NEAR(cast, c.cast, 1e-5) << c.what << ": rayCast";
         EXPECT_NEAR(trace, c.trace, 1e-5) << c.what << ": rayTrace";
+        // rayShade starts where rayTrace does and reports the distance from the position given.
+        LWShaderAccess met{};
+        double shade = host::hostRayShade(c.from, c.dir, &met);
+        EXPECT_NEAR(shade, c.trace, 1e-5) << c.what << ": rayShade";
+        if (shade > 0) {
+            EXPECT_EQ(met.rayLength, shade) << c.what;
+            EXPECT_EQ(std::vector<double>(met.raySource, met.raySource + 3), std::vector<double>(c.from, c.from + 3))
+                << c.what;
+        }
     }
 }
 
