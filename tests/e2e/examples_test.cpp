@@ -4,6 +4,15 @@
 // ksub_occlusion is checked statistically, on 8x8-pixel block means with tolerances set from the
 // measured run-to-run noise; that check is shown to catch a 1/255 shift over a region and a faceted
 // shadow terminator, both of which a count of pixels off by a tenth lets through.
+//
+// Bits repeat on one kind of processor only: Embree's kernels and the C library's exp, pow and
+// trigonometry take other paths (fused multiply-add among them) where AVX2 or AVX-512 is there,
+// and a few pixels of a thousand-triangle mesh, or many of a Monte Carlo render, come out a code
+// apart. reference/pictures_made_with.txt names the features of the processor that made the
+// pictures; on one with other features the pictures are held to the block rule instead, which
+// still catches a one-code shift over a region and a faceted terminator.
+//
+// VELMORA_REWRITE_PICTURES=1 renders every picture anew in place and records this processor.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -51,6 +60,82 @@ std::string referenceOf(const Shot &s) {
     return r.rfind("presets/", 0) == 0 ? kExamples + "/" + r : kReference + "/" + r;
 }
 
+// 8-bit sRGB codes of a linear buffer, as the PNG writer rounds them.
+std::vector<int> codes(const std::vector<float> &rgb) {
+    std::vector<int> out(rgb.size());
+    for (size_t i = 0; i < rgb.size(); ++i)
+        out[i] = static_cast<int>(std::lround(host::linearToSrgb(rgb[i]) * 255));
+    return out;
+}
+
+// The statistical rule: per channel, the means of 8x8-pixel blocks of codes, and their
+// differences averaged over every window of 4x4 blocks (32x32 pixels). `block` and `window` are
+// the largest differences found, in codes.
+struct BlockDifference {
+    double block = 0, window = 0;
+};
+
+BlockDifference blockDifference(const std::vector<int> &a, const std::vector<int> &b, int w, int h) {
+    const int bw = w / 8, bh = h / 8;
+    std::vector<double> d(static_cast<size_t>(bw) * bh * 3, 0.0);
+    for (int y = 0; y < bh * 8; ++y)
+        for (int x = 0; x < bw * 8; ++x)
+            for (int c = 0; c < 3; ++c) {
+                size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
+                d[((y / 8) * bw + x / 8) * 3 + c] += (a[i] - b[i]) / 64.0;
+            }
+    BlockDifference out;
+    for (double v : d) out.block = std::max(out.block, std::fabs(v));
+    for (int by = 0; by + 4 <= bh; ++by)
+        for (int bx = 0; bx + 4 <= bw; ++bx)
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                for (int j = 0; j < 4; ++j)
+                    for (int i = 0; i < 4; ++i) sum += d[((by + j) * bw + bx + i) * 3 + c];
+                out.window = std::max(out.window, std::fabs(sum / 16));
+            }
+    return out;
+}
+
+// Tolerances of the rule for ksub_occlusion at its full size (360x270, 4 samples, two threads).
+// Over seven runs the largest block difference measured was 1.28 codes and the largest window
+// 0.28: blocks get 2.2; windows 0.6, so that a shift of one code over a window's area (measured
+// 1.02 to 1.16 with the noise) shows. A faceted terminator measures 2.8 and 1.1 to 1.3.
+constexpr double kBlockTolerance = 2.2, kWindowTolerance = 0.6;
+
+bool passesBlockRule(const BlockDifference &d) {
+    return d.block <= kBlockTolerance && d.window <= kWindowTolerance;
+}
+
+// The processor features that change floating-point results, as "avx fma avx2 avx512f" with the
+// absent ones left out.
+std::string floatingPointFeatures() {
+    std::string s;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx")) s += "avx ";
+    if (__builtin_cpu_supports("fma")) s += "fma ";
+    if (__builtin_cpu_supports("avx2")) s += "avx2 ";
+    if (__builtin_cpu_supports("avx512f")) s += "avx512f ";
+#endif
+    if (!s.empty()) s.pop_back();
+    return s;
+}
+
+const std::string kMadeWith = kReference + "/pictures_made_with.txt";
+
+std::string picturesMadeWith() {
+    std::ifstream in(kMadeWith);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool rewritingPictures() {
+    const char *v = std::getenv("VELMORA_REWRITE_PICTURES");
+    return v && std::string(v) == "1";
+}
+
 class Example : public ::testing::TestWithParam<Shot> {};
 
 TEST_P(Example, RendersItsPictureExactly) {
@@ -60,6 +145,13 @@ TEST_P(Example, RendersItsPictureExactly) {
                       " </dev/null >/dev/null 2>&1";
     int raw = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << cmd;
+    if (rewritingPictures()) {
+        std::ifstream in(out, std::ios::binary);
+        std::ofstream(referenceOf(shot), std::ios::binary) << in.rdbuf();
+        std::ofstream(kMadeWith) << floatingPointFeatures() << "\n";
+        std::remove(out.c_str());
+        return;
+    }
     host::Image got, want;
     std::string why;
     ASSERT_TRUE(host::loadImage(out, got, why)) << why;
@@ -73,8 +165,16 @@ TEST_P(Example, RendersItsPictureExactly) {
             if (first < 0) first = static_cast<long>(i / 3);
             ++differ;
         }
-    EXPECT_EQ(differ, 0) << differ << " pixels differ from " << referenceOf(shot) << ", the first at "
-                         << first % got.width << "," << first / got.width;
+    const std::string here = floatingPointFeatures(), made = picturesMadeWith();
+    if (differ && here != made) {
+        BlockDifference d = blockDifference(codes(got.rgb), codes(want.rgb), got.width, got.height);
+        EXPECT_TRUE(passesBlockRule(d)) << referenceOf(shot) << ": block " << d.block << ", window " << d.window
+                                        << " codes (pictures made with \"" << made << "\", this processor has \""
+                                        << here << "\")";
+    } else {
+        EXPECT_EQ(differ, 0) << differ << " pixels differ from " << referenceOf(shot) << ", the first at "
+                             << first % got.width << "," << first / got.width;
+    }
     std::remove(out.c_str());
 }
 
@@ -87,7 +187,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Shot{"showcase", "--width 160 --height 120", "showcase_160x120.png"},
                       Shot{"showcase", "--width 160 --height 120 --host-shading", "showcase_host_160x120.png"},
                       Shot{"preset_stage", "", ""},
+                      Shot{"preset_stage", "--preset light_skin", "presets/light_skin.png"},
+                      Shot{"preset_stage", "--preset medium_skin", "presets/medium_skin.png"},
                       Shot{"preset_stage", "--preset dark_skin", "presets/dark_skin.png"},
+                      Shot{"preset_stage", "--preset wax", "presets/wax.png"},
                       Shot{"preset_stage", "--preset marble", "presets/marble.png"}),
     [](const auto &info) {
         std::string n = info.param.name;
@@ -140,53 +243,6 @@ INSTANTIATE_TEST_SUITE_P(Examples, Deterministic,
                                            "area_shadows", "transparent_skin", "glass_and_mirror", "bunny_shot",
                                            "bunny", "shader_ball", "textured", "weight_map", "preset_stage"),
                          [](const auto &info) { return std::string(info.param); });
-
-// 8-bit sRGB codes of a linear buffer, as the PNG writer rounds them.
-std::vector<int> codes(const std::vector<float> &rgb) {
-    std::vector<int> out(rgb.size());
-    for (size_t i = 0; i < rgb.size(); ++i)
-        out[i] = static_cast<int>(std::lround(host::linearToSrgb(rgb[i]) * 255));
-    return out;
-}
-
-// The statistical rule: per channel, the means of 8x8-pixel blocks of codes, and their
-// differences averaged over every window of 4x4 blocks (32x32 pixels). `block` and `window` are
-// the largest differences found, in codes.
-struct BlockDifference {
-    double block = 0, window = 0;
-};
-
-BlockDifference blockDifference(const std::vector<int> &a, const std::vector<int> &b, int w, int h) {
-    const int bw = w / 8, bh = h / 8;
-    std::vector<double> d(static_cast<size_t>(bw) * bh * 3, 0.0);
-    for (int y = 0; y < bh * 8; ++y)
-        for (int x = 0; x < bw * 8; ++x)
-            for (int c = 0; c < 3; ++c) {
-                size_t i = (static_cast<size_t>(y) * w + x) * 3 + c;
-                d[((y / 8) * bw + x / 8) * 3 + c] += (a[i] - b[i]) / 64.0;
-            }
-    BlockDifference out;
-    for (double v : d) out.block = std::max(out.block, std::fabs(v));
-    for (int by = 0; by + 4 <= bh; ++by)
-        for (int bx = 0; bx + 4 <= bw; ++bx)
-            for (int c = 0; c < 3; ++c) {
-                double sum = 0;
-                for (int j = 0; j < 4; ++j)
-                    for (int i = 0; i < 4; ++i) sum += d[((by + j) * bw + bx + i) * 3 + c];
-                out.window = std::max(out.window, std::fabs(sum / 16));
-            }
-    return out;
-}
-
-// Tolerances of the rule for ksub_occlusion at its full size (360x270, 4 samples, two threads).
-// Over seven runs the largest block difference measured was 1.28 codes and the largest window
-// 0.28: blocks get 2.2; windows 0.6, so that a shift of one code over a window's area (measured
-// 1.02 to 1.16 with the noise) shows. A faceted terminator measures 2.8 and 1.1 to 1.3.
-constexpr double kBlockTolerance = 2.2, kWindowTolerance = 0.6;
-
-bool passesBlockRule(const BlockDifference &d) {
-    return d.block <= kBlockTolerance && d.window <= kWindowTolerance;
-}
 
 // The rule these renders were once held to: at most 0.5 % of pixels off by more than 0.1.
 bool passesOldRule(const std::vector<int> &a, const std::vector<int> &b, int w, int h) {
