@@ -4,10 +4,11 @@ namespace host {
 
 // A head-sized ball of skin on a floor. The key light (named by skin_prefix) feeds the
 // sub-surface layer, the rim light behind (named by sheen_prefix, with no diffuse or specular of
-// its own) only the sheen; a weak blue fill and the ambient light open up the shadows.
+// its own) only the sheen; a weak blue fill and the ambient light open up the shadows. The film
+// curve keeps the rim's highlight, up to four times white, from clipping to a flat patch.
 const char *const kDefaultSceneJson = R"JSON({
   "name": "Velmora default",
-  "render": {"width": 640, "height": 480, "samples": 4, "recursion_limit": 4},
+  "render": {"width": 640, "height": 480, "samples": 4, "recursion_limit": 4, "display": "film"},
   "ambient": {"color": [0.85, 0.9, 1.0], "intensity": 0.05},
   "backdrop": {"type": "gradient", "zenith": [0.05, 0.07, 0.1], "sky": [0.22, 0.24, 0.28], "ground": [0.12, 0.11, 0.1], "nadir": [0.05, 0.05, 0.05]},
   "surfaces": [
