@@ -1,7 +1,7 @@
 // Mesh files read through assimp: host objects (.lwo, the current format; the older LWOB
-// format only where the installed assimp reads it), OBJ, PLY, STL, glTF 2 (.gltf, .glb), FBX and
-// Collada (.dae), each told by its content and extension. Other formats assimp knows are not
-// offered.
+// format repackaged as the current one first, since assimp 5.2 reads none of those), OBJ, PLY,
+// STL, glTF 2 (.gltf, .glb), FBX and Collada (.dae), each told by its content and extension.
+// Other formats assimp knows are not offered.
 //
 // Every file is opened through host/io: only regular files, the mesh file and the files it names
 // (OBJ material files, glTF buffers) at most io::kMaxMeshBytes together, and each file the import

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -93,6 +94,18 @@ TEST(MeshImport, TestModelsHoldWhatTheirFilesSay) {
         {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
          {"Default"}, 1},
         {"LWO/LWO2/transparency.lwo", 1, 274, 294, {{-4.2f, -4.65f, -2.95f}, {4.5f, 4.65f, 3.35f}}, {"Default"}, 1},
+        // Older host objects (LWOB), repackaged: the numbers of the PNTS chunk, one layer, the
+        // POLS records (a concave polygon of 66 corners; a polygon of 24); the last file, without
+        // an extension, is told by its FORM type.
+        {"LWO/LWOB/ConcavePolygon.lwo", 1, 64, 1, {{-1.146f, 1.6575f, -3.0905f}, {-1.146f, 3.1425f, -1.6055f}},
+         {"test_Smoothing"}, 1},
+        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
+         {"Default"}, 1},
+        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
+         {"Default"}, 1},
+        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", 1, 8, 6, {{-1.2f, 0, -1.25f}, {1.2f, 2.35f, 1.3f}},
+         {"Test"}, 1},
+        {"LWO/LWOB/formatDetection", 1, 24, 1, {{-3.85f, 0, -0.9f}, {-0.25f, 0, 2.3f}}, {"Default"}, 1},
         // OBJ: 762 point statements at 722 positions; 1368 polygons on four of the five materials
         // of its material file (surfaces in order of first use).
         {"OBJ/spider.obj", 1, 722, 1368, {{-92.6552f, -42.2338f, -106.691f}, {57.9362f, 37.504f, 86.6912f}},
@@ -183,6 +196,26 @@ TEST(MeshImport, HostObjectPolygonsKeepTheFilesPointOrder) {
     host::finishLayer(finished);
     EXPECT_NEAR(finished.polygons[0].normal[1], -1.0, 1e-6);
     EXPECT_NEAR(finished.polygons[1].normal[2], -1.0, 1e-6);
+    // Older objects (LWOB) too, repackaged. PNTS: (-1.2, 0, -1.25), (1.2, 0, -1.25), (1.2, 0, 1.3),
+    // (-1.2, 0, 1.3), then y = 2.35; POLS: 0 1 2 3, then 0 4 5 1, as above.
+    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", 0, m, error))
+        << error;
+    host::MeshLayer older = m.layers.at(0).mesh;
+    EXPECT_EQ(older.points.at(0).pos[2], -1.25f);
+    EXPECT_EQ(older.points.at(2).pos[0], 1.2f);
+    EXPECT_EQ(older.points.at(2).pos[2], 1.3f);
+    EXPECT_EQ(older.points.at(4).pos[1], 2.35f);
+    EXPECT_EQ(older.polygons.at(0).points, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(older.polygons.at(1).points, (std::vector<int>{0, 4, 5, 1}));
+    host::finishLayer(older);
+    EXPECT_NEAR(older.polygons[0].normal[1], -1.0, 1e-6);
+    EXPECT_NEAR(older.polygons[1].normal[2], -1.0, 1e-6);
+    // The concave polygon: 66 point numbers, from 30 31 28 24 to 18 22 26.
+    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWOB/ConcavePolygon.lwo", 0, m, error)) << error;
+    const std::vector<int> &corners = m.layers.at(0).mesh.polygons.at(0).points;
+    ASSERT_EQ(corners.size(), 66u);
+    EXPECT_EQ(std::vector<int>(corners.begin(), corners.begin() + 4), (std::vector<int>{30, 31, 28, 24}));
+    EXPECT_EQ(std::vector<int>(corners.end() - 3, corners.end()), (std::vector<int>{18, 22, 26}));
 }
 
 struct LayerCase {
@@ -261,6 +294,19 @@ TEST(MeshImport, HostObjectSurfacesKeepTheFilesValues) {
         // "10pc" in the name, 0.2 in the file's GLOS chunk (the Blinn-Phong exponent 16).
         {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.2, 0, 0, false,
          true, 89.53},
+        // Older host objects (LWOB), as their SURF chunks give them: COLR bytes / 255, VDIF and VSPC
+        // (over DIFF and SPEC, 256 = 1), GLOS exponents 64, 16 and 256 as 0.4, 0.2 and 0.6
+        // (2^(2 + 10 g)), FLAG's smoothing bit with SMAN's angle (1.5625 and 1.5625932 radians).
+        {"LWO/LWOB/ConcavePolygon.lwo", "test_Smoothing", {36 / 255.0, 47 / 255.0, 105 / 255.0}, 1, 0, 0.4, 0, 0,
+         false, true, 89.52},
+        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.2, 0, 0, false,
+         true, 89.53},
+        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.6, 0, 0, false,
+         true, 89.53},
+        // FLAG 0 and no SMAN: no smoothing; VSPC 0.3 (SPEC 77 / 256 = 0.3008).
+        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", "Test", {0, 128 / 255.0, 192 / 255.0}, 1, 0.3, 0.4, 0, 0,
+         false, false, 180},
+        {"LWO/LWOB/formatDetection", "Default", {grey, grey, grey}, 1, 0, 0.4, 0, 0, false, false, 180},
     };
     for (const SurfaceCase &c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.name);
@@ -337,13 +383,8 @@ struct Refusal {
 TEST(MeshImport, FilesAssimpCannotReadAreRefusedNamingTheFile) {
     NEED_MODELS();
     const Refusal cases[] = {
-        // Every older-format host object fails in assimp 5.2 (assimp issue #1196, fixed in later
-        // releases), after reading it unchecked: refused before it reads them, saying so.
-        {"older host object", kModels + "/LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", 0,
-         "assimp 5.2 cannot read older-format host objects (FORM type LWOB): it fails on every one with \"LWO: Unable "
-         "to build a valid node graph\""},
-        {"older host object, 10 %", kModels + "/LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", 0,
-         "cannot read older-format host objects"},
+        // An older host object (LWOB) has one layer.
+        {"older host object, second layer", kModels + "/LWO/LWOB/ConcavePolygon.lwo", 2, "has one layer, not 2"},
         {"missing glTF buffer", kModels + "/glTF2/MissingBin/BoxTextured.gltf", 0,
          "could not open referenced file \"BoxTextured0.bin\""},
         {"recursive glTF nodes", kModels + "/glTF2/RecursiveNodes/RecursiveNodes.gltf", 0, "recursive reference"},
@@ -434,10 +475,13 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
         size_t at = t.find(from);
         return at == std::string::npos ? t : t.replace(at, from.size(), to);
     };
-    std::string lwo;
+    std::string lwo, lwob;
     {
         std::ifstream in("/usr/share/assimp/models/LWO/LWO2/box_2uv_1unused.lwo", std::ios::binary);
         lwo.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ifstream older("/usr/share/assimp/models/LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo",
+                            std::ios::binary);
+        lwob.assign(std::istreambuf_iterator<char>(older), std::istreambuf_iterator<char>());
     }
     struct Case {
         const char *what, *name;
@@ -476,6 +520,16 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
         // A host object VMAD entry naming a point its polygon lacks fails assimp's own check, which
         // aborts the process unless the import takes the check's place.
         {"host object VMAD point not in its polygon", "h.lwo", lwo, ""},
+        // Older host objects (LWOB), which the import repackages as current ones, checking them
+        // on the way (assimp's own reader of them read polygons unchecked): a polygon naming a
+        // point past the PNTS chunk, a file cut inside its SURF chunk, and a POLS chunk that ends
+        // inside its second polygon.
+        {"older host object polygon past its points", "q.lwo", lwob,
+         "its POLS chunk names point 8, past its 8 points"},
+        {"older host object cut short", "r.lwo", lwob.substr(0, 0x120),
+         "its SURF chunk runs past the end of the file"},
+        {"older host object polygon past its chunk", "s.lwo", lwob.substr(0, lwob.find("POLS") + 22),
+         "its POLS chunk ends inside a polygon"},
     };
     // The VMAD case: the first VMAD entry's polygon changed to one without the point.
     size_t vmad = lwo.find("VMAD");
@@ -496,6 +550,20 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
         for (int k = 0; k < 4; ++k) cut[4 + k] = static_cast<char>(form >> (24 - 8 * k));
         cases[7].message = "its POLS chunk ends inside a polygon";
     }
+    // The older object's POLS chunk: records of a point count, the points and a surface number;
+    // the first polygon's third point 2 -> 8 (the file has 8).
+    ASSERT_EQ(lwob.compare(8, 4, "LWOB"), 0);
+    cases[10].text[lwob.find("POLS") + 8 + 2 + 2 * 2 + 1] = 8;
+    // Cut after the first polygon (12 bytes) and the second's point count, the POLS chunk's and
+    // the file's lengths made to fit.
+    {
+        std::string &cut = cases[12].text;
+        size_t pols = cut.find("POLS");
+        uint32_t length = static_cast<uint32_t>(cut.size() - pols - 8),
+                 form = static_cast<uint32_t>(cut.size() - 8);
+        for (int k = 0; k < 4; ++k) cut[pols + 4 + k] = static_cast<char>(length >> (24 - 8 * k));
+        for (int k = 0; k < 4; ++k) cut[4 + k] = static_cast<char>(form >> (24 - 8 * k));
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         std::string file = write(c.name, c.text), error;
@@ -504,6 +572,93 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
         EXPECT_NE(error.find("mesh file \"" + file + "\""), std::string::npos) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error << "\nwant: " << c.message;
     }
+}
+
+// An older host object (LWOB) as the import repackages it: detail polygons are ordinary ones on
+// their own surface, a record of no points is left out, and polygons on an empty or missing
+// surface name take the caller's surface; surfaces take FLAG's bits, fixed-point values (256 = 1)
+// or their float forms (which win), GLOS's exponent, and the first SURF chunk of each name (names
+// matched without case, as assimp matches them).
+TEST_F(MeshFiles, OlderHostObjectsKeepDetailPolygonsAndSurfaceFlags) {
+    auto u2 = [](unsigned v) {
+        return std::string{static_cast<char>(v >> 8 & 0xFF), static_cast<char>(v & 0xFF)};
+    };
+    auto f4 = [&](float f) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        return u2(bits >> 16) + u2(bits & 0xFFFF);
+    };
+    auto s0 = [](const std::string &s) { return s + std::string(s.size() % 2 ? 1 : 2, '\0'); };
+    auto bytes = [](std::initializer_list<int> b) {
+        std::string s;
+        for (int c : b) s += static_cast<char>(c);
+        return s;
+    };
+    auto chunk = [&](const std::string &id, const std::string &data) {
+        return id + u2(0) + u2(static_cast<unsigned>(data.size())) + data + std::string(data.size() % 2, '\0');
+    };
+    auto sub = [&](const std::string &id, const std::string &data) {
+        return id + u2(static_cast<unsigned>(data.size())) + data;
+    };
+    auto polygon = [&](std::vector<unsigned> points, int surface) {
+        std::string r = u2(static_cast<unsigned>(points.size()));
+        for (unsigned k : points) r += u2(k);
+        return r + u2(static_cast<unsigned>(surface) & 0xFFFF);
+    };
+    std::string points;
+    for (float c : {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 2, 2}) points += f4(c);
+    std::string body =
+        "LWOB" + chunk("SRFS", s0("Red") + s0("") + s0("Blue")) + chunk("PNTS", points) +
+        chunk("POLS", polygon({0, 1, 2}, -1) + u2(1) +  // one detail polygon follows, on surface 3
+                          polygon({0, 2, 3}, 3) + polygon({}, 1) + polygon({1, 2, 3, 4}, 2) +
+                          polygon({2, 3, 4}, 9)) +
+        // Double-sided, colour highlights and smoothing; diffuse 128 / 256; VSPC over SPEC; GLOS
+        // 1024; TRAN 64 / 256; a texture.
+        chunk("SURF", s0("Red") + sub("COLR", bytes({255, 0, 0, 0})) + sub("FLAG", u2(0x10C)) +
+                          sub("DIFF", u2(128)) + sub("VSPC", f4(0.3f)) + sub("SPEC", u2(64)) +
+                          sub("GLOS", u2(1024)) + sub("TRAN", u2(64)) + sub("CTEX", s0("Planar Image Map"))) +
+        // Colour filter; the first of two SURF chunks for the name "Blue"; one no polygon names.
+        chunk("SURF", s0("blue") + sub("COLR", bytes({0, 0, 255, 0})) + sub("FLAG", u2(0x10))) +
+        chunk("SURF", s0("Blue") + sub("COLR", bytes({0, 255, 0, 0}))) +
+        chunk("SURF", s0("Unused") + sub("COLR", bytes({9, 9, 9, 0})));
+    std::string file = write("older.lwo", "FORM" + u2(0) + u2(static_cast<unsigned>(body.size())) + body), error;
+    host::ImportedMesh m;
+    ASSERT_TRUE(host::importMesh(file, 0, m, error)) << error;
+    expectSound(m);
+    ASSERT_EQ(m.layers.size(), 1u);
+    EXPECT_EQ(m.layers[0].index, 1);
+    EXPECT_EQ(m.layers[0].name, "");
+    const host::MeshLayer &l = m.layers[0].mesh;
+    EXPECT_EQ(l.points.size(), 5u);
+    ASSERT_EQ(l.polygons.size(), 4u);
+    EXPECT_EQ(l.polygons[0].points, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(l.polygons[1].points, (std::vector<int>{0, 2, 3}));
+    EXPECT_EQ(l.polygons[2].points, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(l.polygons[3].points, (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(surfacesOf(m, l), (std::vector<std::string>{"Red", "blue", "(none)"}));
+    EXPECT_EQ(l.polygons[3].surface, -1);
+    ASSERT_EQ(m.surfaces.size(), 2u);
+    const host::Surface *red = surface(m, "Red"), *blue = surface(m, "blue");
+    ASSERT_TRUE(red && blue);
+    EXPECT_EQ(red->color, (host::Vec3{1, 0, 0}));
+    EXPECT_NEAR(red->diffuse, 0.5, 1e-6);
+    EXPECT_NEAR(red->specular, 0.3, 1e-6);
+    EXPECT_NEAR(red->glossiness, 0.8, 1e-6);
+    EXPECT_NEAR(red->transparency, 0.25, 1e-6);
+    EXPECT_TRUE(red->doubleSided);
+    EXPECT_EQ(red->colorHighlights, 1.0);
+    EXPECT_EQ(red->colorFilter, 0.0);
+    EXPECT_TRUE(red->smoothing);
+    EXPECT_NEAR(red->smoothingAngle / kDeg, 89.5, 0.01);
+    EXPECT_EQ(blue->color, (host::Vec3{0, 0, 1}));
+    EXPECT_EQ(blue->colorFilter, 1.0);
+    EXPECT_FALSE(blue->doubleSided);
+    EXPECT_FALSE(blue->smoothing);
+    // Its one layer by number; no second one.
+    ASSERT_TRUE(host::importMesh(file, 1, m, error)) << error;
+    EXPECT_EQ(m.layers.at(0).mesh.polygons.size(), 4u);
+    EXPECT_FALSE(host::importMesh(file, 2, m, error));
+    EXPECT_NE(error.find("mesh file \"" + file + "\" has one layer, not 2"), std::string::npos) << error;
 }
 
 TEST_F(MeshFiles, ImportStaysWithinItsMemoryLimit) {
