@@ -28,8 +28,7 @@ build=build/linux-fuzz
 # file, and its memory grows by some 30 KB per refused file, which a renderer reading a few images
 # never notices but a fuzzer reading thousands a second does. Tracing each allocation far enough
 # to tell that leak from ours makes the target 200 times slower. The mesh import target runs
-# without leak detection as well: assimp 5.2 leaks the node graph of every older-format (LWOB) host object
-# object it fails to read (assimp issue #1196), and some of what other refused files built.
+# without leak detection as well: assimp 5.2 leaks some of what it built from files it refuses.
 #
 # target                    corpus      dictionary   longest input  leaks checked
 table="

@@ -402,7 +402,7 @@ Surface lwo2Surface(Bytes b, const std::string &name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Older host objects (FORM type LWOB, LightWave before 6.0), repackaged as current ones (LWO2).
+// Older host objects (FORM type LWOB, the format before LWO2), repackaged as current ones (LWO2).
 //
 // assimp 5.2's own reader of the older format fails on every file: its default layer (number -1,
 // kept as 65535 among the layers' nodes) and the root node are filed under the same key, so the
@@ -476,16 +476,16 @@ bool isLwob(const std::string &data) {
 // chunk ends inside a polygon"), for a file that does not hold together.
 //
 // Polygon records: a point count (U2), the points (U2 each, from the start of the last PNTS chunk
-// before the POLS chunk, as the LightWave SDK's reader of the format counts them) and a surface
+// before the POLS chunk) and a surface
 // number (I2, from 1; negative when detail polygons follow: their count (U2) comes next and they
 // follow as ordinary records, on the surface of the number's size). Records of no points are left
 // out. Surface sub-chunks: COLR (three bytes, 255 = 1), DIFF, LUMI, SPEC, REFL and TRAN (I2, 256
-// = 1, as the SDK's reader reads them) or their float forms VDIF, VLUM, VSPC, VRFL and VTRN (which
+// = 1) or their float forms VDIF, VLUM, VSPC, VRFL and VTRN (which
 // take precedence), GLOS (a Blinn-Phong exponent, 16 to 1024, as the host's glossiness g with
 // 2^(2 + 10 g) = the exponent, as glossinessOf below), RIND, and from FLAG: double-sidedness (bit
 // 0x100), colour highlights (0x8) and colour filter (0x10), each at 1 where set. A surface smooths
-// where FLAG's bit 0x4 is set or a SMAN sub-chunk gives an angle (as assimp's and the SDK's readers
-// take it), within SMAN's angle, else 89.5 degrees. Other sub-chunks (textures, reflection
+// where FLAG's bit 0x4 is set or a SMAN sub-chunk gives an angle (as assimp's
+// reader takes it), within SMAN's angle, else 89.5 degrees. Other sub-chunks (textures, reflection
 // options, edges, shaders) are left out.
 bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
     constexpr size_t kSurfaceNumbers = 32768;  // surfaces a polygon record can give: |I2|
