@@ -217,6 +217,26 @@ TEST(Radiosity, GeometricSeriesInsideALuminousSphere) {
     }
 }
 
+TEST(Radiosity, ConvexBallUnderAUniformBackdrop) {
+    // The furnace: a closed convex ball of albedo a under a backdrop of radiance L everywhere.
+    // Every gathering ray leaves the ball and meets the backdrop, so any number of bounces gives
+    // a L; at albedo 1 the ball is as bright as the backdrop behind it.
+    const double L = 0.8;
+    for (double a : {1.0, 0.5})
+        for (int bounces = 1; bounces <= 3; ++bounces) {
+            std::string top =
+                R"("ambient": {"intensity": 0}, "backdrop": {"type": "solid", "color": [0.8, 0.8, 0.8]},
+                "render": {"radiosity": {"mode": "monte_carlo", "rays": 5, "bounces": )" +
+                std::to_string(bounces) + R"(}}, "surfaces": [{"name": "Ball", "color": [)" + std::to_string(a) +
+                ", " + std::to_string(a) + ", " + std::to_string(a) + R"(], "specular": 0}],)";
+            Bound b(
+                R"(, {"type": "object", "name": "ball", "mesh": {"primitive": "sphere", "radius": 1, "surface": "Ball"}})",
+                top);
+            double org[3] = {0.3, 0.2, -5}, dir[3] = {0, 0, 1};
+            EXPECT_NEAR(shadeAlong(b, org, dir), a * L, 1e-9) << "albedo " << a << ", " << bounces << " bounces";
+        }
+}
+
 TEST(AreaLights, FloorUnderARectangleMatchesItsFormFactor) {
     // A 2 x 1 panel facing down at height 2, inverse-square falloff: the host's Lambert shading of
     // a white floor is I R^2 pi F / A, F the form factor of the panel seen from the spot.
@@ -329,7 +349,8 @@ TEST(RayFunctions, RaysFromTheSpotStartOnTheSmoothSurface) {
         EXPECT_NEAR(shade, c.trace, 1e-5) << c.what << ": rayShade";
         if (shade > 0) {
             EXPECT_EQ(met.rayLength, shade) << c.what;
-            EXPECT_EQ(std::vector<double>(met.raySource, met.raySource + 3), std::vector<double>(c.from, c.from + 3))
+            EXPECT_EQ(std::vector<double>(met.raySource, met.raySource + 3),
+                      std::vector<double>(c.from, c.from + 3))
                 << c.what;
         }
     }
