@@ -281,13 +281,22 @@ void keepReaders(Assimp::Importer &importer, Format format) {
 // ---------------------------------------------------------------------------------------------
 // Host objects: what assimp does not hand on, read from the file's own chunks.
 
+// A per-point map of a layer's VMAP chunks of one name, its entries in the file's order: the
+// point (within the layer's points) and its `dim` values.
+struct LwoMap {
+    std::string name;
+    std::vector<uint32_t> points;
+    std::vector<float> values;
+};
+
 struct LwoLayer {
     int number = 0;    // the LAYR chunk's number (from 0)
     std::string name;  // as the file gives it
     std::string node;  // the name assimp gives the layer's node
     Vec3 pivot{0, 0, 0};
-    int parent = -1;            // the parent layer's number, -1 for none
-    std::vector<float> points;  // x, y, z of each point of the layer's PNTS chunks
+    int parent = -1;                         // the parent layer's number, -1 for none
+    std::vector<float> points;               // x, y, z of each point of the layer's PNTS chunks
+    std::vector<LwoMap> weightMaps, uvMaps;  // LWO2 files' WGHT (one value) and TXUV (two) VMAPs
 };
 
 struct LwoSurface {
@@ -761,8 +770,9 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
     return true;
 }
 
-// Walks the chunks of a host object: layers (number, name, pivot, parent and points) and,
-// in LWO2 files, the surfaces' base values. What does not fit is left for assimp to refuse.
+// Walks the chunks of a host object: layers (number, name, pivot, parent and points) and, in LWO2
+// files, the layers' weight and UV maps and the surfaces' base values. What does not fit is left
+// for assimp to refuse.
 LwoFile readLwoChunks(const std::string &data) {
     LwoFile f;
     Bytes b{reinterpret_cast<const uint8_t *>(data.data()),
@@ -787,6 +797,7 @@ LwoFile readLwoChunks(const std::string &data) {
         return c.u2();
     };
     const bool lwo2 = f.type == "LWO2" || f.type == "LXOB";
+    std::map<std::string, size_t> weightNamed, uvNamed;  // the current layer's maps by name
     while (b.left() >= 8 && f.fault.empty()) {
         uint32_t id = b.u4(), length = b.u4();
         if (length > b.left()) break;
@@ -811,15 +822,34 @@ LwoFile readLwoChunks(const std::string &data) {
             continue;
         }
         if (lwo2 && (id == 0x50544147u || id == 0x564D4150u || id == 0x564D4144u)) {  // PTAG, VMAP, VMAD
-            chunk.u4();
+            uint32_t type = chunk.u4();
             uint32_t dim = id == 0x50544147u ? 0 : chunk.u2();
-            if (id != 0x50544147u) chunk.s0();
+            std::string name = id != 0x50544147u ? chunk.s0() : std::string();
+            // A weight or UV map's entries are kept (VMAD's per-polygon values are not): those
+            // naming a point the layer has (assimp skips the others too), with finite values.
+            size_t have = f.layers.empty() ? 0 : f.layers.back().points.size() / 3;
+            bool weight = type == 0x57474854u && dim == 1, uv = type == 0x54585556u && dim == 2;  // WGHT, TXUV
+            LwoMap *map = nullptr;
+            if (f.type == "LWO2" && id == 0x564D4150u && have && chunk.ok && (weight || uv)) {
+                std::vector<LwoMap> &maps = weight ? f.layers.back().weightMaps : f.layers.back().uvMaps;
+                auto named = (weight ? weightNamed : uvNamed).emplace(name, maps.size());
+                if (named.second) {
+                    maps.emplace_back();
+                    maps.back().name = name;
+                }
+                map = &maps[named.first->second];
+            }
             // Entries: a point, (VMAD) a polygon, then (PTAG) a tag or (VMAP, VMAD) dim values.
             while (chunk.left() > 0 && chunk.ok) {
-                vx(chunk);
+                uint64_t point = lastPoints + vx(chunk);
                 if (id == 0x564D4144u) vx(chunk);
                 if (id == 0x50544147u) chunk.u2();
-                for (uint32_t k = 0; k < dim && chunk.ok; ++k) chunk.u4();
+                float value[2] = {0, 0};
+                for (uint32_t k = 0; k < dim && chunk.ok; ++k) value[k < 2 ? k : 1] = chunk.f4();
+                if (map && chunk.ok && point < have && std::isfinite(value[0]) && std::isfinite(value[1])) {
+                    map->points.push_back(static_cast<uint32_t>(point));
+                    map->values.insert(map->values.end(), value, value + dim);
+                }
             }
             if (!chunk.ok) fault("ends inside an entry");
             continue;
@@ -835,6 +865,8 @@ LwoFile readLwoChunks(const std::string &data) {
             if (layer.parent == 0xFFFF) layer.parent = -1;
             f.layers.push_back(std::move(layer));
             lastPoints = 0;
+            weightNamed.clear();
+            uvNamed.clear();
         } else if (id == 0x504E5453u) {  // PNTS
             LwoLayer &layer = current();
             lastPoints = layer.points.size() / 3;
@@ -1534,6 +1566,40 @@ private:
         }
     }
 
+    // A host object layer's own weight and UV maps, from its VMAP chunks, each file point at its
+    // place among the layer's points (points at one position are one), the first value given to a
+    // place kept. The file's UV maps take the place of assimp's texture coordinates, which come
+    // unnamed, only for the maps a texture uses, and with per-polygon (VMAD) values mixed in; a
+    // layer without TXUV maps of its own keeps assimp's. A weight map of a name assimp gave is
+    // left as assimp gave it.
+    void fileMaps(const LwoLayer &raw, const std::vector<int> &placeOf, MeshLayer &layer) {
+        size_t n = layer.points.size();
+        auto add = [&](const LwoMap &from, size_t dim, auto &map) {
+            map.name = from.name;
+            map.values.assign(dim * n, 0.0f);
+            map.has.assign(n, 0);
+            for (size_t e = 0; e < from.points.size(); ++e) {
+                size_t p = static_cast<size_t>(placeOf[from.points[e]]);
+                if (map.has[p]) continue;
+                map.has[p] = 1;
+                for (size_t k = 0; k < dim; ++k) map.values[dim * p + k] = from.values[dim * e + k];
+            }
+        };
+        size_t given = layer.weightMaps.size();
+        for (const LwoMap &w : raw.weightMaps) {
+            bool known = false;
+            for (size_t k = 0; k < given; ++k) known = known || layer.weightMaps[k].name == w.name;
+            if (known) continue;
+            layer.weightMaps.emplace_back();
+            add(w, 1, layer.weightMaps.back());
+        }
+        if (!raw.uvMaps.empty()) layer.uvMaps.clear();
+        for (const LwoMap &u : raw.uvMaps) {
+            layer.uvMaps.emplace_back();
+            add(u, 2, layer.uvMaps.back());
+        }
+    }
+
     // Host objects: layers from the file's own chunks, polygons from assimp's nodes. An older
     // object (LWOB) is repackaged as a current one first, in `data`.
     bool lwo(std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error) {
@@ -1560,6 +1626,16 @@ private:
                 return refuse(error, label_ + " has no layer " + std::to_string(layer) +
                                          (numbers.empty() ? "" : " (its layers: " + excerpt(numbers, 80) + ")"));
         }
+        // The file's weight and UV maps, each a value for every point of its layer, and their entries
+        // (assimp makes its own of each VMAP too, as large).
+        for (const LwoLayer &l : file.layers) {
+            if (layer > 0 && l.number + 1 != layer) continue;
+            uint64_t n = l.points.size() / 3;
+            for (const LwoMap &w : l.weightMaps) estimate += 2 * n * 5 + w.points.size() * 4 + w.values.size() * 4;
+            for (const LwoMap &u : l.uvMaps) estimate += 2 * n * 9 + u.points.size() * 4 + u.values.size() * 4;
+            if (!l.weightMaps.empty() || !l.uvMaps.empty()) estimate += n * 4;  // the points' places
+        }
+        if (!fits(estimate, error)) return false;
         // assimp picks a layer by its LAYR number; geometry before any LAYR chunk is not one.
         bool pick = layer > 0 && !file.layers.empty() && file.layers.front().node != "<LWODefault>";
         auto importer = read(Format::Lwo, path_, &data, data.size(), false, "", 0, pick ? layer : 0, estimate);
@@ -1573,6 +1649,7 @@ private:
             if (layer <= 0 || file.layers[i].number + 1 == layer) kept.push_back(i);
         out.layers.reserve(kept.size());  // the tables below hold on to the layers' point lists
         std::vector<std::unique_ptr<PointTable>> tables;
+        std::vector<std::vector<int>> placeOf(kept.size());  // each file point's place among the layer's
         for (size_t i = 0; i < kept.size(); ++i) {
             LwoLayer &raw = file.layers[kept[i]];
             for (float c : raw.points)
@@ -1593,10 +1670,13 @@ private:
             PointTable &table = *tables.back();
             table.reserve(n);
             l.mesh.points.reserve(n);
+            bool mapped = !raw.weightMaps.empty() || !raw.uvMaps.empty();
+            if (mapped) placeOf[i].resize(n);
             for (size_t k = 0; k < n; ++k) {
                 l.mesh.points.push_back(points[k]);
                 int first = table.add(static_cast<int>(l.mesh.points.size() - 1));
                 if (first != static_cast<int>(l.mesh.points.size() - 1)) l.mesh.points.pop_back();
+                if (mapped) placeOf[i][k] = first;
             }
         }
         for (size_t i = 0; i < kept.size(); ++i) {
@@ -1645,6 +1725,7 @@ private:
                 maps(mesh, pointOf, target);
             }
         }
+        for (size_t i = 0; i < kept.size(); ++i) fileMaps(file.layers[kept[i]], placeOf[i], out.layers[i].mesh);
         return finish(out, error);
     }
 

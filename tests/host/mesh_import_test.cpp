@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -172,8 +173,6 @@ TEST(MeshImport, UVAndWeightMapsComeWithTheMesh) {
         for (const host::WeightMap &w : skin.weightMaps) sum += w.has[k] ? w.values[k] : 0;
         EXPECT_NEAR(sum, 1.0, 1e-6) << "point " << k << ": its weights add up to 1";
     }
-    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWO2/box_2uv_1unused.lwo", 0, m, error)) << error;
-    EXPECT_EQ(m.layers.at(0).mesh.uvMaps.size(), 2u);  // the two maps its texture uses
 }
 
 // Host objects are left-handed with +Y up, as the host is: assimp negates z and reverses the
@@ -659,6 +658,90 @@ TEST_F(MeshFiles, OlderHostObjectsKeepDetailPolygonsAndSurfaceFlags) {
     EXPECT_EQ(m.layers.at(0).mesh.polygons.size(), 4u);
     EXPECT_FALSE(host::importMesh(file, 2, m, error));
     EXPECT_NE(error.find("mesh file \"" + file + "\" has one layer, not 2"), std::string::npos) << error;
+}
+
+// Host objects' own weight (WGHT) and UV (TXUV) maps, from their VMAP chunks: the maps of each
+// layer by name, and values at points numbered as the layer's (points at one position welded, the
+// first value kept), VMAD values left out. Numbers decoded from the files' bytes.
+struct HostMapCase {
+    const char *file;
+    int layer;  // the layer's number
+    bool uv;
+    std::vector<std::string> names;  // the layer's maps of the kind
+    size_t points, withValue;        // of the first map
+    int point;
+    float u, v;  // the first map's at `point` (v unused for weights)
+};
+
+const HostMapCase kHostMaps[] = {
+    // Layer 5's 266 points, each weighted 1 in both maps; the other layers have none.
+    {"LWO/LWO2/hierarchy.lwo", 5, false, {"Weight=", "Weight0"}, 266, 266, 265, 1, 0},
+    {"LWO/LWO2/hierarchy.lwo", 4, false, {}, 8, 0, 0, 0, 0},
+    {"LWO/LWO2/hierarchy_smoothed.lwo", 5, false, {"Weight=", "Weight0"}, 266, 266, 0, 1, 0},
+    // Two maps under the file's names, one of them no texture uses (assimp's are unnamed); point 3
+    // has VMAP value u 0.884 and a VMAD value of -0.116 on polygon 4.
+    {"LWO/LWO2/box_2uv_1unused.lwo",
+     1,
+     true,
+     {"testUV0", "testUV1"},
+     8,
+     8,
+     3,
+     0.8842160701751709f,
+     0.3905486762523651f},
+    // 64 file points at 25 positions: place 5 is file point 7 (first at its position), place 24 is
+    // file point 46.
+    {"LWO/LWO2/uvtest.lwo", 1, true, {"uvtest"}, 25, 25, 5, 0.5f, 0.75f},
+    {"LWO/LWO2/uvtest.lwo", 1, true, {"uvtest"}, 25, 25, 24, 1.0f, 0.5f},
+};
+
+void expectHostMaps(const host::ImportedMesh &m, const HostMapCase &c) {
+    const host::MeshLayer *layer = nullptr;
+    for (const host::ImportedLayer &l : m.layers)
+        if (l.index == c.layer) layer = &l.mesh;
+    ASSERT_NE(layer, nullptr);
+    ASSERT_EQ(layer->points.size(), c.points);
+    std::vector<std::string> names;
+    for (const host::WeightMap &w : layer->weightMaps)
+        if (!c.uv) names.push_back(w.name);
+    for (const host::UVMap &u : layer->uvMaps)
+        if (c.uv) names.push_back(u.name);
+    ASSERT_EQ(names, c.names);
+    if (names.empty()) return;
+    const std::vector<float> &values = c.uv ? layer->uvMaps[0].values : layer->weightMaps[0].values;
+    const std::vector<uint8_t> &has = c.uv ? layer->uvMaps[0].has : layer->weightMaps[0].has;
+    size_t dim = c.uv ? 2 : 1;
+    ASSERT_EQ(values.size(), dim * c.points);
+    EXPECT_EQ(static_cast<size_t>(std::count(has.begin(), has.end(), 1)), c.withValue);
+    EXPECT_EQ(values[dim * c.point], c.u);
+    if (c.uv) {
+        EXPECT_EQ(values[dim * c.point + 1], c.v);
+    }
+}
+
+TEST_F(MeshFiles, HostObjectsBringTheirOwnWeightAndUVMaps) {
+    NEED_MODELS();
+    for (const HostMapCase &c : kHostMaps) {
+        SCOPED_TRACE(std::string(c.file) + " layer " + std::to_string(c.layer));
+        host::ImportedMesh m;
+        std::string error;
+        ASSERT_TRUE(host::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
+        expectHostMaps(m, c);
+    }
+    // Entries naming a point past the layer's 266 (0x0FFF) or with a value that is not a number are
+    // left out, as assimp leaves them: point 0 has no value in either map.
+    std::ifstream in(kModels + "/LWO/LWO2/hierarchy.lwo", std::ios::binary);
+    std::string lwo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // VMAP: type WGHT, dimension 1, "Weight=\0" or "Weight0\0", then (point, value) entries.
+    size_t first = lwo.find("VMAP"), second = lwo.find("VMAP", first + 4);
+    ASSERT_EQ(lwo.compare(first + 8, 4, "WGHT"), 0);
+    lwo[first + 22] = 0x0F, lwo[first + 23] = static_cast<char>(0xFF);
+    lwo.replace(second + 24, 4, "\x7F\xC0\0\0", 4);  // a NaN
+    host::ImportedMesh m;
+    std::string error;
+    ASSERT_TRUE(host::importMesh(write("w.lwo", lwo), 5, m, error)) << error;
+    expectHostMaps(m, {"", 5, false, {"Weight=", "Weight0"}, 266, 265, 1, 1, 0});
+    for (const host::WeightMap &w : m.layers.at(0).mesh.weightMaps) EXPECT_EQ(w.has.at(0), 0) << w.name;
 }
 
 TEST_F(MeshFiles, ImportStaysWithinItsMemoryLimit) {
