@@ -423,17 +423,8 @@ public:
     void smoothAll() {
         for (ObjectItem *obj : scene_->objects)
             for (MeshLayer &layer : obj->layers) {
-                bool limited = false;
-                for (const MeshPolygon &p : layer.polygons) {
-                    const Surface &s = *scene_->surfaces[static_cast<size_t>(p.surface)];
-                    if (s.smoothing && s.smoothingAngle < kNoSmoothingLimit) {
-                        limited = true;
-                        break;
-                    }
-                }
-                if (limited)
-                    budget_.charge(layer.triPolygon.size() * 36 + layer.points.size() * 8, "/items",
-                                   "the corner normals of " + q(obj->name));
+                if (uint64_t bytes = cornerNormalBytes(layer, scene_->surfaces))
+                    budget_.charge(bytes, "/items", "the corner normals of " + q(obj->name));
                 smoothCorners(layer, scene_->surfaces);
             }
     }
@@ -1406,7 +1397,9 @@ bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &err
     return error.empty();
 }
 
-LoadResult loadSceneFile(const std::string &path) {
+LoadResult loadFileWith(const std::string &path,
+                        LoadResult (*fromText)(const std::string &text, const std::string &label,
+                                               const std::string &folder)) {
     std::string text, why;
     if (!io::readFile(path, io::kMaxSceneBytes, "scene file", text, why)) {
         LoadResult r;
@@ -1416,9 +1409,15 @@ LoadResult loadSceneFile(const std::string &path) {
         return r;
     }
     size_t slash = path.find_last_of('/');
-    LoadResult r = loadSceneText(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
+    LoadResult r = fromText(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
     if (r.scene) r.scene->inputFiles.insert(r.scene->inputFiles.begin(), path);
     return r;
+}
+
+LoadResult loadSceneFile(const std::string &path) {
+    return loadFileWith(path, [](const std::string &text, const std::string &label, const std::string &folder) {
+        return loadSceneText(text, label, folder);
+    });
 }
 
 }  // namespace host

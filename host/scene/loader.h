@@ -25,6 +25,12 @@ struct LoadResult {
 // Loads a scene file; relative mesh and image paths are taken from the file's folder.
 LoadResult loadSceneFile(const std::string &path);
 
+// Reads a scene file of any kind (bounded, a regular file) and hands its text, its path as the
+// label and its folder to `fromText`; the scene lists the file first among its inputs.
+LoadResult loadFileWith(const std::string &path,
+                        LoadResult (*fromText)(const std::string &text, const std::string &label,
+                                               const std::string &folder));
+
 // "a string", "an object", ...: how refusals name the kind of value found.
 std::string jsonTypeName(const nlohmann::json &j);
 

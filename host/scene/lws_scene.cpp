@@ -882,12 +882,7 @@ private:
     void smoothAll() {
         for (ObjectItem *obj : scene_->objects)
             for (MeshLayer &layer : obj->layers) {
-                bool limited = false;
-                for (const MeshPolygon &p : layer.polygons) {
-                    const Surface &s = *scene_->surfaces[static_cast<size_t>(p.surface)];
-                    limited = limited || (s.smoothing && s.smoothingAngle < kNoSmoothingLimit);
-                }
-                uint64_t bytes = limited ? layer.triPolygon.size() * 36 + layer.points.size() * 8 : 0;
+                uint64_t bytes = cornerNormalBytes(layer, scene_->surfaces);
                 if (bytes > memoryLimit_ || meshBytes_ > memoryLimit_ - bytes)
                     failAt(objectLine_[obj], "the corner normals of " + shown(obj->name) + " would need about " +
                                                  io::byteText(bytes) + " of memory, more than the " +
@@ -975,19 +970,6 @@ LoadResult loadLwsText(const std::string &text, const std::string &label, const 
     return result;
 }
 
-LoadResult loadLwsFile(const std::string &path) {
-    std::string text, why;
-    if (!io::readFile(path, io::kMaxSceneBytes, "scene file", text, why)) {
-        LoadResult r;
-        const std::string opened = "cannot be opened: ";
-        if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
-        r.error = path + ": cannot open the scene file: " + why;
-        return r;
-    }
-    size_t slash = path.find_last_of('/');
-    LoadResult r = loadLwsText(text, path, slash == std::string::npos ? "." : path.substr(0, slash));
-    if (r.scene) r.scene->inputFiles.insert(r.scene->inputFiles.begin(), path);
-    return r;
-}
+LoadResult loadLwsFile(const std::string &path) { return loadFileWith(path, &loadLwsText); }
 
 }  // namespace host

@@ -330,16 +330,31 @@ void finishLayer(MeshLayer &layer) {
     }
 }
 
+namespace {
+
+// The angle within which a polygon on surface `s` smooths (kNoSmoothingLimit: any angle, or none).
+double smoothingLimit(const std::vector<std::unique_ptr<Surface>> &surfaces, int s) {
+    if (s < 0 || static_cast<size_t>(s) >= surfaces.size()) return kNoSmoothingLimit;
+    const Surface &surf = *surfaces[static_cast<size_t>(s)];
+    return surf.smoothing ? surf.smoothingAngle : kNoSmoothingLimit;
+}
+
+bool smoothsWithinAngle(const MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces) {
+    for (const MeshPolygon &p : layer.polygons)
+        if (smoothingLimit(surfaces, p.surface) < kNoSmoothingLimit) return true;
+    return false;
+}
+
+}  // namespace
+
+uint64_t cornerNormalBytes(const MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces) {
+    return smoothsWithinAngle(layer, surfaces) ? layer.triPolygon.size() * 36 + layer.points.size() * 8 : 0;
+}
+
 uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces) {
     layer.cornerNormals = std::vector<float>();
-    auto limit = [&](int s) {
-        if (s < 0 || static_cast<size_t>(s) >= surfaces.size()) return kNoSmoothingLimit;
-        const Surface &surf = *surfaces[static_cast<size_t>(s)];
-        return surf.smoothing ? surf.smoothingAngle : kNoSmoothingLimit;
-    };
-    bool any = false;
-    for (const MeshPolygon &p : layer.polygons) any = any || limit(p.surface) < kNoSmoothingLimit;
-    if (!any) return 0;
+    auto limit = [&](int s) { return smoothingLimit(surfaces, s); };
+    if (!smoothsWithinAngle(layer, surfaces)) return 0;
     // The polygons at each point, and each polygon's area-weighted normal (as finishLayer sums them).
     size_t n = layer.points.size();
     std::vector<int> first(n + 1, 0), around;

@@ -408,4 +408,8 @@ void finishLayer(MeshLayer &layer);
 // (indexed by MeshPolygon::surface). Returns the bytes they take.
 uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces);
 
+// The memory smoothCorners will take for a finished layer (0 when no surface of its polygons
+// smooths within an angle), for loaders to charge before it is taken.
+uint64_t cornerNormalBytes(const MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces);
+
 }  // namespace host
