@@ -485,17 +485,16 @@ bool isLwob(const std::string &data) {
 // chunk ends inside a polygon"), for a file that does not hold together.
 //
 // Polygon records: a point count (U2), the points (U2 each, from the start of the last PNTS chunk
-// before the POLS chunk) and a surface
-// number (I2, from 1; negative when detail polygons follow: their count (U2) comes next and they
-// follow as ordinary records, on the surface of the number's size). Records of no points are left
-// out. Surface sub-chunks: COLR (three bytes, 255 = 1), DIFF, LUMI, SPEC, REFL and TRAN (I2, 256
-// = 1) or their float forms VDIF, VLUM, VSPC, VRFL and VTRN (which
-// take precedence), GLOS (a Blinn-Phong exponent, 16 to 1024, as the host's glossiness g with
-// 2^(2 + 10 g) = the exponent, as glossinessOf below), RIND, and from FLAG: double-sidedness (bit
-// 0x100), colour highlights (0x8) and colour filter (0x10), each at 1 where set. A surface smooths
-// where FLAG's bit 0x4 is set or a SMAN sub-chunk gives an angle (as assimp's
-// reader takes it), within SMAN's angle, else 89.5 degrees. Other sub-chunks (textures, reflection
-// options, edges, shaders) are left out.
+// before the POLS chunk) and a surface number (I2, from 1; negative when detail polygons follow:
+// their count (U2) comes next and they follow as ordinary records, on the surface of the number's
+// size). Records of no points are left out. Surface sub-chunks: COLR (three bytes, 255 = 1), DIFF,
+// LUMI, SPEC, REFL and TRAN (I2, 256 = 1) or their float forms VDIF, VLUM, VSPC, VRFL and VTRN
+// (which take precedence), GLOS (a Blinn-Phong exponent, 16 to 1024, as the host's glossiness g
+// with 2^(2 + 10 g) = the exponent, as glossinessOf below), RIND, and from FLAG: double-sidedness
+// (bit 0x100), colour highlights (0x8) and colour filter (0x10), each at 1 where set. A surface
+// smooths where FLAG's bit 0x4 is set or a SMAN sub-chunk gives an angle (as assimp's reader takes
+// it), within SMAN's angle, else 89.5 degrees. Other sub-chunks (textures, reflection options,
+// edges, shaders) are left out.
 bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
     constexpr size_t kSurfaceNumbers = 32768;  // surfaces a polygon record can give: |I2|
     constexpr uint64_t kVxMost = 0xFFFFFF;     // the largest index a VX holds
@@ -676,10 +675,13 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
             if (id != fourcc("SURF")) return true;
             std::string name = chunk.s0(), key = lower(name);
             if (!named.count(key) || !done.insert(key).second) return true;
+            // The values given in 1/256 (fixed) or as floats (which win), with their LWO2 sub-chunk.
             struct Value {
+                const char *fixedId, *realId;  // the fixed one is also the LWO2 name
                 bool fixed = false, real = false;
                 float f = 0, r = 0;
-            } diffuse, luminosity, specular, reflection, transparency;
+            } values[] = {
+                {"DIFF", "VDIF"}, {"LUMI", "VLUM"}, {"SPEC", "VSPC"}, {"REFL", "VRFL"}, {"TRAN", "VTRN"}};
             bool color = false, flagged = false, glossy = false, refracts = false, angled = false;
             float rgb[3] = {0, 0, 0}, eta = 1, angle = 0;
             uint32_t flags = 0, exponent = 0;
@@ -690,16 +692,15 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
                 Bytes sub{chunk.p, chunk.p + length};
                 chunk.p += length;
                 if (length & 1 && chunk.left()) ++chunk.p;
-                auto fixed = [&](Value &v) {
-                    if (length < 2) return;
-                    v.fixed = true;
-                    v.f = static_cast<int16_t>(sub.u2()) / 256.0f;
-                };
-                auto real = [&](Value &v) {
-                    if (length < 4) return;
-                    v.real = true;
-                    v.r = sub.f4();
-                };
+                for (Value &v : values) {
+                    if (sid == fourcc(v.fixedId) && length >= 2) {
+                        v.fixed = true;
+                        v.f = static_cast<int16_t>(sub.u2()) / 256.0f;
+                    } else if (sid == fourcc(v.realId) && length >= 4) {
+                        v.real = true;
+                        v.r = sub.f4();
+                    }
+                }
                 if (sid == fourcc("COLR") && length >= 3) {
                     color = true;
                     for (float &c : rgb) c = *sub.p++ / 255.0f;
@@ -715,40 +716,14 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
                 } else if (sid == fourcc("SMAN") && length >= 4) {
                     angled = true;
                     angle = std::fabs(sub.f4());
-                } else if (sid == fourcc("DIFF")) {
-                    fixed(diffuse);
-                } else if (sid == fourcc("VDIF")) {
-                    real(diffuse);
-                } else if (sid == fourcc("LUMI")) {
-                    fixed(luminosity);
-                } else if (sid == fourcc("VLUM")) {
-                    real(luminosity);
-                } else if (sid == fourcc("SPEC")) {
-                    fixed(specular);
-                } else if (sid == fourcc("VSPC")) {
-                    real(specular);
-                } else if (sid == fourcc("REFL")) {
-                    fixed(reflection);
-                } else if (sid == fourcc("VRFL")) {
-                    real(reflection);
-                } else if (sid == fourcc("TRAN")) {
-                    fixed(transparency);
-                } else if (sid == fourcc("VTRN")) {
-                    real(transparency);
                 }
             }
             size_t surf = beginChunk(out, "SURF");
             putS0(out, name);
             putS0(out, "");  // no source surface
             if (color) putSub(out, "COLR", {rgb[0], rgb[1], rgb[2]}, true);
-            auto value = [&](const char *sid, const Value &v) {
-                if (v.fixed || v.real) putSub(out, sid, {v.real ? v.r : v.f}, true);
-            };
-            value("DIFF", diffuse);
-            value("LUMI", luminosity);
-            value("SPEC", specular);
-            value("REFL", reflection);
-            value("TRAN", transparency);
+            for (const Value &v : values)
+                if (v.fixed || v.real) putSub(out, v.fixedId, {v.real ? v.r : v.f}, true);
             if (glossy)
                 putSub(out, "GLOS", {static_cast<float>(within((std::log2(exponent) - 2) / 10, 0, 1, 0))}, true);
             if (refracts) putSub(out, "RIND", {eta}, true);

@@ -52,17 +52,22 @@ bool eventually(F done) {
     return false;
 }
 
+// The skin plug-in on two render threads, saving to `savePath` (none when empty).
+host::serve::LookdevConfig skinConfig(const std::string &savePath = "") {
+    host::serve::LookdevConfig config;
+    config.pluginPath = kSkin;
+    config.savePath = savePath;
+    config.threads = 2;
+    return config;
+}
+
 class LookdevTest : public ::testing::Test {
 protected:
     // `samples` > 0: the full render's samples, enough to keep it busy for seconds.
     void open(const std::string &savePath = "", int samples = 0) {
         scene_ = smallScene();
         if (samples) scene_->render.samples = samples;
-        host::serve::LookdevConfig config;
-        config.pluginPath = kSkin;
-        config.savePath = savePath;
-        config.threads = 2;
-        lookdev_ = std::make_unique<Lookdev>(*scene_, config);
+        lookdev_ = std::make_unique<Lookdev>(*scene_, skinConfig(savePath));
         std::string message;
         ASSERT_EQ(lookdev_->start(message), 0) << message;
     }
@@ -309,9 +314,7 @@ TEST(LookdevHttp, RefusesBadRequestsAndStopsOnASignal) {
     for (bool atStart : {true, false}) {
         std::unique_ptr<host::Scene> scene = smallScene();
         scene->render.samples = 512;  // a render is in progress when the signal comes
-        host::serve::LookdevConfig config;
-        config.pluginPath = kSkin;
-        config.threads = 2;
+        const host::serve::LookdevConfig config = skinConfig();
         std::promise<int> bound;
         std::future<int> port = bound.get_future();
         std::future<int> served = std::async(std::launch::async, [&] {
