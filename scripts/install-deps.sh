@@ -3,17 +3,18 @@
 # with sudo.
 #   scripts/install-deps.sh render   what building the plug-in and rendering need
 #   scripts/install-deps.sh          everything: also the tests, benchmarks, sanitizers, fuzzing,
-#                                    the Windows cross-build and wine
+#                                    the Windows and 32-bit Linux cross-builds, wine and qemu-i386
 set -euo pipefail
 
 render=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   libembree-dev nlohmann-json3-dev libopenimageio-dev zlib1g-dev libcli11-dev
   libassimp-dev fonts-dejavu-core libcpp-httplib-dev
 )
 tests=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
+  g++-i686-linux-gnu qemu-user
   clang libclang-rt-14-dev
   assimp-testmodels openimageio-tools parallel
   wine wine32:i386

@@ -14,3 +14,10 @@ struct LWBackdropInfo {
     int type;
     void (*color)(LWTime time, LWDVector zenith, LWDVector sky, LWDVector ground, LWDVector nadir);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWBackdropInfo) == 12, "LWBackdropInfo is 12 bytes");
+#endif

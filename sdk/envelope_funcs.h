@@ -33,3 +33,10 @@ struct LWEnvelopeFuncs {
     LWEnvKeyframeID (*nextKey)(LWEnvelopeID env, LWEnvKeyframeID key);
     int (*keySet)(LWEnvelopeID env, LWEnvKeyframeID key, int shape);  // sets the key's shape
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWEnvelopeFuncs) == 48, "LWEnvelopeFuncs is 48 bytes");
+#endif

@@ -12,6 +12,13 @@ struct LWGlobalPool {
     LWMemChunk (*next)(LWMemChunk chunk);
     const char *(*ID)(LWMemChunk chunk);
     int (*size)(LWMemChunk chunk);
-    LWMemChunk (*find)(const char *name);            // the chunk of that name, or null
+    LWMemChunk (*find)(const char *name);              // the chunk of that name, or null
     LWMemChunk (*create)(const char *name, int size);  // a new chunk of size bytes, or null
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWGlobalPool) == 24, "LWGlobalPool is 24 bytes");
+#endif

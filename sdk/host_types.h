@@ -27,10 +27,11 @@ typedef double LWTime;        // time in seconds
 typedef int LWFrame;          // frame number
 typedef double LWDVector[3];  // position, direction or colour
 typedef float LWFVector[3];
-typedef uint32_t LWID;        // four-character code, first letter in the most significant byte
+typedef uint32_t LWID;  // four-character code, first letter in the most significant byte
 
-#define LWID_(a, b, c, d) \
-    ((static_cast<LWID>(a) << 24) | (static_cast<LWID>(b) << 16) | (static_cast<LWID>(c) << 8) | static_cast<LWID>(d))
+#define LWID_(a, b, c, d)                                                                        \
+    ((static_cast<LWID>(a) << 24) | (static_cast<LWID>(b) << 16) | (static_cast<LWID>(c) << 8) | \
+     static_cast<LWID>(d))
 
 // The host's global look-up: a service name string and a use mode (always 0 here) in, the service
 // table or null out. Tables stay valid while the module is loaded; nothing is released.

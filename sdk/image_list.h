@@ -21,6 +21,13 @@ struct LWImageList {
     // Filtered colour at (u, v) in [0, 1], averaged over a spot of the given size (in units of the
     // image); blend non-zero blends neighbouring pixels.
     void (*RGBSpot)(LWImageID img, double u, double v, double spotSize, int blend, LWDVector rgb);
-    LWImageID (*sceneLoad)(const LWLoadState *load);          // recreates an image from saved data
+    LWImageID (*sceneLoad)(const LWLoadState *load);            // recreates an image from saved data
     void (*sceneSave)(const LWSaveState *save, LWImageID img);  // writes an image's own data
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWImageList) == 52, "LWImageList is 52 bytes");
+#endif

@@ -55,3 +55,40 @@ struct LWSaveState {
     void (*endBlk)(void *);
     int (*depth)(void *);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWBlockIdent) == 8, "LWBlockIdent is 8 bytes");
+static_assert(offsetof(LWBlockIdent, id) == 0, "LWBlockIdent::id");
+static_assert(offsetof(LWBlockIdent, token) == 4, "LWBlockIdent::token");
+static_assert(sizeof(LWLoadState) == 52, "LWLoadState is 52 bytes");
+static_assert(offsetof(LWLoadState, ioMode) == 0, "LWLoadState::ioMode");
+static_assert(offsetof(LWLoadState, readData) == 4, "LWLoadState::readData");
+static_assert(offsetof(LWLoadState, readI1) == 8, "LWLoadState::readI1");
+static_assert(offsetof(LWLoadState, readI2) == 12, "LWLoadState::readI2");
+static_assert(offsetof(LWLoadState, readI4) == 16, "LWLoadState::readI4");
+static_assert(offsetof(LWLoadState, readU1) == 20, "LWLoadState::readU1");
+static_assert(offsetof(LWLoadState, readU2) == 24, "LWLoadState::readU2");
+static_assert(offsetof(LWLoadState, readU4) == 28, "LWLoadState::readU4");
+static_assert(offsetof(LWLoadState, readFP) == 32, "LWLoadState::readFP");
+static_assert(offsetof(LWLoadState, readStr) == 36, "LWLoadState::readStr");
+static_assert(offsetof(LWLoadState, findBlk) == 40, "LWLoadState::findBlk");
+static_assert(offsetof(LWLoadState, endBlk) == 44, "LWLoadState::endBlk");
+static_assert(offsetof(LWLoadState, depth) == 48, "LWLoadState::depth");
+static_assert(sizeof(LWSaveState) == 52, "LWSaveState is 52 bytes");
+static_assert(offsetof(LWSaveState, ioMode) == 0, "LWSaveState::ioMode");
+static_assert(offsetof(LWSaveState, writeData) == 4, "LWSaveState::writeData");
+static_assert(offsetof(LWSaveState, writeI1) == 8, "LWSaveState::writeI1");
+static_assert(offsetof(LWSaveState, writeI2) == 12, "LWSaveState::writeI2");
+static_assert(offsetof(LWSaveState, writeI4) == 16, "LWSaveState::writeI4");
+static_assert(offsetof(LWSaveState, writeU1) == 20, "LWSaveState::writeU1");
+static_assert(offsetof(LWSaveState, writeU2) == 24, "LWSaveState::writeU2");
+static_assert(offsetof(LWSaveState, writeU4) == 28, "LWSaveState::writeU4");
+static_assert(offsetof(LWSaveState, writeFP) == 32, "LWSaveState::writeFP");
+static_assert(offsetof(LWSaveState, writeStr) == 36, "LWSaveState::writeStr");
+static_assert(offsetof(LWSaveState, beginBlk) == 40, "LWSaveState::beginBlk");
+static_assert(offsetof(LWSaveState, endBlk) == 44, "LWSaveState::endBlk");
+static_assert(offsetof(LWSaveState, depth) == 48, "LWSaveState::depth");
+#endif

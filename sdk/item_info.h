@@ -34,13 +34,21 @@ typedef int LWItemParam;
 #define LWITEM_CAUSTICS (reinterpret_cast<LWItemID>(static_cast<uintptr_t>(0x22000000u)))
 
 struct LWItemInfo {
-    LWItemID (*first)(LWItemType type, LWItemID parent);  // first item of a type (bones: of an object); null if none
-    LWItemID (*next)(LWItemID item);                      // next item of the same type and parent; null after the last
-    LWItemID (*parent)(LWItemID item);                    // parent in the hierarchy, or null
-    LWItemType (*type)(LWItemID item);                    // LWI_* kind, LWI_NONE for an unknown id
-    const char *(*name)(LWItemID item);                   // the item's name, or null for an unknown id
+    LWItemID (*first)(LWItemType type,
+                      LWItemID parent);  // first item of a type (bones: of an object); null if none
+    LWItemID (*next)(LWItemID item);     // next item of the same type and parent; null after the last
+    LWItemID (*parent)(LWItemID item);   // parent in the hierarchy, or null
+    LWItemType (*type)(LWItemID item);   // LWI_* kind, LWI_NONE for an unknown id
+    const char *(*name)(LWItemID item);  // the item's name, or null for an unknown id
     // Writes one parameter at a time into vec; vectors are in the parent's frame unless LWIP_W_*.
     void (*param)(LWItemID item, LWItemParam param, LWTime time, LWDVector vec);
     // Tag line number tagNum (from 1), or null past the last line.
     const char *(*getTag)(LWItemID item, int tagNum);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWItemInfo) == 28, "LWItemInfo is 28 bytes");
+#endif

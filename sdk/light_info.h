@@ -31,11 +31,18 @@ struct LWLightInfo {
     int (*type)(LWItemID light);                    // LWLIGHT_*
     // Colour with intensity applied.
     void (*color)(LWItemID light, LWTime time, LWDVector color);
-    int (*shadowType)(LWItemID light);                                          // LWSHAD_*
+    int (*shadowType)(LWItemID light);                                              // LWSHAD_*
     void (*coneAngles)(LWItemID light, LWTime time, double *radius, double *edge);  // radians
-    unsigned int (*flags)(LWItemID light);                                      // LWLFL_* bits
-    double (*range)(LWItemID light, LWTime time);                               // falloff distance
-    int (*falloff)(LWItemID light);                                             // LWLFALL_*
-    LWImageID (*projImage)(LWItemID light);                                     // spot projection, or null
+    unsigned int (*flags)(LWItemID light);                                          // LWLFL_* bits
+    double (*range)(LWItemID light, LWTime time);                                   // falloff distance
+    int (*falloff)(LWItemID light);                                                 // LWLFALL_*
+    LWImageID (*projImage)(LWItemID light);                                         // spot projection, or null
     void (*shadowColor)(LWItemID light, LWTime time, LWDVector color);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWLightInfo) == 40, "LWLightInfo is 40 bytes");
+#endif

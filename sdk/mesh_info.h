@@ -22,12 +22,19 @@ struct LWMeshInfo {
     int (*numPolygons)(LWMeshInfo *mesh);
     int (*scanPoints)(LWMeshInfo *mesh, LWPntScanFunc *func, void *data);
     int (*scanPolys)(LWMeshInfo *mesh, LWPolScanFunc *func, void *data);
-    void (*pntBasePos)(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos);   // undeformed position
-    void (*pntOtherPos)(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos);  // position at the current time
-    void *(*pntVLookup)(LWMeshInfo *mesh, LWID type, const char *name); // vertex map handle, or null
-    int (*pntVSelect)(LWMeshInfo *mesh, void *vmap);                    // selects a map; returns its dimension
-    int (*pntVGet)(LWMeshInfo *mesh, LWPntID pnt, float *vector);       // non-zero when the point has a value
+    void (*pntBasePos)(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos);    // undeformed position
+    void (*pntOtherPos)(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos);   // position at the current time
+    void *(*pntVLookup)(LWMeshInfo *mesh, LWID type, const char *name);  // vertex map handle, or null
+    int (*pntVSelect)(LWMeshInfo *mesh, void *vmap);                     // selects a map; returns its dimension
+    int (*pntVGet)(LWMeshInfo *mesh, LWPntID pnt, float *vector);        // non-zero when the point has a value
     int (*polSize)(LWMeshInfo *mesh, LWPolID pol);
     LWPntID (*polVertex)(LWMeshInfo *mesh, LWPolID pol, int vertex);
-    const char *(*polTag)(LWMeshInfo *mesh, LWPolID pol, LWID tagType); // LWPTAG_SURF gives the surface name
+    const char *(*polTag)(LWMeshInfo *mesh, LWPolID pol, LWID tagType);  // LWPTAG_SURF gives the surface name
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWMeshInfo) == 56, "LWMeshInfo is 56 bytes");
+#endif

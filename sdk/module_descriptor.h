@@ -32,12 +32,12 @@ struct ServerRecord {
 };
 
 struct ModuleDescriptor {
-    uintptr_t sysSync;           // MOD_SYSSYNC: proves the record is a descriptor
-    uintptr_t sysVersion;        // MOD_SYSVER
-    uintptr_t sysMachine;        // MOD_MACHINE
-    void *(*startup)(void);      // called once after load; returns the server data token (non-null)
-    void (*shutdown)(void *);    // called once before unload with that token
-    ServerRecord *serverDefs;    // the server table
+    uintptr_t sysSync;         // MOD_SYSSYNC: proves the record is a descriptor
+    uintptr_t sysVersion;      // MOD_SYSVER
+    uintptr_t sysMachine;      // MOD_MACHINE
+    void *(*startup)(void);    // called once after load; returns the server data token (non-null)
+    void (*shutdown)(void *);  // called once before unload with that token
+    ServerRecord *serverDefs;  // the server table
 };
 
 #if UINTPTR_MAX == 0xffffffffu

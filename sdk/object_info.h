@@ -16,3 +16,10 @@ struct LWObjectInfo {
     // Non-zero when the object ignores the light (or LWITEM_RADIOSITY / LWITEM_CAUSTICS).
     int (*excluded)(LWItemID object, LWItemID light);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWObjectInfo) == 20, "LWObjectInfo is 20 bytes");
+#endif

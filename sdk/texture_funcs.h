@@ -29,11 +29,11 @@ typedef void *gParamData;
 // aligned, so a row occupies 48 bytes on the 32-bit target.
 struct LWTxtrParamDesc {
     const char *name;
-    double start, end;   // default range shown by the gradient editor
-    int type;            // 2 plain number, 3 distance, 4 percentage, 5 angle
+    double start, end;  // default range shown by the gradient editor
+    int type;           // 2 plain number, 3 distance, 4 percentage, 5 angle
     int flags;
-    int itemType;        // -1 none, 0 object, 1 light, 2 camera, 4 weight map
-    LWItemID itemID;     // the user's pick, filled by the host
+    int itemType;     // -1 none, 0 object, 1 light, 2 camera, 4 weight map
+    LWItemID itemID;  // the user's pick, filled by the host
     const char *itemName;
 };
 
@@ -66,7 +66,24 @@ struct LWTextureFuncs {
     LWTLayerID (*firstLayer)(LWTextureID tex);
     LWTLayerID (*nextLayer)(LWTextureID tex, LWTLayerID layer);
     int (*layerType)(LWTLayerID layer);
-    LWChanGroupID (*layerEnvGroup)(LWTLayerID layer);  // null when the layer has no channels
+    LWChanGroupID (*layerEnvGroup)(LWTLayerID layer);                 // null when the layer has no channels
     int (*getParam)(LWTLayerID layer, unsigned int tag, void *data);  // non-zero when read
     int (*setParam)(LWTLayerID layer, unsigned int tag, void *data);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWTxtrParamDesc) == 48, "LWTxtrParamDesc is 48 bytes");
+static_assert(offsetof(LWTxtrParamDesc, name) == 0, "LWTxtrParamDesc::name");
+static_assert(offsetof(LWTxtrParamDesc, start) == 8, "LWTxtrParamDesc::start");
+static_assert(offsetof(LWTxtrParamDesc, end) == 16, "LWTxtrParamDesc::end");
+static_assert(offsetof(LWTxtrParamDesc, type) == 24, "LWTxtrParamDesc::type");
+static_assert(offsetof(LWTxtrParamDesc, flags) == 28, "LWTxtrParamDesc::flags");
+static_assert(offsetof(LWTxtrParamDesc, itemType) == 32, "LWTxtrParamDesc::itemType");
+static_assert(offsetof(LWTxtrParamDesc, itemID) == 36, "LWTxtrParamDesc::itemID");
+static_assert(offsetof(LWTxtrParamDesc, itemName) == 40, "LWTxtrParamDesc::itemName");
+static_assert(sizeof(LWTxtrParamFuncs) == 12, "LWTxtrParamFuncs is 12 bytes");
+static_assert(sizeof(LWTextureFuncs) == 72, "LWTextureFuncs is 72 bytes");
+#endif

@@ -28,8 +28,8 @@
 #define LWVPSF_TEX (1 << 1)
 
 // Event codes sent to a parameter's event function.
-#define LWVPE_AUTOSIZE 2   // event data: six doubles, x min, x max, y min, y max, z min, z max
-#define LWVPE_ENVGROUP 7   // the texture wants its envelope group
+#define LWVPE_AUTOSIZE 2  // event data: six doubles, x min, x max, y min, y max, z min, z max
+#define LWVPE_ENVGROUP 7  // the texture wants its envelope group
 
 typedef int LWVP_EventFunc(LWVParmID parm, void *userData, int eventCode, void *eventData);
 
@@ -44,8 +44,15 @@ struct LWVParmFuncs {
     // Value at a time and spot: three components for a colour, the first for the others.
     double (*getVal)(LWVParmID parm, LWTime time, LWMicropol *mp, double *result);
     int (*setVal)(LWVParmID parm, double *value);
-    int (*getState)(LWVParmID parm);              // LWVPSF_* bits
-    void (*initMP)(LWMicropol *mp);               // resets a micropolygon to the host's defaults
+    int (*getState)(LWVParmID parm);                       // LWVPSF_* bits
+    void (*initMP)(LWMicropol *mp);                        // resets a micropolygon to the host's defaults
     void (*getEnv)(LWVParmID parm, LWEnvelopeID envs[3]);  // null where a component is not enveloped
-    LWTextureID (*getTex)(LWVParmID parm);        // null when not textured
+    LWTextureID (*getTex)(LWVParmID parm);                 // null when not textured
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWVParmFuncs) == 48, "LWVParmFuncs is 48 bytes");
+#endif

@@ -51,3 +51,18 @@ struct LWXPanelFuncs {
     void (*setData)(LWXPanelID panel, unsigned int id, void *data);
     void (*viewInst)(LWXPanelID panel, void *inst);
 };
+
+// The host's 32-bit x86 layout of these records, as the Windows target lays them out (the 32-bit
+// Linux build matches it with -malign-double).
+#if defined(__i386__) || defined(_M_IX86)
+#include <cstddef>
+static_assert(sizeof(LWXPanelControl) == 12, "LWXPanelControl is 12 bytes");
+static_assert(offsetof(LWXPanelControl, cid) == 0, "LWXPanelControl::cid");
+static_assert(offsetof(LWXPanelControl, label) == 4, "LWXPanelControl::label");
+static_assert(offsetof(LWXPanelControl, ctrlclass) == 8, "LWXPanelControl::ctrlclass");
+static_assert(sizeof(LWXPanelDataDesc) == 12, "LWXPanelDataDesc is 12 bytes");
+static_assert(offsetof(LWXPanelDataDesc, vid) == 0, "LWXPanelDataDesc::vid");
+static_assert(offsetof(LWXPanelDataDesc, name) == 4, "LWXPanelDataDesc::name");
+static_assert(offsetof(LWXPanelDataDesc, datatype) == 8, "LWXPanelDataDesc::datatype");
+static_assert(sizeof(LWXPanelFuncs) == 32, "LWXPanelFuncs is 32 bytes");
+#endif
