@@ -136,11 +136,19 @@ bool rewritingPictures() {
     return v && std::string(v) == "1";
 }
 
+// A shot's name: its scene, and what its options change.
+std::string shotName(const Shot &shot) {
+    std::string n = shot.name;
+    if (std::strstr(shot.options, "host")) n += "_host";
+    if (const char *p = std::strstr(shot.options, "--preset ")) n += std::string("_") + (p + 9);
+    return n;
+}
+
 class Example : public ::testing::TestWithParam<Shot> {};
 
 TEST_P(Example, RendersItsPictureExactly) {
     const Shot &shot = GetParam();
-    std::string out = ::testing::TempDir() + "/velmora_e2e_" + shot.name + ".png";
+    std::string out = ::testing::TempDir() + "/velmora_e2e_" + shotName(shot) + ".png";
     std::string cmd = kProgram + " -q " + shot.options + " " + sceneArgs(shot.name) + " -o " + out +
                       " </dev/null >/dev/null 2>&1";
     int raw = std::system(cmd.c_str());
@@ -168,9 +176,9 @@ TEST_P(Example, RendersItsPictureExactly) {
     const std::string here = floatingPointFeatures(), made = picturesMadeWith();
     if (differ && here != made) {
         BlockDifference d = blockDifference(codes(got.rgb), codes(want.rgb), got.width, got.height);
-        EXPECT_TRUE(passesBlockRule(d)) << referenceOf(shot) << ": block " << d.block << ", window " << d.window
-                                        << " codes (pictures made with \"" << made << "\", this processor has \""
-                                        << here << "\")";
+        EXPECT_TRUE(passesBlockRule(d))
+            << referenceOf(shot) << ": block " << d.block << ", window " << d.window
+            << " codes (pictures made with \"" << made << "\", this processor has \"" << here << "\")";
     } else {
         EXPECT_EQ(differ, 0) << differ << " pixels differ from " << referenceOf(shot) << ", the first at "
                              << first % got.width << "," << first / got.width;
@@ -192,12 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Shot{"preset_stage", "--preset dark_skin", "presets/dark_skin.png"},
                       Shot{"preset_stage", "--preset wax", "presets/wax.png"},
                       Shot{"preset_stage", "--preset marble", "presets/marble.png"}),
-    [](const auto &info) {
-        std::string n = info.param.name;
-        if (std::strstr(info.param.options, "host")) n += "_host";
-        if (const char *p = std::strstr(info.param.options, "--preset ")) n += std::string("_") + (p + 9);
-        return n;
-    });
+    [](const auto &info) { return shotName(info.param); });
 
 std::string renderPfm(const std::string &name, const std::string &args) {
     std::string out = ::testing::TempDir() + "/velmora_e2e_det_" + name + ".pfm";
