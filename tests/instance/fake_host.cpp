@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "module/servers.h"
 
 namespace skintest {
