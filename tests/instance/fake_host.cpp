@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/host_globals.h"
-#include "module/servers.h"
+#include "entry/servers.h"
 
 namespace skintest {
 

@@ -16,13 +16,13 @@
 #endif
 
 #include "base/host_globals.h"
+#include "entry/servers.h"
 #include "host/animation/envelopes.h"
 #include "host/services/global_lookup.h"
 #include "host/texture/texture_system.h"
 #include "host/vparm/vparm_service.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
-#include "module/servers.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/vparam.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/host_globals.h"
-#include "module/servers.h"
+#include "entry/servers.h"
 #include "support/recording_host.h"
 
 using namespace velmora;

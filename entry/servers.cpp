@@ -1,4 +1,4 @@
-#include "module/servers.h"
+#include "entry/servers.h"
 
 #include "base/host_globals.h"
 #include "base/server_name.h"
