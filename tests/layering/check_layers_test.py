@@ -1,16 +1,14 @@
 #!/usr/bin/env python3
 """Tests of scripts/check_layers.py on small trees written for each case."""
 
-import importlib.util
 import os
+import sys
 import tempfile
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SCRIPT = os.path.join(HERE, "..", "..", "scripts", "check_layers.py")
-spec = importlib.util.spec_from_file_location("check_layers", SCRIPT)
-check_layers = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check_layers)
+sys.dont_write_bytecode = True  # no __pycache__ in scripts/
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import check_layers  # noqa: E402
 
 # sdk < base < (a, b peers) < top for the module; sdk < host/low < host/high for the host.
 STACKS = check_layers.stacks_from([["sdk"], ["base"], ["a", "b"], ["top"]], [["low"], ["high"]])
