@@ -3,14 +3,14 @@
 #include <cstring>
 #include <new>
 
+#include "base/host_globals.h"
+#include "base/server_name.h"
 #include "instance/plugin_data.h"
 #include "lights/environment.h"
 #include "lights/item_cache.h"
 #include "lights/light_model.h"
 #include "lights/light_tags.h"
 #include "mesh/mesh_cache.h"
-#include "module/host_globals.h"
-#include "module/servers.h"
 #include "vparam/vparam.h"
 
 namespace velmora {

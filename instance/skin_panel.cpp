@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/host_globals.h"
 #include "instance/skin_instance.h"
-#include "module/host_globals.h"
 #include "vparam/vparam.h"
 
 namespace velmora {

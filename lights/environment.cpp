@@ -3,8 +3,8 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "base/host_globals.h"
 #include "lights/light_model.h"
-#include "module/host_globals.h"
 
 namespace velmora {
 

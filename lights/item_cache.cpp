@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 
 namespace velmora {
 

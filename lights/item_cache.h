@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "module/platform.h"
+#include "base/platform.h"
 #include "sdk/sdk.h"
 
 namespace velmora {

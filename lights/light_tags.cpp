@@ -10,8 +10,8 @@
 #include <mutex>
 #include <new>
 
+#include "base/host_globals.h"
 #include "lights/light_model.h"
-#include "module/host_globals.h"
 
 namespace velmora {
 

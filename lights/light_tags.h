@@ -5,7 +5,7 @@
 // lightTagLock, and freed by lightTagsClear at render initialisation and clean-up.
 #pragma once
 
-#include "module/platform.h"
+#include "base/platform.h"
 #include "sdk/sdk.h"
 
 namespace velmora {

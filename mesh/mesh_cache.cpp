@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 
 namespace velmora {
 

@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "module/platform.h"
+#include "base/platform.h"
+#include "base/vector3d.h"
 #include "sdk/sdk.h"
-#include "shading/vector3d.h"
 
 namespace velmora {
 

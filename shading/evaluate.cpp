@@ -2,14 +2,14 @@
 
 #include <cmath>
 
+#include "base/host_globals.h"
+#include "base/ray_state.h"
+#include "base/shading_helpers.h"
+#include "base/vector3d.h"
 #include "instance/skin_instance.h"
 #include "lights/environment.h"
 #include "lights/light_model.h"
-#include "module/host_globals.h"
 #include "shading/gateway.h"
-#include "shading/ray_state.h"
-#include "shading/shading_helpers.h"
-#include "shading/vector3d.h"
 #include "vparam/vparam.h"
 
 namespace velmora {

@@ -1,9 +1,9 @@
 #include "shading/gateway.h"
 
+#include "base/host_globals.h"
+#include "base/vector3d.h"
 #include "lights/light_model.h"
 #include "lights/light_tags.h"
-#include "module/host_globals.h"
-#include "shading/vector3d.h"
 
 namespace velmora {
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <new>
 
+#include "base/host_globals.h"
+#include "base/vector3d.h"
 #include "lights/item_cache.h"
-#include "module/host_globals.h"
-#include "shading/vector3d.h"
 #include "vparam/occlusion.h"
 
 namespace velmora {

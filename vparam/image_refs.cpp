@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "vparam/vparam.h"
 
 namespace velmora {

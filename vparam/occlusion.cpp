@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "module/platform.h"
-#include "shading/vector3d.h"
+#include "base/platform.h"
+#include "base/vector3d.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/image_refs.h"
 

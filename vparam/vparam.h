@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "base/vector3d.h"
 #include "sdk/sdk.h"
-#include "shading/vector3d.h"
 
 namespace velmora {
 

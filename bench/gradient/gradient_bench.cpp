@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/occlusion.h"
 

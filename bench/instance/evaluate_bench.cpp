@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/host_globals.h"
 #include "fake_host.h"
 #include "instance/skin_instance.h"
-#include "module/host_globals.h"
 #include "shading/evaluate.h"
 #include "vparam/vparam.h"
 

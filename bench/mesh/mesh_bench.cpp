@@ -5,8 +5,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "base/host_globals.h"
 #include "mesh/mesh_cache.h"
-#include "module/host_globals.h"
 #include "tests/mesh/fake_mesh.h"
 
 using namespace velmora;

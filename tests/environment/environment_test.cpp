@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/host_globals.h"
 #include "lights/environment.h"
-#include "module/host_globals.h"
 
 using namespace velmora;
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/occlusion.h"
 

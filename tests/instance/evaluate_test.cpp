@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/host_globals.h"
+#include "base/vector3d.h"
 #include "fake_host.h"
 #include "instance/skin_instance.h"
-#include "module/host_globals.h"
 #include "shading/evaluate.h"
-#include "shading/vector3d.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "module/host_globals.h"
-#include "module/servers.h"
+#include "base/host_globals.h"
+#include "entry/servers.h"
 
 namespace skintest {
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/host_globals.h"
 #include "fake_host.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
 #include "instance/skin_panel.h"
-#include "module/host_globals.h"
 #include "tree_state.h"
 #include "vparam/vparam.h"
 

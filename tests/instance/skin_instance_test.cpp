@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/host_globals.h"
+#include "entry/servers.h"
 #include "fake_host.h"
 #include "instance/skin_instance.h"
 #include "instance/skin_panel.h"
-#include "module/host_globals.h"
-#include "module/servers.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;

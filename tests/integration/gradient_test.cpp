@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/host_globals.h"
 #include "host/texture/texture_system.h"
 #include "host/vparm/vparm_service.h"
 #include "instance/skin_instance.h"
-#include "module/host_globals.h"
 #include "tests/integration/host_session.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/vparam.h"

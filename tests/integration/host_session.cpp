@@ -15,14 +15,14 @@
 #include "host/services/scene_services.h"
 #endif
 
+#include "base/host_globals.h"
+#include "entry/servers.h"
 #include "host/animation/envelopes.h"
 #include "host/services/global_lookup.h"
 #include "host/texture/texture_system.h"
 #include "host/vparm/vparm_service.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
-#include "module/host_globals.h"
-#include "module/servers.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/vparam.h"
 
@@ -118,9 +118,9 @@ LWImageID ilSceneLoad(const LWLoadState *load) {
     char name[256];
     if (!load || !load->readStr || load->readStr(load->readData, name, sizeof name) < 0) return nullptr;
     for (const auto &image : scene)
-        if (std::equal(image->name.begin(), image->name.end(), name, name + std::strlen(name),
-                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                   std::tolower(static_cast<unsigned char>(b)); }))
+        if (std::equal(image->name.begin(), image->name.end(), name, name + std::strlen(name), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
             return image.get();
     return add(name);
 }

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/host_globals.h"
+#include "base/ray_state.h"
 #include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_tags.h"
-#include "module/host_globals.h"
 #include "shading/gateway.h"
-#include "shading/ray_state.h"
 
 using namespace velmora;
 using fakehost::id;

@@ -1,6 +1,6 @@
 #include "fake_host.h"
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 
 namespace fakehost {
 

@@ -1,9 +1,9 @@
 // The item parameter cache: snapshots of every light, camera, object and bone for one time.
 #include <gtest/gtest.h>
 
+#include "base/host_globals.h"
 #include "fake_host.h"
 #include "lights/item_cache.h"
-#include "module/host_globals.h"
 
 using namespace velmora;
 using fakehost::id;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/host_globals.h"
 #include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_model.h"
-#include "module/host_globals.h"
 
 using namespace velmora;
 using fakehost::id;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/host_globals.h"
 #include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_tags.h"
-#include "module/host_globals.h"
 
 using namespace velmora;
 using fakehost::id;

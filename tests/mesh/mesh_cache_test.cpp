@@ -4,8 +4,8 @@
 #include <cmath>
 #include <map>
 
+#include "base/host_globals.h"
 #include "mesh/mesh_cache.h"
-#include "module/host_globals.h"
 #include "tests/mesh/fake_mesh.h"
 
 using namespace velmora;

@@ -1,7 +1,7 @@
 // Image references and layer envelopes of textures, saved and loaded through a memory state.
 #include <gtest/gtest.h>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "tests/vparam/fake_host.h"
 #include "tests/vparam/memory_state.h"
 #include "vparam/image_refs.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 #include "tests/vparam/fake_host.h"
 #include "tests/vparam/memory_state.h"
 #include "vparam/image_refs.h"

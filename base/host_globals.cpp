@@ -1,4 +1,4 @@
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 
 namespace velmora {
 

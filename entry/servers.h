@@ -13,10 +13,7 @@ extern "C" VELMORA_EXPORT ModuleDescriptor _mod_descrip;
 
 namespace velmora {
 
-// The server name both servers carry, also the plug-in and channel-group name of every instance.
-extern const char kServerName[];  // "QZ_velmora"
-
-void *moduleStartup();             // returns the server data token 4
+void *moduleStartup();  // returns the server data token 4
 void moduleShutdown(void *serverData);
 
 // Fills the host's LWShaderHandler; version 4 only.

@@ -1,8 +1,8 @@
 // Server activation and the host service sets.
 #include <gtest/gtest.h>
 
-#include "module/host_globals.h"
-#include "module/servers.h"
+#include "base/host_globals.h"
+#include "entry/servers.h"
 #include "support/recording_host.h"
 
 using namespace velmora;
@@ -10,14 +10,14 @@ using testhost::RecordingHost;
 
 namespace {
 
-const std::vector<std::string> kShaderSet = {
-    "LW Item Info 3",       "LW Light Info 3",  "LW Object Info 4",    "LW Scene Info 3",
-    "Global Render Memory", "LW Image List 3",  "Surface Functions 2", "LW Backdrop Info 2"};
+const std::vector<std::string> kShaderSet = {"LW Item Info 3",      "LW Light Info 3",      "LW Object Info 4",
+                                             "LW Scene Info 3",     "Global Render Memory", "LW Image List 3",
+                                             "Surface Functions 2", "LW Backdrop Info 2"};
 const std::vector<std::string> kVparamSet = {"LWVParmFuncs 2", "Animation Envelopes", "Texture Functions 3",
                                              "Channel Info 2"};
 const std::vector<std::string> kLibrarySet = {
-    "LW Item Info 3",   "LW Light Info 3", "LW Object Info 4",    "Texture Functions 3", "LW Image List 3",
-    "LWVParmFuncs 2",   "Animation Envelopes", "Surface Functions 2", "Channel Info 2", "Scene Objects 4"};
+    "LW Item Info 3", "LW Light Info 3",     "LW Object Info 4",    "Texture Functions 3", "LW Image List 3",
+    "LWVParmFuncs 2", "Animation Envelopes", "Surface Functions 2", "Channel Info 2",      "Scene Objects 4"};
 
 class Activation : public ::testing::Test {
 protected:

@@ -1,13 +1,12 @@
-#include "module/servers.h"
+#include "entry/servers.h"
 
+#include "base/host_globals.h"
+#include "base/server_name.h"
 #include "instance/skin_instance.h"
 #include "instance/skin_panel.h"
-#include "module/host_globals.h"
 #include "shading/evaluate.h"
 
 namespace velmora {
-
-const char kServerName[] = "QZ_velmora";
 
 namespace {
 
@@ -82,12 +81,11 @@ int shaderInterfaceActivate(int version, GlobalFunc global, void *local, void *)
 extern "C" {
 
 VELMORA_EXPORT ModuleDescriptor _mod_descrip = {
-    MOD_SYSSYNC,                     // sysSync
-    MOD_SYSVER,                      // sysVersion
-    MOD_MACHINE,                     // sysMachine
-    velmora::moduleStartup,          // startup
-    velmora::moduleShutdown,         // shutdown
-    velmora::serverTable,            // serverDefs
+    MOD_SYSSYNC,              // sysSync
+    MOD_SYSVER,               // sysVersion
+    MOD_MACHINE,              // sysMachine
+    velmora::moduleStartup,   // startup
+    velmora::moduleShutdown,  // shutdown
+    velmora::serverTable,     // serverDefs
 };
-
 }

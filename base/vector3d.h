@@ -41,7 +41,9 @@ inline Vector3d &vecAdd(Vector3d &out, const Vector3d &a, const Vector3d &b) {
     return vecSet(out, a.x + b.x, a.y + b.y, a.z + b.z);
 }
 
-inline Vector3d &vecScale(Vector3d &out, const Vector3d &a, double s) { return vecSet(out, s * a.x, s * a.y, s * a.z); }
+inline Vector3d &vecScale(Vector3d &out, const Vector3d &a, double s) {
+    return vecSet(out, s * a.x, s * a.y, s * a.z);
+}
 
 inline Vector3d &vecMul(Vector3d &out, const Vector3d &a, const Vector3d &b) {
     return vecSet(out, a.x * b.x, a.y * b.y, a.z * b.z);

@@ -1,4 +1,4 @@
-#include "module/platform.h"
+#include "base/platform.h"
 
 #ifndef _WIN32
 #include <sched.h>

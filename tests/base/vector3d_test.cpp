@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "module/host_globals.h"
-#include "shading/shading_helpers.h"
-#include "shading/vector3d.h"
+#include "base/host_globals.h"
+#include "base/shading_helpers.h"
+#include "base/vector3d.h"
 
 using namespace velmora;
 
@@ -96,9 +96,9 @@ TEST(PrefixMatch, Table) {
         const char *prefix, *name;
         int want;
     } cases[] = {
-        {"  ab", "abc", 2}, {"ab", "a", 0},     {"Ab", "abc", 0},  {"   ", "abc", 0}, {"   ", "", 0},
-        {"", "abc", 0},     {"key", "key", 3},  {"key", "keylight", 3}, {"key", "Key", 0},
-        {"a b", "a b", 3},  {"a b", "ab", 0},   {"k", "", 0},
+        {"  ab", "abc", 2}, {"ab", "a", 0},    {"Ab", "abc", 0},  {"   ", "abc", 0},
+        {"   ", "", 0},     {"", "abc", 0},    {"key", "key", 3}, {"key", "keylight", 3},
+        {"key", "Key", 0},  {"a b", "a b", 3}, {"a b", "ab", 0},  {"k", "", 0},
     };
     for (const Case &c : cases)
         EXPECT_EQ(prefixMatch(c.prefix, c.name), c.want) << "prefix '" << c.prefix << "' name '" << c.name << "'";

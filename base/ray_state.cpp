@@ -1,9 +1,9 @@
-#include "shading/ray_state.h"
+#include "base/ray_state.h"
 
 #include <cstring>
 
-#include "module/host_globals.h"
-#include "module/platform.h"
+#include "base/host_globals.h"
+#include "base/platform.h"
 
 namespace velmora {
 

@@ -1,8 +1,8 @@
-#include "shading/shading_helpers.h"
+#include "base/shading_helpers.h"
 
 #include <cstring>
 
-#include "module/host_globals.h"
+#include "base/host_globals.h"
 
 namespace velmora {
 
