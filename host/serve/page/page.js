@@ -233,12 +233,18 @@ async function poll() {
   else if (data.preview === g) want = "preview";
   const key = `${want}:${g}`;
   if (want && key !== state.shown) {
+    // Pictures asked for one after the other (a preview, then the full one) may arrive in either
+    // order: only the one asked for last is shown, and one that fails is asked for again.
     state.shown = key;
     const next = new Image();
     next.onload = () => {
+      if (state.shown !== key) return;
       img.src = next.src;
       img.dataset.stage = want;
       img.dataset.generation = String(g);
+    };
+    next.onerror = () => {
+      if (state.shown === key) state.shown = "";
     };
     next.src = `/api/image?stage=${want}&g=${g}`;
   }
