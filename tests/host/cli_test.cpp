@@ -2,10 +2,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <OpenImageIO/imageio.h>
@@ -49,60 +52,90 @@ const char *kTiny = R"({"render": {"width": 8, "height": 6},
             {"type": "light", "name": "l", "position": [0, 3, -3]},
             {"type": "object", "name": "o", "mesh": {"primitive": "sphere", "surface": "S"}}]})";
 
-TEST(Cli, ExitCodesAndNoOutputOnBadInput) {
-    std::string out = ::testing::TempDir() + "/velmora_cli_out.png";
-    std::string good = writeFile("velmora_good.json", kTiny);
-    std::string bad = writeFile("velmora_bad.json", "{\"items\": [}");
-    std::string unknown = writeFile("velmora_unknown.json", std::string(kTiny).replace(1, 0, "\"colour\": 1, "));
-    std::string badDisplay =
-        writeFile("velmora_bad_display.json", std::string(kTiny).replace(12, 0, "\"display\": \"log\", "));
-    std::string shot = writeFile("velmora_shot.LWS", "LWSC\n3\nAddCamera\nFrameSize 8 6\n");
-    std::string badShot = writeFile("velmora_bad.lws",
-                                    "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
-                                    "  1\n  Key 0 0\n}\n");
-    struct Case {
-        const char *what;
-        std::string args;
-        int status;
-        bool output;
-        std::string message;
-    } cases[] = {
-        {"help", "--help", 0, false, ""},
-        {"version", "--version", 0, false, ""},
-        {"unknown option", "--bogus", 2, false, ""},
-        {"syntax error", bad + " -o " + out, 2, false, bad + ": line 1, column 12"},
-        {"unknown field", unknown + " -o " + out, 2, false, unknown + ": /colour: unknown field"},
-        {"missing scene", "/nonexistent.json -o " + out, 2, false, "/nonexistent.json: cannot open"},
-        {"bad output kind", good + " -o out.gif", 2, false, "must end in .png, .exr"},
-        {"frame and frames", good + " --frame 1 --frames 1-2 -o " + out, 2, false, ""},
-        {"pixel outside", good + " --plugin " + kPlugin + " --pixel 99,0", 2, false, "outside"},
-        {"missing plug-in", good + " --plugin /nonexistent.so -o " + out, 1, false, "/nonexistent.so"},
-        {"host shading without plug-in", good + " --host-shading --plugin /nonexistent.so -q -o " + out, 0, true,
-         ""},
-        {"with the test plug-in", good + " --plugin " + kPlugin + " -q -o " + out, 0, true, ""},
-        {"one pixel writes no image", good + " --plugin " + kPlugin + " --pixel 4,3 -o " + out, 0, false, ""},
-        {"pixel not X,Y", good + " --pixel 4 -o " + out, 2, false, "--pixel wants X,Y"},
-        {"frames backwards", good + " --frames 5-2 -o " + out, 2, false, "--frames wants A-B"},
-        {"host scene file", shot + " --host-shading -q -o " + out, 0, true, ""},
-        {"host scene file, bad key", badShot + " -o " + out, 2, false, badShot + ", line 9: \"  Key 0 0\": a key"},
-        {"host scene file saved", shot + " --save " + out + ".json", 2, false, "is not written back"},
-        {"missing overlay", good + " --overlay /nonexistent.json -o " + out, 2, false, "/nonexistent.json"},
-        {"unknown preset", good + " --preset nope -o " + out, 2, false, "the presets are: dark_skin, light_skin"},
-        {"display of a float output", good + " --display film -o " + out + ".pfm", 2, false, "--display applies"},
-        {"unknown display", good + " --display log -o " + out, 2, false, "--display"},
-        {"exposure out of range", good + " --exposure 21 -o " + out, 2, false, "--exposure"},
-        {"scene's display unknown", badDisplay + " -o " + out, 2, false, badDisplay + ": /render/display"},
+// One run of the program on bad or unusual input: its arguments and expected message, with {good},
+// {bad}, {unknown}, {badDisplay}, {shot}, {badShot} (scene files written for the run), {out} and
+// {plugin} filled in; its exit status, and whether it leaves an output.
+struct ExitCase {
+    const char *what;
+    const char *args;
+    int status;
+    bool output;
+    const char *message;
+};
+
+// Replaces each {name} in `text` with its file, writing the scene files into the test's folder.
+std::string expand(std::string text) {
+    const std::string out = ::testing::TempDir() + "/velmora_cli_out.png";
+    const std::pair<const char *, std::string> names[] = {
+        {"{good}", writeFile("velmora_good.json", kTiny)},
+        {"{bad}", writeFile("velmora_bad.json", "{\"items\": [}")},
+        {"{unknown}", writeFile("velmora_unknown.json", std::string(kTiny).replace(1, 0, "\"colour\": 1, "))},
+        {"{badDisplay}",
+         writeFile("velmora_bad_display.json", std::string(kTiny).replace(12, 0, "\"display\": \"log\", "))},
+        {"{shot}", writeFile("velmora_shot.LWS", "LWSC\n3\nAddCamera\nFrameSize 8 6\n")},
+        {"{badShot}", writeFile("velmora_bad.lws",
+                                "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
+                                "  1\n  Key 0 0\n}\n")},
+        {"{out}", out},
+        {"{plugin}", kPlugin},
     };
-    for (const Case &c : cases) {
-        std::remove(out.c_str());
-        Outcome r = run(c.args);
-        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
-        EXPECT_EQ(exists(out), c.output) << c.what;
-        if (!c.message.empty()) {
-            EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
-        }
+    for (const auto &[name, value] : names)
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+            text.replace(at, std::strlen(name), value);
+    return text;
+}
+
+const ExitCase kExitCases[] = {
+    {"help", "--help", 0, false, ""},
+    {"version", "--version", 0, false, ""},
+    {"unknown option", "--bogus", 2, false, ""},
+    {"syntax error", "{bad} -o {out}", 2, false, "{bad}: line 1, column 12"},
+    {"unknown field", "{unknown} -o {out}", 2, false, "{unknown}: /colour: unknown field"},
+    {"missing scene", "/nonexistent.json -o {out}", 2, false, "/nonexistent.json: cannot open"},
+    {"bad output kind", "{good} -o out.gif", 2, false, "must end in .png, .exr"},
+    {"frame and frames", "{good} --frame 1 --frames 1-2 -o {out}", 2, false, ""},
+    {"pixel outside", "{good} --plugin {plugin} --pixel 99,0", 2, false, "outside"},
+    {"missing plug-in", "{good} --plugin /nonexistent.so -o {out}", 1, false, "/nonexistent.so"},
+    {"host shading without plug-in", "{good} --host-shading --plugin /nonexistent.so -q -o {out}", 0, true, ""},
+    {"with the test plug-in", "{good} --plugin {plugin} -q -o {out}", 0, true, ""},
+    {"one pixel writes no image", "{good} --plugin {plugin} --pixel 4,3 -o {out}", 0, false, ""},
+    {"pixel not X,Y", "{good} --pixel 4 -o {out}", 2, false, "--pixel wants X,Y"},
+    {"frames backwards", "{good} --frames 5-2 -o {out}", 2, false, "--frames wants A-B"},
+    {"host scene file", "{shot} --host-shading -q -o {out}", 0, true, ""},
+    {"host scene file, bad key", "{badShot} -o {out}", 2, false, "{badShot}, line 9: \"  Key 0 0\": a key"},
+    {"host scene file saved", "{shot} --save {out}.json", 2, false, "is not written back"},
+    {"missing overlay", "{good} --overlay /nonexistent.json -o {out}", 2, false, "/nonexistent.json"},
+    {"unknown preset", "{good} --preset nope -o {out}", 2, false, "the presets are: dark_skin, light_skin"},
+    {"display of a float output", "{good} --display film -o {out}.pfm", 2, false, "--display applies"},
+    {"unknown display", "{good} --display log -o {out}", 2, false, "--display"},
+    {"exposure out of range", "{good} --exposure 21 -o {out}", 2, false, "--exposure"},
+    {"scene's display unknown", "{badDisplay} -o {out}", 2, false, "{badDisplay}: /render/display"},
+};
+
+// A test name from a case's description: its letters and digits, the rest as underscores.
+std::string caseName(const char *what) {
+    std::string n;
+    for (const char *c = what; *c; ++c) n += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return n;
+}
+
+class ExitCodes : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitCodes, AndNoOutputOnBadInput) {
+    const ExitCase &c = GetParam();
+    const std::string out = expand("{out}");
+    std::remove(out.c_str());
+    Outcome r = run(expand(c.args));
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+    EXPECT_EQ(exists(out), c.output) << c.what;
+    const std::string message = expand(c.message);
+    if (!message.empty()) {
+        EXPECT_NE(r.err.find(message), std::string::npos) << c.what << ": " << r.err;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cli, ExitCodes, ::testing::ValuesIn(kExitCases),
+                         [](const auto &info) { return caseName(info.param.what); });
 
 TEST(Cli, FrameRangeWritesNumberedFiles) {
     std::string good = writeFile("velmora_good.json", kTiny);
@@ -193,17 +226,22 @@ TEST(Cli, SaveRefusesFileNamesThatAreNotUtf8) {
 }
 
 // Odd argument lists are refused with one message and status 2, never a crash.
-TEST(Cli, OddArgumentsRefused) {
+class OddArguments : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(OddArguments, Refused) {
     std::string good = writeFile("velmora_good.json", kTiny);
-    for (const char *args :
-         {"--frames 99999999999-1", "--frames 1-99999999999", "--frames -", "--frames 1-2-3", "--pixel ,",
-          "--pixel 1,99999999999", "--sweep =", "--sweep Ksub=1,,2", "--ray-cutoff nan", "--ray-cutoff 2",
-          "--width 0", "--frame 2147483648", "--threads -1", "-o", "--state-format binary"}) {
-        Outcome r = run(good + " -q " + args);
-        EXPECT_EQ(r.status, 2) << args << ": " << r.err;
-        EXPECT_NE(r.err.find("velmora-render: "), std::string::npos) << args << ": " << r.err;
-    }
+    const char *args = GetParam();
+    Outcome r = run(good + " -q " + args);
+    EXPECT_EQ(r.status, 2) << args << ": " << r.err;
+    EXPECT_NE(r.err.find("velmora-render: "), std::string::npos) << args << ": " << r.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cli, OddArguments,
+                         ::testing::Values("--frames 99999999999-1", "--frames 1-99999999999", "--frames -",
+                                           "--frames 1-2-3", "--pixel ,", "--pixel 1,99999999999", "--sweep =",
+                                           "--sweep Ksub=1,,2", "--ray-cutoff nan", "--ray-cutoff 2", "--width 0",
+                                           "--frame 2147483648", "--threads -1", "-o", "--state-format binary"),
+                         [](const auto &info) { return caseName(info.param); });
 
 // EXR outputs: half floats unless --exr-type float, channel A, and the render's settings in the
 // header; --exr-type suits only .exr outputs.

@@ -252,24 +252,33 @@ int cutEverywhere(Corruption &t, Corruption::Leeway leeway) {
     return broken;
 }
 
-TEST_P(Corruption, EveryByteChanged) {
-    struct Change {
-        const char *name;
-        uint8_t mask;  // xor, or the byte to store when set is true
-        bool set;
-    };
-    const Change changes[] = {{"low bit flipped", 0x01, false}, {"high bit flipped", 0x80, false},
-                              {"inverted", 0xff, false},        {"made '{'", '{', true},
-                              {"made '}'", '}', true},          {"made '\"'", '"', true}};
+// One way of changing a byte: xor with mask, or store mask when set is true.
+struct ByteChange {
+    const char *name;
+    uint8_t mask;
+    bool set;
+};
+
+// Every byte changed one way at a time, until 20 loads have been broken.
+void changeEveryByte(Corruption &t, const std::vector<ByteChange> &changes) {
     int broken = 0;
-    for (const Change &c : changes)
-        for (size_t at = 0; at < good.size() && broken < 20; ++at) {
-            std::vector<uint8_t> data = good;
+    for (const ByteChange &c : changes)
+        for (size_t at = 0; at < t.good.size() && broken < 20; ++at) {
+            std::vector<uint8_t> data = t.good;
             data[at] = c.set ? c.mask : uint8_t(data[at] ^ c.mask);
-            if (data[at] == good[at]) continue;
-            broken += loadAndCheck(std::move(data), std::string("byte ") + std::to_string(at) + " " + c.name, at,
-                                   Leeway::ChangedEntry);
+            if (data[at] == t.good[at]) continue;
+            broken += t.loadAndCheck(std::move(data), std::string("byte ") + std::to_string(at) + " " + c.name, at,
+                                     Corruption::Leeway::ChangedEntry);
         }
+}
+
+TEST_P(Corruption, EveryByteChangedInItsBits) {
+    changeEveryByte(
+        *this, {{"low bit flipped", 0x01, false}, {"high bit flipped", 0x80, false}, {"inverted", 0xff, false}});
+}
+
+TEST_P(Corruption, EveryByteMadeABracketOrQuote) {
+    changeEveryByte(*this, {{"made '{'", '{', true}, {"made '}'", '}', true}, {"made '\"'", '"', true}});
 }
 
 TEST_P(Corruption, EmptyAndForeignData) {
