@@ -16,6 +16,8 @@ stage "build win32" bash -c 'cmake --preset win32 >/dev/null && cmake --build --
 stage "build linux-i686" bash -c 'cmake --preset linux-i686 >/dev/null && cmake --build --preset linux-i686'
 
 status=0
+# Where wine cannot run, ctest reports its tests skipped; the reason is said here.
+if ! reason=$(tests/support/wine_run.sh true 2>&1); then echo "win32 tests under wine: $reason"; fi
 stage "test win32 (wine)" ctest --preset win32 || status=1
 stage "test linux-i686 (qemu-i386)" ctest --preset linux-i686 || status=1
 stage "test linux" ctest --preset linux || status=1
