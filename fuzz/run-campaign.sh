@@ -52,6 +52,7 @@ while read -r target _; do
   targets+=("$target")
 done <<<"$table"
 
+scripts/install-deps.sh fuzz
 cmake --preset linux-fuzz >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 

@@ -2,8 +2,9 @@
 # Installs the Debian 12 packages a job needs; does nothing that is already done. Run as root or
 # with sudo.
 #   scripts/install-deps.sh render   what building the plug-in and rendering need
-#   scripts/install-deps.sh          everything: also the tests, benchmarks, sanitizers, fuzzing,
-#                                    the Windows and 32-bit Linux cross-builds, wine and qemu-i386
+#   scripts/install-deps.sh          everything the tests need: also benchmarks, sanitizers, the
+#                                    Windows and 32-bit Linux cross-builds, wine and qemu-i386
+#   scripts/install-deps.sh fuzz     all that, and clang for libFuzzer campaigns
 set -euo pipefail
 
 render=(
@@ -15,16 +16,19 @@ tests=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   g++-i686-linux-gnu qemu-user
-  clang libclang-rt-14-dev
   assimp-testmodels openimageio-tools parallel
   wine wine32:i386
   chromium chromium-driver python3-selenium
 )
 
+# libFuzzer campaigns (fuzz/run-campaign.sh) need clang; the tests replay the corpora without it.
+fuzz=(clang libclang-rt-14-dev)
+
 case "${1:-all}" in
   render) packages=("${render[@]}") ;;
   all) packages=("${render[@]}" "${tests[@]}") ;;
-  *) echo "usage: $0 [render|all]" >&2; exit 2 ;;
+  fuzz) packages=("${render[@]}" "${tests[@]}" "${fuzz[@]}") ;;
+  *) echo "usage: $0 [render|all|fuzz]" >&2; exit 2 ;;
 esac
 
 need=()
