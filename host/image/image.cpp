@@ -24,7 +24,7 @@
 
 #include "host/io/file_io.h"
 
-namespace host {
+namespace host::image {
 
 namespace {
 
@@ -847,4 +847,4 @@ bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, c
     return ok;
 }
 
-}  // namespace host
+}  // namespace host::image

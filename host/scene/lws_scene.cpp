@@ -18,7 +18,7 @@
 #include "host/io/file_io.h"
 #include "host/scene/mesh_import.h"
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
@@ -972,4 +972,4 @@ LoadResult loadLwsText(const std::string &text, const std::string &label, const 
 
 LoadResult loadLwsFile(const std::string &path) { return loadFileWith(path, &loadLwsText); }
 
-}  // namespace host
+}  // namespace host::scene

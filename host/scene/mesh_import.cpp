@@ -45,12 +45,9 @@ void aiAssertViolation(const char *expression, const char *file, int line) {
 }
 }  // namespace Assimp
 
-namespace host {
+namespace host::scene {
 
 namespace {
-
-using text::excerpt;
-using text::quoteFile;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -688,7 +685,7 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
             while (chunk.left() >= 6) {
                 uint32_t sid = chunk.u4(), length = chunk.u2();
                 if (length > chunk.left())
-                    return fail("its SURF chunk of surface " + text::quote(name) + " ends inside a sub-chunk");
+                    return fail("its SURF chunk of surface " + quote(name) + " ends inside a sub-chunk");
                 Bytes sub{chunk.p, chunk.p + length};
                 chunk.p += length;
                 if (length & 1 && chunk.left()) ++chunk.p;
@@ -1177,8 +1174,7 @@ private:
                 std::string name = line.substr(std::min(line.size(), size_t(8)));
                 name = name.substr(0, name.find(' '));
                 if (std::find(elements.begin(), elements.end(), name) != elements.end())
-                    return refuse(error,
-                                  label_ + ": the PLY header declares element " + text::quote(name) + " twice");
+                    return refuse(error, label_ + ": the PLY header declares element " + quote(name) + " twice");
                 elements.push_back(name);
                 size_t space = line.find_last_of(' ');
                 count = std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1),
@@ -1394,7 +1390,7 @@ private:
         if (!refusal_.empty()) return refuse(error, refusal_);
         std::string why = importError_.empty() ? "not a mesh file assimp reads" : importError_;
         while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ')) why.pop_back();
-        return refuse(error, label_ + ": " + excerpt(why, 4 * text::kExcerpt));
+        return refuse(error, label_ + ": " + excerpt(why, 4 * kExcerpt));
     }
 
     // Runs assimp over the mesh file with only our files and readers; null on failure (the reason
@@ -1630,7 +1626,7 @@ private:
             for (float c : raw.points)
                 if (!(std::fabs(c) <= kMaxCoordinate))
                     return refuse(error, label_ + ": a point's coordinate is not a number within " +
-                                             text::numberText(kMaxCoordinate));
+                                             numberText(kMaxCoordinate));
             out.layers.emplace_back();
             ImportedLayer &l = out.layers.back();
             l.index = raw.number + 1;
@@ -1683,8 +1679,8 @@ private:
                     (!first || !first->mNumVertices || found(i, first->mVertices[0])))
                     at = i;
             if (at == kept.size())
-                return refuse(error, label_ + ": the importer gave a layer " + text::quote(name) +
-                                         " the file does not have");
+                return refuse(error,
+                              label_ + ": the importer gave a layer " + quote(name) + " the file does not have");
             matched[at] = 1;
             MeshLayer &target = out.layers[at].mesh;
             const PointTable &table = *tables[at];
@@ -1759,7 +1755,7 @@ private:
                     for (float c : mp.pos)
                         if (!(std::fabs(c) <= kMaxCoordinate)) {
                             bad = label_ + ": a point's coordinate is not a number within " +
-                                  text::numberText(kMaxCoordinate);
+                                  numberText(kMaxCoordinate);
                             return -1;
                         }
                     int found = table.find(mp.pos);
@@ -1817,7 +1813,7 @@ private:
                 for (float c : p.pos)
                     if (!(std::fabs(c) <= kMaxCoordinate))
                         return refuse(error, label_ + ": a point's coordinate is not a number within " +
-                                                 text::numberText(kMaxCoordinate));
+                                                 numberText(kMaxCoordinate));
             for (UVMap &u : m.uvMaps) {
                 u.values.resize(2 * m.points.size(), 0.0f);
                 u.has.resize(m.points.size(), 0);
@@ -1854,7 +1850,7 @@ bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::stri
     } catch (const std::bad_alloc &) {
         error = "mesh file " + quoteFile(path) + " needs more memory than there is";
     } catch (const std::exception &e) {
-        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * kExcerpt);
     }
     out = ImportedMesh();
     return false;
@@ -1870,10 +1866,10 @@ bool importObjText(const std::string &text, const std::string &label, ImportedMe
     } catch (const std::bad_alloc &) {
         error = label + ": the mesh needs more memory than there is";
     } catch (const std::exception &e) {
-        error = label + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+        error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
     }
     out = ImportedMesh();
     return false;
 }
 
-}  // namespace host
+}  // namespace host::scene

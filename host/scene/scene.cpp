@@ -6,7 +6,7 @@
 #include "sdk/item_info.h"
 #include "sdk/scene_info.h"
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
@@ -465,4 +465,4 @@ int Scene::findImage(const std::string &n) const {
     return -1;
 }
 
-}  // namespace host
+}  // namespace host::scene

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-namespace host::text {
+namespace host::scene {
 
 constexpr size_t kExcerpt = 40;  // longest quote of the input in a message, in bytes
 
@@ -45,4 +45,4 @@ inline std::string numberText(double v) {
     return std::string(buf, r.ptr);
 }
 
-}  // namespace host::text
+}  // namespace host::scene

@@ -7,7 +7,7 @@
 
 namespace {
 
-using host::Vec3;
+using host::scene::Vec3;
 
 void expectNear(const Vec3 &got, const Vec3 &want, const char *what) {
     for (int i = 0; i < 3; ++i)
@@ -16,7 +16,7 @@ void expectNear(const Vec3 &got, const Vec3 &want, const char *what) {
 }
 
 TEST(Channel, InterpolatesAndHoldsEnds) {
-    host::Channel c;
+    host::scene::Channel c;
     c.keys = {{0.0, 0.0}, {1.0, 10.0}, {3.0, 30.0}};
     struct Case {
         double t, want;
@@ -29,53 +29,53 @@ TEST(Channel, InterpolatesAndHoldsEnds) {
 }
 
 TEST(ItemParams, HeadingPitchBankAxes) {
-    host::Item item;
+    host::scene::Item item;
     const double h = M_PI / 2;
-    item.motion.rotation = host::Channel3::fixed(h, 0, 0);
+    item.motion.rotation = host::scene::Channel3::fixed(h, 0, 0);
     // Heading turns +Z towards +X.
-    expectNear(host::itemParam(item, LWIP_FORWARD, 0), {1, 0, 0}, "forward after heading 90");
-    expectNear(host::itemParam(item, LWIP_RIGHT, 0), {0, 0, -1}, "right after heading 90");
-    item.motion.rotation = host::Channel3::fixed(0, M_PI / 2, 0);
+    expectNear(host::scene::itemParam(item, LWIP_FORWARD, 0), {1, 0, 0}, "forward after heading 90");
+    expectNear(host::scene::itemParam(item, LWIP_RIGHT, 0), {0, 0, -1}, "right after heading 90");
+    item.motion.rotation = host::scene::Channel3::fixed(0, M_PI / 2, 0);
     // Positive pitch points the forward axis down.
-    expectNear(host::itemParam(item, LWIP_FORWARD, 0), {0, -1, 0}, "forward after pitch 90");
-    expectNear(host::itemParam(item, LWIP_UP, 0), {0, 0, 1}, "up after pitch 90");
+    expectNear(host::scene::itemParam(item, LWIP_FORWARD, 0), {0, -1, 0}, "forward after pitch 90");
+    expectNear(host::scene::itemParam(item, LWIP_UP, 0), {0, 0, 1}, "up after pitch 90");
 }
 
 TEST(ItemParams, HierarchyPivotsAndKeys) {
-    host::Item parent, child;
+    host::scene::Item parent, child;
     child.parent = &parent;
-    parent.motion.position = host::Channel3::fixed(10, 0, 0);
-    parent.motion.rotation = host::Channel3::fixed(M_PI / 2, 0, 0);
-    parent.motion.scale = host::Channel3::fixed(2, 2, 2);
+    parent.motion.position = host::scene::Channel3::fixed(10, 0, 0);
+    parent.motion.rotation = host::scene::Channel3::fixed(M_PI / 2, 0, 0);
+    parent.motion.scale = host::scene::Channel3::fixed(2, 2, 2);
     child.motion.position.c[2].keys = {{0.0, 0.0}, {1.0, 4.0}};
     child.motion.pivot = {1, 2, 3};
     child.motion.pivotRotation = {0.25, 0, 0};
 
-    expectNear(host::itemParam(child, LWIP_POSITION, 0.5), {0, 0, 2}, "local position at 0.5 s");
+    expectNear(host::scene::itemParam(child, LWIP_POSITION, 0.5), {0, 0, 2}, "local position at 0.5 s");
     // Parent: scale 2 then heading 90 moves local +Z 2 to +X 4, then by 10.
-    expectNear(host::itemParam(child, LWIP_W_POSITION, 0.5), {14, 0, 0}, "world position at 0.5 s");
-    expectNear(host::itemParam(child, LWIP_W_FORWARD, 0.5), {1, 0, 0}, "world forward");
-    expectNear(host::itemParam(child, LWIP_PIVOT, 0), {1, 2, 3}, "pivot");
-    expectNear(host::itemParam(child, LWIP_PIVOT_ROT, 0), {0.25, 0, 0}, "pivot rotation");
-    expectNear(host::itemParam(child, LWIP_SCALING, 0), {1, 1, 1}, "scale");
+    expectNear(host::scene::itemParam(child, LWIP_W_POSITION, 0.5), {14, 0, 0}, "world position at 0.5 s");
+    expectNear(host::scene::itemParam(child, LWIP_W_FORWARD, 0.5), {1, 0, 0}, "world forward");
+    expectNear(host::scene::itemParam(child, LWIP_PIVOT, 0), {1, 2, 3}, "pivot");
+    expectNear(host::scene::itemParam(child, LWIP_PIVOT_ROT, 0), {0.25, 0, 0}, "pivot rotation");
+    expectNear(host::scene::itemParam(child, LWIP_SCALING, 0), {1, 1, 1}, "scale");
     // The pivot point is where the item's position puts it.
-    Vec3 p = host::worldTransform(child, 1.0).point({1, 2, 3});
-    expectNear(p, host::itemParam(child, LWIP_W_POSITION, 1.0), "pivot lands on the world position");
-    expectNear(host::itemParam(child, 99, 0), {0, 0, 0}, "unknown parameter");
+    Vec3 p = host::scene::worldTransform(child, 1.0).point({1, 2, 3});
+    expectNear(p, host::scene::itemParam(child, LWIP_W_POSITION, 1.0), "pivot lands on the world position");
+    expectNear(host::scene::itemParam(child, 99, 0), {0, 0, 0}, "unknown parameter");
 }
 
 TEST(MeshLayer, NormalsAndTriangles) {
-    host::MeshLayer layer;
+    host::scene::MeshLayer layer;
     float quad[4][3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
     for (auto &q : quad) {
-        host::MeshPoint p;
+        host::scene::MeshPoint p;
         for (int c = 0; c < 3; ++c) p.pos[c] = q[c];
         layer.points.push_back(p);
     }
-    host::MeshPolygon poly;
+    host::scene::MeshPolygon poly;
     poly.points = {0, 1, 2, 3};
     layer.polygons.push_back(poly);
-    host::finishLayer(layer);
+    host::scene::finishLayer(layer);
     EXPECT_EQ(layer.triangles.size(), 6u);
     EXPECT_NEAR(layer.polygons[0].normal[2], 1.0, 1e-6);
     EXPECT_NEAR(layer.points[2].normal[2], 1.0, 1e-6);
