@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,17 +18,9 @@
 #include "host/scene/loader.h"
 #include "host/scene/lws_scene.h"
 #include "host/serve/server.h"
+#include "host/util/paths.h"
 
 namespace {
-
-std::string programFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 // out.png -> out_0007.png when a range of frames is rendered.
 std::string frameFileName(const std::string &out, int frame, bool numbered) {
@@ -149,7 +140,7 @@ int run(int argc, char **argv) {
     settings.samples = o.samples;
     settings.threads = o.threads;
     settings.hostShading = o.hostShading;
-    settings.pluginPath = o.plugin.empty() ? programFolder() + "/velmora.so" : o.plugin;
+    settings.pluginPath = o.plugin.empty() ? host::util::programFolder() + "/velmora.so" : o.plugin;
     settings.progress = !o.quiet && isatty(2);
     settings.rayCutoff = o.rayCutoff;
     if (o.hasFrames) {

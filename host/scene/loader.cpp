@@ -13,11 +13,17 @@
 #include "host/scene/mesh_import.h"
 #include "host/scene/obj_check.h"
 #include "host/scene/primitives.h"
-#include "host/scene/text_quote.h"
+#include "host/util/text.h"
 
 namespace host::scene {
 
 namespace {
+
+using util::excerpt;
+using util::kExcerpt;
+using util::numberText;
+using util::quote;
+using util::quoteFile;
 
 using json = nlohmann::json;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;

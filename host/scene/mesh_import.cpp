@@ -29,7 +29,8 @@
 
 #include "host/io/file_io.h"
 #include "host/scene/obj_check.h"
-#include "host/scene/text_quote.h"
+#include "host/util/paths.h"
+#include "host/util/text.h"
 
 // Debian's assimp 5.2 is built with its internal checks on (ai_assert), and a failed check calls
 // this function, whose own version prints a line and aborts the process: a damaged file could
@@ -49,6 +50,14 @@ namespace host::scene {
 
 namespace {
 
+using util::excerpt;
+using util::extensionOf;
+using util::kExcerpt;
+using util::lower;
+using util::numberText;
+using util::quote;
+using util::quoteFile;
+
 constexpr double kPi = 3.14159265358979323846;
 
 // Bytes the import takes at its peak for each byte of a file, before the file is read: the
@@ -64,18 +73,6 @@ constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text,
 // The readers offered; each file goes to exactly one, so that the checks made before a reader
 // sees a file are the ones for that reader.
 enum class Format { Obj, Lwo, Ply, Stl, Gltf, Fbx, Collada, None };
-
-std::string lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string extensionOf(const std::string &path) {
-    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lower(path.substr(dot + 1));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Files as the importer reads them.

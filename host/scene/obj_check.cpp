@@ -1,4 +1,5 @@
 #include "host/scene/obj_check.h"
+#include "host/util/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,11 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/scene/text_quote.h"
-
 namespace host::scene {
 
 namespace {
+
+using util::excerpt;
+using util::numberText;
+using util::quote;
 
 // Calls `line(begin, end, number)` for each line of OBJ text, split as the OBJ parser splits it:
 // at "\n", "\r\n" or a lone "\r". Stops when `line` returns false; returns whether it went through.
