@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/animation/envelopes.h"
 #include "host/scene/scene.h"
 #include "sdk/item_info.h"
 
@@ -26,6 +27,44 @@ TEST(Channel, InterpolatesAndHoldsEnds) {
     c.keys = {{0.0, 0.0}, {1.0, 10.0}, {2.0, 20.0}, {3.0, 30.0}};
     EXPECT_NEAR(c.at(1.0), 10.0, 1e-12) << "spline passes through its keys";
     EXPECT_NEAR(c.at(1.5), 15.0, 1e-9) << "inner segment of evenly rising keys stays on the line";
+}
+
+// A shaped channel read from a scene file and an envelope of the envelope service with the same
+// TCB keys are one curve: they give the same value, bit for bit, at every time between the keys.
+TEST(Channel, ShapedKeysMatchTheEnvelopeService) {
+    host::scene::Channel c;
+    c.shaped = true;
+    std::vector<host::animation::Key> keys;
+    struct K {
+        double time, value, tension, continuity, bias;
+    } ks[] = {
+        {0, 0, 0, 0, 0}, {0.5, 4, 0.5, -0.3, 0.2}, {2, -1, -0.4, 0.6, -0.7}, {2.25, 3, 0, 0, 1}, {4, 2, 1, 0, 0}};
+    for (const K &k : ks) {
+        host::scene::Key sk;
+        sk.time = k.time;
+        sk.value = k.value;
+        sk.tension = k.tension;
+        sk.continuity = k.continuity;
+        sk.bias = k.bias;
+        c.keys.push_back(sk);
+        host::animation::Key ek;
+        ek.time = k.time;
+        ek.value = k.value;
+        ek.tension = k.tension;
+        ek.continuity = k.continuity;
+        ek.bias = k.bias;
+        keys.push_back(ek);
+    }
+    const LWEnvelopeFuncs *env = host::animation::envelopeFuncs();
+    LWEnvelopeID e = env->create(nullptr, "curve", 0);
+    ASSERT_NE(e, nullptr);
+    ASSERT_TRUE(host::animation::setKeys(e, keys));
+    for (double t = 0; t <= 4; t += 1.0 / 64) {
+        double want = 0;
+        ASSERT_TRUE(host::animation::valueAt(e, t, want));
+        EXPECT_EQ(c.at(t), want) << "t=" << t;
+    }
+    env->destroy(e);
 }
 
 TEST(ItemParams, HeadingPitchBankAxes) {
