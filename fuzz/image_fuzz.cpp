@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const std::string label = std::string("fuzz.") + VELMORA_FUZZ_IMAGE_EXT;
-    host::Image image;
+    host::image::Image image;
     std::string why;
     std::string bytes(reinterpret_cast<const char *>(data), size);
-    if (!host::loadImageBytes(bytes, label, image, why)) {
+    if (!host::image::loadImageBytes(bytes, label, image, why)) {
         if (why.empty() || why.size() > 1024) std::abort();
         return 0;
     }

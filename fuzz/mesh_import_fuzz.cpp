@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 1 && std::fwrite(data + 1, 1, size - 1, f) != size - 1) std::abort();
     std::fclose(f);
 
-    host::ImportedMesh mesh;
+    host::scene::ImportedMesh mesh;
     std::string error;
     // A limit well under the fuzzer's own, so that the estimates are what refuses large asks.
-    bool ok = host::importMesh(path, data[0] / 8 % 3, mesh, error, 256ull << 20);
+    bool ok = host::scene::importMesh(path, data[0] / 8 % 3, mesh, error, 256ull << 20);
     ::unlink(path.c_str());
     if (!ok) {
         if (error.find(path) == std::string::npos || error.size() > 1024) std::abort();
@@ -50,30 +50,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (mesh.files.empty() || mesh.files[0] != path || mesh.layers.empty()) std::abort();
     size_t polygons = 0;
-    for (host::ImportedLayer &layer : mesh.layers) {
-        host::MeshLayer &m = layer.mesh;
+    for (host::scene::ImportedLayer &layer : mesh.layers) {
+        host::scene::MeshLayer &m = layer.mesh;
         if (layer.parent < -1 || layer.parent >= static_cast<int>(mesh.layers.size())) std::abort();
         const size_t points = m.points.size();
-        for (const host::MeshPoint &p : m.points)
+        for (const host::scene::MeshPoint &p : m.points)
             for (float c : p.pos)
                 if (!(std::fabs(c) <= 1e9f)) std::abort();
-        for (const host::MeshPolygon &poly : m.polygons) {
+        for (const host::scene::MeshPolygon &poly : m.polygons) {
             if (poly.points.size() < 3) std::abort();
             if (poly.surface < -1 || poly.surface >= static_cast<int>(mesh.surfaces.size())) std::abort();
             for (int k : poly.points)
                 if (k < 0 || static_cast<size_t>(k) >= points) std::abort();
         }
-        for (const host::UVMap &u : m.uvMaps)
+        for (const host::scene::UVMap &u : m.uvMaps)
             if (u.values.size() != 2 * points || u.has.size() != points) std::abort();
-        for (const host::WeightMap &w : m.weightMaps)
+        for (const host::scene::WeightMap &w : m.weightMaps)
             if (w.values.size() != points || w.has.size() != points) std::abort();
         polygons += m.polygons.size();
-        host::finishLayer(m);
+        host::scene::finishLayer(m);
         for (int k : m.triangles)
             if (k < 0 || static_cast<size_t>(k) >= points) std::abort();
     }
     if (polygons == 0) std::abort();
-    for (const host::Surface &s : mesh.surfaces) {
+    for (const host::scene::Surface &s : mesh.surfaces) {
         if (s.name.empty()) std::abort();
         for (double v : {s.color[0], s.color[1], s.color[2], s.luminosity, s.diffuse, s.specular, s.glossiness,
                          s.mirror, s.transparency, s.eta, s.translucency, s.smoothingAngle})

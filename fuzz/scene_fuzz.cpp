@@ -19,7 +19,7 @@ namespace {
 
 constexpr char kLabel[] = "fuzz.json";
 
-bool finite(const host::Affine &a) {
+bool finite(const host::scene::Affine &a) {
     for (double v : a.m)
         if (!std::isfinite(v)) return false;
     for (double v : a.t)
@@ -27,21 +27,21 @@ bool finite(const host::Affine &a) {
     return true;
 }
 
-void check(const host::Scene &scene) {
+void check(const host::scene::Scene &scene) {
     if (!scene.camera || scene.surfaces.empty()) std::abort();
     for (const auto &image : scene.images)
         if (!image) std::abort();
     const size_t surfaces = scene.surfaces.size();
     double time = scene.frameTime(scene.render.frameStart);
     for (const auto &item : scene.items)
-        if (!finite(host::localTransform(*item, time))) std::abort();
-    for (const host::ObjectItem *object : scene.objects) {
-        for (const host::MeshLayer &layer : object->layers) {
+        if (!finite(host::scene::localTransform(*item, time))) std::abort();
+    for (const host::scene::ObjectItem *object : scene.objects) {
+        for (const host::scene::MeshLayer &layer : object->layers) {
             const size_t points = layer.points.size();
-            for (const host::MeshPoint &p : layer.points)
+            for (const host::scene::MeshPoint &p : layer.points)
                 for (float c : p.pos)
                     if (!std::isfinite(c)) std::abort();
-            for (const host::MeshPolygon &poly : layer.polygons) {
+            for (const host::scene::MeshPolygon &poly : layer.polygons) {
                 if (poly.surface < 0 || static_cast<size_t>(poly.surface) >= surfaces) std::abort();
                 for (int k : poly.points)
                     if (k < 0 || static_cast<size_t>(k) >= points) std::abort();
@@ -87,7 +87,7 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t max
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     // Relative file names resolve into a folder that does not exist; absolute ones are read.
-    host::LoadResult r = host::loadSceneText(text, kLabel, "/nonexistent-velmora-fuzz");
+    host::scene::LoadResult r = host::scene::loadSceneText(text, kLabel, "/nonexistent-velmora-fuzz");
     if (r.scene) {
         check(*r.scene);
     } else if (r.error.compare(0, sizeof kLabel - 1, kLabel) != 0 || r.error.size() > 1024) {

@@ -31,16 +31,16 @@
 namespace {
 
 struct World {
-    std::unique_ptr<host::Scene> scene;
-    host::Tracer tracer;
-    host::RenderContext rc;
+    std::unique_ptr<host::scene::Scene> scene;
+    host::trace::Tracer tracer;
+    host::render::RenderContext rc;
     std::vector<double> rays;  // origin and unit direction, six doubles a ray
 
     World() {
-        scene = host::loadSceneText(host::kDefaultSceneJson, "default", ".").scene;
+        scene = host::scene::loadSceneText(host::cli::kDefaultSceneJson, "default", ".").scene;
         std::string why;
         tracer.build(*scene, 0.0, why);
-        host::prepareContext(rc, *scene, tracer, 0.0, 640, 480);
+        host::render::prepareContext(rc, *scene, tracer, 0.0, 640, 480);
         // Rays from points around the head towards random points near it: most hit something.
         std::mt19937 gen(7);
         std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -61,11 +61,11 @@ World &world() {
 
 void BM_RayCastThroughAccess(benchmark::State &state) {
     World &w = world();
-    host::ThreadState ts;
+    host::render::ThreadState ts;
     ts.rc = &w.rc;
-    host::bindThread(&ts);
+    host::render::bindThread(&ts);
     LWShaderAccess sa{};
-    sa.rayCast = &host::hostRayCast;
+    sa.rayCast = &host::render::hostRayCast;
     size_t n = w.rays.size() / 6, i = 0;
     double sum = 0;
     for (auto _ : state) {
@@ -73,7 +73,7 @@ void BM_RayCastThroughAccess(benchmark::State &state) {
         sum += sa.rayCast(r, r + 3);
     }
     benchmark::DoNotOptimize(sum);
-    host::bindThread(nullptr);
+    host::render::bindThread(nullptr);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RayCastThroughAccess);
@@ -111,7 +111,7 @@ BENCHMARK(BM_RayCastRawEmbree);
 // One frame of the default scene under host shading; args: width, height, samples, threads.
 void BM_RenderDefaultScene(benchmark::State &state) {
     World &w = world();
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.width = static_cast<int>(state.range(0));
     s.height = static_cast<int>(state.range(1));
     s.samples = static_cast<int>(state.range(2));
@@ -120,8 +120,8 @@ void BM_RenderDefaultScene(benchmark::State &state) {
     uint64_t rays = 0;
     double seconds = 0;
     for (auto _ : state) {
-        host::RenderOutcome out =
-            host::renderScene(*w.scene, s, [](const host::Frame &) { return std::string(); });
+        host::render::RenderOutcome out =
+            host::render::renderScene(*w.scene, s, [](const host::render::Frame &) { return std::string(); });
         rays += out.stats.rays;
         seconds += out.stats.seconds;
     }
@@ -272,9 +272,9 @@ void BM_ImportMesh(benchmark::State &state) {
     const std::string file = bigMeshes().path(kMeshKinds[state.range(0)]);
     state.SetLabel(kMeshKinds[state.range(0)]);
     for (auto _ : state) {
-        host::ImportedMesh mesh;
+        host::scene::ImportedMesh mesh;
         std::string error;
-        if (!host::importMesh(file, 0, mesh, error)) state.SkipWithError(error.c_str());
+        if (!host::scene::importMesh(file, 0, mesh, error)) state.SkipWithError(error.c_str());
         benchmark::DoNotOptimize(mesh.layers.data());
     }
     state.counters["triangles"] = static_cast<double>(bigMeshes().triangles.size() / 3);
@@ -288,7 +288,7 @@ void BM_LoadSceneWithMesh(benchmark::State &state) {
                              bigMeshes().path(kMeshKinds[state.range(0)]) + R"("}}]})";
     state.SetLabel(kMeshKinds[state.range(0)]);
     for (auto _ : state) {
-        host::LoadResult r = host::loadSceneText(text, "bench.json", "/");
+        host::scene::LoadResult r = host::scene::loadSceneText(text, "bench.json", "/");
         if (!r.scene) state.SkipWithError(r.error.c_str());
         benchmark::DoNotOptimize(r.scene.get());
     }

@@ -45,12 +45,12 @@ std::string path(bool exrFloat) {
 void BM_WriteExr(benchmark::State &state) {
     const bool exrFloat = state.range(0) != 0;
     const Frame &f = frame();
-    host::OutputOptions options;
+    host::image::OutputOptions options;
     options.exrFloat = exrFloat;
-    options.attributes = {host::ImageAttribute::ofText("velmora:scene", "bench")};
+    options.attributes = {host::image::ImageAttribute::ofText("velmora:scene", "bench")};
     for (auto _ : state) {
         std::string why;
-        if (!host::writeImage(path(exrFloat), kSide, kSide, f.rgb, f.alpha, options, why))
+        if (!host::image::writeImage(path(exrFloat), kSide, kSide, f.rgb, f.alpha, options, why))
             state.SkipWithError(why.c_str());
     }
     std::FILE *file = std::fopen(path(exrFloat).c_str(), "rb");
@@ -65,14 +65,15 @@ BENCHMARK(BM_WriteExr)->ArgName("float")->Arg(0)->Arg(1)->MeasureProcessCPUTime(
 void BM_LoadExr(benchmark::State &state) {
     const bool exrFloat = state.range(0) != 0;
     std::string why;
-    if (!host::writeImage(path(exrFloat), kSide, kSide, frame().rgb, frame().alpha,
-                          host::OutputOptions{exrFloat, {}}, why)) {
+    if (!host::image::writeImage(path(exrFloat), kSide, kSide, frame().rgb, frame().alpha,
+                                 host::image::OutputOptions{exrFloat, {}}, why)) {
         state.SkipWithError(why.c_str());
         return;
     }
     for (auto _ : state) {
-        host::Image img;
-        if (!host::loadImage(path(exrFloat), img, why) || !img.decode(why)) state.SkipWithError(why.c_str());
+        host::image::Image img;
+        if (!host::image::loadImage(path(exrFloat), img, why) || !img.decode(why))
+            state.SkipWithError(why.c_str());
         benchmark::DoNotOptimize(img.rgb.data());
     }
     std::remove(path(exrFloat).c_str());

@@ -32,15 +32,15 @@ double processSeconds() {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-std::unique_ptr<host::Scene> loadText(const std::string &text) {
-    host::LoadResult r = host::loadSceneText(text, "lighting bench", ".");
+std::unique_ptr<host::scene::Scene> loadText(const std::string &text) {
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "lighting bench", ".");
     if (!r.scene) std::fprintf(stderr, "%s\n", r.error.c_str());
     return std::move(r.scene);
 }
 
 // The default scene with one change.
-std::unique_ptr<host::Scene> defaultWith(const std::function<void(nlohmann::json &)> &edit) {
-    nlohmann::json j = nlohmann::json::parse(host::kDefaultSceneJson);
+std::unique_ptr<host::scene::Scene> defaultWith(const std::function<void(nlohmann::json &)> &edit) {
+    nlohmann::json j = nlohmann::json::parse(host::cli::kDefaultSceneJson);
     edit(j);
     return loadText(j.dump());
 }
@@ -61,10 +61,10 @@ void areaKey(nlohmann::json &j, int samples) {
 }
 
 struct Variant {
-    Variant(const char *n, std::unique_ptr<host::Scene> s, bool smooth = true)
+    Variant(const char *n, std::unique_ptr<host::scene::Scene> s, bool smooth = true)
         : name(n), scene(std::move(s)), smoothOrigins(smooth) {}
     const char *name;
-    std::unique_ptr<host::Scene> scene;
+    std::unique_ptr<host::scene::Scene> scene;
     bool smoothOrigins;
     std::vector<double> cpu, wall;
     double rays = 0;
@@ -85,7 +85,7 @@ std::vector<Variant> &variants() {
 }
 
 bool renderOnce(Variant &v, int threads) {
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.width = kWidth;
     s.height = kHeight;
     s.samples = kSamples;
@@ -93,7 +93,8 @@ bool renderOnce(Variant &v, int threads) {
     s.smoothOrigins = v.smoothOrigins;
     s.pluginPath = VELMORA_PLUGIN;
     const double cpu0 = processSeconds();
-    host::RenderOutcome out = host::renderScene(*v.scene, s, [](const host::Frame &) { return std::string(); });
+    host::render::RenderOutcome out =
+        host::render::renderScene(*v.scene, s, [](const host::render::Frame &) { return std::string(); });
     if (out.status != 0) return false;
     v.cpu.push_back(processSeconds() - cpu0);
     v.wall.push_back(out.stats.seconds);
@@ -135,7 +136,7 @@ double median(std::vector<double> v) {
 }
 
 // The terminator: a ball lit from the side and behind, as in the host's render tests.
-std::unique_ptr<host::Scene> ballScene(int segments, bool skin) {
+std::unique_ptr<host::scene::Scene> ballScene(int segments, bool skin) {
     std::string surface = skin ? R"({"name": "S", "color": [0.8, 0.55, 0.45], "shaders": [{"server": "QZ_velmora",
                                      "settings": {"Ksub": 0, "Ksheen": 0, "Ka": 0}}]})"
                                : R"({"name": "S", "color": [0.8, 0.8, 0.8], "translucency": 0.3})";
@@ -150,13 +151,13 @@ std::unique_ptr<host::Scene> ballScene(int segments, bool skin) {
                     tags + "}]}");
 }
 
-host::Frame renderBall(const host::Scene &scene, bool skin, bool smooth) {
-    host::RenderSettings s;
+host::render::Frame renderBall(const host::scene::Scene &scene, bool skin, bool smooth) {
+    host::render::RenderSettings s;
     s.hostShading = !skin;
     s.pluginPath = VELMORA_PLUGIN;
     s.smoothOrigins = smooth;
-    host::Frame frame;
-    host::renderScene(scene, s, [&](const host::Frame &f) {
+    host::render::Frame frame;
+    host::render::renderScene(scene, s, [&](const host::render::Frame &f) {
         frame = f;
         return std::string();
     });
@@ -164,7 +165,7 @@ host::Frame renderBall(const host::Scene &scene, bool skin, bool smooth) {
 }
 
 // Per row of the middle band, where the luminance first reaches `level` from the left.
-std::vector<double> terminator(const host::Frame &f, double level) {
+std::vector<double> terminator(const host::render::Frame &f, double level) {
     std::vector<double> at;
     for (int y = f.height / 6; y < f.height * 5 / 6; ++y) {
         double prev = 0, x = std::nan("");

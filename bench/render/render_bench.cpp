@@ -22,9 +22,9 @@ namespace {
 
 constexpr int kWidth = 640, kHeight = 480, kSamples = 4;
 
-const host::Scene &defaultScene() {
-    static std::unique_ptr<host::Scene> scene =
-        host::loadSceneText(host::kDefaultSceneJson, "default scene", ".").scene;
+const host::scene::Scene &defaultScene() {
+    static std::unique_ptr<host::scene::Scene> scene =
+        host::scene::loadSceneText(host::cli::kDefaultSceneJson, "default scene", ".").scene;
     return *scene;
 }
 
@@ -44,7 +44,7 @@ double processSeconds() {
 }
 
 Figures render(int threads, bool hostShading) {
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.width = kWidth;
     s.height = kHeight;
     s.samples = kSamples;
@@ -52,8 +52,8 @@ Figures render(int threads, bool hostShading) {
     s.hostShading = hostShading;
     s.pluginPath = VELMORA_PLUGIN;
     const double cpu0 = processSeconds();
-    host::RenderOutcome out =
-        host::renderScene(defaultScene(), s, [](const host::Frame &) { return std::string(); });
+    host::render::RenderOutcome out =
+        host::render::renderScene(defaultScene(), s, [](const host::render::Frame &) { return std::string(); });
     if (out.status != 0) return {};
     return {out.stats.seconds, processSeconds() - cpu0, static_cast<double>(out.stats.rays)};
 }

@@ -42,7 +42,8 @@ double median(std::vector<double> v) {
 }
 
 void BM_ChangeToPreviewAndFull(benchmark::State &state) {
-    host::LoadResult loaded = host::loadSceneText(host::kDefaultSceneJson, "default scene", ".");
+    host::scene::LoadResult loaded =
+        host::scene::loadSceneText(host::cli::kDefaultSceneJson, "default scene", ".");
     if (!loaded.scene) {
         state.SkipWithError(loaded.error.c_str());
         return;

@@ -7,6 +7,7 @@
 #include <shared_mutex>
 #include <unordered_set>
 
+#include "host/animation/curves.h"
 #include "host/state/memory_state.h"
 
 namespace host::animation {
@@ -102,26 +103,19 @@ void assignKeys(Envelope *e, std::vector<Key> ks) {
     }
 }
 
-// Kochanek-Bartels tangents of key i for the span leaving it (out) and the span entering it (in),
-// in value units per span, scaled for unevenly spaced keys.
+// Kochanek-Bartels tangents of key i for the span leaving it (out) and the span entering it (in).
+CurvePoint pointOf(const Envelope &e, size_t i) { return {e.keys[i]->key.time, e.keys[i]->key.value}; }
+KeyTcb tcbOf(const Key &k) { return {k.tension, k.continuity, k.bias}; }
+
 double outTangent(const Envelope &e, size_t i) {
-    const Key &k = e.keys[i]->key;
-    const Key &n = e.keys[i + 1]->key;
-    if (i == 0) return (1 - k.tension) * (n.value - k.value);
-    const Key &p = e.keys[i - 1]->key;
-    double a = (1 - k.tension) * (1 + k.continuity) * (1 + k.bias) / 2;
-    double b = (1 - k.tension) * (1 - k.continuity) * (1 - k.bias) / 2;
-    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * (n.time - k.time) / (n.time - p.time);
+    CurvePoint before = i > 0 ? pointOf(e, i - 1) : CurvePoint{0, 0};
+    return kbOutgoing(i > 0 ? &before : nullptr, pointOf(e, i), pointOf(e, i + 1), tcbOf(e.keys[i]->key));
 }
 
 double inTangent(const Envelope &e, size_t i) {
-    const Key &k = e.keys[i]->key;
-    const Key &p = e.keys[i - 1]->key;
-    if (i + 1 == e.keys.size()) return (1 - k.tension) * (k.value - p.value);
-    const Key &n = e.keys[i + 1]->key;
-    double a = (1 - k.tension) * (1 - k.continuity) * (1 + k.bias) / 2;
-    double b = (1 - k.tension) * (1 + k.continuity) * (1 - k.bias) / 2;
-    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * (k.time - p.time) / (n.time - p.time);
+    bool last = i + 1 == e.keys.size();
+    CurvePoint after = last ? CurvePoint{0, 0} : pointOf(e, i + 1);
+    return kbIncoming(pointOf(e, i - 1), pointOf(e, i), last ? nullptr : &after, tcbOf(e.keys[i]->key));
 }
 
 double evaluate(const Envelope &e, double t) {
@@ -140,10 +134,7 @@ double evaluate(const Envelope &e, double t) {
         case LWKEY_LINEAR:
             return k0.value + s * (k1.value - k0.value);
         default: {
-            double m0 = outTangent(e, i0), m1 = inTangent(e, i1);
-            double s2 = s * s, s3 = s2 * s;
-            return (2 * s3 - 3 * s2 + 1) * k0.value + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * k1.value +
-                   (s3 - s2) * m1;
+            return hermite(k0.value, outTangent(e, i0), k1.value, inTangent(e, i1), s);
         }
     }
 }

@@ -1,6 +1,6 @@
 #include "host/cli/default_scene.h"
 
-namespace host {
+namespace host::cli {
 
 // A head-sized ball of skin on a floor. The key light (named by skin_prefix) feeds the
 // sub-surface layer, the rim light behind (named by sheen_prefix, with no diffuse or specular of
@@ -25,4 +25,4 @@ const char *const kDefaultSceneJson = R"JSON({
   ]
 })JSON";
 
-}  // namespace host
+}  // namespace host::cli

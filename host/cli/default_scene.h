@@ -3,8 +3,8 @@
 // soft fill light, so that the diffuse, sub-surface, sheen and highlight layers all show.
 #pragma once
 
-namespace host {
+namespace host::cli {
 
 extern const char *const kDefaultSceneJson;
 
-}  // namespace host
+}  // namespace host::cli

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,17 +18,9 @@
 #include "host/scene/loader.h"
 #include "host/scene/lws_scene.h"
 #include "host/serve/server.h"
+#include "host/util/paths.h"
 
 namespace {
-
-std::string programFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 // out.png -> out_0007.png when a range of frames is rendered.
 std::string frameFileName(const std::string &out, int frame, bool numbered) {
@@ -41,15 +32,15 @@ std::string frameFileName(const std::string &out, int frame, bool numbered) {
 }
 
 // The frames side by side, left to right, in one image (colour and coverage).
-host::Frame contactSheet(const std::vector<host::Frame> &frames) {
-    host::Frame sheet;
+host::render::Frame contactSheet(const std::vector<host::render::Frame> &frames) {
+    host::render::Frame sheet;
     sheet.number = frames.front().number;
     sheet.height = frames.front().height;
     sheet.width = frames.front().width * static_cast<int>(frames.size());
     sheet.rgb.assign(static_cast<size_t>(sheet.width) * sheet.height * 3, 0.0f);
     sheet.alpha.assign(static_cast<size_t>(sheet.width) * sheet.height, 0.0f);
     for (size_t k = 0; k < frames.size(); ++k) {
-        const host::Frame &f = frames[k];
+        const host::render::Frame &f = frames[k];
         for (int y = 0; y < f.height; ++y) {
             const ptrdiff_t from = static_cast<ptrdiff_t>(y) * f.width,
                             to = static_cast<ptrdiff_t>(y) * sheet.width + static_cast<ptrdiff_t>(k) * f.width;
@@ -74,14 +65,14 @@ std::string valueText(const nlohmann::json &v) {
 
 // Labels each cell of a contact sheet with its setting and value. Without the font the sheet
 // stays unlabelled, with one warning.
-void labelSheet(host::Frame &sheet, size_t cells, const std::string &name,
+void labelSheet(host::render::Frame &sheet, size_t cells, const std::string &name,
                 const std::vector<nlohmann::json> &values, bool quiet) {
     const int cell = sheet.width / static_cast<int>(cells);
     for (size_t k = 0; k < cells; ++k) {
         std::string why;
         const int x0 = static_cast<int>(k) * cell;
-        if (!host::drawLabel(sheet.rgb, sheet.width, sheet.height, x0, x0 + cell,
-                             name + " = " + valueText(values[k]), kLabelFont, why)) {
+        if (!host::image::drawLabel(sheet.rgb, sheet.width, sheet.height, x0, x0 + cell,
+                                    name + " = " + valueText(values[k]), kLabelFont, why)) {
             if (!quiet)
                 std::fprintf(stderr, "velmora-render: warning: the sheet's cells are not labelled: %s\n",
                              why.c_str());
@@ -111,7 +102,7 @@ struct MemoryEstimate {
     uint64_t total() const { return frames + tracing + output; }
 };
 
-MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, size_t sweepValues,
+MemoryEstimate estimateMemory(const host::scene::Scene &scene, int width, int height, size_t sweepValues,
                               bool floatOutput, bool displayCopy) {
     MemoryEstimate m;
     uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
@@ -121,8 +112,8 @@ MemoryEstimate estimateMemory(const host::Scene &scene, int width, int height, s
     // PNG: 8-bit pixels and the compressed stream; float files: a float copy for the writer.
     m.output = floatOutput ? sheetPixels * 4 * sizeof(float) : sheetPixels * 3 * 2;
     if (displayCopy) m.output += sheetPixels * 3 * sizeof(float);  // the exposed or curved copy
-    for (const host::ObjectItem *o : scene.objects)
-        for (const host::MeshLayer &l : o->layers)
+    for (const host::scene::ObjectItem *o : scene.objects)
+        for (const host::scene::MeshLayer &l : o->layers)
             // World points and normals, Embree's copy of the points, its tree (about 64 bytes a triangle),
             // and world corner normals where a surface smooths within an angle.
             m.tracing += l.points.size() * 9 * sizeof(float) + (l.triangles.size() / 3) * (12 + 64) +
@@ -143,13 +134,13 @@ int run(int argc, char **argv) {
         return 2;
     }
 
-    host::RenderSettings settings;
+    host::render::RenderSettings settings;
     settings.width = o.width;
     settings.height = o.height;
     settings.samples = o.samples;
     settings.threads = o.threads;
     settings.hostShading = o.hostShading;
-    settings.pluginPath = o.plugin.empty() ? programFolder() + "/velmora.so" : o.plugin;
+    settings.pluginPath = o.plugin.empty() ? host::util::programFolder() + "/velmora.so" : o.plugin;
     settings.progress = !o.quiet && isatty(2);
     settings.rayCutoff = o.rayCutoff;
     if (o.hasFrames) {
@@ -163,7 +154,7 @@ int run(int argc, char **argv) {
         settings.progress = false;
     }
 
-    bool hostScene = host::isLwsPath(o.scenePath);
+    bool hostScene = host::scene::isLwsPath(o.scenePath);
     if (hostScene && !o.savePath.empty()) {
         // The saved scene is the JSON scene with each instance's data in place of its settings;
         // a host scene file has no JSON text to carry it.
@@ -173,21 +164,21 @@ int run(int argc, char **argv) {
                      o.scenePath.c_str());
         return 2;
     }
-    host::LoadResult loaded = o.scenePath.empty()
-                                  ? host::loadSceneText(host::kDefaultSceneJson, "default scene", ".")
-                              : hostScene ? host::loadLwsFile(o.scenePath)
-                                          : host::loadSceneFile(o.scenePath);
+    host::scene::LoadResult loaded =
+        o.scenePath.empty() ? host::scene::loadSceneText(host::cli::kDefaultSceneJson, "default scene", ".")
+        : hostScene         ? host::scene::loadLwsFile(o.scenePath)
+                            : host::scene::loadSceneFile(o.scenePath);
     if (!loaded.scene) {
         std::fprintf(stderr, "velmora-render: %s\n", loaded.error.c_str());
         return 2;
     }
-    if (!o.overlayPath.empty() && !host::applyOverlay(*loaded.scene, o.overlayPath, message)) {
+    if (!o.overlayPath.empty() && !host::scene::applyOverlay(*loaded.scene, o.overlayPath, message)) {
         std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
         return 2;
     }
-    const host::Scene &scene = *loaded.scene;
+    const host::scene::Scene &scene = *loaded.scene;
     // A preset's settings go to every skin shader instance, the way a scene's settings do.
-    std::vector<host::SettingOverride> presetSettings;
+    std::vector<host::plugin::SettingOverride> presetSettings;
     if (!o.preset.empty()) {
         std::vector<host::presets::Preset> presets = host::presets::loadPresets(message);
         if (!message.empty()) {
@@ -244,12 +235,12 @@ int run(int argc, char **argv) {
             }
         }
         std::string text;
-        int status =
-            o.describe
-                ? host::describePanels(scene, settings.pluginPath, text, message, settings.overrides)
-                : host::saveSceneStates(scene, settings.pluginPath,
-                                        o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
-                                        text, message, settings.overrides);
+        int status = o.describe ? host::plugin::describePanels(scene, settings.pluginPath, text, message,
+                                                               settings.overrides)
+                                : host::plugin::saveSceneStates(
+                                      scene, settings.pluginPath,
+                                      o.binaryState ? host::state::Format::Binary : host::state::Format::Text,
+                                      text, message, settings.overrides);
         if (status) {
             std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
             return status;
@@ -272,7 +263,7 @@ int run(int argc, char **argv) {
     // A sweep renders one frame: the scene's first unless --frame chose one.
     if (!o.sweepValues.empty() && settings.frameEnd < settings.frameStart)
         settings.frameStart = settings.frameEnd = scene.render.frameStart;
-    host::FrameRange range = host::frameRange(scene, settings);
+    host::render::FrameRange range = host::render::frameRange(scene, settings);
     // Frame ranges give numbered files, so a range split into pieces names its frames alike.
     bool numbered = range.count() > 1 || o.numberFrames;
     bool onePixel = settings.pixelX >= 0;
@@ -313,20 +304,22 @@ int run(int argc, char **argv) {
                          available ? host::io::byteText(available).c_str() : "");
     }
     if (!o.quiet)
-        for (const std::string &w : host::renderWarnings(scene))
+        for (const std::string &w : host::render::renderWarnings(scene))
             std::fprintf(stderr, "velmora-render: warning: %s\n", w.c_str());
 
     // What every output's header holds besides the frame's settings: the program, and the sweep.
-    std::vector<host::ImageAttribute> extraAttributes = {
-        host::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
-    if (exposure != 0) extraAttributes.push_back(host::ImageAttribute::ofFloat("velmora:exposure", exposure));
-    if (!o.preset.empty()) extraAttributes.push_back(host::ImageAttribute::ofText("velmora:preset", o.preset));
+    std::vector<host::image::ImageAttribute> extraAttributes = {
+        host::image::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
+    if (exposure != 0)
+        extraAttributes.push_back(host::image::ImageAttribute::ofFloat("velmora:exposure", exposure));
+    if (!o.preset.empty())
+        extraAttributes.push_back(host::image::ImageAttribute::ofText("velmora:preset", o.preset));
     if (!o.sweepValues.empty()) {
         std::string sweep = o.sweepName + "=";
         for (size_t k = 0; k < o.sweepValues.size(); ++k) sweep += (k ? "," : "") + valueText(o.sweepValues[k]);
-        extraAttributes.push_back(host::ImageAttribute::ofText("velmora:sweep", sweep));
+        extraAttributes.push_back(host::image::ImageAttribute::ofText("velmora:sweep", sweep));
     }
-    auto deliver = [&](const host::Frame &f) -> std::string {
+    auto deliver = [&](const host::render::Frame &f) -> std::string {
         if (onePixel) {
             std::printf("pixel %d,%d frame %d: %.6f %.6f %.6f\n", settings.pixelX, settings.pixelY, f.number,
                         f.rgb[0], f.rgb[1], f.rgb[2]);
@@ -334,38 +327,38 @@ int run(int argc, char **argv) {
         }
         std::string file = frameFileName(o.output, f.number, numbered), why = outputRefusal(file, inputs);
         if (!why.empty()) return why;
-        host::WriteProgress progress;
+        host::image::WriteProgress progress;
         if (settings.progress)
             progress = [&file](double done) {
                 std::fprintf(stderr, "\rwriting %s %3d%%", file.c_str(), static_cast<int>(done * 100));
                 if (done >= 1) std::fputc('\n', stderr);
                 std::fflush(stderr);
             };
-        host::OutputOptions options;
+        host::image::OutputOptions options;
         options.exrFloat = o.exrFloat;
-        options.attributes = host::frameAttributes(scene, settings, f.number);
+        options.attributes = host::render::frameAttributes(scene, settings, f.number);
         options.attributes.insert(options.attributes.end(), extraAttributes.begin(), extraAttributes.end());
         const std::vector<float> *rgb = &f.rgb;
         std::vector<float> shown;
         if (exposure != 0 || film) {
             shown = f.rgb;
-            host::applyExposure(shown, exposure);
-            if (film) host::applyFilmCurve(shown);
+            host::image::applyExposure(shown, exposure);
+            if (film) host::image::applyFilmCurve(shown);
             rgb = &shown;
         }
-        bool ok = host::writeImage(file, f.width, f.height, *rgb, f.alpha, options, why, progress);
+        bool ok = host::image::writeImage(file, f.width, f.height, *rgb, f.alpha, options, why, progress);
         return ok ? std::string() : file + ": " + why;
     };
-    host::RenderOutcome outcome;
+    host::render::RenderOutcome outcome;
     if (o.sweepValues.empty()) {
-        outcome = host::renderScene(scene, settings, deliver);
+        outcome = host::render::renderScene(scene, settings, deliver);
     } else {
-        std::vector<host::Frame> frames;
-        host::RenderStats total;
+        std::vector<host::render::Frame> frames;
+        host::render::RenderStats total;
         for (const nlohmann::json &v : o.sweepValues) {
             settings.overrides = presetSettings;
             settings.overrides.push_back({o.sweepName, v});
-            outcome = host::renderScene(scene, settings, [&](const host::Frame &f) {
+            outcome = host::render::renderScene(scene, settings, [&](const host::render::Frame &f) {
                 frames.push_back(f);
                 return std::string();
             });
@@ -378,7 +371,7 @@ int run(int argc, char **argv) {
         }
         if (!outcome.status) {
             outcome.stats = total;
-            host::Frame sheet = contactSheet(frames);
+            host::render::Frame sheet = contactSheet(frames);
             labelSheet(sheet, frames.size(), o.sweepName, o.sweepValues, o.quiet);
             std::string why = deliver(sheet);
             if (!why.empty()) {
@@ -392,7 +385,7 @@ int run(int argc, char **argv) {
         return outcome.status;
     }
     if (!o.quiet && !onePixel) {
-        const host::RenderStats &st = outcome.stats;
+        const host::render::RenderStats &st = outcome.stats;
         std::fprintf(stderr,
                      "velmora-render: %llu samples, %llu rays in %.2f s (%.2f M rays/s), %llu rays below the ray "
                      "cutoff, %llu samples not finite (black)\n",

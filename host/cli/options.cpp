@@ -134,9 +134,9 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
             return kParseRefused;
         }
     }
-    host::OutputKind kind = host::outputKind(o.output);
-    o.floatOutput = kind == host::OutputKind::Float;
-    if (kind == host::OutputKind::None) {
+    host::image::OutputKind kind = host::image::outputKind(o.output);
+    o.floatOutput = kind == host::image::OutputKind::Float;
+    if (kind == host::image::OutputKind::None) {
         message = o.output + ": the output must end in .png, .exr, .tif, .tiff, .hdr or .pfm";
         return kParseRefused;
     }
@@ -146,7 +146,7 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         message = "--display applies to .png outputs; " + o.output + " keeps scene-linear values";
         return kParseRefused;
     }
-    if (exrTypeOpt->count() && !host::isExr(o.output)) {
+    if (exrTypeOpt->count() && !host::image::isExr(o.output)) {
         message = "--exr-type applies to .exr outputs, not " + o.output;
         return kParseRefused;
     }

@@ -23,10 +23,13 @@
 #include <new>
 
 #include "host/io/file_io.h"
+#include "host/util/paths.h"
 
-namespace host {
+namespace host::image {
 
 namespace {
+
+using util::extensionOf;
 
 using OIIO::Filesystem::IOProxy;
 
@@ -65,17 +68,6 @@ const ReadFormat kReadFormats[] = {
      }},
 };
 constexpr size_t kHeadBytes = 16;  // enough of the start of a file to tell its format
-
-std::string lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string extensionOf(const std::string &path) {
-    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    return lower(path.substr(dot + 1));
-}
 
 // An OpenImageIO message cut to its first line and a sane length.
 std::string shortError(std::string e) {
@@ -847,4 +839,4 @@ bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, c
     return ok;
 }
 
-}  // namespace host
+}  // namespace host::image

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace host::image {
 
 // The largest width or height an image file may declare.
 constexpr int kMaxImageSide = 65536;
@@ -130,4 +130,4 @@ void applyFilmCurve(std::vector<float> &rgb);
 double linearToSrgb(double v);
 double srgbToLinear(double v);
 
-}  // namespace host
+}  // namespace host::image

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
-namespace host {
+namespace host::image {
 
 namespace {
 
@@ -157,4 +157,4 @@ void SpotFilter::sample(const Texture *texture, double u, double v, double footp
     for (int c = 0; c < 3; ++c) out[c] = rgb[c];
 }
 
-}  // namespace host
+}  // namespace host::image

@@ -11,7 +11,7 @@
 
 #include "host/image/image.h"
 
-namespace host {
+namespace host::image {
 
 class SpotFilter {
 public:
@@ -37,4 +37,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace host
+}  // namespace host::image

@@ -6,7 +6,7 @@
 #include <dlfcn.h>
 #endif
 
-namespace host {
+namespace host::plugin {
 
 namespace {
 
@@ -101,4 +101,4 @@ int PluginModule::activate(const std::string &className, const std::string &name
     return s->activate(version, global, local, serverData_);
 }
 
-}  // namespace host
+}  // namespace host::plugin

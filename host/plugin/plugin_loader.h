@@ -7,7 +7,7 @@
 
 #include "sdk/module_descriptor.h"
 
-namespace host {
+namespace host::plugin {
 
 struct ServerInfo {
     std::string className;
@@ -46,4 +46,4 @@ private:
     std::string error_;
 };
 
-}  // namespace host
+}  // namespace host::plugin

@@ -17,7 +17,7 @@
 #include "sdk/envelope_funcs.h"
 #include "sdk/vparm_funcs.h"
 
-namespace host {
+namespace host::plugin {
 
 namespace {
 
@@ -106,7 +106,7 @@ const LWXPanelFuncs kViewFuncs = {
 // The global look-up handed to the plug-in's interface activation.
 void *interfaceGlobal(const char *name, int use) {
     if (name && std::string(name) == LWXPANELFUNCS_GLOBAL) return const_cast<LWXPanelFuncs *>(&kViewFuncs);
-    return globalLookup(name, use);
+    return services::globalLookup(name, use);
 }
 
 // ---- Settings -----------------------------------------------------------------------------------
@@ -141,7 +141,7 @@ Range rangeOf(const std::string &type) {
 }
 
 double numberIn(const json &j, const std::string &path, Range r) {
-    if (!j.is_number()) refuse(path, "expected a number, found " + jsonTypeName(j));
+    if (!j.is_number()) refuse(path, "expected a number, found " + scene::jsonTypeName(j));
     double v = j.get<double>();
     if (!std::isfinite(v) || v < r.lo || v > r.hi)
         refuse(path, "value " + number(v) + " is out of range [" + number(r.lo) + ", " + number(r.hi) + "]");
@@ -198,8 +198,9 @@ ParmValue readParmValue(const json &j, const std::string &path, int n, Range r) 
                 v.constant[c] = numberIn(j[c], cp, r);
         }
     } else {
-        refuse(path, n == 3 ? "expected three numbers (each may be {\"keys\": ...}), found " + jsonTypeName(j)
-                            : "expected a number or {\"keys\": ...}, found " + jsonTypeName(j));
+        refuse(path, n == 3
+                         ? "expected three numbers (each may be {\"keys\": ...}), found " + scene::jsonTypeName(j)
+                         : "expected a number or {\"keys\": ...}, found " + scene::jsonTypeName(j));
     }
     return v;
 }
@@ -216,7 +217,7 @@ void setThroughPanel(LWXPanelID panel, const std::string &name, const std::strin
 }
 
 void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &row, const json &value,
-                  const std::string &path, const Scene &scene) {
+                  const std::string &path, const scene::Scene &scene) {
     void *parm = v.get ? v.get(v.inst, row.id) : nullptr;
     int n = vparm::components(parm);
     if (!n) refuse(path, "the plug-in gives no variant parameter for \"" + row.name + "\"");
@@ -233,10 +234,10 @@ void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &ro
     }
     ParmValue pv;
     if (base) pv = readParmValue(*base, tex ? path + "/value" : path, n, r);
-    TextureSpec spec;
+    scene::TextureSpec spec;
     if (tex) {
         std::string error;
-        if (!parseTexture(*tex, path + "/texture", scene, spec, error)) throw Refusal{"", error};
+        if (!scene::parseTexture(*tex, path + "/texture", scene, spec, error)) throw Refusal{"", error};
     }
     // The constant through the panel, as the host's panel would set it, then envelopes and texture.
     if (base) {
@@ -261,7 +262,7 @@ void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &ro
 void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, const std::string &path) {
     const std::string &t = row.type;
     if (t == "string") {
-        if (!value.is_string()) refuse(path, "expected a string, found " + jsonTypeName(value));
+        if (!value.is_string()) refuse(path, "expected a string, found " + scene::jsonTypeName(value));
         setThroughPanel(panel, row.name, value.get<std::string>(), path);
     } else if (t == "integer" || t == "iBoolean" || t == "iChoice" || t == "choice" || t == "iSlider") {
         bool toggle = t == "iBoolean" || row.ctrlClass == "iBoolean";
@@ -272,7 +273,7 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
             v = value.get<long long>();
         else
             refuse(path, std::string(toggle ? "expected true or false" : "expected a whole number") + ", found " +
-                             (value.is_number() ? "a fraction" : jsonTypeName(value)));
+                             (value.is_number() ? "a fraction" : scene::jsonTypeName(value)));
         long long lo = toggle ? 0 : INT32_MIN, hi = toggle ? 1 : INT32_MAX;
         if (v < lo || v > hi)
             refuse(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
@@ -280,7 +281,7 @@ void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, 
         setThroughPanel(panel, row.name, std::to_string(v), path);
     } else if (t == "color" || t == "fvec" || t == "distance3") {
         if (!value.is_array() || value.size() != 3)
-            refuse(path, "expected three numbers, found " + jsonTypeName(value));
+            refuse(path, "expected three numbers, found " + scene::jsonTypeName(value));
         std::string text;
         for (int c = 0; c < 3; ++c)
             text += (c ? " " : "") + number(numberIn(value[c], path + "/" + std::to_string(c), rangeOf(t)));
@@ -297,7 +298,7 @@ std::string pathOf(int si, int k) { return "/surfaces/" + std::to_string(si) + "
 }  // namespace
 
 std::string applySetting(LWXPanelID panel, const std::string &name, const json &value, const std::string &path,
-                         const Scene &scene) {
+                         const scene::Scene &scene) {
     auto it = views().find(panel);
     try {
         if (it == views().end() || !panel::isPanel(panel)) refuse(path, "the shader has no options panel");
@@ -327,17 +328,17 @@ SettingRange settingRange(const std::string &type) {
 
 // ---- Session ------------------------------------------------------------------------------------
 
-HostSession::HostSession(const Scene &scene, int width, int height, int samples) {
-    setActiveScene(&scene);
-    publishSceneInfo(scene, width, height, samples);
-    publishRenderMemory();
-    publishHostServices(scene);
+HostSession::HostSession(const scene::Scene &scene, int width, int height, int samples) {
+    services::setActiveScene(&scene);
+    services::publishSceneInfo(scene, width, height, samples);
+    services::publishRenderMemory();
+    services::publishHostServices(scene);
 }
 
 HostSession::~HostSession() {
-    resetRenderMemory();
-    withdrawHostServices();
-    setActiveScene(nullptr);
+    services::resetRenderMemory();
+    services::withdrawHostServices();
+    services::setActiveScene(nullptr);
 }
 
 const LWShaderHandler *ShaderSet::handler(const std::string &server) {
@@ -349,12 +350,13 @@ const LWShaderHandler *ShaderSet::handler(const std::string &server) {
     h->handler.inst = &h->inst;
     h->handler.item = &h->item;
     h->handler.rend = &h->rend;
-    if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &globalLookup, &h->handler) != AFUNC_OK)
+    if (module_.activate(LWSHADER_HCLASS, server, LWSHADER_VERSION, &services::globalLookup, &h->handler) !=
+        AFUNC_OK)
         return nullptr;
     return &(handlers_[server] = std::move(h))->handler;
 }
 
-int ShaderSet::create(const std::string &server, Surface *surface, int si, int k, std::string &message) {
+int ShaderSet::create(const std::string &server, scene::Surface *surface, int si, int k, std::string &message) {
     const LWShaderHandler *h = handler(server);
     if (!h) {
         message = pluginPath_ + " offers no shader \"" + server + "\"";
@@ -389,7 +391,7 @@ int ShaderSet::create(const std::string &server, Surface *surface, int si, int k
     return 0;
 }
 
-int ShaderSet::open(const Scene &scene, const std::string &pluginPath,
+int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
                     const std::vector<SettingOverride> &overrides, std::string &message) {
     bool any = false;
     for (const auto &s : scene.surfaces) any = any || !s->shaders.empty();
@@ -406,9 +408,9 @@ int ShaderSet::open(const Scene &scene, const std::string &pluginPath,
         return 1;
     }
     for (size_t si = 0; si < scene.surfaces.size(); ++si) {
-        Surface &surf = *scene.surfaces[si];
+        scene::Surface &surf = *scene.surfaces[si];
         for (size_t k = 0; k < surf.shaders.size(); ++k) {
-            const ShaderRef &ref = surf.shaders[k];
+            const scene::ShaderRef &ref = surf.shaders[k];
             std::string at = pathOf(static_cast<int>(si), static_cast<int>(k));
             int status = create(ref.server, &surf, static_cast<int>(si), static_cast<int>(k), message);
             if (status) {
@@ -516,8 +518,8 @@ std::vector<uint8_t> ShaderSet::save(const ShaderInstance &s, state::Format form
 
 // ---- Describing and saving ----------------------------------------------------------------------
 
-int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message,
-                   const std::vector<SettingOverride> &overrides) {
+int describePanels(const scene::Scene &scene, const std::string &pluginPath, std::string &text,
+                   std::string &message, const std::vector<SettingOverride> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
     int status = shaders.open(scene, pluginPath, overrides, message);
@@ -593,8 +595,8 @@ std::string anchorFiles(json &root, const std::string &folder) {
 
 }  // namespace
 
-int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Format format, std::string &out,
-                    std::string &message, const std::vector<SettingOverride> &overrides) {
+int saveSceneStates(const scene::Scene &scene, const std::string &pluginPath, state::Format format,
+                    std::string &out, std::string &message, const std::vector<SettingOverride> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
     int status = shaders.open(scene, pluginPath, overrides, message);
@@ -645,4 +647,4 @@ int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Fo
     return 0;
 }
 
-}  // namespace host
+}  // namespace host::plugin

@@ -14,19 +14,19 @@
 #include <nlohmann/json.hpp>
 
 #include "host/plugin/plugin_loader.h"
-#include "host/render/shading.h"
+#include "host/plugin/shader_slot.h"
 #include "host/scene/scene.h"
 #include "host/state/memory_state.h"
 #include "sdk/shader.h"
 #include "sdk/xpanel.h"
 
-namespace host {
+namespace host::plugin {
 
 // Publishes every host service for a scene for the object's life (the renderer's order: the
 // active scene, scene information, render memory, then the services).
 class HostSession {
 public:
-    HostSession(const Scene &scene, int width, int height, int samples);
+    HostSession(const scene::Scene &scene, int width, int height, int samples);
     ~HostSession();
     HostSession(const HostSession &) = delete;
     HostSession &operator=(const HostSession &) = delete;
@@ -59,8 +59,8 @@ public:
     // Loads the plug-in and creates the instances, each with its saved data or its settings, then
     // the overrides. Status 0, 2 for bad input (an unknown shader, a refused setting: `message`
     // names the file and the JSON path), 1 for any other failure.
-    int open(const Scene &scene, const std::string &pluginPath, const std::vector<SettingOverride> &overrides,
-             std::string &message);
+    int open(const scene::Scene &scene, const std::string &pluginPath,
+             const std::vector<SettingOverride> &overrides, std::string &message);
     // One instance of the plug-in's first shader on no surface, with its defaults.
     int openDefault(const std::string &pluginPath, std::string &message);
 
@@ -77,7 +77,7 @@ public:
 
 private:
     const LWShaderHandler *handler(const std::string &server);
-    int create(const std::string &server, Surface *surface, int si, int k, std::string &message);
+    int create(const std::string &server, scene::Surface *surface, int si, int k, std::string &message);
 
     struct HandlerTables {
         LWShaderHandler handler = {};
@@ -98,7 +98,7 @@ private:
 // integer or toggle, a number or three numbers. Returns "" or why it was refused ("FILE: PATH:
 // why"), leaving nothing half-applied that the renderer would use.
 std::string applySetting(LWXPanelID panel, const std::string &name, const nlohmann::json &value,
-                         const std::string &path, const Scene &scene);
+                         const std::string &path, const scene::Scene &scene);
 
 // The range a setting of a data type takes from a scene (numbers and each colour component):
 // what applySetting accepts, for hosts that show it.
@@ -110,12 +110,12 @@ SettingRange settingRange(const std::string &type);
 // The panels of every shader instance of a scene (or of one default instance when the scene has
 // none), as the panel model prints them, each under a heading naming its surface; `overrides` (a
 // preset's settings) are applied after each instance's own.
-int describePanels(const Scene &scene, const std::string &pluginPath, std::string &text, std::string &message,
-                   const std::vector<SettingOverride> &overrides = {});
+int describePanels(const scene::Scene &scene, const std::string &pluginPath, std::string &text,
+                   std::string &message, const std::vector<SettingOverride> &overrides = {});
 
 // The scene file with each instance's settings replaced by its saved data ("state": {"format",
 // "data"}: the text state as a string, the binary one in hex), `overrides` applied before saving.
-int saveSceneStates(const Scene &scene, const std::string &pluginPath, state::Format format, std::string &json,
-                    std::string &message, const std::vector<SettingOverride> &overrides = {});
+int saveSceneStates(const scene::Scene &scene, const std::string &pluginPath, state::Format format,
+                    std::string &json, std::string &message, const std::vector<SettingOverride> &overrides = {});
 
-}  // namespace host
+}  // namespace host::plugin

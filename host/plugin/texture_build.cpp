@@ -2,7 +2,7 @@
 
 #include "host/texture/texture_system.h"
 
-namespace host {
+namespace host::plugin {
 
 namespace {
 
@@ -18,7 +18,7 @@ bool knownInput(LWTextureID tex, const std::string &name, std::string &known) {
     return false;
 }
 
-texture::LayerSettings settingsOf(const TextureLayerSpec &l) {
+texture::LayerSettings settingsOf(const scene::TextureLayerSpec &l) {
     texture::LayerSettings s;
     s.opacity = l.opacity;
     s.blend = static_cast<texture::Blend>(l.blend);
@@ -32,9 +32,9 @@ texture::LayerSettings settingsOf(const TextureLayerSpec &l) {
     s.worldCoords = l.world;
     s.value = l.value;
     s.octaves = l.octaves;
-    if (l.type == TextureLayerSpec::Type::Gradient) {
+    if (l.type == scene::TextureLayerSpec::Type::Gradient) {
         s.input = l.input;
-        for (const TextureLayerSpec::Key &k : l.keys) {
+        for (const scene::TextureLayerSpec::Key &k : l.keys) {
             texture::GradientKey g;
             g.position = k.position;
             for (int c = 0; c < 3; ++c) g.value[c] = k.value[c];
@@ -47,27 +47,27 @@ texture::LayerSettings settingsOf(const TextureLayerSpec &l) {
 
 }  // namespace
 
-bool buildTexture(LWTextureID tex, const TextureSpec &spec, const Scene &scene, std::string &error) {
+bool buildTexture(LWTextureID tex, const scene::TextureSpec &spec, const scene::Scene &scene, std::string &error) {
     auto refuse = [&](const std::string &path, const std::string &why) {
         error = scene.filename + ": " + path + ": " + why;
         return false;
     };
     if (!texture::isTexture(tex)) return refuse(spec.path, "the host could not make a texture here");
     for (auto it = spec.layers.rbegin(); it != spec.layers.rend(); ++it) {
-        const TextureLayerSpec &l = *it;
+        const scene::TextureLayerSpec &l = *it;
         texture::LayerSettings s = settingsOf(l);
         std::string known;
-        if (l.type == TextureLayerSpec::Type::Gradient && !knownInput(tex, l.input, known))
+        if (l.type == scene::TextureLayerSpec::Type::Gradient && !knownInput(tex, l.input, known))
             return refuse(l.path + "/input",
                           "unknown gradient input \"" + l.input + "\" (expected one of: " + known + ")");
         if (!l.item.empty()) {
-            const Item *item = scene.findItem(l.item);
+            const scene::Item *item = scene.findItem(l.item);
             if (!item) return refuse(l.path + "/item", "no item named \"" + l.item + "\"");
-            s.pickedItem = itemID(item);
+            s.pickedItem = scene::itemID(item);
         }
-        int type = l.type == TextureLayerSpec::Type::Image   ? TLT_IMAGE
-                   : l.type == TextureLayerSpec::Type::Noise ? TLT_PROC
-                                                             : TLT_GRAD;
+        int type = l.type == scene::TextureLayerSpec::Type::Image   ? TLT_IMAGE
+                   : l.type == scene::TextureLayerSpec::Type::Noise ? TLT_PROC
+                                                                    : TLT_GRAD;
         LWTLayerID layer = texture::addLayer(tex, type);
         if (!layer || !texture::setLayer(layer, s)) return refuse(l.path, "the host's texture refused the layer");
         if (l.image >= 0) {
@@ -78,21 +78,21 @@ bool buildTexture(LWTextureID tex, const TextureSpec &spec, const Scene &scene, 
     return true;
 }
 
-bool SurfaceTextures::build(const Scene &scene, std::string &error) {
+bool SurfaceTextures::build(const scene::Scene &scene, std::string &error) {
     destroy();
     bool any = false;
     for (const auto &s : scene.surfaces)
-        for (const TextureSpec &t : s->textures) any = any || !t.empty();
+        for (const scene::TextureSpec &t : s->textures) any = any || !t.empty();
     if (!any) return true;
     const LWTextureFuncs &tf = *texture::textureFuncs();
     table_.assign(scene.surfaces.size(), Row{});
     for (size_t si = 0; si < scene.surfaces.size(); ++si) {
-        const Surface &surf = *scene.surfaces[si];
-        for (int c = 0; c < kSurfaceChannels; ++c) {
+        const scene::Surface &surf = *scene.surfaces[si];
+        for (int c = 0; c < scene::kSurfaceChannels; ++c) {
             if (surf.textures[c].empty()) continue;
-            std::string name = surf.name + "." + kSurfaceChannelNames[c];
+            std::string name = surf.name + "." + scene::kSurfaceChannelNames[c];
             LWTextureID tex =
-                tf.create(c == kChannelColor ? TRT_COLOR : TRT_PERCENT, name.c_str(), nullptr, nullptr);
+                tf.create(c == scene::kChannelColor ? TRT_COLOR : TRT_PERCENT, name.c_str(), nullptr, nullptr);
             table_[si][c] = tex;
             if (!buildTexture(tex, surf.textures[c], scene, error)) return false;
         }
@@ -119,4 +119,4 @@ void SurfaceTextures::destroy() {
     table_.clear();
 }
 
-}  // namespace host
+}  // namespace host::plugin

@@ -10,25 +10,25 @@
 #include "host/scene/scene.h"
 #include "sdk/texture_funcs.h"
 
-namespace host {
+namespace host::plugin {
 
 // Adds the layers of `spec` to `tex` (listed top first, so added bottom up). A gradient's
 // input must be one of the host's inputs or of the texture's gradient-input context, and its
 // picked item must exist. On failure returns false with "FILE: PATH: what is wrong".
-bool buildTexture(LWTextureID tex, const TextureSpec &spec, const Scene &scene, std::string &error);
+bool buildTexture(LWTextureID tex, const scene::TextureSpec &spec, const scene::Scene &scene, std::string &error);
 
 // The textures of every surface channel of a scene, by surface index and channel (null where a
 // channel has none); destroyed with the object.
 class SurfaceTextures {
 public:
-    using Row = std::array<LWTextureID, kSurfaceChannels>;
+    using Row = std::array<LWTextureID, scene::kSurfaceChannels>;
     SurfaceTextures() = default;
     SurfaceTextures(const SurfaceTextures &) = delete;
     SurfaceTextures &operator=(const SurfaceTextures &) = delete;
     ~SurfaceTextures() { destroy(); }
 
     // Builds them all; false with a message on a texture the scene cannot have.
-    bool build(const Scene &scene, std::string &error);
+    bool build(const scene::Scene &scene, std::string &error);
     void newTime(double time, int frame);
     void cleanup();
     void destroy();
@@ -39,4 +39,4 @@ private:
     std::vector<Row> table_;
 };
 
-}  // namespace host
+}  // namespace host::plugin

@@ -1,26 +1,18 @@
 #include "host/presets/presets.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "host/util/paths.h"
 
 namespace host::presets {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string programFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    return fs::path(std::string(buf, static_cast<size_t>(n))).parent_path().string();
-}
 
 // One preset file; empty `error` on success.
 Preset readPreset(const fs::path &file, std::string &error) {
@@ -71,7 +63,7 @@ Preset readPreset(const fs::path &file, std::string &error) {
 std::string presetsFolder() {
     if (const char *env = std::getenv("VELMORA_PRESETS"); env && *env) return env;
     std::error_code ec;
-    fs::path beside = fs::path(programFolder()) / "presets";
+    fs::path beside = fs::path(util::programFolder()) / "presets";
     if (fs::is_directory(beside, ec)) return beside.string();
     return VELMORA_SOURCE_PRESETS;
 }

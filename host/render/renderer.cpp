@@ -18,7 +18,7 @@
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
 
-namespace host {
+namespace host::render {
 
 namespace {
 
@@ -167,14 +167,14 @@ uint64_t tagCount(const char *s, uint64_t limit) {
 // Decodes, on this thread and before any tile, every image the scene's own settings use: the
 // backdrop, light projections, surfaces' environment images and texture layers. A damaged one
 // refuses the render with its message; images only plug-ins ask for decode on first use.
-bool decodeSceneImages(const Scene &scene, std::string &why) {
+bool decodeSceneImages(const scene::Scene &scene, std::string &why) {
     std::vector<int> used{scene.backdrop.image};
-    for (const LightItem *l : scene.lights) used.push_back(l->projectionImage);
+    for (const scene::LightItem *l : scene.lights) used.push_back(l->projectionImage);
     for (const auto &s : scene.surfaces) {
         used.push_back(s->reflection.image);
         used.push_back(s->refraction.image);
-        for (const TextureSpec &t : s->textures)
-            for (const TextureLayerSpec &layer : t.layers) used.push_back(layer.image);
+        for (const scene::TextureSpec &t : s->textures)
+            for (const scene::TextureLayerSpec &layer : t.layers) used.push_back(layer.image);
     }
     for (int i : used)
         if (i >= 0 && static_cast<size_t>(i) < scene.images.size() && !scene.images[i]->decode(why)) return false;
@@ -200,10 +200,10 @@ uint64_t areaShadowRays(const std::vector<std::string> &tags) {
     return on && side > 1 ? side * side : 1;
 }
 
-std::vector<std::string> renderWarnings(const Scene &scene) {
+std::vector<std::string> renderWarnings(const scene::Scene &scene) {
     std::vector<std::string> out;
-    for (const LightItem *l : scene.lights) {
-        if (l->shadow == ShadowType::Off) continue;
+    for (const scene::LightItem *l : scene.lights) {
+        if (l->shadow == scene::ShadowType::Off) continue;
         uint64_t n = areaShadowRays(l->tags);
         if (n > kShadowRaysWarning)
             out.push_back("light \"" + l->name + "\" asks for " + std::to_string(n) +
@@ -212,29 +212,31 @@ std::vector<std::string> renderWarnings(const Scene &scene) {
     return out;
 }
 
-FrameRange frameRange(const Scene &scene, const RenderSettings &settings) {
+FrameRange frameRange(const scene::Scene &scene, const RenderSettings &settings) {
     FrameRange r{scene.render.frameStart, scene.render.frameEnd, std::max(1, scene.render.frameStep)};
     if (settings.frameEnd >= settings.frameStart) r = {settings.frameStart, settings.frameEnd, 1};
     return r;
 }
 
-std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame) {
+std::vector<image::ImageAttribute> frameAttributes(const scene::Scene &scene, const RenderSettings &settings,
+                                                   int frame) {
     const int width = settings.width > 0 ? settings.width : scene.render.width;
     const int height = settings.height > 0 ? settings.height : scene.render.height;
-    std::vector<ImageAttribute> out = {
-        ImageAttribute::ofText("velmora:scene", scene.filename),
-        ImageAttribute::ofInt("velmora:frame", frame),
-        ImageAttribute::ofText("velmora:resolution", std::to_string(width) + "x" + std::to_string(height)),
-        ImageAttribute::ofInt("velmora:samples", settings.samples > 0 ? settings.samples : scene.render.samples),
-        ImageAttribute::ofFloat("velmora:ray_cutoff",
-                                settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff),
-        ImageAttribute::ofText("velmora:shading", settings.hostShading ? "host" : "plug-in"),
+    std::vector<image::ImageAttribute> out = {
+        image::ImageAttribute::ofText("velmora:scene", scene.filename),
+        image::ImageAttribute::ofInt("velmora:frame", frame),
+        image::ImageAttribute::ofText("velmora:resolution", std::to_string(width) + "x" + std::to_string(height)),
+        image::ImageAttribute::ofInt("velmora:samples",
+                                     settings.samples > 0 ? settings.samples : scene.render.samples),
+        image::ImageAttribute::ofFloat("velmora:ray_cutoff",
+                                       settings.rayCutoff >= 0 ? settings.rayCutoff : scene.render.rayCutoff),
+        image::ImageAttribute::ofText("velmora:shading", settings.hostShading ? "host" : "plug-in"),
     };
-    if (scene.camera) out.push_back(ImageAttribute::ofText("velmora:camera", scene.camera->name));
+    if (scene.camera) out.push_back(image::ImageAttribute::ofText("velmora:camera", scene.camera->name));
     return out;
 }
 
-RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
+RenderOutcome renderScene(const scene::Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver) {
     RenderOutcome out;
     int width = settings.width > 0 ? settings.width : scene.render.width;
@@ -252,9 +254,9 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
 
     // Services first, then the plug-in, so activation finds them.
     {
-        HostSession session(scene, width, height, samples);
-        ShaderSet shaders;
-        SurfaceTextures textures;
+        plugin::HostSession session(scene, width, height, samples);
+        plugin::ShaderSet shaders;
+        plugin::SurfaceTextures textures;
         if (!decodeSceneImages(scene, out.message) || !textures.build(scene, out.message)) {
             out.status = 2;
             return out;
@@ -264,7 +266,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             if (out.status) return out;
         }
         std::string e = shaders.init();
-        Tracer tracer;
+        trace::Tracer tracer;
         uint64_t frames = range.count();
         for (uint64_t k = 0; e.empty() && k < frames; ++k) {
             int f = range.at(k);
@@ -276,7 +278,7 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
             rc.smoothOrigins = settings.smoothOrigins;
             if (!settings.hostShading) rc.shaders = shaders.slots(scene.surfaces.size());
             rc.channelTextures = textures.table().empty() ? nullptr : &textures.table();
-            setSceneServicesTime(time);
+            services::setSceneServicesTime(time);
             textures.newTime(time, f);
             e = shaders.newTime(f, time);
             if (!e.empty()) break;
@@ -320,4 +322,4 @@ RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
     return out;
 }
 
-}  // namespace host
+}  // namespace host::render

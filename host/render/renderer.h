@@ -15,7 +15,7 @@
 #include "host/plugin/shader_session.h"
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::render {
 
 struct RenderSettings {
     int width = 0, height = 0, samples = 0;  // 0: the scene's own
@@ -25,9 +25,9 @@ struct RenderSettings {
     bool hostShading = false;                // ignore shader plug-ins
     bool smoothOrigins = true;               // false: rays leave smooth-shaded spots from the facet
     std::string pluginPath;
-    bool progress = false;                   // draw a progress bar on stderr
-    int pixelX = -1, pixelY = -1;            // render only this pixel (debugging)
-    std::vector<SettingOverride> overrides;  // applied to every instance after its own settings
+    bool progress = false;                           // draw a progress bar on stderr
+    int pixelX = -1, pixelY = -1;                    // render only this pixel (debugging)
+    std::vector<plugin::SettingOverride> overrides;  // applied to every instance after its own settings
     // When given and set (from any thread), the render stops at the next tile; the frame under
     // way is not delivered.
     const std::atomic<bool> *cancel = nullptr;
@@ -66,7 +66,7 @@ struct FrameRange {
     uint64_t count() const { return first > last ? 0 : (static_cast<uint64_t>(int64_t(last) - first) / step) + 1; }
     int at(uint64_t k) const { return static_cast<int>(first + static_cast<int64_t>(k) * step); }
 };
-FrameRange frameRange(const Scene &scene, const RenderSettings &settings);
+FrameRange frameRange(const scene::Scene &scene, const RenderSettings &settings);
 
 // Shadow rays per spot a light's tag lines ask of the shader plug-in (sampled area shadows:
 // "QZ_lightParam: areashadow = 1" with "QZ_lightParam: areashadow_sample = N", N x N rays, at
@@ -76,17 +76,18 @@ uint64_t areaShadowRays(const std::vector<std::string> &tags);
 // Warnings worth a word before a render starts: one per light whose tags ask for more than
 // kShadowRaysWarning shadow rays per spot.
 constexpr uint64_t kShadowRaysWarning = 64;
-std::vector<std::string> renderWarnings(const Scene &scene);
+std::vector<std::string> renderWarnings(const scene::Scene &scene);
 
 // What a frame was rendered with, as header attributes for its file: the scene, frame, size,
 // samples, ray cutoff, shading (host or plug-in) and camera. Nothing that differs between runs of
 // the same render (no time, no thread count).
-std::vector<ImageAttribute> frameAttributes(const Scene &scene, const RenderSettings &settings, int frame);
+std::vector<image::ImageAttribute> frameAttributes(const scene::Scene &scene, const RenderSettings &settings,
+                                                   int frame);
 
 // Renders every frame of the range; each finished frame is handed to `deliver`, which returns
 // an empty string or the reason it could not keep the frame (that ends the render, status 1).
 // Memory grows with the image (one frame buffer), never with samples or frames.
-RenderOutcome renderScene(const Scene &scene, const RenderSettings &settings,
+RenderOutcome renderScene(const scene::Scene &scene, const RenderSettings &settings,
                           const std::function<std::string(const Frame &)> &deliver);
 
-}  // namespace host
+}  // namespace host::render

@@ -8,7 +8,7 @@
 #include "host/texture/texture_system.h"
 #include "sdk/item_info.h"
 
-namespace host {
+namespace host::render {
 
 namespace {
 
@@ -48,7 +48,7 @@ inline double nextRandom(ThreadState &ts) {
     return hash32(ts.rng) * (1.0 / 4294967296.0);
 }
 
-Vec3 unitOf(const Vec3 &v) {
+scene::Vec3 unitOf(const scene::Vec3 &v) {
     double o[3];
     normalize(v.data(), o);
     return {o[0], o[1], o[2]};
@@ -56,7 +56,7 @@ Vec3 unitOf(const Vec3 &v) {
 
 // Spherical mapping shared by backdrop and environment images: heading and pitch of the
 // direction give u (with the seam) and v.
-void sphericalColor(const Image &img, const double d[3], double seam, double out[3]) {
+void sphericalColor(const image::Image &img, const double d[3], double seam, double out[3]) {
     double x = d[0], y = d[1], z = d[2];
     double heading = (x == 0 && z == 0) ? 0.0 : -std::atan2(x, z);
     double pitch = std::atan2(y, std::sqrt(x * x + z * z));
@@ -65,20 +65,20 @@ void sphericalColor(const Image &img, const double d[3], double seam, double out
     img.sample(u, v, true, out);
 }
 
-const Surface &surfaceOf(const RenderContext &rc, const TracedMesh &m, int triangle) {
+const scene::Surface &surfaceOf(const RenderContext &rc, const trace::TracedMesh &m, int triangle) {
     int poly = m.layer->triPolygon[triangle];
     return *rc.scene->surfaces[m.layer->polygons[poly].surface];
 }
 
 const LightState *findLight(const RenderContext &rc, LWItemID id) {
     for (const LightState &l : rc.lights)
-        if (itemID(l.item) == id) return &l;
+        if (scene::itemID(l.item) == id) return &l;
     return nullptr;
 }
 
-bool excluded(const ObjectItem *obj, const LightItem *light) {
+bool excluded(const scene::ObjectItem *obj, const scene::LightItem *light) {
     if (!obj) return false;
-    for (const Item *e : obj->excludedLights)
+    for (const scene::Item *e : obj->excludedLights)
         if (e == light) return true;
     return false;
 }
@@ -86,11 +86,11 @@ bool excluded(const ObjectItem *obj, const LightItem *light) {
 // A light's falloff at a distance d from it.
 double falloffAt(const LightState &l, double d) {
     switch (l.item->falloff) {
-        case Falloff::Linear:
+        case scene::Falloff::Linear:
             return d <= l.range ? 1.0 - d / l.range : 0.0;
-        case Falloff::InverseDistance:
+        case scene::Falloff::InverseDistance:
             return l.range / d;
-        case Falloff::InverseSquare:
+        case scene::Falloff::InverseSquare:
             return (l.range * l.range) / (d * d);
         default:
             return 1.0;
@@ -102,8 +102,8 @@ double falloffAt(const LightState &l, double d) {
 double lightArriving(const RenderContext &rc, const LightState &l, const double p[3], double dir[3],
                      double col[3]) {
     col[0] = col[1] = col[2] = 0.0;
-    const LightItem &li = *l.item;
-    if (li.type == LightType::Distant) {
+    const scene::LightItem &li = *l.item;
+    if (li.type == scene::LightType::Distant) {
         normalize(l.forward.data(), dir);
         for (int c = 0; c < 3; ++c) col[c] = l.color[c];
         return kFar;
@@ -116,7 +116,7 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
     }
     for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
     double f = falloffAt(l, d);
-    if (li.type == LightType::Spot) {
+    if (li.type == scene::LightType::Spot) {
         double a[3];
         normalize(l.forward.data(), a);
         double qa = dot(q, a);
@@ -147,7 +147,7 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
     return d;
 }
 
-bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
+bool fillAccess(ThreadState &ts, const trace::Hit &hit, const double org[3], const double dir[3], int flags,
                 LWItemID source, double pathLength, LWShaderAccess &sa, bool currentSpot = false);
 enum class RayUse { Shadow, Trace };
 // Where a ray from a position starts, and whether it passes the facets around the current spot.
@@ -156,7 +156,7 @@ struct RayStart {
     bool passNear;
 };
 RayStart rayStart(const ThreadState &ts, const double pos[3], const double d[3], RayUse use);
-bool nearSpot(const ThreadState &ts, const Hit &hit);
+bool nearSpot(const ThreadState &ts, const trace::Hit &hit);
 
 double traceFrom(ThreadState &ts, const double org[3], const double asked[3], const double dir[3], int flags,
                  LWItemID source, double pathLength, double color[3]);
@@ -167,7 +167,7 @@ bool onlyNearHits(ThreadState &ts, const double p[3], const double dir[3], doubl
     double tnear = rc.eps;
     for (int k = 0; k < kMaxShadowHits; ++k) {
         ++ts.rays;
-        Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
+        trace::Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
         if (hit.t < 0) return true;
         if (!nearSpot(ts, hit)) return false;
         tnear = hit.t + rc.eps;
@@ -193,19 +193,19 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
     double tnear = rc.eps;
     for (int k = 0; k < kMaxShadowHits; ++k) {
         ++ts.rays;
-        Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
+        trace::Hit hit = rc.tracer->intersect(p, dir, tnear, tfar);
         if (hit.t < 0) return;
         tnear = hit.t + rc.eps;
-        const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+        const trace::TracedMesh &m = rc.tracer->meshes()[hit.mesh];
         if (!m.object->castShadows || (passNear && nearSpot(ts, hit))) continue;
-        const Surface &surf = surfaceOf(rc, m, hit.triangle);
+        const scene::Surface &surf = surfaceOf(rc, m, hit.triangle);
         if (!(surf.transparency > 0.0)) {
             trans[0] = trans[1] = trans[2] = 0.0;
             return;
         }
         double transparency = surf.transparency, filterColor[3] = {surf.color[0], surf.color[1], surf.color[2]};
         double filter = surf.colorFilter;
-        const std::vector<ShaderSlot> *slots =
+        const std::vector<plugin::ShaderSlot> *slots =
             rc.shaders.empty() ? nullptr
                                : &rc.shaders[m.layer->polygons[m.layer->triPolygon[hit.triangle]].surface];
         if (slots && !slots->empty() && ts.depth <= rc.recursionLimit) {
@@ -215,7 +215,7 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
             if (fillAccess(ts, hit, p, dir, LWRT_SHADOW, nullptr, 0.0, sa)) {
                 const LWShaderAccess *saved = ts.spotAccess;
                 ts.spotAccess = &sa;
-                for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+                for (const plugin::ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
                 ts.spotAccess = saved;
                 transparency = std::min(1.0, std::max(0.0, sa.transparency));
                 filter = sa.colorFL;
@@ -231,9 +231,9 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
 // Shadow samples a light takes: its sample count when it is an area or linear light with a size,
 // else 1 (a point, spot or distant light, or a sized light of size zero).
 int lightSampleCount(const LightState &l) {
-    const LightItem &li = *l.item;
-    if (li.type == LightType::Area && (li.size[0] > 0 || li.size[1] > 0)) return li.samples;
-    if (li.type == LightType::Linear && li.size[0] > 0) return li.samples;
+    const scene::LightItem &li = *l.item;
+    if (li.type == scene::LightType::Area && (li.size[0] > 0 || li.size[1] > 0)) return li.samples;
+    if (li.type == scene::LightType::Linear && li.size[0] > 0) return li.samples;
     return 1;
 }
 
@@ -254,9 +254,9 @@ uint32_t sampleSeed(const ThreadState &ts, const double p[3], uint32_t salt) {
 // stratum. An area light is cut into a x b strata (a b = n, a the divisor of n nearest its root,
 // the larger count along the longer side); a linear light into n along its length.
 void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, double out[3]) {
-    const LightItem &li = *l.item;
+    const scene::LightItem &li = *l.item;
     double u, v = 0.5;
-    if (li.type == LightType::Area) {
+    if (li.type == scene::LightType::Area) {
         int a = static_cast<int>(std::sqrt(static_cast<double>(n)));
         while (n % a) --a;
         int cols = li.size[0] >= li.size[1] ? n / a : a, rows = n / cols;
@@ -277,7 +277,7 @@ void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, d
 template <class Visit>
 void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit &&visit) {
     const RenderContext &rc = *ts.rc;
-    bool shadows = (rc.renderOpts & 1) && l.item->shadow != ShadowType::Off;
+    bool shadows = (rc.renderOpts & 1) && l.item->shadow != scene::ShadowType::Off;
     double dir[3], col[3], trans[3];
     int n = lightSampleCount(l);
     if (n == 1) {
@@ -301,7 +301,7 @@ void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit 
         visit(dir, col);
         return;
     }
-    const bool area = l.item->type == LightType::Area;
+    const bool area = l.item->type == scene::LightType::Area;
     double forward[3];
     normalize(l.forward.data(), forward);
     uint32_t rng = sampleSeed(ts, p, static_cast<uint32_t>(&l - rc.lights.data()));
@@ -390,11 +390,11 @@ void backdropRadiosity(ThreadState &ts, const double p[3], const double n[3], do
 // at the recursion limit, or gathering rays below the ray cutoff.
 bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double reflectance, double col[3]) {
     const RenderContext &rc = *ts.rc;
-    const RenderOptions &ro = rc.scene->render;
+    const scene::RenderOptions &ro = rc.scene->render;
     col[0] = col[1] = col[2] = 0.0;
     double n[3];
-    if (ro.radiosity == Radiosity::Off || !normalize(nIn, n)) return false;
-    if (ro.radiosity == Radiosity::Backdrop) {
+    if (ro.radiosity == scene::Radiosity::Off || !normalize(nIn, n)) return false;
+    if (ro.radiosity == scene::Radiosity::Backdrop) {
         backdropRadiosity(ts, p, n, col);
         return true;
     }
@@ -438,8 +438,8 @@ bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double r
 // The colour along a reflected or refracted ray per a surface's environment options.
 // `weight` is the traced ray's weight in the pixel: below the cutoff the ray falls back as one
 // beyond the recursion limit does.
-void environment(ThreadState &ts, const EnvironmentOptions &env, bool traced, const double p[3], const double d[3],
-                 int flags, double pathLength, double weight, double out[3]) {
+void environment(ThreadState &ts, const scene::EnvironmentOptions &env, bool traced, const double p[3],
+                 const double d[3], int flags, double pathLength, double weight, double out[3]) {
     const RenderContext &rc = *ts.rc;
     out[0] = out[1] = out[2] = 0.0;
     int opt = env.option;
@@ -468,7 +468,7 @@ void environment(ThreadState &ts, const EnvironmentOptions &env, bool traced, co
 }
 
 // The host's own shading of a filled access record.
-void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &surf, const double dir[3],
+void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surface &surf, const double dir[3],
                     double out[3]) {
     const RenderContext &rc = *ts.rc;
     const double *cs = sa.color;
@@ -479,7 +479,8 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     double v[3] = {-dir[0], -dir[1], -dir[2]};
     double diff[3] = {0, 0, 0}, spec[3] = {0, 0, 0};
     double exponent = std::pow(2.0, 2.0 + 10.0 * std::min(1.0, std::max(0.0, 1.0 - sa.roughness)));
-    const ObjectItem *obj = static_cast<const ObjectItem *>(static_cast<const Item *>(sa.objID));
+    const scene::ObjectItem *obj =
+        static_cast<const scene::ObjectItem *>(static_cast<const scene::Item *>(sa.objID));
     for (const LightState &l : rc.lights) {
         if (excluded(obj, l.item)) continue;
         // Each sample of a sized light with its own direction, so that the cosines are exact.
@@ -503,10 +504,10 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
     double amb[3];
     double reflectance = sa.diffuse * std::max(cs[0], std::max(cs[1], cs[2]));
     if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, reflectance, amb)) {
-        Vec3 a = rc.scene->ambient();
+        scene::Vec3 a = rc.scene->ambient();
         for (int c = 0; c < 3; ++c) amb[c] += a[c];
     } else {
-        Vec3 a = rc.scene->ambient();
+        scene::Vec3 a = rc.scene->ambient();
         for (int c = 0; c < 3; ++c) amb[c] = a[c];
     }
     for (int c = 0; c < 3; ++c) out[c] = cs[c] * (diff[c] + sa.diffuse * amb[c] + sa.luminous) + spec[c];
@@ -546,8 +547,9 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const Surface &su
 // Evaluates the surface's channel textures at the spot over the channel values already in the
 // access record; the colour, luminosity, diffuse, specular, reflection, transparency and
 // translucency the shaders and the host's own shading then see.
-void applyChannelTextures(const RenderContext &rc, int surface, const Surface &surf, LWShaderAccess &sa) {
-    const std::array<LWTextureID, kSurfaceChannels> &row = (*rc.channelTextures)[static_cast<size_t>(surface)];
+void applyChannelTextures(const RenderContext &rc, int surface, const scene::Surface &surf, LWShaderAccess &sa) {
+    const std::array<LWTextureID, scene::kSurfaceChannels> &row =
+        (*rc.channelTextures)[static_cast<size_t>(surface)];
     LWMicropol mp;
     std::memset(&mp, 0, sizeof mp);
     std::memcpy(mp.oPos, sa.oPos, sizeof mp.oPos);
@@ -568,23 +570,23 @@ void applyChannelTextures(const RenderContext &rc, int surface, const Surface &s
     mp.rayLength = sa.rayLength;
     mp.cosine = sa.cosine;
     mp.objID = sa.objID;
-    mp.srfID = const_cast<Surface *>(&surf);
+    mp.srfID = const_cast<scene::Surface *>(&surf);
     mp.polNum = sa.polNum;
     mp.polygon = sa.polygon;
     mp.illuminate = sa.illuminate;
     mp.rayTrace = sa.rayTrace;
     mp.rayCast = sa.rayCast;
     mp.rayShade = sa.rayShade;
-    double *channel[kSurfaceChannels] = {sa.color,   &sa.luminous,     &sa.diffuse,     &sa.specular,
-                                         &sa.mirror, &sa.transparency, &sa.translucency};
+    double *channel[scene::kSurfaceChannels] = {sa.color,   &sa.luminous,     &sa.diffuse,     &sa.specular,
+                                                &sa.mirror, &sa.transparency, &sa.translucency};
     const LWTextureFuncs &tf = *texture::textureFuncs();
-    for (int c = 0; c < kSurfaceChannels; ++c)
+    for (int c = 0; c < scene::kSurfaceChannels; ++c)
         if (row[static_cast<size_t>(c)]) tf.evaluate(row[static_cast<size_t>(c)], &mp, channel[c]);
 }
 
 // The smoothed normal at corner k of a triangle: its corner normal where the layer has them (a
 // surface smoothing within an angle), else its point's.
-const float *cornerNormal(const TracedMesh &m, int triangle, const int *tri, int k) {
+const float *cornerNormal(const trace::TracedMesh &m, int triangle, const int *tri, int k) {
     return m.worldCornerNormal.empty() ? &m.worldNormal[tri[k] * 3] : &m.worldCornerNormal[(triangle * 3 + k) * 3];
 }
 
@@ -622,7 +624,7 @@ bool smoothSurfacePoint(const double v[3][3], const double n[3][3], const double
 // Records the spot about to be shaded as the thread's current one. `side` is 1 when the ray met
 // the facet's front, -1 the back of a double-sided surface (normals turned), 0 the back of a
 // single-sided one (no smooth surface to leave from there).
-void setSpot(ThreadState &ts, const TracedMesh &m, int triangle, const int *tri, const double w[3],
+void setSpot(ThreadState &ts, const trace::TracedMesh &m, int triangle, const int *tri, const double w[3],
              const LWShaderAccess &sa, bool smooth, int side) {
     ThreadState::Spot &s = ts.spot;
     s.set = true;
@@ -668,10 +670,10 @@ RayStart rayStart(const ThreadState &ts, const double pos[3], const double d[3],
 // Whether a hit lies on a facet around the current spot: one sharing a point with its triangle
 // (the triangle itself included) and bending less than 60 degrees from it, so that a real fold or
 // crease still casts its shadow.
-bool nearSpot(const ThreadState &ts, const Hit &hit) {
+bool nearSpot(const ThreadState &ts, const trace::Hit &hit) {
     const ThreadState::Spot &s = ts.spot;
     if (hit.mesh != s.mesh) return false;
-    const TracedMesh &m = ts.rc->tracer->meshes()[hit.mesh];
+    const trace::TracedMesh &m = ts.rc->tracer->meshes()[hit.mesh];
     const int *t = &m.layer->triangles[hit.triangle * 3];
     bool shares = false;
     for (int a = 0; a < 3; ++a)
@@ -694,16 +696,16 @@ double distanceFrom(const double pos[3], const double origin[3], const double d[
     return u > 0 ? u : t;
 }
 
-bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const double dir[3], int flags,
+bool fillAccess(ThreadState &ts, const trace::Hit &hit, const double org[3], const double dir[3], int flags,
                 LWItemID source, double pathLength, LWShaderAccess &sa, bool currentSpot) {
     const RenderContext &rc = *ts.rc;
     std::memset(&sa, 0, sizeof sa);
     if (hit.mesh < 0) return false;
-    const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
-    const MeshLayer &layer = *m.layer;
+    const trace::TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+    const scene::MeshLayer &layer = *m.layer;
     int polyIndex = layer.triPolygon[hit.triangle];
-    const MeshPolygon &poly = layer.polygons[polyIndex];
-    const Surface &surf = *rc.scene->surfaces[poly.surface];
+    const scene::MeshPolygon &poly = layer.polygons[polyIndex];
+    const scene::Surface &surf = *rc.scene->surfaces[poly.surface];
     const int *tri = &layer.triangles[hit.triangle * 3];
     double w[3] = {1.0 - hit.u - hit.v, hit.u, hit.v};
 
@@ -713,7 +715,7 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
         sa.wPos[c] = org[c] + dir[c] * hit.t;
         sa.raySource[c] = org[c];
     }
-    Vec3 op = m.toObject.point({sa.wPos[0], sa.wPos[1], sa.wPos[2]});
+    scene::Vec3 op = m.toObject.point({sa.wPos[0], sa.wPos[1], sa.wPos[2]});
     for (int c = 0; c < 3; ++c) sa.oPos[c] = op[c];
     // Geometric normal from the world-space triangle; smoothed normal from the points.
     const float *p0 = &m.worldPos[tri[0] * 3], *p1 = &m.worldPos[tri[1] * 3], *p2 = &m.worldPos[tri[2] * 3];
@@ -744,11 +746,11 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     sa.spotSize = rc.pixelSpread * (pathLength + hit.t);
     std::memcpy(sa.oXfrm, m.toWorld.m, sizeof sa.oXfrm);
     std::memcpy(sa.wXfrm, m.toObject.m, sizeof sa.wXfrm);
-    sa.objID = itemID(m.object);
+    sa.objID = scene::itemID(m.object);
     sa.polNum = polyIndex;
-    sa.polygon = const_cast<MeshPolygon *>(&poly);
+    sa.polygon = const_cast<scene::MeshPolygon *>(&poly);
     for (int k = 0; k < 3; ++k) {
-        sa.verts[k] = const_cast<MeshPoint *>(&layer.points[tri[k]]);
+        sa.verts[k] = const_cast<scene::MeshPoint *>(&layer.points[tri[k]]);
         sa.weights[k] = static_cast<float>(w[k]);
         for (int c = 0; c < 3; ++c) sa.vertsWPos[k][c] = m.worldPos[tri[k] * 3 + c];
     }
@@ -774,13 +776,13 @@ bool fillAccess(ThreadState &ts, const Hit &hit, const double org[3], const doub
     return true;
 }
 
-void shadeAccess(ThreadState &ts, LWShaderAccess &sa, const Surface &surf, const std::vector<ShaderSlot> *slots,
-                 const double dir[3], double out[3]) {
+void shadeAccess(ThreadState &ts, LWShaderAccess &sa, const scene::Surface &surf,
+                 const std::vector<plugin::ShaderSlot> *slots, const double dir[3], double out[3]) {
     sa.replacement_percentage = 0.0;
     if (slots) {
         const LWShaderAccess *saved = ts.spotAccess;
         ts.spotAccess = &sa;
-        for (const ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
+        for (const plugin::ShaderSlot &s : *slots) s.handler->evaluate(s.instance, &sa);
         ts.spotAccess = saved;
     }
     double p = sa.replacement_percentage;
@@ -795,8 +797,8 @@ void shadeAccess(ThreadState &ts, LWShaderAccess &sa, const Surface &surf, const
 
 }  // namespace
 
-void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer, double time, int width,
-                    int height) {
+void prepareContext(RenderContext &rc, const scene::Scene &scene, const trace::Tracer &tracer, double time,
+                    int width, int height) {
     rc.scene = &scene;
     rc.tracer = &tracer;
     rc.time = time;
@@ -805,21 +807,21 @@ void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer,
     rc.renderOpts = scene.render.renderOptsBits();
     rc.recursionLimit = scene.render.recursionLimit;
     rc.eps = 5e-5 * tracer.sceneExtent();
-    const CameraItem &cam = *scene.camera;
-    rc.cameraPos = itemParam(cam, LWIP_W_POSITION, time);
-    rc.cameraRight = unitOf(itemParam(cam, LWIP_W_RIGHT, time));
-    rc.cameraUp = unitOf(itemParam(cam, LWIP_W_UP, time));
-    rc.cameraForward = unitOf(itemParam(cam, LWIP_W_FORWARD, time));
+    const scene::CameraItem &cam = *scene.camera;
+    rc.cameraPos = scene::itemParam(cam, LWIP_W_POSITION, time);
+    rc.cameraRight = unitOf(scene::itemParam(cam, LWIP_W_RIGHT, time));
+    rc.cameraUp = unitOf(scene::itemParam(cam, LWIP_W_UP, time));
+    rc.cameraForward = unitOf(scene::itemParam(cam, LWIP_W_FORWARD, time));
     rc.zoom = std::max(1e-3, cam.zoom.at(time));
     rc.pixelSpread = 2.0 / (width * rc.zoom);
     rc.lights.clear();
-    for (const LightItem *l : scene.lights) {
+    for (const scene::LightItem *l : scene.lights) {
         LightState s;
         s.item = l;
-        s.pos = itemParam(*l, LWIP_W_POSITION, time);
-        s.right = unitOf(itemParam(*l, LWIP_W_RIGHT, time));
-        s.up = unitOf(itemParam(*l, LWIP_W_UP, time));
-        s.forward = unitOf(itemParam(*l, LWIP_W_FORWARD, time));
+        s.pos = scene::itemParam(*l, LWIP_W_POSITION, time);
+        s.right = unitOf(scene::itemParam(*l, LWIP_W_RIGHT, time));
+        s.up = unitOf(scene::itemParam(*l, LWIP_W_UP, time));
+        s.forward = unitOf(scene::itemParam(*l, LWIP_W_FORWARD, time));
         double k = l->intensity.at(time);
         s.color = {l->color[0] * k, l->color[1] * k, l->color[2] * k};
         s.range = std::max(1e-9, l->range.at(time));
@@ -830,7 +832,7 @@ void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer,
     rc.simpleShadows = true;
     for (const auto &s : scene.surfaces)
         if (s->transparency > 0) rc.simpleShadows = false;
-    for (const ObjectItem *o : scene.objects)
+    for (const scene::ObjectItem *o : scene.objects)
         if (!o->castShadows) rc.simpleShadows = false;
 }
 
@@ -838,7 +840,9 @@ void bindThread(ThreadState *state) { tBound = state; }
 ThreadState *boundThread() { return tBound; }
 
 // The colour of a ray that hits nothing: the same answer plug-ins get from the backdrop service.
-void backdropColor(const Scene &scene, const double dir[3], double out[3]) { backdropAlong(scene, dir, out); }
+void backdropColor(const scene::Scene &scene, const double dir[3], double out[3]) {
+    services::backdropAlong(scene, dir, out);
+}
 
 namespace {
 
@@ -848,7 +852,7 @@ double traceFrom(ThreadState &ts, const double org[3], const double asked[3], co
                  LWItemID source, double pathLength, double color[3]) {
     const RenderContext &rc = *ts.rc;
     ++ts.rays;
-    Hit hit = rc.tracer->intersect(org, dir, rc.eps, kFar);
+    trace::Hit hit = rc.tracer->intersect(org, dir, rc.eps, kFar);
     if (hit.t < 0) {
         backdropColor(*rc.scene, dir, color);
         return -1.0;
@@ -860,9 +864,9 @@ double traceFrom(ThreadState &ts, const double org[3], const double asked[3], co
         std::memcpy(sa.raySource, asked, sizeof sa.raySource);
         sa.rayLength = distanceFrom(asked, org, dir, hit.t);
     }
-    const TracedMesh &m = rc.tracer->meshes()[hit.mesh];
+    const trace::TracedMesh &m = rc.tracer->meshes()[hit.mesh];
     int surfaceIndex = m.layer->polygons[m.layer->triPolygon[hit.triangle]].surface;
-    const std::vector<ShaderSlot> *slots = rc.shaders.empty() ? nullptr : &rc.shaders[surfaceIndex];
+    const std::vector<plugin::ShaderSlot> *slots = rc.shaders.empty() ? nullptr : &rc.shaders[surfaceIndex];
     shadeAccess(ts, sa, *rc.scene->surfaces[surfaceIndex], slots, dir, color);
     ts.spot = saved;
     return hit.t;
@@ -890,7 +894,8 @@ bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     for (int c = 0; c < 3; ++c)
         d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
     normalize(d, dn);
-    return traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, itemID(rc.scene->camera), 0.0, color) >= 0;
+    return traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, scene::itemID(rc.scene->camera), 0.0, color) >=
+           0;
 }
 
 int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDVector color) {
@@ -943,7 +948,7 @@ double hostRayCast(const LWDVector position, const LWDVector direction) {
     double tnear = ts->rc->eps;
     for (int k = 0; k < kMaxShadowHits; ++k) {
         ++ts->rays;
-        Hit hit = ts->rc->tracer->intersect(start.org, d, tnear, kFar);
+        trace::Hit hit = ts->rc->tracer->intersect(start.org, d, tnear, kFar);
         if (hit.t < 0 || !start.passNear || !nearSpot(*ts, hit))
             return distanceFrom(position, start.org, d, hit.t);
         tnear = hit.t + ts->rc->eps;
@@ -988,7 +993,7 @@ double hostRayShade(const LWDVector position, const LWDVector direction, LWShade
     if (!ts || !position || !direction || !sa || !normalize(direction, d)) return -1.0;
     ++ts->rays;
     const double *org = rayStart(*ts, position, d, RayUse::Trace).org;
-    Hit hit = ts->rc->tracer->intersect(org, d, ts->rc->eps, kFar);
+    trace::Hit hit = ts->rc->tracer->intersect(org, d, ts->rc->eps, kFar);
     if (hit.t < 0) return -1.0;
     fillAccess(*ts, hit, org, d, LWRT_SAMPLEDRAY, nullptr, 0.0, *sa);
     double t = distanceFrom(position, org, d, hit.t);
@@ -997,4 +1002,4 @@ double hostRayShade(const LWDVector position, const LWDVector direction, LWShade
     return t;
 }
 
-}  // namespace host
+}  // namespace host::render

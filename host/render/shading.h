@@ -11,40 +11,35 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/plugin/shader_slot.h"
 #include "host/scene/scene.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
 
-namespace host {
+namespace host::render {
 
 // A light at the frame's time, in world space.
 struct LightState {
-    const LightItem *item = nullptr;
-    Vec3 pos{0, 0, 0}, right{1, 0, 0}, up{0, 1, 0}, forward{0, 0, 1};
-    Vec3 color{0, 0, 0};  // colour times intensity
+    const scene::LightItem *item = nullptr;
+    scene::Vec3 pos{0, 0, 0}, right{1, 0, 0}, up{0, 1, 0}, forward{0, 0, 1};
+    scene::Vec3 color{0, 0, 0};  // colour times intensity
     double range = 1, cone = 0.5, edge = 0;
-};
-
-// One shader plug-in instance on a surface.
-struct ShaderSlot {
-    const LWShaderHandler *handler = nullptr;
-    LWInstance instance = nullptr;
 };
 
 // Everything render threads read for one frame; built on the main thread, then read-only.
 struct RenderContext {
-    const Scene *scene = nullptr;
-    const Tracer *tracer = nullptr;
+    const scene::Scene *scene = nullptr;
+    const trace::Tracer *tracer = nullptr;
     double time = 0;
     int width = 1, height = 1;
-    Vec3 cameraPos{0, 0, 0}, cameraRight{1, 0, 0}, cameraUp{0, 1, 0}, cameraForward{0, 0, 1};
+    scene::Vec3 cameraPos{0, 0, 0}, cameraRight{1, 0, 0}, cameraUp{0, 1, 0}, cameraForward{0, 0, 1};
     double zoom = 3.2;
     double pixelSpread = 0.001;  // angular size of one pixel, radians
     std::vector<LightState> lights;
-    std::vector<std::vector<ShaderSlot>> shaders;  // by surface index; empty under host shading
+    std::vector<std::vector<plugin::ShaderSlot>> shaders;  // by surface index; empty under host shading
     // Textures on surface channels by surface index and SurfaceChannel (null: none); null when
     // no surface has one.
-    const std::vector<std::array<LWTextureID, kSurfaceChannels>> *channelTextures = nullptr;
+    const std::vector<std::array<LWTextureID, scene::kSurfaceChannels>> *channelTextures = nullptr;
     int renderOpts = 0;
     int recursionLimit = 8;
     double eps = 1e-4;  // self-intersection offset along rays
@@ -58,8 +53,8 @@ struct RenderContext {
 };
 
 // Builds the frame's context: light states, camera, offsets. Shader slots are filled by the caller.
-void prepareContext(RenderContext &rc, const Scene &scene, const Tracer &tracer, double time, int width,
-                    int height);
+void prepareContext(RenderContext &rc, const scene::Scene &scene, const trace::Tracer &tracer, double time,
+                    int width, int height);
 
 // Per-thread state: the context the host functions act for, recursion depth, pixel and counters.
 struct ThreadState {
@@ -106,7 +101,7 @@ double hostRayCast(const LWDVector position, const LWDVector direction);
 double hostRayShade(const LWDVector position, const LWDVector direction, LWShaderAccess *sa);
 
 // Colour of the backdrop along a unit direction.
-void backdropColor(const Scene &scene, const double dir[3], double out[3]);
+void backdropColor(const scene::Scene &scene, const double dir[3], double out[3]);
 
 // Traces a camera ray for pixel coordinates (sx, sy) (sub-pixel positions allowed) and writes
 // the colour seen. Returns whether the ray hit geometry. The thread must be bound.
@@ -117,4 +112,4 @@ bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
 double traceAndShade(ThreadState &ts, const double org[3], const double dir[3], int flags, LWItemID source,
                      double pathLength, double color[3]);
 
-}  // namespace host
+}  // namespace host::render

@@ -13,16 +13,19 @@
 #include "host/scene/mesh_import.h"
 #include "host/scene/obj_check.h"
 #include "host/scene/primitives.h"
-#include "host/scene/text_quote.h"
+#include "host/util/text.h"
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
+using util::excerpt;
+using util::kExcerpt;
+using util::numberText;
+using util::quote;
+using util::quoteFile;
+
 using json = nlohmann::json;
-using text::excerpt;
-using text::kExcerpt;
-using text::numberText;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kHuge = kMaxCoordinate;
 constexpr int kMaxDepth = 256;    // deepest item hierarchy; worldTransform walks no further
@@ -37,10 +40,10 @@ struct LoadError {
 [[noreturn]] void fail(const std::string &path, const std::string &message) { throw LoadError{path, message}; }
 
 // An input string quoted for a message.
-std::string q(const std::string &s) { return text::quote(s); }
+std::string q(const std::string &s) { return quote(s); }
 
 // A file name quoted for a message: longer than other quotes, since the folder matters.
-std::string qf(const std::string &s) { return text::quoteFile(s); }
+std::string qf(const std::string &s) { return quoteFile(s); }
 
 // The memory a scene may take while it is loaded and rendered: loading charges every large
 // allocation here before making it, so a small file cannot ask for more than the machine has.
@@ -465,7 +468,7 @@ private:
         if (!j.is_array()) fail(path, "expected an array of images");
         for (size_t i = 0; i < j.size(); ++i) {
             Obj o(j[i], path + "/" + std::to_string(i));
-            auto img = std::make_unique<Image>();
+            auto img = std::make_unique<image::Image>();
             img->name = o.str("name", "");
             if (img->name.empty()) fail(o.path(), "missing field \"name\"");
             if (scene_->findImage(img->name) >= 0) fail(o.at("name"), "a second image named " + q(img->name));
@@ -473,7 +476,7 @@ private:
             if (file.empty()) fail(o.path(), "missing field \"file\"");
             o.finish();
             std::string why;
-            if (!loadImage(resolve(file), *img, why))
+            if (!image::loadImage(resolve(file), *img, why))
                 fail(o.at("file"), "cannot read image " + qf(resolve(file)) + ": " + why);
             // Pixels may be decoded later, but they count now.
             budget_.charge(uint64_t(img->width) * uint64_t(img->height) * 3 * sizeof(float), o.at("file"),
@@ -1420,4 +1423,4 @@ LoadResult loadSceneFile(const std::string &path) {
     });
 }
 
-}  // namespace host
+}  // namespace host::scene

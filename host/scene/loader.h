@@ -15,7 +15,7 @@
 
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::scene {
 
 struct LoadResult {
     std::unique_ptr<Scene> scene;  // null on failure
@@ -64,4 +64,4 @@ bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &err
 bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
                   std::string &error);
 
-}  // namespace host
+}  // namespace host::scene

@@ -17,10 +17,14 @@
 
 #include "host/io/file_io.h"
 #include "host/scene/mesh_import.h"
+#include "host/util/text.h"
 
-namespace host {
+namespace host::scene {
 
 namespace {
+
+using util::numberText;
+using util::quote;
 
 constexpr double kDegree = 3.14159265358979323846 / 180;
 constexpr size_t kMaxItems = 10000;                  // objects, lights, cameras and bones together
@@ -28,7 +32,6 @@ constexpr long long kMaxChannels = 1000;             // channels in one motion
 constexpr long long kMaxEnvelopeKeys = 100000;       // keys in one envelope
 constexpr size_t kMaxSceneKeys = 1000000;            // keys in the whole file
 constexpr double kMaxNumber = 1e9;                   // the size of any number read
-constexpr size_t kExcerpt = 40;                      // bytes of a line quoted in a message
 constexpr size_t kMaxWords = 2 * kMaxChannels + 16;  // words read from a line
 
 // Item id prefixes: the top hex digit of an id names the kind, the rest the index among its kind.
@@ -38,23 +41,6 @@ struct Refusal {
     int line;
     std::string message;
 };
-
-// An excerpt of the input for a message: at most kExcerpt bytes, control characters as \xNN.
-std::string shown(std::string_view s) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size() && i < kExcerpt; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7f) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + (s.size() > kExcerpt ? "...\"" : "\"");
-}
 
 std::string_view trim(std::string_view s) {
     size_t a = 0, b = s.size();
@@ -134,12 +120,6 @@ bool itemId(std::string_view w, uint32_t &out) {
 std::string hexId(uint32_t id) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%08X", id);
-    return buf;
-}
-
-std::string numberText(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.10g", v);
     return buf;
 }
 
@@ -237,25 +217,25 @@ private:
 
     double num(std::string_view w, const std::string &what, double lo = -kMaxNumber, double hi = kMaxNumber) {
         double v = 0;
-        if (!number(w, v)) fail(shown(line_) + ": " + what + " must be a number, not " + shown(w));
+        if (!number(w, v)) fail(quote(line_) + ": " + what + " must be a number, not " + quote(w));
         if (v < lo || v > hi)
-            fail(shown(line_) + ": " + what + " " + numberText(v) + " is out of range [" + numberText(lo) + ", " +
-                 numberText(hi) + "]");
+            fail(quote(line_) + ": " + what + " " + numberText(v, 10) + " is out of range [" + numberText(lo, 10) +
+                 ", " + numberText(hi, 10) + "]");
         return v;
     }
 
     long long whole(std::string_view w, const std::string &what, long long lo, long long hi) {
         long long v = 0;
-        if (!integer(w, v)) fail(shown(line_) + ": " + what + " must be a whole number, not " + shown(w));
+        if (!integer(w, v)) fail(quote(line_) + ": " + what + " must be a whole number, not " + quote(w));
         if (v < lo || v > hi)
-            fail(shown(line_) + ": " + what + " " + std::to_string(v) + " is out of range [" + std::to_string(lo) +
+            fail(quote(line_) + ": " + what + " " + std::to_string(v) + " is out of range [" + std::to_string(lo) +
                  ", " + std::to_string(hi) + "]");
         return v;
     }
 
     // The words of the current line must number at least n (the keyword included).
     void need(const std::vector<std::string_view> &w, size_t n, const std::string &what) {
-        if (w.size() < n) fail(shown(line_) + ": expected " + what);
+        if (w.size() < n) fail(quote(line_) + ": expected " + what);
     }
 
     void readHeader() {
@@ -263,9 +243,9 @@ private:
         // A UTF-8 byte order mark before the tag is allowed.
         std::string_view tag = w[0];
         if (tag.size() >= 3 && tag.substr(0, 3) == "\xEF\xBB\xBF") tag.remove_prefix(3);
-        if (tag != "LWSC" || w.size() != 1) fail(shown(line_) + ": not a host scene file (it starts with LWSC)");
+        if (tag != "LWSC" || w.size() != 1) fail(quote(line_) + ": not a host scene file (it starts with LWSC)");
         w = nextWords("the format version");
-        if (w.size() != 1) fail(shown(line_) + ": expected the format version");
+        if (w.size() != 1) fail(quote(line_) + ": expected the format version");
         version_ = static_cast<int>(whole(w[0], "the format version", 1, 1000));
         if (version_ < 2) fail("scene files of version 1 are not read (versions 2 and later are)");
     }
@@ -300,7 +280,7 @@ private:
         ++counter;
         auto found = ids_.find(id);
         if (found != ids_.end())
-            fail(shown(line_) + ": item id " + hexId(id) + " is already used (line " +
+            fail(quote(line_) + ": item id " + hexId(id) + " is already used (line " +
                  std::to_string(found->second.line) + ")");
         auto item = std::make_unique<T>();
         T *raw = item.get();
@@ -313,7 +293,7 @@ private:
     // An explicit item id after the keyword (files of version 4 and later give one).
     bool readId(const std::vector<std::string_view> &w, size_t at, uint32_t &id) {
         if (version_ < 4) return false;
-        if (w.size() <= at || !itemId(w[at], id)) fail(shown(line_) + ": expected the item id (hex digits)");
+        if (w.size() <= at || !itemId(w[at], id)) fail(quote(line_) + ": expected the item id (hex digits)");
         return true;
     }
 
@@ -325,14 +305,14 @@ private:
             int layer = static_cast<int>(whole(w[1], "the layer number", 1, 1000000));
             bool explicitId = readId(w, 2, id);
             std::string file(after(line_, explicitId ? 3 : 2));
-            if (file.empty()) fail(shown(line_) + ": expected an object file after the layer number");
+            if (file.empty()) fail(quote(line_) + ": expected an object file after the layer number");
             ObjectItem *o = addItem<ObjectItem>(kObjectId, id, explicitId, objects_);
             loadObject(*o, file, layer);
         } else if (kw == "LoadObject") {
             need(w, 2, "an object file");
             bool explicitId = readId(w, 1, id);
             std::string file(after(line_, explicitId ? 2 : 1));
-            if (file.empty()) fail(shown(line_) + ": expected an object file");
+            if (file.empty()) fail(quote(line_) + ": expected an object file");
             ObjectItem *o = addItem<ObjectItem>(kObjectId, id, explicitId, objects_);
             loadObject(*o, file, 0);
         } else if (kw == "AddNullObject") {
@@ -358,7 +338,7 @@ private:
                                 : current_ && current_->kind == ItemKind::Bone
                                     ? static_cast<ObjectItem *>(static_cast<BoneItem *>(current_)->object)
                                     : nullptr;
-            if (!owner) fail(shown(line_) + ": a bone must follow the object it belongs to");
+            if (!owner) fail(quote(line_) + ": a bone must follow the object it belongs to");
             bool explicitId = readId(w, 1, id);
             BoneItem *b = addItem<BoneItem>(kBoneId, id, explicitId, bones_);
             b->name = "Bone";
@@ -371,7 +351,7 @@ private:
                             : kw[0] == 'C' ? ItemKind::Camera
                                            : ItemKind::Bone;
             if (!current_ || current_->kind != kind)
-                fail(shown(line_) + ": a motion must follow the item it moves");
+                fail(quote(line_) + ": a motion must follow the item it moves");
             if (version_ <= 2) {
                 readOldMotion(*current_);
             } else {
@@ -389,7 +369,7 @@ private:
             need(w, 2, "the channel number");
             long long index = whole(w[1], "the channel number", 0, kMaxChannels - 1);
             if (motion_.declared >= 0 && index >= motion_.declared)
-                fail(shown(line_) + ": channel " + std::to_string(index) + " is past the " +
+                fail(quote(line_) + ": channel " + std::to_string(index) + " is past the " +
                      std::to_string(motion_.declared) + " that NumChannels declares");
             ++motion_.seen;
             // Channels past the nine of position, rotation and scale are read and dropped.
@@ -402,7 +382,7 @@ private:
             need(w, 2, kw == "ParentItem" ? "the parent's item id" : "the parent's object number");
             Parenting p{current_, 0, lines_.number()};
             if (kw == "ParentItem") {
-                if (!itemId(w[1], p.id)) fail(shown(line_) + ": expected the parent's item id (hex digits)");
+                if (!itemId(w[1], p.id)) fail(quote(line_) + ": expected the parent's item id (hex digits)");
             } else {
                 long long n = whole(w[1], "the parent's object number", 1, static_cast<long long>(kMaxItems));
                 p.id = (static_cast<uint32_t>(kObjectId) << 28) | static_cast<uint32_t>(n - 1);
@@ -596,8 +576,8 @@ private:
             expectEnvelope(c);
             for (const Key &k : c.keys)
                 if (k.value < lo || k.value > hi)
-                    failAt(line, "a key of " + what + "'s envelope, " + numberText(k.value) +
-                                     ", is out of range [" + numberText(lo) + ", " + numberText(hi) + "]");
+                    failAt(line, "a key of " + what + "'s envelope, " + numberText(k.value, 10) +
+                                     ", is out of range [" + numberText(lo, 10) + ", " + numberText(hi, 10) + "]");
         } else {
             c = Channel::fixed(num(w[1], what, lo, hi));
         }
@@ -630,7 +610,7 @@ private:
         std::vector<std::string_view> w = nextWords("an envelope");
         std::string_view open = w[0];
         bool ok = open == "{" ? w.size() >= 2 && w[1] == "Envelope" : open == "{Envelope";
-        if (!ok) fail(shown(line_) + ": expected an envelope ({ Envelope)");
+        if (!ok) fail(quote(line_) + ": expected an envelope ({ Envelope)");
         readEnvelope(c, lines_.number());
     }
 
@@ -654,14 +634,14 @@ private:
             if (w[0][0] == '{') {
                 skipBlock(lines_.number());
             } else if (declared < 0) {
-                if (w.size() != 1) fail(shown(line_) + ": expected the envelope's number of keys");
+                if (w.size() != 1) fail(quote(line_) + ": expected the envelope's number of keys");
                 declared = whole(w[0], "the number of keys", 0, kMaxEnvelopeKeys);
             } else if (w[0] == "Key") {
                 if (static_cast<long long>(c.keys.size()) == declared)
-                    fail(shown(line_) + ": more keys than the " + std::to_string(declared) +
+                    fail(quote(line_) + ": more keys than the " + std::to_string(declared) +
                          " the envelope declares");
                 if (w.size() < 10)
-                    fail(shown(line_) + ": a key needs a value, a time, a shape and six parameters");
+                    fail(quote(line_) + ": a key needs a value, a time, a shape and six parameters");
                 Key k;
                 k.value = num(w[1], "the key's value");
                 k.time = num(w[2], "the key's time");
@@ -700,8 +680,8 @@ private:
 
     void addKey(Channel &c, const Key &k) {
         if (!c.keys.empty() && !(k.time > c.keys.back().time))
-            fail(shown(line_) + ": the key's time " + numberText(k.time) + " is not after the previous key's " +
-                 numberText(c.keys.back().time));
+            fail(quote(line_) + ": the key's time " + numberText(k.time, 10) +
+                 " is not after the previous key's " + numberText(c.keys.back().time, 10));
         if (++keysRead_ > kMaxSceneKeys)
             fail("more than " + std::to_string(kMaxSceneKeys) + " keys in the file; the scene is refused");
         c.keys.push_back(k);
@@ -712,20 +692,20 @@ private:
     // in degrees. Pre/PostBehavior may follow with two numbers per channel.
     void readOldMotion(Item &item) {
         std::vector<std::string_view> w = nextWords("the number of channels");
-        if (w.size() != 1) fail(shown(line_) + ": expected the motion's number of channels");
+        if (w.size() != 1) fail(quote(line_) + ": expected the motion's number of channels");
         long long channels = whole(w[0], "the number of channels", 0, kMaxChannels);
         oldChannels_.clear();
         oldMotionLine_ = lines_.number();
         for (long long i = 0; i < channels; ++i) {
             w = nextWords("a channel's number of keys");
-            if (w.size() != 1) fail(shown(line_) + ": expected the channel's number of keys");
+            if (w.size() != 1) fail(quote(line_) + ": expected the channel's number of keys");
             long long keys = whole(w[0], "the number of keys", 0, kMaxEnvelopeKeys);
             Channel c;
             c.shaped = true;
             for (long long k = 0; k < keys; ++k) {
                 w = nextWords("a key");
                 if (w.size() < 6)
-                    fail(shown(line_) + ": a key needs a value, a time, a span type and three parameters");
+                    fail(quote(line_) + ": a key needs a value, a time, a span type and three parameters");
                 Key key;
                 key.value = num(w[0], "the key's value");
                 key.time = num(w[1], "the key's time");
@@ -747,7 +727,7 @@ private:
     void readOldBehaviors(const std::vector<std::string_view> &w) {
         if (oldChannels_.empty()) return;
         if (w.size() < 1 + 2 * oldChannels_.size())
-            fail(shown(line_) + ": expected two behaviours for each of the " +
+            fail(quote(line_) + ": expected two behaviours for each of the " +
                  std::to_string(oldChannels_.size()) + " channels of the motion on line " +
                  std::to_string(oldMotionLine_));
         for (size_t i = 0; i < oldChannels_.size(); ++i) {
@@ -778,15 +758,15 @@ private:
     void loadObject(ObjectItem &obj, const std::string &file, int layer) {
         std::string path = findObjectFile(file);
         if (path.empty())
-            fail(shown(line_) + ": object file " + shown(file) + " not found (looked beside the scene file, in " +
+            fail(quote(line_) + ": object file " + quote(file) + " not found (looked beside the scene file, in " +
                  "the content folder above it and for its bare name)");
         if (meshBytes_ >= memoryLimit_)
-            fail(shown(line_) + ": the objects loaded so far take the " + io::byteText(memoryLimit_) +
+            fail(quote(line_) + ": the objects loaded so far take the " + io::byteText(memoryLimit_) +
                  " of memory the scene may take");
         ImportedMesh mesh;
         std::string why;
-        if (!importMesh(path, layer, mesh, why, memoryLimit_ - meshBytes_)) fail(shown(line_) + ": " + why);
-        if (mesh.layers.empty()) fail(shown(line_) + ": object file " + shown(file) + " has no layer to load");
+        if (!importMesh(path, layer, mesh, why, memoryLimit_ - meshBytes_)) fail(quote(line_) + ": " + why);
+        if (mesh.layers.empty()) fail(quote(line_) + ": object file " + quote(file) + " has no layer to load");
         meshBytes_ += mesh.bytes;
 
         // Surfaces are shared by name across the scene's objects: the first object to bring a
@@ -884,7 +864,7 @@ private:
             for (MeshLayer &layer : obj->layers) {
                 uint64_t bytes = cornerNormalBytes(layer, scene_->surfaces);
                 if (bytes > memoryLimit_ || meshBytes_ > memoryLimit_ - bytes)
-                    failAt(objectLine_[obj], "the corner normals of " + shown(obj->name) + " would need about " +
+                    failAt(objectLine_[obj], "the corner normals of " + quote(obj->name) + " would need about " +
                                                  io::byteText(bytes) + " of memory, more than the " +
                                                  io::byteText(memoryLimit_ - std::min(meshBytes_, memoryLimit_)) +
                                                  " left for the scene");
@@ -972,4 +952,4 @@ LoadResult loadLwsText(const std::string &text, const std::string &label, const 
 
 LoadResult loadLwsFile(const std::string &path) { return loadFileWith(path, &loadLwsText); }
 
-}  // namespace host
+}  // namespace host::scene

@@ -14,7 +14,7 @@
 
 #include "host/scene/loader.h"
 
-namespace host {
+namespace host::scene {
 
 // Whether a scene path names a host scene file: it ends in ".lws", case ignored.
 bool isLwsPath(const std::string &path);
@@ -26,4 +26,4 @@ LoadResult loadLwsFile(const std::string &path);
 // are looked for.
 LoadResult loadLwsText(const std::string &text, const std::string &label, const std::string &folder);
 
-}  // namespace host
+}  // namespace host::scene

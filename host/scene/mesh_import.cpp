@@ -29,7 +29,8 @@
 
 #include "host/io/file_io.h"
 #include "host/scene/obj_check.h"
-#include "host/scene/text_quote.h"
+#include "host/util/paths.h"
+#include "host/util/text.h"
 
 // Debian's assimp 5.2 is built with its internal checks on (ai_assert), and a failed check calls
 // this function, whose own version prints a line and aborts the process: a damaged file could
@@ -45,12 +46,17 @@ void aiAssertViolation(const char *expression, const char *file, int line) {
 }
 }  // namespace Assimp
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
-using text::excerpt;
-using text::quoteFile;
+using util::excerpt;
+using util::extensionOf;
+using util::kExcerpt;
+using util::lower;
+using util::numberText;
+using util::quote;
+using util::quoteFile;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -67,18 +73,6 @@ constexpr uint64_t kTextFactor = 16;    // PLY and STL text, Collada, glTF text,
 // The readers offered; each file goes to exactly one, so that the checks made before a reader
 // sees a file are the ones for that reader.
 enum class Format { Obj, Lwo, Ply, Stl, Gltf, Fbx, Collada, None };
-
-std::string lower(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string extensionOf(const std::string &path) {
-    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lower(path.substr(dot + 1));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Files as the importer reads them.
@@ -688,7 +682,7 @@ bool lwobAsLwo2(const std::string &in, std::string &out, std::string &why) {
             while (chunk.left() >= 6) {
                 uint32_t sid = chunk.u4(), length = chunk.u2();
                 if (length > chunk.left())
-                    return fail("its SURF chunk of surface " + text::quote(name) + " ends inside a sub-chunk");
+                    return fail("its SURF chunk of surface " + quote(name) + " ends inside a sub-chunk");
                 Bytes sub{chunk.p, chunk.p + length};
                 chunk.p += length;
                 if (length & 1 && chunk.left()) ++chunk.p;
@@ -1177,8 +1171,7 @@ private:
                 std::string name = line.substr(std::min(line.size(), size_t(8)));
                 name = name.substr(0, name.find(' '));
                 if (std::find(elements.begin(), elements.end(), name) != elements.end())
-                    return refuse(error,
-                                  label_ + ": the PLY header declares element " + text::quote(name) + " twice");
+                    return refuse(error, label_ + ": the PLY header declares element " + quote(name) + " twice");
                 elements.push_back(name);
                 size_t space = line.find_last_of(' ');
                 count = std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1),
@@ -1394,7 +1387,7 @@ private:
         if (!refusal_.empty()) return refuse(error, refusal_);
         std::string why = importError_.empty() ? "not a mesh file assimp reads" : importError_;
         while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ')) why.pop_back();
-        return refuse(error, label_ + ": " + excerpt(why, 4 * text::kExcerpt));
+        return refuse(error, label_ + ": " + excerpt(why, 4 * kExcerpt));
     }
 
     // Runs assimp over the mesh file with only our files and readers; null on failure (the reason
@@ -1630,7 +1623,7 @@ private:
             for (float c : raw.points)
                 if (!(std::fabs(c) <= kMaxCoordinate))
                     return refuse(error, label_ + ": a point's coordinate is not a number within " +
-                                             text::numberText(kMaxCoordinate));
+                                             numberText(kMaxCoordinate));
             out.layers.emplace_back();
             ImportedLayer &l = out.layers.back();
             l.index = raw.number + 1;
@@ -1683,8 +1676,8 @@ private:
                     (!first || !first->mNumVertices || found(i, first->mVertices[0])))
                     at = i;
             if (at == kept.size())
-                return refuse(error, label_ + ": the importer gave a layer " + text::quote(name) +
-                                         " the file does not have");
+                return refuse(error,
+                              label_ + ": the importer gave a layer " + quote(name) + " the file does not have");
             matched[at] = 1;
             MeshLayer &target = out.layers[at].mesh;
             const PointTable &table = *tables[at];
@@ -1759,7 +1752,7 @@ private:
                     for (float c : mp.pos)
                         if (!(std::fabs(c) <= kMaxCoordinate)) {
                             bad = label_ + ": a point's coordinate is not a number within " +
-                                  text::numberText(kMaxCoordinate);
+                                  numberText(kMaxCoordinate);
                             return -1;
                         }
                     int found = table.find(mp.pos);
@@ -1817,7 +1810,7 @@ private:
                 for (float c : p.pos)
                     if (!(std::fabs(c) <= kMaxCoordinate))
                         return refuse(error, label_ + ": a point's coordinate is not a number within " +
-                                                 text::numberText(kMaxCoordinate));
+                                                 numberText(kMaxCoordinate));
             for (UVMap &u : m.uvMaps) {
                 u.values.resize(2 * m.points.size(), 0.0f);
                 u.has.resize(m.points.size(), 0);
@@ -1854,7 +1847,7 @@ bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::stri
     } catch (const std::bad_alloc &) {
         error = "mesh file " + quoteFile(path) + " needs more memory than there is";
     } catch (const std::exception &e) {
-        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * kExcerpt);
     }
     out = ImportedMesh();
     return false;
@@ -1870,10 +1863,10 @@ bool importObjText(const std::string &text, const std::string &label, ImportedMe
     } catch (const std::bad_alloc &) {
         error = label + ": the mesh needs more memory than there is";
     } catch (const std::exception &e) {
-        error = label + ": " + excerpt(e.what(), 4 * text::kExcerpt);
+        error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
     }
     out = ImportedMesh();
     return false;
 }
 
-}  // namespace host
+}  // namespace host::scene

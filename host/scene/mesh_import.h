@@ -29,7 +29,7 @@
 
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::scene {
 
 // One layer of a mesh file. Other formats than host objects have one layer, index 1.
 struct ImportedLayer {
@@ -66,4 +66,4 @@ bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::stri
 // with `label`: "LABEL, line N: ..." or "LABEL ...". Never throws.
 bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, std::string &error);
 
-}  // namespace host
+}  // namespace host::scene

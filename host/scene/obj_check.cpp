@@ -1,4 +1,5 @@
 #include "host/scene/obj_check.h"
+#include "host/util/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,15 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/scene/text_quote.h"
-
-namespace host {
+namespace host::scene {
 
 namespace {
 
-using text::excerpt;
-using text::numberText;
-using text::quote;
+using util::excerpt;
+using util::numberText;
+using util::quote;
 
 // Calls `line(begin, end, number)` for each line of OBJ text, split as the OBJ parser splits it:
 // at "\n", "\r\n" or a lone "\r". Stops when `line` returns false; returns whether it went through.
@@ -291,4 +290,4 @@ int64_t objPointNumber(float low, float high, float zero) {
     return static_cast<int64_t>(low) + (static_cast<int64_t>(high) << 20);
 }
 
-}  // namespace host
+}  // namespace host::scene

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace host::scene {
 
 constexpr size_t kMaxLayerPoints = 1 << 27;     // points or polygons of one layer: indices * 3 stay ints
 constexpr uint64_t kMaxLayerCorners = 1 << 29;  // polygon corners of one layer: fan indices stay ints
@@ -45,4 +45,4 @@ std::string numberObjPoints(std::string &text);
 // The point number an importer read from a point statement of numberObjPoints' text, or -1.
 int64_t objPointNumber(float low, float high, float zero);
 
-}  // namespace host
+}  // namespace host::scene

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
@@ -79,4 +79,4 @@ void makeDisc(MeshLayer &layer, double radius, int segments, int surface) {
     addPolygon(layer, ring, surface);
 }
 
-}  // namespace host
+}  // namespace host::scene

@@ -4,7 +4,7 @@
 
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::scene {
 
 void makeSphere(MeshLayer &layer, double radius, int segments, int rings, int surface);
 void makeBox(MeshLayer &layer, const Vec3 &size, int surface);
@@ -12,4 +12,4 @@ void makeBox(MeshLayer &layer, const Vec3 &size, int surface);
 void makeGrid(MeshLayer &layer, double sizeX, double sizeZ, int nx, int nz, int surface);
 void makeDisc(MeshLayer &layer, double radius, int segments, int surface);
 
-}  // namespace host
+}  // namespace host::scene

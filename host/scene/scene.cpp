@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/animation/curves.h"
 #include "sdk/item_info.h"
 #include "sdk/scene_info.h"
 
-namespace host {
+namespace host::scene {
 
 namespace {
 
-// Cubic Hermite between a and b with tangents m0 and m1 (value change over the span), at s in [0, 1].
-double hermite(double a, double m0, double b, double m1, double s) {
-    double s2 = s * s, s3 = s2 * s;
-    return (2 * s3 - 3 * s2 + 1) * a + (s3 - 2 * s2 + s) * m0 + (-2 * s3 + 3 * s2) * b + (s3 - s2) * m1;
-}
+using animation::hermite;
 
 double bezier(double p0, double p1, double p2, double p3, double u) {
     double v = 1 - u;
@@ -45,19 +42,17 @@ double Channel::at(double time) const {
     return hermite(a.value, tangent(i), b.value, tangent(i + 1), s);
 }
 
-// Kochanek-Bartels tangents as the envelope service draws them (host/animation/envelopes.cpp):
-// scaled for unevenly spaced keys, and the end keys' tangents along the chord to their neighbour.
+// Kochanek-Bartels tangents as the envelope service draws them (host/animation/curves.h).
 // Hermite and 1-D Bézier keys carry their tangents; a 2-D Bézier key offers its handle's slope.
 double Channel::outgoing(size_t i) const {
     const Key &k = keys[i], &n = keys[i + 1];
     double span = n.time - k.time;
     if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.outTangent;
     if (k.shape == KeyShape::Bezier2D && k.outDt > 0) return k.outDv / k.outDt * span;
-    if (i == 0) return (1 - k.tension) * (n.value - k.value);
-    const Key &p = keys[i - 1];
-    double a = (1 - k.tension) * (1 + k.continuity) * (1 + k.bias) / 2;
-    double b = (1 - k.tension) * (1 - k.continuity) * (1 - k.bias) / 2;
-    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+    animation::CurvePoint before{0, 0};
+    if (i > 0) before = {keys[i - 1].time, keys[i - 1].value};
+    return animation::kbOutgoing(i > 0 ? &before : nullptr, {k.time, k.value}, {n.time, n.value},
+                                 {k.tension, k.continuity, k.bias});
 }
 
 double Channel::incoming(size_t i) const {
@@ -65,11 +60,11 @@ double Channel::incoming(size_t i) const {
     double span = k.time - p.time;
     if (k.shape == KeyShape::Hermite || k.shape == KeyShape::Bezier) return k.inTangent;
     if (k.shape == KeyShape::Bezier2D && k.inDt < 0) return k.inDv / k.inDt * span;
-    if (i + 1 == keys.size()) return (1 - k.tension) * (k.value - p.value);
-    const Key &n = keys[i + 1];
-    double a = (1 - k.tension) * (1 - k.continuity) * (1 + k.bias) / 2;
-    double b = (1 - k.tension) * (1 + k.continuity) * (1 - k.bias) / 2;
-    return (a * (k.value - p.value) + b * (n.value - k.value)) * 2 * span / (n.time - p.time);
+    bool last = i + 1 == keys.size();
+    animation::CurvePoint after{0, 0};
+    if (!last) after = {keys[i + 1].time, keys[i + 1].value};
+    return animation::kbIncoming({p.time, p.value}, {k.time, k.value}, last ? nullptr : &after,
+                                 {k.tension, k.continuity, k.bias});
 }
 
 // The span from keys[end - 1] to keys[end] at a time inside it.
@@ -465,4 +460,4 @@ int Scene::findImage(const std::string &n) const {
     return -1;
 }
 
-}  // namespace host
+}  // namespace host::scene

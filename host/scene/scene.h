@@ -23,7 +23,7 @@
 #include "host/image/image.h"
 #include "sdk/host_types.h"
 
-namespace host {
+namespace host::scene {
 
 using Vec3 = std::array<double, 3>;
 
@@ -373,7 +373,7 @@ struct Scene {
     std::vector<CameraItem *> cameras;
     std::vector<BoneItem *> bones;
     std::vector<std::unique_ptr<Surface>> surfaces;
-    std::vector<std::unique_ptr<Image>> images;
+    std::vector<std::unique_ptr<image::Image>> images;
     Backdrop backdrop;
     Vec3 ambientColor{1, 1, 1};
     double ambientIntensity = 0.05;
@@ -412,4 +412,4 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
 // smooths within an angle), for loaders to charge before it is taken.
 uint64_t cornerNormalBytes(const MeshLayer &layer, const std::vector<std::unique_ptr<Surface>> &surfaces);
 
-}  // namespace host
+}  // namespace host::scene

@@ -55,7 +55,7 @@ json panelJson(const panel::PanelInfo &p) {
         if (kind == "toggle")
             j["range"] = {0, 1};
         else if (kind != "string" && kind != "other") {
-            SettingRange r = settingRange(c.type);
+            plugin::SettingRange r = plugin::settingRange(c.type);
             j["range"] = {r.lo, r.hi};
         }
         controls.push_back(j);
@@ -73,7 +73,7 @@ json panelJson(const panel::PanelInfo &p) {
 }
 
 // "FILE: PATH: why" from the settings code, without the scene's file name the page does not need.
-std::string withoutFile(const std::string &message, const Scene &scene) {
+std::string withoutFile(const std::string &message, const scene::Scene &scene) {
     std::string head = scene.filename + ": ";
     return message.compare(0, head.size(), head) == 0 ? message.substr(head.size()) : message;
 }
@@ -99,11 +99,11 @@ bool encodePng(int width, int height, std::vector<float> rgb, double exposure, b
         why = "no picture to encode";
         return false;
     }
-    if (exposure != 0) applyExposure(rgb, exposure);
-    if (film) applyFilmCurve(rgb);
+    if (exposure != 0) image::applyExposure(rgb, exposure);
+    if (film) image::applyFilmCurve(rgb);
     std::vector<uint8_t> bytes(rgb.size());
     for (size_t i = 0; i < rgb.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(std::lround(linearToSrgb(rgb[i]) * 255.0));
+        bytes[i] = static_cast<uint8_t>(std::lround(image::linearToSrgb(rgb[i]) * 255.0));
     std::vector<unsigned char> buffer;
     OIIO::Filesystem::IOVecOutput proxy(buffer);
     auto png = OIIO::ImageOutput::create("png");
@@ -123,7 +123,7 @@ bool encodePng(int width, int height, std::vector<float> rgb, double exposure, b
     return true;
 }
 
-Lookdev::Lookdev(Scene &scene, LookdevConfig config) : scene_(scene), config_(std::move(config)) {}
+Lookdev::Lookdev(scene::Scene &scene, LookdevConfig config) : scene_(scene), config_(std::move(config)) {}
 
 Lookdev::~Lookdev() { stop(); }
 
@@ -136,12 +136,12 @@ int Lookdev::start(std::string &message) {
         [&] {
             // Each instance's settings become its saved data: from here on every render, sweep
             // and save starts from the same state the panel shows.
-            HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
-            ShaderSet set;
+            plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
+            plugin::ShaderSet set;
             status = set.open(scene_, config_.pluginPath, config_.startSettings, message);
             if (status) return;
-            for (const ShaderInstance &s : set.instances()) {
-                ShaderRef &ref =
+            for (const plugin::ShaderInstance &s : set.instances()) {
+                scene::ShaderRef &ref =
                     scene_.surfaces[static_cast<size_t>(s.surface)]->shaders[static_cast<size_t>(s.index)];
                 ref.state = set.save(s, state::Format::Text);
                 ref.hasState = true;
@@ -244,11 +244,11 @@ void Lookdev::hostLoop() {
 }
 
 json Lookdev::describeInstances(std::string &message) {
-    HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
-    ShaderSet set;
+    plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
+    plugin::ShaderSet set;
     json out = json::array();
     if (set.open(scene_, config_.pluginPath, {}, message)) return out;
-    for (const ShaderInstance &s : set.instances()) {
+    for (const plugin::ShaderInstance &s : set.instances()) {
         json entry = {{"surface", scene_.surfaces[static_cast<size_t>(s.surface)]->name}, {"server", s.server}};
         panel::PanelInfo info;
         if (s.panel && panel::describe(s.panel, info)) entry["panel"] = panelJson(info);
@@ -257,15 +257,15 @@ json Lookdev::describeInstances(std::string &message) {
     return out;
 }
 
-std::string Lookdev::applyChange(size_t instance, const std::vector<SettingOverride> &settings,
+std::string Lookdev::applyChange(size_t instance, const std::vector<plugin::SettingOverride> &settings,
                                  bool everyInstance) {
-    HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
-    ShaderSet set;
+    plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
+    plugin::ShaderSet set;
     std::string message;
     if (set.open(scene_, config_.pluginPath, {}, message)) return message;
     if (instance >= set.instances().size()) return "no shader instance " + std::to_string(instance);
     for (size_t k = 0; k < set.instances().size(); ++k) {
-        const ShaderInstance &target = set.instances()[k];
+        const plugin::ShaderInstance &target = set.instances()[k];
         if (k != instance && !everyInstance) continue;
         if (!target.panel) {
             if (everyInstance) continue;
@@ -273,11 +273,11 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<SettingOverr
         }
         panel::PanelInfo info;
         panel::describe(target.panel, info);
-        for (const SettingOverride &o : settings) {
+        for (const plugin::SettingOverride &o : settings) {
             bool known = false;
             for (const panel::ControlInfo &c : info.controls) known = known || c.name == o.name;
             if (everyInstance && !known) continue;
-            message = applySetting(target.panel, o.name, o.value, o.name, scene_);
+            message = plugin::applySetting(target.panel, o.name, o.value, o.name, scene_);
             if (!message.empty()) return withoutFile(message, scene_);
             // A string the plug-in keeps shorter than given is refused rather than silently cut.
             if (!o.value.is_string()) continue;
@@ -289,8 +289,9 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<SettingOverr
         }
     }
     // Accepted: every instance's data becomes the scene's saved state.
-    for (const ShaderInstance &s : set.instances()) {
-        ShaderRef &ref = scene_.surfaces[static_cast<size_t>(s.surface)]->shaders[static_cast<size_t>(s.index)];
+    for (const plugin::ShaderInstance &s : set.instances()) {
+        scene::ShaderRef &ref =
+            scene_.surfaces[static_cast<size_t>(s.surface)]->shaders[static_cast<size_t>(s.index)];
         ref.state = set.save(s, state::Format::Text);
         ref.hasState = true;
         ref.binaryState = false;
@@ -298,7 +299,7 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<SettingOverr
     return {};
 }
 
-std::string Lookdev::encode(const Frame &f, std::vector<uint8_t> &png) const {
+std::string Lookdev::encode(const render::Frame &f, std::vector<uint8_t> &png) const {
     std::string why;
     return encodePng(f.width, f.height, f.rgb, config_.exposure, config_.film, png, why) ? std::string() : why;
 }
@@ -320,7 +321,7 @@ void Lookdev::renderProgressive(uint64_t generation) {
             std::lock_guard<std::mutex> hold(lock_);
             if (!isFull && preview_.generation == generation && !preview_.png.empty()) continue;
         }
-        RenderSettings settings;
+        render::RenderSettings settings;
         settings.width = stage.width;
         settings.height = stage.height;
         settings.samples = stage.samples;
@@ -329,7 +330,8 @@ void Lookdev::renderProgressive(uint64_t generation) {
         settings.frameStart = settings.frameEnd = scene_.render.frameStart;
         settings.cancel = &cancel_;
         std::vector<uint8_t> png;
-        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) { return encode(f, png); });
+        render::RenderOutcome outcome =
+            render::renderScene(scene_, settings, [&](const render::Frame &f) { return encode(f, png); });
         std::lock_guard<std::mutex> hold(lock_);
         if (outcome.cancelled) {
             ++cancelled_;
@@ -349,14 +351,15 @@ void Lookdev::renderProgressive(uint64_t generation) {
 
 void Lookdev::renderSweep(const Sweep &sweep) {
     for (size_t k = 0; k < sweep.values.size(); ++k) {
-        RenderSettings settings;
+        render::RenderSettings settings;
         settings.threads = config_.threads;
         settings.pluginPath = config_.pluginPath;
         settings.frameStart = settings.frameEnd = scene_.render.frameStart;
         settings.cancel = &cancel_;
         settings.overrides = {{sweep.name, sweep.values[k]}};
         std::vector<uint8_t> png;
-        RenderOutcome outcome = renderScene(scene_, settings, [&](const Frame &f) { return encode(f, png); });
+        render::RenderOutcome outcome =
+            render::renderScene(scene_, settings, [&](const render::Frame &f) { return encode(f, png); });
         std::lock_guard<std::mutex> hold(lock_);
         if (sweep.id != sweepId_) return;
         if (outcome.cancelled) {
@@ -405,7 +408,7 @@ Reply Lookdev::handle(const std::string &method, const std::string &path,
 
 Reply Lookdev::panels() const {
     json lights = json::array();
-    for (const LightItem *l : scene_.lights) lights.push_back(l->name);
+    for (const scene::LightItem *l : scene_.lights) lights.push_back(l->name);
     std::lock_guard<std::mutex> hold(lock_);
     return jsonReply(200, {{"scene", scene_.filename},
                            {"width", scene_.render.width},
@@ -537,9 +540,9 @@ Reply Lookdev::save() {
     int status = 0;
     bool queued = runOnHost(
         [&] {
-            status =
-                saveSceneStates(scene_, config_.pluginPath,
-                                config_.binaryState ? state::Format::Binary : state::Format::Text, text, message);
+            status = plugin::saveSceneStates(scene_, config_.pluginPath,
+                                             config_.binaryState ? state::Format::Binary : state::Format::Text,
+                                             text, message);
         },
         false);
     if (!queued) return errorReply(503, "too many changes are waiting; try again");
@@ -568,7 +571,7 @@ Reply Lookdev::applyPreset(const std::string &body) {
     if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a preset");
     const presets::Preset *p = presets::findPreset(presets_, req["name"].get<std::string>());
     if (!p) return errorReply(400, "no preset \"" + req["name"].get<std::string>() + "\"");
-    std::vector<SettingOverride> settings;
+    std::vector<plugin::SettingOverride> settings;
     for (auto it = p->settings.begin(); it != p->settings.end(); ++it) settings.push_back({it.key(), it.value()});
     json described;
     uint64_t generation = 0;

@@ -36,9 +36,9 @@ struct LookdevConfig {
     std::string pluginPath;
     std::string savePath;  // empty: saving is refused
     bool binaryState = false;
-    int threads = 0;                             // render threads, 0: every core
-    std::vector<io::FileId> inputs;              // the scene's own files, never overwritten by a save
-    std::vector<SettingOverride> startSettings;  // applied once at start (a preset)
+    int threads = 0;                                     // render threads, 0: every core
+    std::vector<io::FileId> inputs;                      // the scene's own files, never overwritten by a save
+    std::vector<plugin::SettingOverride> startSettings;  // applied once at start (a preset)
     double exposure = 0;  // stops, and the film display curve: as the renderer's PNG outputs
     bool film = false;
     std::string presetsFolder;  // empty: presets/ as the renderer finds it
@@ -53,7 +53,7 @@ struct Reply {
 class Lookdev {
 public:
     // The scene stays owned by the caller and must outlive this object.
-    Lookdev(Scene &scene, LookdevConfig config);
+    Lookdev(scene::Scene &scene, LookdevConfig config);
     ~Lookdev();
     Lookdev(const Lookdev &) = delete;
     Lookdev &operator=(const Lookdev &) = delete;
@@ -93,8 +93,9 @@ private:
     void renderSweep(const Sweep &sweep);
     // On the host thread: applies settings to one instance (or with `everyInstance`, to each
     // instance whose panel has them); "" or why they were refused, and nothing changed then.
-    std::string applyChange(size_t instance, const std::vector<SettingOverride> &settings, bool everyInstance);
-    std::string encode(const Frame &f, std::vector<uint8_t> &png) const;
+    std::string applyChange(size_t instance, const std::vector<plugin::SettingOverride> &settings,
+                            bool everyInstance);
+    std::string encode(const render::Frame &f, std::vector<uint8_t> &png) const;
     nlohmann::json describeInstances(std::string &message);  // host thread
 
     Reply panels() const;
@@ -107,7 +108,7 @@ private:
     Reply presets() const;
     Reply applyPreset(const std::string &body);
 
-    Scene &scene_;
+    scene::Scene &scene_;
     LookdevConfig config_;
 
     mutable std::mutex lock_;

@@ -39,8 +39,8 @@ void route(Lookdev &lookdev, const std::string &method, const httplib::Request &
 
 }  // namespace
 
-int serve(Scene &scene, const LookdevConfig &config, const std::string &address, int port, std::string &message,
-          const std::function<void(int port)> &listening) {
+int serve(scene::Scene &scene, const LookdevConfig &config, const std::string &address, int port,
+          std::string &message, const std::function<void(int port)> &listening) {
     // Signals are taken by one waiting thread, never by the threads serving or rendering.
     sigset_t signals;
     sigemptyset(&signals);

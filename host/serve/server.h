@@ -14,7 +14,7 @@ namespace host::serve {
 // Status 0 after a clean stop, 2 for bad input (the address or port, a setting the scene's
 // shaders refuse), 1 for any other failure, with `message`. `listening`, when given, is told the
 // port once it is bound (port 0 binds any free one).
-int serve(Scene &scene, const LookdevConfig &config, const std::string &address, int port, std::string &message,
-          const std::function<void(int port)> &listening = nullptr);
+int serve(scene::Scene &scene, const LookdevConfig &config, const std::string &address, int port,
+          std::string &message, const std::function<void(int port)> &listening = nullptr);
 
 }  // namespace host::serve

@@ -6,15 +6,13 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
-using namespace scenesvc;
-
 constexpr double kPi = 3.141592653589793;
 
-void put(LWDVector out, const Vec3 &v) {
+void put(LWDVector out, const scene::Vec3 &v) {
     if (!out) return;
     out[0] = v[0];
     out[1] = v[1];
@@ -34,8 +32,8 @@ void backdropColors(LWTime, LWDVector zenith, LWDVector sky, LWDVector ground, L
         for (double *c : {zenith, sky, ground, nadir}) put(c, {0, 0, 0});
         return;
     }
-    const Backdrop &b = s->scene->backdrop;
-    if (b.kind == BackdropKind::Gradient) {
+    const scene::Backdrop &b = s->scene->backdrop;
+    if (b.kind == scene::BackdropKind::Gradient) {
         put(zenith, b.zenith);
         put(sky, b.sky);
         put(ground, b.ground);
@@ -54,13 +52,14 @@ LWBackdropInfo gBackdropInfo = {
 
 }  // namespace
 
-void backdropAlong(const Scene &scene, const double dir[3], double out[3]) {
-    const Backdrop &b = scene.backdrop;
+void backdropAlong(const scene::Scene &scene, const double dir[3], double out[3]) {
+    const scene::Backdrop &b = scene.backdrop;
     double len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
     double d[3] = {0, 0, 0};
     if (len > 0 && std::isfinite(len))
         for (int c = 0; c < 3; ++c) d[c] = dir[c] / len;
-    if (b.kind == BackdropKind::Image && b.image >= 0 && static_cast<size_t>(b.image) < scene.images.size()) {
+    if (b.kind == scene::BackdropKind::Image && b.image >= 0 &&
+        static_cast<size_t>(b.image) < scene.images.size()) {
         // Spherical mapping: heading and pitch of the direction, the seam turning u.
         double heading = (d[0] == 0 && d[2] == 0) ? 0.0 : -std::atan2(d[0], d[2]);
         double pitch = std::atan2(d[1], std::sqrt(d[0] * d[0] + d[2] * d[2]));
@@ -70,7 +69,7 @@ void backdropAlong(const Scene &scene, const double dir[3], double out[3]) {
         scene.images[static_cast<size_t>(b.image)]->sample(u, v, true, out);
         return;
     }
-    if (b.kind != BackdropKind::Gradient) {
+    if (b.kind != scene::BackdropKind::Gradient) {
         for (int c = 0; c < 3; ++c) out[c] = b.color[c];
         return;
     }
@@ -85,16 +84,12 @@ void backdropAlong(const Scene &scene, const double dir[3], double out[3]) {
     }
 }
 
-namespace scenesvc {
-
-void setBackdropType(const Scene &scene) {
-    gBackdropInfo.type = scene.backdrop.kind == BackdropKind::Gradient ? LWBACK_GRADIENT
-                         : scene.backdrop.kind == BackdropKind::Image  ? LWBACK_IMAGE
-                                                                       : LWBACK_SOLID;
+void setBackdropType(const scene::Scene &scene) {
+    gBackdropInfo.type = scene.backdrop.kind == scene::BackdropKind::Gradient ? LWBACK_GRADIENT
+                         : scene.backdrop.kind == scene::BackdropKind::Image  ? LWBACK_IMAGE
+                                                                              : LWBACK_SOLID;
 }
-
-}  // namespace scenesvc
 
 const LWBackdropInfo *backdropInfoTable() { return &gBackdropInfo; }
 
-}  // namespace host
+}  // namespace host::services

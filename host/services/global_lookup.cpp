@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-namespace host {
+namespace host::services {
 
 namespace {
 
@@ -44,4 +44,4 @@ void *globalLookup(const char *serviceName, int) {
     return it == r.tables.end() ? nullptr : it->second;
 }
 
-}  // namespace host
+}  // namespace host::services

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace host {
+namespace host::services {
 
 // Makes `table` the answer for `name` (null removes the service).
 void registerService(const std::string &name, void *table);
@@ -15,4 +15,4 @@ void clearServices();
 // The GlobalFunc handed to plug-ins.
 void *globalLookup(const char *serviceName, int useMode);
 
-}  // namespace host
+}  // namespace host::services

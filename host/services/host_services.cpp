@@ -7,7 +7,7 @@
 #include "host/texture/texture_system.h"
 #include "host/vparm/vparm_service.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
@@ -15,7 +15,7 @@ namespace {
 class SceneImageSource : public texture::ImageSource {
 public:
     bool colorAt(LWImageID id, double u, double v, double rgb[3]) const override {
-        const Image *image = imageFromID(id);
+        const image::Image *image = imageFromID(id);
         if (!image) return false;
         image->sample(u, v, true, rgb);
         return true;
@@ -28,7 +28,7 @@ void *table(const void *t) { return const_cast<void *>(t); }
 
 }  // namespace
 
-void publishHostServices(const Scene &scene) {
+void publishHostServices(const scene::Scene &scene) {
     registerSceneServices(scene);
     registerService(LWENVELOPEFUNCS_GLOBAL, table(animation::envelopeFuncs()));
     registerService(LWCHANNELINFO_GLOBAL, table(animation::channelInfo()));
@@ -46,4 +46,4 @@ void withdrawHostServices() {
     withdrawSceneServices();
 }
 
-}  // namespace host
+}  // namespace host::services

@@ -6,9 +6,9 @@
 
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::services {
 
-void publishHostServices(const Scene &scene);
+void publishHostServices(const scene::Scene &scene);
 void withdrawHostServices();
 
-}  // namespace host
+}  // namespace host::services

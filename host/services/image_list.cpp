@@ -19,9 +19,7 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
-
-namespace scenesvc {
+namespace host::services {
 
 namespace {
 
@@ -40,7 +38,7 @@ bool decoded(const ImageSlot &slot) {
 }
 
 // Appends a slot and publishes a table that holds it. Caller holds imageLock.
-ImageSlot &addSlot(SceneState &s, const Image *image, std::unique_ptr<Image> owned) {
+ImageSlot &addSlot(SceneState &s, const image::Image *image, std::unique_ptr<image::Image> owned) {
     const ImageTable *old = s.images.load(std::memory_order_acquire);
     auto table = old ? std::make_unique<ImageTable>(*old) : std::make_unique<ImageTable>();
     s.imageSlots.emplace_back();
@@ -57,14 +55,14 @@ ImageSlot &addSlot(SceneState &s, const Image *image, std::unique_ptr<Image> own
 
 // The slot's image in the spot filter, handed over on first call. Null when it has no pixels or
 // the filter refused it (reported once).
-const SpotFilter::Texture *filterTexture(SceneState &s, ImageSlot &slot) {
-    if (const SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
+const image::SpotFilter::Texture *filterTexture(SceneState &s, ImageSlot &slot) {
+    if (const image::SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
     std::lock_guard<std::mutex> hold(s.imageLock);
-    if (const SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
+    if (const image::SpotFilter::Texture *t = slot.texture.load(std::memory_order_acquire)) return t;
     if (slot.textureRefused || !decoded(slot)) return nullptr;
-    if (!s.spotFilter) s.spotFilter = std::make_unique<SpotFilter>();
+    if (!s.spotFilter) s.spotFilter = std::make_unique<image::SpotFilter>();
     std::string why;
-    const SpotFilter::Texture *t = s.spotFilter->add(*slot.image, why);
+    const image::SpotFilter::Texture *t = s.spotFilter->add(*slot.image, why);
     if (!t) {
         slot.textureRefused = true;
         report("image \"" + slot.image->name + "\" " + why + " (read through the image list)");
@@ -100,15 +98,15 @@ ImageSlot *findOrLoad(SceneState &s, const std::string &path, const std::string 
     if (t)
         for (ImageSlot *sl : t->order)
             if (sl->image->filename == path) return sl;
-    auto img = std::make_unique<Image>();
+    auto img = std::make_unique<image::Image>();
     std::string why;
-    bool ok = loadImage(path, *img, why);
+    bool ok = image::loadImage(path, *img, why);
     if (!ok && path[0] != '/' && !s.scene->filename.empty()) {
         size_t cut = s.scene->filename.find_last_of('/');
         if (cut != std::string::npos) {
             std::string beside = s.scene->filename.substr(0, cut + 1) + path;
             std::string why2;
-            ok = loadImage(beside, *img, why2);
+            ok = image::loadImage(beside, *img, why2);
         }
     }
     if (!ok) {
@@ -117,7 +115,7 @@ ImageSlot *findOrLoad(SceneState &s, const std::string &path, const std::string 
     }
     img->filename = path;
     img->name = wantedName.empty() ? uniqueName(t, path) : wantedName;
-    const Image *raw = img.get();
+    const image::Image *raw = img.get();
     return &addSlot(s, raw, std::move(img));
 }
 
@@ -126,7 +124,7 @@ ImageSlot *slotOf(LWImageID id) {
     return s ? findImage(*s, id) : nullptr;
 }
 
-LWImageID toID(const ImageSlot *slot) { return slot ? const_cast<Image *>(slot->image) : nullptr; }
+LWImageID toID(const ImageSlot *slot) { return slot ? const_cast<image::Image *>(slot->image) : nullptr; }
 
 LWImageID imgFirst() {
     const SceneState *s = current();
@@ -209,11 +207,11 @@ void imgRGBSpot(LWImageID id, double u, double v, double spotSize, int blend, LW
     SceneState *s = current();
     ImageSlot *slot = s ? findImage(*s, id) : nullptr;
     if (!slot || !std::isfinite(u) || !std::isfinite(v) || !decoded(*slot)) return;
-    const Image &img = *slot->image;
+    const image::Image &img = *slot->image;
     double footprint = spotSize * std::max(img.width, img.height);
     if (!(footprint > 1.0) || !std::isfinite(footprint)) return img.sample(u, v, blend != 0, rgb);
     try {
-        if (const SpotFilter::Texture *t = filterTexture(*s, *slot))
+        if (const image::SpotFilter::Texture *t = filterTexture(*s, *slot))
             s->spotFilter->sample(t, u, v, footprint, blend != 0, rgb);
     } catch (...) {
         rgb[0] = rgb[1] = rgb[2] = 0.0;
@@ -283,8 +281,6 @@ void initImages(SceneState &s) {
     }
 }
 
-}  // namespace scenesvc
+const LWImageList *imageListTable() { return &kImageList; }
 
-const LWImageList *imageListTable() { return &scenesvc::kImageList; }
-
-}  // namespace host
+}  // namespace host::services

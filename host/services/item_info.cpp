@@ -3,11 +3,9 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
-
-using namespace scenesvc;
 
 LWItemID itemFirst(LWItemType type, LWItemID parent) {
     const SceneState *s = current();
@@ -50,8 +48,8 @@ void itemParamAt(LWItemID item, LWItemParam param, LWTime time, LWDVector vec) {
     if (!vec) return;
     const SceneState *s = current();
     const ItemEntry *e = s ? findItem(*s, item) : nullptr;
-    Vec3 v{0, 0, 0};
-    if (e) v = itemParam(*e->item, param, time);
+    scene::Vec3 v{0, 0, 0};
+    if (e) v = scene::itemParam(*e->item, param, time);
     vec[0] = v[0];
     vec[1] = v[1];
     vec[2] = v[2];
@@ -81,4 +79,4 @@ const LWItemInfo kItemInfo = {
 
 const LWItemInfo *itemInfoTable() { return &kItemInfo; }
 
-}  // namespace host
+}  // namespace host::services

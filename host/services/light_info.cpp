@@ -4,13 +4,11 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
-using namespace scenesvc;
-
-const LightItem *light(LWItemID id) {
+const scene::LightItem *light(LWItemID id) {
     const SceneState *s = current();
     return s ? findLight(*s, id) : nullptr;
 }
@@ -25,39 +23,39 @@ void put(LWDVector out, double r, double g, double b) {
 void lightAmbient(LWTime, LWDVector color) {
     const SceneState *s = current();
     if (!s) return put(color, 0, 0, 0);
-    Vec3 a = s->scene->ambient();
+    scene::Vec3 a = s->scene->ambient();
     put(color, a[0], a[1], a[2]);
 }
 
 int lightType(LWItemID id) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     return l ? static_cast<int>(l->type) : -1;
 }
 
 void lightColor(LWItemID id, LWTime time, LWDVector color) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     if (!l) return put(color, 0, 0, 0);
     double k = l->intensity.at(time);
     put(color, l->color[0] * k, l->color[1] * k, l->color[2] * k);
 }
 
 int lightShadowType(LWItemID id) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     return l ? static_cast<int>(l->shadow) : LWSHAD_OFF;
 }
 
 void lightConeAngles(LWItemID id, LWTime time, double *radius, double *edge) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     if (radius) *radius = l ? l->coneAngle.at(time) : 0.0;
     if (edge) *edge = l ? l->coneEdge.at(time) : 0.0;
 }
 
 // A linear falloff ends the light at its range, so it counts as a limited range.
 unsigned int lightFlags(LWItemID id) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     if (!l) return 0;
     unsigned int f = 0;
-    if (l->falloff == Falloff::Linear) f |= LWLFL_LIMITED_RANGE;
+    if (l->falloff == scene::Falloff::Linear) f |= LWLFL_LIMITED_RANGE;
     if (l->noDiffuse) f |= LWLFL_NO_DIFFUSE;
     if (l->noSpecular) f |= LWLFL_NO_SPECULAR;
     if (l->noCaustics) f |= LWLFL_NO_CAUSTICS;
@@ -65,23 +63,23 @@ unsigned int lightFlags(LWItemID id) {
 }
 
 double lightRange(LWItemID id, LWTime time) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     return l ? l->range.at(time) : 0.0;
 }
 
 int lightFalloff(LWItemID id) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     return l ? static_cast<int>(l->falloff) : LWLFALL_OFF;
 }
 
 LWImageID lightProjImage(LWItemID id) {
     const SceneState *s = current();
-    const LightItem *l = s ? findLight(*s, id) : nullptr;
-    return l && l->type == LightType::Spot ? sceneImageID(*s, l->projectionImage) : nullptr;
+    const scene::LightItem *l = s ? findLight(*s, id) : nullptr;
+    return l && l->type == scene::LightType::Spot ? sceneImageID(*s, l->projectionImage) : nullptr;
 }
 
 void lightShadowColor(LWItemID id, LWTime, LWDVector color) {
-    const LightItem *l = light(id);
+    const scene::LightItem *l = light(id);
     if (!l) return put(color, 0, 0, 0);
     put(color, l->shadowColor[0], l->shadowColor[1], l->shadowColor[2]);
 }
@@ -106,4 +104,4 @@ const LWLightInfo kLightInfo = {
 
 const LWLightInfo *lightInfoTable() { return &kLightInfo; }
 
-}  // namespace host
+}  // namespace host::services

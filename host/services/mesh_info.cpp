@@ -7,7 +7,7 @@
 
 #include "host/services/scene_state.h"
 
-namespace host::scenesvc {
+namespace host::services {
 
 namespace {
 
@@ -16,11 +16,11 @@ static_assert(sizeof(LWMeshInfo) == 14 * sizeof(void *), "LWMeshInfo has priv an
 
 struct MeshRecord {
     LWMeshInfo info;  // handed out; info.priv points back here
-    const Scene *scene = nullptr;
-    const ObjectItem *object = nullptr;
+    const scene::Scene *scene = nullptr;
+    const scene::ObjectItem *object = nullptr;
     size_t first = 0, last = 0;  // layers [first, last) of the object
     bool frozen = false;
-    Affine world;
+    scene::Affine world;
     const WeightMapEntry *selected = nullptr;
 };
 
@@ -35,18 +35,19 @@ long indexIn(const std::vector<T> &list, const void *element) {
     return static_cast<long>((a - b) / sizeof(T));
 }
 
-const MeshLayer *layerOfPoint(const MeshRecord &r, const void *pnt, long &index) {
+const scene::MeshLayer *layerOfPoint(const MeshRecord &r, const void *pnt, long &index) {
     for (size_t l = r.first; l < r.last; ++l) {
-        const MeshLayer &layer = r.object->layers[l];
+        const scene::MeshLayer &layer = r.object->layers[l];
         index = indexIn(layer.points, pnt);
         if (index >= 0) return &layer;
     }
     return nullptr;
 }
 
-const MeshPolygon *polygon(const MeshRecord &r, const void *pol, const MeshLayer **layerOut = nullptr) {
+const scene::MeshPolygon *polygon(const MeshRecord &r, const void *pol,
+                                  const scene::MeshLayer **layerOut = nullptr) {
     for (size_t l = r.first; l < r.last; ++l) {
-        const MeshLayer &layer = r.object->layers[l];
+        const scene::MeshLayer &layer = r.object->layers[l];
         long i = indexIn(layer.polygons, pol);
         if (i >= 0) {
             if (layerOut) *layerOut = &layer;
@@ -103,8 +104,8 @@ int meshScanPoints(LWMeshInfo *mesh, LWPntScanFunc *func, void *data) {
     const MeshRecord *r = record(mesh);
     if (!r || !func) return 0;
     for (size_t l = r->first; l < r->last; ++l)
-        for (const MeshPoint &p : r->object->layers[l].points)
-            if (int stop = func(data, const_cast<MeshPoint *>(&p))) return stop;
+        for (const scene::MeshPoint &p : r->object->layers[l].points)
+            if (int stop = func(data, const_cast<scene::MeshPoint *>(&p))) return stop;
     return 0;
 }
 
@@ -112,8 +113,8 @@ int meshScanPolys(LWMeshInfo *mesh, LWPolScanFunc *func, void *data) {
     const MeshRecord *r = record(mesh);
     if (!r || !func) return 0;
     for (size_t l = r->first; l < r->last; ++l)
-        for (const MeshPolygon &p : r->object->layers[l].polygons)
-            if (int stop = func(data, const_cast<MeshPolygon *>(&p))) return stop;
+        for (const scene::MeshPolygon &p : r->object->layers[l].polygons)
+            if (int stop = func(data, const_cast<scene::MeshPolygon *>(&p))) return stop;
     return 0;
 }
 
@@ -124,7 +125,7 @@ void putZero(LWFVector pos) {
 void meshBasePos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
     const MeshRecord *r = record(mesh);
     long i = -1;
-    const MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
+    const scene::MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
     if (!layer) return putZero(pos);
     if (!pos) return;
     const float *p = layer->points[static_cast<size_t>(i)].pos;
@@ -136,7 +137,7 @@ void meshBasePos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
 void meshOtherPos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
     const MeshRecord *r = record(mesh);
     long i = -1;
-    const MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
+    const scene::MeshLayer *layer = r ? layerOfPoint(*r, pnt, i) : nullptr;
     if (!layer) return putZero(pos);
     if (!pos) return;
     const float *p = layer->points[static_cast<size_t>(i)].pos;
@@ -146,7 +147,7 @@ void meshOtherPos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
         pos[2] = p[2];
         return;
     }
-    Vec3 w = r->world.point({p[0], p[1], p[2]});
+    scene::Vec3 w = r->world.point({p[0], p[1], p[2]});
     pos[0] = static_cast<float>(w[0]);
     pos[1] = static_cast<float>(w[1]);
     pos[2] = static_cast<float>(w[2]);
@@ -185,7 +186,7 @@ int meshVGet(LWMeshInfo *mesh, LWPntID pnt, float *vector) {
     const MeshRecord *r = record(mesh);
     if (!r || !r->selected) return 0;
     long i = -1;
-    const MeshLayer *layer = layerOfPoint(*r, pnt, i);
+    const scene::MeshLayer *layer = layerOfPoint(*r, pnt, i);
     const WeightMapEntry::Values *m = layer ? r->selected->in(layer) : nullptr;
     size_t k = static_cast<size_t>(i), dim = static_cast<size_t>(r->selected->dimension);
     if (!m || k >= m->has->size() || (k + 1) * dim > m->values->size() || !(*m->has)[k]) return 0;
@@ -196,23 +197,23 @@ int meshVGet(LWMeshInfo *mesh, LWPntID pnt, float *vector) {
 
 int meshPolSize(LWMeshInfo *mesh, LWPolID pol) {
     const MeshRecord *r = record(mesh);
-    const MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
+    const scene::MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
     return p ? static_cast<int>(p->points.size()) : 0;
 }
 
 LWPntID meshPolVertex(LWMeshInfo *mesh, LWPolID pol, int vertex) {
     const MeshRecord *r = record(mesh);
-    const MeshLayer *layer = nullptr;
-    const MeshPolygon *p = r ? polygon(*r, pol, &layer) : nullptr;
+    const scene::MeshLayer *layer = nullptr;
+    const scene::MeshPolygon *p = r ? polygon(*r, pol, &layer) : nullptr;
     if (!p || vertex < 0 || static_cast<size_t>(vertex) >= p->points.size()) return nullptr;
     int idx = p->points[static_cast<size_t>(vertex)];
     if (idx < 0 || static_cast<size_t>(idx) >= layer->points.size()) return nullptr;
-    return const_cast<MeshPoint *>(&layer->points[static_cast<size_t>(idx)]);
+    return const_cast<scene::MeshPoint *>(&layer->points[static_cast<size_t>(idx)]);
 }
 
 const char *meshPolTag(LWMeshInfo *mesh, LWPolID pol, LWID tagType) {
     const MeshRecord *r = record(mesh);
-    const MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
+    const scene::MeshPolygon *p = r ? polygon(*r, pol) : nullptr;
     if (!p || tagType != LWPTAG_SURF || p->surface < 0 ||
         static_cast<size_t>(p->surface) >= r->scene->surfaces.size())
         return nullptr;
@@ -221,7 +222,8 @@ const char *meshPolTag(LWMeshInfo *mesh, LWPolID pol, LWID tagType) {
 
 }  // namespace
 
-LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t first, size_t last, bool frozen) {
+LWMeshInfo *makeMeshRecord(const SceneState &s, const scene::ObjectItem &object, size_t first, size_t last,
+                           bool frozen) {
     MeshRecord *r = tRecords.take();
     if (r)
         *r = MeshRecord{};
@@ -250,11 +252,11 @@ LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t
     r->last = last < object.layers.size() ? last : object.layers.size();
     r->frozen = frozen;
     if (frozen) {
-        const std::vector<Affine> *xf = s.transforms.load(std::memory_order_acquire);
+        const std::vector<scene::Affine> *xf = s.transforms.load(std::memory_order_acquire);
         auto it = s.objectIndex.find(&object);
         if (xf && it != s.objectIndex.end() && it->second < xf->size()) r->world = (*xf)[it->second];
     }
     return &r->info;
 }
 
-}  // namespace host::scenesvc
+}  // namespace host::services

@@ -3,47 +3,45 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
-using namespace scenesvc;
-
-const ObjectItem *object(LWItemID id) {
+const scene::ObjectItem *object(LWItemID id) {
     const SceneState *s = current();
     return s ? findObject(*s, id) : nullptr;
 }
 
 const char *objectFilename(LWItemID id) {
-    const ObjectItem *o = object(id);
+    const scene::ObjectItem *o = object(id);
     return o ? o->filename.c_str() : nullptr;
 }
 
 int objectNumPoints(LWItemID id) {
-    const ObjectItem *o = object(id);
+    const scene::ObjectItem *o = object(id);
     return o ? o->numPoints() : 0;
 }
 
 int objectNumPolygons(LWItemID id) {
-    const ObjectItem *o = object(id);
+    const scene::ObjectItem *o = object(id);
     return o ? o->numPolygons() : 0;
 }
 
 // All layers of the object in one record.
 LWMeshInfo *objectMeshInfo(LWItemID id, int frozen) {
     const SceneState *s = current();
-    const ObjectItem *o = s ? findObject(*s, id) : nullptr;
+    const scene::ObjectItem *o = s ? findObject(*s, id) : nullptr;
     if (!o || o->layers.empty()) return nullptr;
     return makeMeshRecord(*s, *o, 0, o->layers.size(), frozen != 0);
 }
 
 // The scene model has no caustics exclusion: every object takes caustics.
 int objectExcluded(LWItemID id, LWItemID light) {
-    const ObjectItem *o = object(id);
+    const scene::ObjectItem *o = object(id);
     if (!o || !light) return 0;
     if (light == LWITEM_RADIOSITY) return o->excludeRadiosity ? 1 : 0;
     if (light == LWITEM_CAUSTICS) return 0;
-    for (const Item *e : o->excludedLights)
+    for (const scene::Item *e : o->excludedLights)
         if (e == light) return 1;
     return 0;
 }
@@ -63,4 +61,4 @@ const LWObjectInfo kObjectInfo = {
 
 const LWObjectInfo *objectInfoTable() { return &kObjectInfo; }
 
-}  // namespace host
+}  // namespace host::services

@@ -12,11 +12,11 @@
 
 #include "host/services/global_lookup.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
-const Scene *gActiveScene = nullptr;
+const scene::Scene *gActiveScene = nullptr;
 
 struct SceneInfoState {
     std::string name, filename;
@@ -158,10 +158,10 @@ const LWGlobalPool kRenderMemory = {
 
 }  // namespace
 
-void setActiveScene(const Scene *scene) { gActiveScene = scene; }
-const Scene *activeScene() { return gActiveScene; }
+void setActiveScene(const scene::Scene *scene) { gActiveScene = scene; }
+const scene::Scene *activeScene() { return gActiveScene; }
 
-void publishSceneInfo(const Scene &scene, int width, int height, int samples) {
+void publishSceneInfo(const scene::Scene &scene, int width, int height, int samples) {
     SceneInfoState &s = sceneState();
     s.name = scene.name;
     s.filename = scene.filename;
@@ -170,7 +170,7 @@ void publishSceneInfo(const Scene &scene, int width, int height, int samples) {
     i.filename = s.filename.c_str();
     i.numPoints = 0;
     i.numPolygons = 0;
-    for (const ObjectItem *o : scene.objects) {
+    for (const scene::ObjectItem *o : scene.objects) {
         i.numPoints += o->numPoints();
         i.numPolygons += o->numPolygons();
     }
@@ -206,4 +206,4 @@ void resetRenderMemory() {
     p.chunks.clear();
 }
 
-}  // namespace host
+}  // namespace host::services

@@ -7,16 +7,16 @@
 #include "sdk/global_pool.h"
 #include "sdk/scene_info.h"
 
-namespace host {
+namespace host::services {
 
 // The scene being rendered (null when none). Set on the main thread before plug-ins are
 // activated and left alone while render threads run.
-void setActiveScene(const Scene *scene);
-const Scene *activeScene();
+void setActiveScene(const scene::Scene *scene);
+const scene::Scene *activeScene();
 
 // Fills the scene information record from a scene (and the effective render size and samples)
 // and registers it as "LW Scene Info 3".
-void publishSceneInfo(const Scene &scene, int width, int height, int samples);
+void publishSceneInfo(const scene::Scene &scene, int width, int height, int samples);
 const LWSceneInfo *sceneInfo();
 
 // Registers "Global Render Memory". find and create are safe from any thread; chunks are zeroed
@@ -25,4 +25,4 @@ void publishRenderMemory();
 const LWGlobalPool *renderMemory();
 void resetRenderMemory();
 
-}  // namespace host
+}  // namespace host::services

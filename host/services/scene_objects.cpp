@@ -4,20 +4,18 @@
 #include "host/services/scene_services.h"
 #include "host/services/scene_state.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
 
-using namespace scenesvc;
-
-const ObjectItem *objectAt(int obj) {
+const scene::ObjectItem *objectAt(int obj) {
     const SceneState *s = current();
     if (!s || obj < 0 || static_cast<size_t>(obj) >= s->scene->objects.size()) return nullptr;
     return s->scene->objects[static_cast<size_t>(obj)];
 }
 
 // Position in the object's layer list of layer number lnum, or -1.
-long layerSlot(const ObjectItem &o, int lnum) {
+long layerSlot(const scene::ObjectItem &o, int lnum) {
     if (lnum < 0) return -1;
     for (size_t i = 0; i < o.layers.size(); ++i)
         if (o.layers[i].index == lnum + 1) return static_cast<long>(i);
@@ -30,27 +28,27 @@ int objNumObjects() {
 }
 
 const char *objFilename(int obj) {
-    const ObjectItem *o = objectAt(obj);
+    const scene::ObjectItem *o = objectAt(obj);
     return o ? o->filename.c_str() : nullptr;
 }
 
 int objMaxLayers(int obj) {
-    const ObjectItem *o = objectAt(obj);
+    const scene::ObjectItem *o = objectAt(obj);
     int most = 0;
     if (o)
-        for (const MeshLayer &l : o->layers)
+        for (const scene::MeshLayer &l : o->layers)
             if (l.index > most) most = l.index;
     return most;
 }
 
 int objLayerExists(int obj, int lnum) {
-    const ObjectItem *o = objectAt(obj);
+    const scene::ObjectItem *o = objectAt(obj);
     return o && layerSlot(*o, lnum) >= 0 ? 1 : 0;
 }
 
 LWMeshInfo *objLayerMesh(int obj, int lnum) {
     const SceneState *s = current();
-    const ObjectItem *o = objectAt(obj);
+    const scene::ObjectItem *o = objectAt(obj);
     long slot = o ? layerSlot(*o, lnum) : -1;
     if (slot < 0) return nullptr;
     return makeMeshRecord(*s, *o, static_cast<size_t>(slot), static_cast<size_t>(slot) + 1, false);
@@ -71,4 +69,4 @@ const LWObjectFuncs kObjectFuncs = {
 
 const LWObjectFuncs *objectFuncsTable() { return &kObjectFuncs; }
 
-}  // namespace host
+}  // namespace host::services

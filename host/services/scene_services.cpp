@@ -6,9 +6,7 @@
 #include "host/services/global_lookup.h"
 #include "host/services/scene_state.h"
 
-namespace host {
-
-namespace scenesvc {
+namespace host::services {
 
 namespace {
 
@@ -25,19 +23,20 @@ std::function<void(const std::string &)> &sink() {
 }
 
 void indexItems(SceneState &s) {
-    const Scene &scene = *s.scene;
+    const scene::Scene &scene = *s.scene;
     auto chain = [&](const auto &list, LWItemType type) {
         for (size_t i = 0; i < list.size(); ++i) {
             ItemEntry e;
             e.item = list[i];
             e.type = type;
-            e.next = i + 1 < list.size()
-                         ? static_cast<LWItemID>(const_cast<Item *>(static_cast<const Item *>(list[i + 1])))
-                         : nullptr;
+            e.next = i + 1 < list.size() ? static_cast<LWItemID>(const_cast<scene::Item *>(
+                                               static_cast<const scene::Item *>(list[i + 1])))
+                                         : nullptr;
             s.items[list[i]] = e;
         }
-        return list.empty() ? nullptr
-                            : static_cast<LWItemID>(const_cast<Item *>(static_cast<const Item *>(list[0])));
+        return list.empty()
+                   ? nullptr
+                   : static_cast<LWItemID>(const_cast<scene::Item *>(static_cast<const scene::Item *>(list[0])));
     };
     s.firstOfKind[LWI_OBJECT] = chain(scene.objects, LWI_OBJECT);
     s.firstOfKind[LWI_LIGHT] = chain(scene.lights, LWI_LIGHT);
@@ -45,17 +44,17 @@ void indexItems(SceneState &s) {
     for (size_t i = 0; i < scene.objects.size(); ++i) s.objectIndex[scene.objects[i]] = i;
 
     // Bones chain per object, in file order.
-    std::map<const void *, const BoneItem *> last;
-    for (const BoneItem *b : scene.bones) {
+    std::map<const void *, const scene::BoneItem *> last;
+    for (const scene::BoneItem *b : scene.bones) {
         ItemEntry e;
         e.item = b;
         e.type = LWI_BONE;
         s.items[b] = e;
         auto it = last.find(b->object);
         if (it == last.end())
-            s.firstBone[b->object] = const_cast<BoneItem *>(b);
+            s.firstBone[b->object] = const_cast<scene::BoneItem *>(b);
         else
-            s.items[it->second].next = const_cast<BoneItem *>(b);
+            s.items[it->second].next = const_cast<scene::BoneItem *>(b);
         last[b->object] = b;
     }
 }
@@ -72,12 +71,13 @@ const char *const kFloatChannels[] = {
 };
 
 void indexSurfaces(SceneState &s) {
-    const Scene &scene = *s.scene;
+    const scene::Scene &scene = *s.scene;
     for (size_t i = 0; i < scene.surfaces.size(); ++i) {
-        const Surface *surf = scene.surfaces[i].get();
+        const scene::Surface *surf = scene.surfaces[i].get();
         SurfaceEntry e;
         e.surface = surf;
-        e.next = i + 1 < scene.surfaces.size() ? const_cast<Surface *>(scene.surfaces[i + 1].get()) : nullptr;
+        e.next =
+            i + 1 < scene.surfaces.size() ? const_cast<scene::Surface *>(scene.surfaces[i + 1].get()) : nullptr;
         for (const char *name : kFloatChannels) {
             std::vector<double> v = surf->channel(name);
             if (!v.empty()) e.channels[name] = std::move(v);
@@ -85,20 +85,20 @@ void indexSurfaces(SceneState &s) {
         e.reflectionImage = sceneImageID(s, surf->reflection.image);
         e.refractionImage = sceneImageID(s, surf->refraction.image);
         s.surfaces[surf] = std::move(e);
-        s.surfacesByName[surf->name].push_back(const_cast<Surface *>(surf));
+        s.surfacesByName[surf->name].push_back(const_cast<scene::Surface *>(surf));
     }
     // The surfaces an object file's polygons use, in surface order.
     std::map<std::string, std::set<int>> used;
-    for (const ObjectItem *o : scene.objects) {
+    for (const scene::ObjectItem *o : scene.objects) {
         std::set<int> &u = used[o->filename];
-        for (const MeshLayer &l : o->layers)
-            for (const MeshPolygon &p : l.polygons)
+        for (const scene::MeshLayer &l : o->layers)
+            for (const scene::MeshPolygon &p : l.polygons)
                 if (p.surface >= 0 && static_cast<size_t>(p.surface) < scene.surfaces.size()) u.insert(p.surface);
     }
     for (const auto &f : used) {
         std::vector<LWSurfaceID> &list = s.surfacesByFile[f.first];
         for (int i : f.second) {
-            Surface *surf = scene.surfaces[i].get();
+            scene::Surface *surf = scene.surfaces[i].get();
             list.push_back(surf);
             s.surfacesByFileAndName[{f.first, surf->name}].push_back(surf);
         }
@@ -110,7 +110,7 @@ void indexSurfaces(SceneState &s) {
 
 void indexWeightMaps(SceneState &s) {
     auto add = [&](std::map<std::string, const WeightMapEntry *, std::less<>> &byName, LWID type, int dimension,
-                   const MeshLayer &l, const std::string &name, const std::vector<float> &values,
+                   const scene::MeshLayer &l, const std::string &name, const std::vector<float> &values,
                    const std::vector<uint8_t> &has) {
         auto it = byName.find(name);
         WeightMapEntry *e;
@@ -127,11 +127,11 @@ void indexWeightMaps(SceneState &s) {
         }
         if (!e->in(&l)) e->layers.push_back({&l, &values, &has});
     };
-    for (const ObjectItem *o : s.scene->objects)
-        for (const MeshLayer &l : o->layers) {
-            for (const WeightMap &m : l.weightMaps)
+    for (const scene::ObjectItem *o : s.scene->objects)
+        for (const scene::MeshLayer &l : o->layers) {
+            for (const scene::WeightMap &m : l.weightMaps)
                 add(s.weightMapByName, LWVMAP_WGHT, 1, l, m.name, m.values, m.has);
-            for (const UVMap &m : l.uvMaps) add(s.uvMapByName, LWVMAP_TXUV, 2, l, m.name, m.values, m.has);
+            for (const scene::UVMap &m : l.uvMaps) add(s.uvMapByName, LWVMAP_TXUV, 2, l, m.name, m.values, m.has);
         }
 }
 
@@ -155,14 +155,14 @@ void ItemIndex::build(const std::unordered_map<const void *, ItemEntry> &items) 
 
 const ItemEntry *findItem(const SceneState &s, const void *id) { return id ? s.itemIndex.find(id) : nullptr; }
 
-const ObjectItem *findObject(const SceneState &s, const void *id) {
+const scene::ObjectItem *findObject(const SceneState &s, const void *id) {
     const ItemEntry *e = findItem(s, id);
-    return e && e->type == LWI_OBJECT ? static_cast<const ObjectItem *>(e->item) : nullptr;
+    return e && e->type == LWI_OBJECT ? static_cast<const scene::ObjectItem *>(e->item) : nullptr;
 }
 
-const LightItem *findLight(const SceneState &s, const void *id) {
+const scene::LightItem *findLight(const SceneState &s, const void *id) {
     const ItemEntry *e = findItem(s, id);
-    return e && e->type == LWI_LIGHT ? static_cast<const LightItem *>(e->item) : nullptr;
+    return e && e->type == LWI_LIGHT ? static_cast<const scene::LightItem *>(e->item) : nullptr;
 }
 
 const SurfaceEntry *findSurface(const SceneState &s, const void *id) {
@@ -181,13 +181,13 @@ ImageSlot *findImage(const SceneState &s, const void *id) {
 
 LWImageID sceneImageID(const SceneState &s, int index) {
     if (index < 0 || static_cast<size_t>(index) >= s.scene->images.size()) return nullptr;
-    return const_cast<Image *>(s.scene->images[index].get());
+    return const_cast<image::Image *>(s.scene->images[index].get());
 }
 
 void publishTransforms(SceneState &s, double time) {
-    auto xf = std::make_unique<std::vector<Affine>>();
+    auto xf = std::make_unique<std::vector<scene::Affine>>();
     xf->reserve(s.scene->objects.size());
-    for (const ObjectItem *o : s.scene->objects) xf->push_back(worldTransform(*o, time));
+    for (const scene::ObjectItem *o : s.scene->objects) xf->push_back(scene::worldTransform(*o, time));
     std::lock_guard<std::mutex> hold(s.timeLock);
     s.transforms.store(xf.get(), std::memory_order_release);
     s.transformVersions.push_back(std::move(xf));
@@ -202,11 +202,7 @@ void report(const std::string &line) {
         std::cerr << line << "\n";
 }
 
-}  // namespace scenesvc
-
-using namespace scenesvc;
-
-void registerSceneServices(const Scene &scene) {
+void registerSceneServices(const scene::Scene &scene) {
     auto s = std::make_unique<SceneState>();
     s->scene = &scene;
     indexItems(*s);
@@ -243,7 +239,7 @@ void setSceneServicesMessageSink(std::function<void(const std::string &)> f) {
     sink() = std::move(f);
 }
 
-const Image *imageFromID(LWImageID id) {
+const image::Image *imageFromID(LWImageID id) {
     const SceneState *s = current();
     const ImageSlot *slot = s ? findImage(*s, id) : nullptr;
     return slot ? slot->image : nullptr;
@@ -256,4 +252,4 @@ void *weightMapHandle(const std::string &name) {
     return it == s->weightMapByName.end() ? nullptr : const_cast<WeightMapEntry *>(it->second);
 }
 
-}  // namespace host
+}  // namespace host::services

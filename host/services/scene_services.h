@@ -24,11 +24,11 @@
 #include "sdk/scene_objects.h"
 #include "sdk/surface_funcs.h"
 
-namespace host {
+namespace host::services {
 
 // Indexes `scene` (which must outlive the registration) and registers the seven tables through
 // registerService. A second call replaces the first scene; the time starts at 0.
-void registerSceneServices(const Scene &scene);
+void registerSceneServices(const scene::Scene &scene);
 
 // The time in seconds at which frozen mesh records (LWObjectInfo::meshInfo with frozen set) give
 // their points' world positions; the renderer sets it per frame before the plug-ins' new-time.
@@ -53,13 +53,13 @@ const LWBackdropInfo *backdropInfoTable();
 
 // The image an image identifier names (a scene image or one loaded through the image list), or
 // null when it names none.
-const Image *imageFromID(LWImageID id);
+const image::Image *imageFromID(LWImageID id);
 
 // The weight-map handle of a name (what pntVLookup returns and pntVSelect takes), or null when no
 // layer of the scene has a weight map of that name. Stable while the services are registered.
 void *weightMapHandle(const std::string &name);
 
 // The backdrop colour along a direction (normalised here): what LWBackdropInfo::backdrop answers.
-void backdropAlong(const Scene &scene, const double dir[3], double out[3]);
+void backdropAlong(const scene::Scene &scene, const double dir[3], double out[3]);
 
-}  // namespace host
+}  // namespace host::services

@@ -23,11 +23,11 @@
 #include "sdk/item_info.h"
 #include "sdk/mesh_info.h"
 
-namespace host::scenesvc {
+namespace host::services {
 
 // An item and its successor among the items of the same kind (and, for bones, the same object).
 struct ItemEntry {
-    const Item *item = nullptr;
+    const scene::Item *item = nullptr;
     LWItemType type = LWI_NONE;
     LWItemID next = nullptr;
 };
@@ -37,7 +37,7 @@ struct ItemEntry {
 // have them. The entry's address is the handle plug-ins select the map by.
 struct WeightMapEntry {
     struct Values {
-        const MeshLayer *layer;
+        const scene::MeshLayer *layer;
         const std::vector<float> *values;  // `dimension` a point
         const std::vector<uint8_t> *has;
     };
@@ -45,7 +45,7 @@ struct WeightMapEntry {
     LWID type = LWVMAP_WGHT;
     int dimension = 1;
     std::vector<Values> layers;
-    const Values *in(const MeshLayer *layer) const {
+    const Values *in(const scene::MeshLayer *layer) const {
         for (const Values &v : layers)
             if (v.layer == layer) return &v;
         return nullptr;
@@ -54,12 +54,12 @@ struct WeightMapEntry {
 
 // One entry of the image list. Slots never move or disappear while the services are registered.
 struct ImageSlot {
-    const Image *image = nullptr;
-    std::unique_ptr<Image> owned;  // set for images the image list loaded itself
-    size_t order = 0;              // position in the image list
+    const image::Image *image = nullptr;
+    std::unique_ptr<image::Image> owned;  // set for images the image list loaded itself
+    size_t order = 0;                     // position in the image list
     // The image in SceneState::spotFilter, once a spot wider than a pixel or needAA asked for it;
     // set under SceneState::imageLock.
-    std::atomic<const SpotFilter::Texture *> texture{nullptr};
+    std::atomic<const image::SpotFilter::Texture *> texture{nullptr};
     bool textureRefused = false;  // the filter refused the image; under SceneState::imageLock
 };
 
@@ -71,7 +71,7 @@ struct ImageTable {
 
 // A surface's channel values for the names known at registration, and its neighbours.
 struct SurfaceEntry {
-    const Surface *surface = nullptr;
+    const scene::Surface *surface = nullptr;
     LWSurfaceID next = nullptr;
     std::map<std::string, std::vector<double>, std::less<>> channels;
     LWImageID reflectionImage = nullptr, refractionImage = nullptr;
@@ -106,7 +106,7 @@ private:
 };
 
 struct SceneState {
-    const Scene *scene = nullptr;
+    const scene::Scene *scene = nullptr;
 
     // Items by identifier, and the first of each kind (objects, lights, cameras) and of each
     // object's bones.
@@ -136,19 +136,19 @@ struct SceneState {
     std::atomic<const ImageTable *> images{nullptr};
     // Mip-mapped spot filtering of the list's images, made on first use. Declared after the slots,
     // so it goes before the images it holds.
-    std::unique_ptr<SpotFilter> spotFilter;
+    std::unique_ptr<image::SpotFilter> spotFilter;
 
     // World transforms of the objects at the services' time, by object index. Each time change
     // publishes a new array; old ones are kept until withdrawal, so readers never see one freed.
     std::mutex timeLock;
-    std::vector<std::unique_ptr<std::vector<Affine>>> transformVersions;
-    std::atomic<const std::vector<Affine> *> transforms{nullptr};
+    std::vector<std::unique_ptr<std::vector<scene::Affine>>> transformVersions;
+    std::atomic<const std::vector<scene::Affine> *> transforms{nullptr};
     std::atomic<double> time{0.0};
 
     // Channel values asked for by names unknown at registration, read once and kept (node-based,
     // so the values stay put), and each surface's channel group.
     std::mutex lazyLock;
-    std::map<std::pair<const Surface *, std::string>, std::vector<double>> lazyChannels;
+    std::map<std::pair<const scene::Surface *, std::string>, std::vector<double>> lazyChannels;
     std::unordered_map<const void *, LWChanGroupID> channelGroups;
 };
 
@@ -157,8 +157,8 @@ SceneState *current();
 
 // Typed look-ups of identifiers; null when the identifier names nothing of that kind.
 const ItemEntry *findItem(const SceneState &s, const void *id);
-const ObjectItem *findObject(const SceneState &s, const void *id);
-const LightItem *findLight(const SceneState &s, const void *id);
+const scene::ObjectItem *findObject(const SceneState &s, const void *id);
+const scene::LightItem *findLight(const SceneState &s, const void *id);
 const SurfaceEntry *findSurface(const SceneState &s, const void *id);
 ImageSlot *findImage(const SceneState &s, const void *id);
 
@@ -167,7 +167,8 @@ LWImageID sceneImageID(const SceneState &s, int index);
 
 // A new mesh record over layers [first, last) of an object; `frozen` makes pntOtherPos give
 // world positions at the services' time. Null when memory runs out.
-LWMeshInfo *makeMeshRecord(const SceneState &s, const ObjectItem &object, size_t first, size_t last, bool frozen);
+LWMeshInfo *makeMeshRecord(const SceneState &s, const scene::ObjectItem &object, size_t first, size_t last,
+                           bool frozen);
 
 // Builds the image list's first table from the scene's images (registration only).
 void initImages(SceneState &s);
@@ -176,9 +177,9 @@ void initImages(SceneState &s);
 void publishTransforms(SceneState &s, double time);
 
 // Sets LWBackdropInfo::type from the scene (registration only).
-void setBackdropType(const Scene &scene);
+void setBackdropType(const scene::Scene &scene);
 
 // Sends one line to the message sink.
 void report(const std::string &line);
 
-}  // namespace host::scenesvc
+}  // namespace host::services

@@ -10,11 +10,9 @@
 #include "host/services/scene_state.h"
 #include "sdk/envelope_funcs.h"
 
-namespace host {
+namespace host::services {
 
 namespace {
-
-using namespace scenesvc;
 
 const SurfaceEntry *surface(LWSurfaceID id) {
     const SceneState *s = current();
@@ -134,4 +132,4 @@ const LWSurfaceFuncs kSurfaceFuncs = {
 
 const LWSurfaceFuncs *surfaceFuncsTable() { return &kSurfaceFuncs; }
 
-}  // namespace host
+}  // namespace host::services

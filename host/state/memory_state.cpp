@@ -4,9 +4,13 @@
 #include <cstring>
 #include <limits>
 
+#include "host/util/text.h"
+
 namespace host::state {
 
 namespace {
+
+using util::numberText;
 
 // Bytes allowed in a bare block token of the text format; anything else is quoted.
 bool bareTokenChar(unsigned char c) {
@@ -52,13 +56,6 @@ std::string blockToken(const LWBlockIdent *id) {
     bool bare = !t.empty();
     for (unsigned char c : t) bare = bare && bareTokenChar(c);
     return bare ? t : quote(t.c_str());
-}
-
-template <typename T>
-std::string numberText(T v) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 void putBE(std::vector<uint8_t> &out, uint64_t v, int bytes) {

@@ -7,7 +7,7 @@
 
 #include <embree3/rtcore.h>
 
-namespace host {
+namespace host::trace {
 
 namespace {
 
@@ -55,7 +55,7 @@ Tracer::~Tracer() {
 
 void *Tracer::rawScene() const { return impl_->scene; }
 
-bool Tracer::build(const Scene &scene, double time, std::string &why) {
+bool Tracer::build(const scene::Scene &scene, double time, std::string &why) {
     // Device first, with the error callback installed before any other call.
     if (!impl_->device) {
         impl_->device = rtcNewDevice(nullptr);
@@ -73,10 +73,10 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
     meshes_.clear();
 
     double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
-    for (const ObjectItem *obj : scene.objects) {
-        Affine toWorld = worldTransform(*obj, time);
-        Affine toObject = toWorld.inverse();
-        for (const MeshLayer &layer : obj->layers) {
+    for (const scene::ObjectItem *obj : scene.objects) {
+        scene::Affine toWorld = scene::worldTransform(*obj, time);
+        scene::Affine toObject = toWorld.inverse();
+        for (const scene::MeshLayer &layer : obj->layers) {
             if (layer.triangles.empty()) continue;
             TracedMesh m;
             m.object = obj;
@@ -94,12 +94,12 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
             // it is never hit and the triangle numbering stays that of the layer.
             std::vector<uint8_t> bad(n, 0);
             for (size_t i = 0; i < n; ++i) {
-                const MeshPoint &p = layer.points[i];
-                Vec3 w = toWorld.point({p.pos[0], p.pos[1], p.pos[2]});
+                const scene::MeshPoint &p = layer.points[i];
+                scene::Vec3 w = toWorld.point({p.pos[0], p.pos[1], p.pos[2]});
                 const double *nm = m.normalMatrix;
-                Vec3 wn{nm[0] * p.normal[0] + nm[1] * p.normal[1] + nm[2] * p.normal[2],
-                        nm[3] * p.normal[0] + nm[4] * p.normal[1] + nm[5] * p.normal[2],
-                        nm[6] * p.normal[0] + nm[7] * p.normal[1] + nm[8] * p.normal[2]};
+                scene::Vec3 wn{nm[0] * p.normal[0] + nm[1] * p.normal[1] + nm[2] * p.normal[2],
+                               nm[3] * p.normal[0] + nm[4] * p.normal[1] + nm[5] * p.normal[2],
+                               nm[6] * p.normal[0] + nm[7] * p.normal[1] + nm[8] * p.normal[2]};
                 double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
                 bool ok = len < std::numeric_limits<double>::infinity();
                 for (int c = 0; c < 3; ++c) ok = ok && traceable(toFloat(w[c]));
@@ -117,9 +117,9 @@ bool Tracer::build(const Scene &scene, double time, std::string &why) {
             for (size_t i = 0; i + 2 < layer.cornerNormals.size(); i += 3) {
                 const float *cn = &layer.cornerNormals[i];
                 const double *nm = m.normalMatrix;
-                Vec3 wn{nm[0] * cn[0] + nm[1] * cn[1] + nm[2] * cn[2],
-                        nm[3] * cn[0] + nm[4] * cn[1] + nm[5] * cn[2],
-                        nm[6] * cn[0] + nm[7] * cn[1] + nm[8] * cn[2]};
+                scene::Vec3 wn{nm[0] * cn[0] + nm[1] * cn[1] + nm[2] * cn[2],
+                               nm[3] * cn[0] + nm[4] * cn[1] + nm[5] * cn[2],
+                               nm[6] * cn[0] + nm[7] * cn[1] + nm[8] * cn[2]};
                 double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
                 bool ok = len < std::numeric_limits<double>::infinity() &&
                           !bad[static_cast<size_t>(layer.triangles[i / 3])];
@@ -217,4 +217,4 @@ bool Tracer::occluded(const double org[3], const double dir[3], double tnear, do
     return ray.tfar == -std::numeric_limits<float>::infinity();
 }
 
-}  // namespace host
+}  // namespace host::trace

@@ -10,14 +10,14 @@
 
 #include "host/scene/scene.h"
 
-namespace host {
+namespace host::trace {
 
 // One traced mesh: an object layer with its points moved to world space at the build time.
 struct TracedMesh {
-    const ObjectItem *object = nullptr;
-    const MeshLayer *layer = nullptr;
-    Affine toWorld;                        // object space to world space
-    Affine toObject;                       // world space to object space
+    const scene::ObjectItem *object = nullptr;
+    const scene::MeshLayer *layer = nullptr;
+    scene::Affine toWorld;                 // object space to world space
+    scene::Affine toObject;                // world space to object space
     double normalMatrix[9];                // transforms object-space normals to world space
     std::vector<float> worldPos;           // three floats per point
     std::vector<float> worldNormal;        // smoothed normals in world space, three floats per point
@@ -42,7 +42,7 @@ public:
     // Builds the ray-tracing scene from every object of `scene` at `time`, replacing any earlier
     // build. On failure returns false with a reason. Triangles with a point whose world position
     // is not finite or beyond the tracer's range (1.8e18) at `time` are never hit.
-    bool build(const Scene &scene, double time, std::string &why);
+    bool build(const scene::Scene &scene, double time, std::string &why);
 
     // Nearest hit along a unit direction between tnear and tfar.
     //
@@ -68,4 +68,4 @@ private:
     double extent_ = 1.0;
 };
 
-}  // namespace host
+}  // namespace host::trace

@@ -30,22 +30,22 @@ namespace {
 struct Rendered {
     int status = -1;
     std::string message;
-    host::Frame frame;
+    host::render::Frame frame;
     float at(int x, int y, int c) const { return frame.rgb[(static_cast<size_t>(y) * frame.width + x) * 3 + c]; }
 };
 
 Rendered render(const std::string &json, int threads = 1, const std::string &plugin = VELMORA_PLUGIN,
                 const std::string &baseDir = ".") {
     Rendered out;
-    host::LoadResult loaded = host::loadSceneText(json, "e2e scene", baseDir);
+    host::scene::LoadResult loaded = host::scene::loadSceneText(json, "e2e scene", baseDir);
     if (!loaded.scene) {
         out.message = loaded.error;
         return out;
     }
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.threads = threads;
     s.pluginPath = plugin;
-    host::RenderOutcome r = host::renderScene(*loaded.scene, s, [&](const host::Frame &f) {
+    host::render::RenderOutcome r = host::render::renderScene(*loaded.scene, s, [&](const host::render::Frame &f) {
         out.frame = f;
         return std::string();
     });
@@ -288,7 +288,7 @@ TEST(Threads, RenderIsTheSameOnOneAndTwoThreads) {
     // The default scene (spot, point and distant light, sub-surface and sheen), small, and the
     // area-shadow scene: the shader keeps no state between spots that could depend on which
     // thread shaded what.
-    std::string defaultScene = host::kDefaultSceneJson;
+    std::string defaultScene = host::cli::kDefaultSceneJson;
     const std::string full = R"("width": 640, "height": 480, "samples": 4)";
     size_t at = defaultScene.find(full);
     ASSERT_NE(at, std::string::npos);

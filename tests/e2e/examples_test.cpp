@@ -62,7 +62,7 @@ std::string referenceOf(const Shot &s) {
 std::vector<int> codes(const std::vector<float> &rgb) {
     std::vector<int> out(rgb.size());
     for (size_t i = 0; i < rgb.size(); ++i)
-        out[i] = static_cast<int>(std::lround(host::linearToSrgb(rgb[i]) * 255));
+        out[i] = static_cast<int>(std::lround(host::image::linearToSrgb(rgb[i]) * 255));
     return out;
 }
 
@@ -158,10 +158,10 @@ TEST_P(Example, RendersItsPictureExactly) {
         std::remove(out.c_str());
         return;
     }
-    host::Image got, want;
+    host::image::Image got, want;
     std::string why;
-    ASSERT_TRUE(host::loadImage(out, got, why)) << why;
-    ASSERT_TRUE(host::loadImage(referenceOf(shot), want, why)) << why;
+    ASSERT_TRUE(host::image::loadImage(out, got, why)) << why;
+    ASSERT_TRUE(host::image::loadImage(referenceOf(shot), want, why)) << why;
     ASSERT_TRUE(got.decode(why) && want.decode(why)) << why;
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
@@ -269,15 +269,15 @@ bool passesOldRule(const std::vector<int> &a, const std::vector<int> &b, int w, 
 
 // ksub_occlusion rendered in-process on two threads, as 8-bit codes.
 std::vector<int> renderOcclusion(bool smoothOrigins, int &w, int &h) {
-    host::LoadResult loaded = host::loadSceneFile(kExamples + "/ksub_occlusion.json");
+    host::scene::LoadResult loaded = host::scene::loadSceneFile(kExamples + "/ksub_occlusion.json");
     EXPECT_TRUE(loaded.scene) << loaded.error;
     if (!loaded.scene) return {};
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.threads = 2;
     s.pluginPath = VELMORA_PLUGIN;
     s.smoothOrigins = smoothOrigins;
     std::vector<int> out;
-    host::RenderOutcome r = host::renderScene(*loaded.scene, s, [&](const host::Frame &f) {
+    host::render::RenderOutcome r = host::render::renderScene(*loaded.scene, s, [&](const host::render::Frame &f) {
         w = f.width;
         h = f.height;
         out = codes(f.rgb);
@@ -289,9 +289,10 @@ std::vector<int> renderOcclusion(bool smoothOrigins, int &w, int &h) {
 
 // The occlusion example's picture, as 8-bit codes.
 std::vector<int> occlusionPicture(int &w, int &h) {
-    host::Image picture;
+    host::image::Image picture;
     std::string why;
-    EXPECT_TRUE(host::loadImage(kExamples + "/ksub_occlusion.png", picture, why) && picture.decode(why)) << why;
+    EXPECT_TRUE(host::image::loadImage(kExamples + "/ksub_occlusion.png", picture, why) && picture.decode(why))
+        << why;
     w = picture.width;
     h = picture.height;
     return codes(picture.rgb);

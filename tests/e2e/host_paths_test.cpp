@@ -16,8 +16,8 @@
 namespace {
 
 TEST(RenderMemory, NamesStayFoundAsTheIndexGrowsAndAreGoneAfterReset) {
-    const LWGlobalPool &pool = *host::renderMemory();
-    host::resetRenderMemory();
+    const LWGlobalPool &pool = *host::services::renderMemory();
+    host::services::resetRenderMemory();
     // 300 names pass several doublings of the name index.
     std::vector<LWMemChunk> made;
     for (int i = 0; i < 300; ++i) {
@@ -38,16 +38,16 @@ TEST(RenderMemory, NamesStayFoundAsTheIndexGrowsAndAreGoneAfterReset) {
     for (LWMemChunk c = pool.first(); c; c = pool.next(c)) EXPECT_EQ(c, made[walked++]);
     EXPECT_EQ(walked, 300);
 
-    host::resetRenderMemory();
+    host::services::resetRenderMemory();
     EXPECT_EQ(pool.find("QZ's Lumakit:IsShadowRay 0"), nullptr);
     EXPECT_EQ(pool.first(), nullptr);
     EXPECT_NE(pool.create("QZ's Lumakit:IsShadowRay 0", 4), nullptr);
-    host::resetRenderMemory();
+    host::services::resetRenderMemory();
 }
 
 TEST(RenderMemory, ThreadsFindTheirOwnChunksWhileOthersCreate) {
-    const LWGlobalPool &pool = *host::renderMemory();
-    host::resetRenderMemory();
+    const LWGlobalPool &pool = *host::services::renderMemory();
+    host::services::resetRenderMemory();
     std::atomic<int> missing{0};
     auto work = [&](int thread) {
         for (int i = 0; i < 500; ++i) {
@@ -65,7 +65,7 @@ TEST(RenderMemory, ThreadsFindTheirOwnChunksWhileOthersCreate) {
             std::string name = "block " + std::to_string(t) + " " + std::to_string(i);
             EXPECT_NE(pool.find(name.c_str()), nullptr) << name;
         }
-    host::resetRenderMemory();
+    host::services::resetRenderMemory();
 }
 
 const char *const kMeshScene = R"({
@@ -79,25 +79,25 @@ const char *const kMeshScene = R"({
 })";
 
 struct Registered {
-    std::unique_ptr<host::Scene> scene;
+    std::unique_ptr<host::scene::Scene> scene;
     std::string error;
     explicit Registered(const std::string &json) {
-        host::LoadResult loaded = host::loadSceneText(json, "test", ".");
+        host::scene::LoadResult loaded = host::scene::loadSceneText(json, "test", ".");
         scene = std::move(loaded.scene);
         error = loaded.error;
-        if (scene) host::registerSceneServices(*scene);
+        if (scene) host::services::registerSceneServices(*scene);
     }
     ~Registered() {
-        if (scene) host::withdrawSceneServices();
+        if (scene) host::services::withdrawSceneServices();
     }
 };
 
 TEST(MeshRecords, ARecordHandedOutAgainStartsAfresh) {
     Registered r(kMeshScene);
     ASSERT_TRUE(r.scene) << r.error;
-    const LWObjectInfo &objects = *host::objectInfoTable();
-    LWItemID grid = host::itemInfoTable()->first(LWI_OBJECT, nullptr);
-    void *ramp = host::weightMapHandle("ramp");
+    const LWObjectInfo &objects = *host::services::objectInfoTable();
+    LWItemID grid = host::services::itemInfoTable()->first(LWI_OBJECT, nullptr);
+    void *ramp = host::services::weightMapHandle("ramp");
     ASSERT_TRUE(grid && ramp);
 
     LWMeshInfo *frozen = objects.meshInfo(grid, 1);
@@ -134,17 +134,17 @@ TEST(ItemIndex, EveryItemIsFoundAndNothingElse) {
                  {"type": "camera", "name": "Camera"}]})";
     Registered r(json);
     ASSERT_TRUE(r.scene) << r.error;
-    const LWItemInfo &items = *host::itemInfoTable();
+    const LWItemInfo &items = *host::services::itemInfoTable();
     int n = 0;
     for (LWItemID l = items.first(LWI_LIGHT, nullptr); l; l = items.next(l), ++n) {
         ASSERT_STREQ(items.name(l), ("L" + std::to_string(n)).c_str());
         EXPECT_EQ(items.type(l), LWI_LIGHT);
-        EXPECT_EQ(host::lightInfoTable()->type(l), LWLIGHT_POINT);
+        EXPECT_EQ(host::services::lightInfoTable()->type(l), LWLIGHT_POINT);
     }
     EXPECT_EQ(n, 70);
     LWItemID ball = items.first(LWI_OBJECT, nullptr);
     EXPECT_STREQ(items.name(ball), "Ball");
-    EXPECT_EQ(host::lightInfoTable()->type(ball), -1) << "an object is no light";
+    EXPECT_EQ(host::services::lightInfoTable()->type(ball), -1) << "an object is no light";
     int local = 0;
     for (LWItemID stranger : {static_cast<LWItemID>(&local), LWITEM_RADIOSITY, LWITEM_CAUSTICS})
         EXPECT_EQ(items.name(stranger), nullptr);

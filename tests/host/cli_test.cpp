@@ -319,16 +319,17 @@ TEST(Cli, ExposureAndDisplay) {
     EXPECT_EQ(pfmValues(pfm), base) << "--exposure 0 replaces the scene's";
 
     render(bright + " --display film", png);
-    host::Image film;
+    host::image::Image film;
     std::string why;
-    ASSERT_TRUE(host::loadImage(png, film, why) && film.decode(why)) << why;
+    ASSERT_TRUE(host::image::loadImage(png, film, why) && film.decode(why)) << why;
     ASSERT_EQ(film.rgb.size(), base.size());
     const int w = film.width, h = film.height;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c) {
-                double want = host::linearToSrgb(host::filmCurve(2 * base[((h - 1 - y) * w + x) * 3 + c]));
-                double got = host::linearToSrgb(film.rgb[(y * w + x) * 3 + c]);
+                double want =
+                    host::image::linearToSrgb(host::image::filmCurve(2 * base[((h - 1 - y) * w + x) * 3 + c]));
+                double got = host::image::linearToSrgb(film.rgb[(y * w + x) * 3 + c]);
                 ASSERT_NEAR(got, want, 0.5 / 255 + 1e-6) << x << "," << y;
             }
     std::remove(pfm.c_str());
@@ -345,10 +346,10 @@ TEST(Cli, SweepCellsLabelled) {
     ASSERT_EQ(run(good + size + "-o " + single).status, 0);
     Outcome r = run(good + size + "--sweep Ksub=0,1 -o " + sheet);
     ASSERT_EQ(r.status, 0) << r.err;
-    host::Image one, two;
+    host::image::Image one, two;
     std::string why;
-    ASSERT_TRUE(host::loadImage(single, one, why) && one.decode(why)) << why;
-    ASSERT_TRUE(host::loadImage(sheet, two, why) && two.decode(why)) << why;
+    ASSERT_TRUE(host::image::loadImage(single, one, why) && one.decode(why)) << why;
+    ASSERT_TRUE(host::image::loadImage(sheet, two, why) && two.decode(why)) << why;
     ASSERT_EQ(two.width, 2 * one.width);
     int changed = 0, outside = 0;
     for (int y = 0; y < one.height; ++y)

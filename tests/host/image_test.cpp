@@ -94,7 +94,7 @@ void putBigEndian(std::string &bytes, size_t at, uint32_t v) {
 // A PNG whose header declares width x height (its CRC kept valid) over a tiny real image.
 std::string pngDeclaring(const Folder &dir, uint32_t width, uint32_t height) {
     std::string path = dir / "declared.png", why;
-    EXPECT_TRUE(host::writePng(path, 2, 2, pattern(2, 2), why)) << why;
+    EXPECT_TRUE(host::image::writePng(path, 2, 2, pattern(2, 2), why)) << why;
     std::string bytes = readAll(path);
     // Signature (8), IHDR length and type (8), then width and height; the CRC follows the 13 data bytes.
     putBigEndian(bytes, 16, width);
@@ -110,9 +110,9 @@ bool anyTemporary(const Folder &dir) {
 }
 
 TEST(Image, LoadsAndSamples) {
-    host::Image img;
+    host::image::Image img;
     std::string why;
-    ASSERT_TRUE(host::loadImage(kData + "/red_blue.png", img, why)) << why;
+    ASSERT_TRUE(host::image::loadImage(kData + "/red_blue.png", img, why)) << why;
     ASSERT_EQ(img.width, 2);
     ASSERT_EQ(img.height, 1);
     struct Case {
@@ -130,21 +130,21 @@ TEST(Image, LoadsAndSamples) {
         EXPECT_NEAR(rgb[0], c.r, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": red " << rgb[0];
         EXPECT_NEAR(rgb[2], c.b, 1e-6) << "u=" << c.u << " blend=" << c.blend << ": blue " << rgb[2];
     }
-    EXPECT_FALSE(host::loadImage(kData + "/two_triangles.obj", img, why));
+    EXPECT_FALSE(host::image::loadImage(kData + "/two_triangles.obj", img, why));
 }
 
 // The spot filter: spots as wide as the image average it, with blend or without; every thread
 // gets the same answers, bit for bit; an image without pixels is refused.
 TEST(Image, SpotFilterAveragesAndRepeats) {
-    host::Image img;
+    host::image::Image img;
     img.width = 8;
     img.height = 4;
     img.rgb = pattern(8, 4);
     double mean[3] = {0, 0, 0};
     for (size_t i = 0; i < img.rgb.size(); ++i) mean[i % 3] += img.rgb[i] / 32.0;
-    host::SpotFilter filter;
+    host::image::SpotFilter filter;
     std::string why;
-    const host::SpotFilter::Texture *t = filter.add(img, why);
+    const host::image::SpotFilter::Texture *t = filter.add(img, why);
     ASSERT_TRUE(t) << why;
     for (bool blend : {true, false})
         for (double footprint : {8.0, 100.0}) {
@@ -169,7 +169,7 @@ TEST(Image, SpotFilterAveragesAndRepeats) {
     for (std::thread &th : threads) th.join();
     for (const auto &s : seen) EXPECT_TRUE(s == first) << "a thread saw other colours";
 
-    host::Image empty;
+    host::image::Image empty;
     EXPECT_EQ(filter.add(empty, why), nullptr);
     EXPECT_NE(why.find("no pixels"), std::string::npos) << why;
 }
@@ -179,15 +179,15 @@ TEST(Image, SrgbEncoding) {
         double linear, srgb;
     } cases[] = {{0, 0}, {1, 1}, {2, 1}, {-1, 0}, {0.0031308, 0.04045}, {0.2140, 0.5}};
     for (const Case &c : cases)
-        EXPECT_NEAR(host::linearToSrgb(c.linear), c.srgb, 2e-4)
-            << c.linear << " -> " << host::linearToSrgb(c.linear);
-    EXPECT_NEAR(host::srgbToLinear(host::linearToSrgb(0.37)), 0.37, 1e-9);
+        EXPECT_NEAR(host::image::linearToSrgb(c.linear), c.srgb, 2e-4)
+            << c.linear << " -> " << host::image::linearToSrgb(c.linear);
+    EXPECT_NEAR(host::image::srgbToLinear(host::image::linearToSrgb(0.37)), 0.37, 1e-9);
 }
 
 TEST(Image, PfmKeepsFloatsAndRowOrder) {
     std::vector<float> rgb = {1.5f, 0, 0, 0, 2.5f, 0};  // top row red, bottom row green
     std::string path = ::testing::TempDir() + "/velmora_test.pfm", why;
-    ASSERT_TRUE(host::writePfm(path, 1, 2, rgb, why)) << why;
+    ASSERT_TRUE(host::image::writePfm(path, 1, 2, rgb, why)) << why;
     std::ifstream in(path, std::ios::binary);
     std::string magic, scale;
     int w = 0, h = 0;
@@ -223,7 +223,7 @@ TEST(Image, ReadsEachFormat) {
     writeRaw(dir / "real.png", 3, 2, 1, OIIO::TypeDesc::UINT8, grey);  // found by its content
     std::rename((dir / "real.png").c_str(), (dir / "misnamed.jpg").c_str());
 
-    auto srgb = [](uint8_t b) { return static_cast<float>(host::srgbToLinear(b / 255.0)); };
+    auto srgb = [](uint8_t b) { return static_cast<float>(host::image::srgbToLinear(b / 255.0)); };
     struct Case {
         const char *file;
         int width, height;
@@ -240,9 +240,9 @@ TEST(Image, ReadsEachFormat) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
-        host::Image img;
+        host::image::Image img;
         std::string why;
-        ASSERT_TRUE(host::loadImage(dir / c.file, img, why)) << why;
+        ASSERT_TRUE(host::image::loadImage(dir / c.file, img, why)) << why;
         EXPECT_EQ(img.width, c.width);
         EXPECT_EQ(img.height, c.height);
         EXPECT_TRUE(img.rgb.empty()) << "pixels wait for their first use";
@@ -262,14 +262,14 @@ TEST(Image, DecodesOnFirstUseOnce) {
     Folder dir;
     std::string why;
     writeAll(dir / "huge.png", pngDeclaring(dir, 12000, 12000));
-    host::Image huge;
-    ASSERT_TRUE(host::loadImage(dir / "huge.png", huge, why)) << why;
+    host::image::Image huge;
+    ASSERT_TRUE(host::image::loadImage(dir / "huge.png", huge, why)) << why;
     EXPECT_EQ(huge.width, 12000);
     EXPECT_TRUE(huge.rgb.empty());
 
-    ASSERT_TRUE(host::writePng(dir / "small.png", 4, 4, pattern(4, 4), why)) << why;
-    host::Image img;
-    ASSERT_TRUE(host::loadImage(dir / "small.png", img, why)) << why;
+    ASSERT_TRUE(host::image::writePng(dir / "small.png", 4, 4, pattern(4, 4), why)) << why;
+    host::image::Image img;
+    ASSERT_TRUE(host::image::loadImage(dir / "small.png", img, why)) << why;
     std::vector<std::thread> threads;
     std::vector<double> seen(8);
     for (size_t t = 0; t < seen.size(); ++t)
@@ -289,7 +289,7 @@ TEST(Image, DecodesOnFirstUseOnce) {
 TEST(Image, RefusesBadFiles) {
     Folder dir;
     std::string why;
-    ASSERT_TRUE(host::writePng(dir / "good.png", 16, 16, pattern(16, 16), why)) << why;
+    ASSERT_TRUE(host::image::writePng(dir / "good.png", 16, 16, pattern(16, 16), why)) << why;
     std::string png = readAll(dir / "good.png");
     std::string badCrc = png;
     size_t idat = png.find("IDAT");
@@ -298,7 +298,7 @@ TEST(Image, RefusesBadFiles) {
                           (uint32_t(uint8_t(png[idat - 2])) << 8) | uint32_t(uint8_t(png[idat - 1]));
     badCrc[idat + 4 + idatLength] ^= 0x5a;
     std::string hdr = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 4000 +X 4000\n" + std::string(100, '\x7f');
-    ASSERT_TRUE(host::writeImage(dir / "whole.exr", 64, 64, pattern(64, 64), why)) << why;
+    ASSERT_TRUE(host::image::writeImage(dir / "whole.exr", 64, 64, pattern(64, 64), why)) << why;
     std::string exr = readAll(dir / "whole.exr");
 
     struct Case {
@@ -326,9 +326,9 @@ TEST(Image, RefusesBadFiles) {
             continue;  // a machine that could hold it
         std::string path = dir / c.name;
         writeAll(path, c.bytes);
-        host::Image img;
+        host::image::Image img;
         std::string loadWhy, decodeWhy;
-        bool loaded = host::loadImage(path, img, loadWhy);
+        bool loaded = host::image::loadImage(path, img, loadWhy);
         if (loaded) {
             EXPECT_FALSE(img.decode(decodeWhy));
             EXPECT_NE(decodeWhy.find(path), std::string::npos) << decodeWhy;
@@ -337,8 +337,8 @@ TEST(Image, RefusesBadFiles) {
             EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0.0) << "an image that fails reads as black";
         }
         EXPECT_NE((loadWhy + decodeWhy).find(c.reason), std::string::npos) << loadWhy << decodeWhy;
-        host::Image mem;
-        EXPECT_FALSE(host::loadImageBytes(c.bytes, c.name, mem, why));
+        host::image::Image mem;
+        EXPECT_FALSE(host::image::loadImageBytes(c.bytes, c.name, mem, why));
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     }
 
@@ -351,8 +351,8 @@ TEST(Image, RefusesBadFiles) {
                     {dir.path, "folder"},
                     {dir / "missing.png", "cannot be opened"}};
     for (const Special &s : specials) {
-        host::Image img;
-        EXPECT_FALSE(host::loadImage(s.path, img, why)) << s.path;
+        host::image::Image img;
+        EXPECT_FALSE(host::image::loadImage(s.path, img, why)) << s.path;
         EXPECT_NE(why.find(s.reason), std::string::npos) << s.path << ": " << why;
     }
 }
@@ -379,12 +379,13 @@ TEST(Image, WritesEachFormat) {
         SCOPED_TRACE(c.file);
         std::string why;
         std::vector<double> progress;
-        ASSERT_TRUE(host::writeImage(dir / c.file, w, h, rgb, why, [&](double f) { progress.push_back(f); }))
-            << why;
+        ASSERT_TRUE(host::image::writeImage(dir / c.file, w, h, rgb, why, [&](double f) {
+            progress.push_back(f);
+        })) << why;
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), 1.0);
-        host::Image img;
-        ASSERT_TRUE(host::loadImage(dir / c.file, img, why)) << why;
+        host::image::Image img;
+        ASSERT_TRUE(host::image::loadImage(dir / c.file, img, why)) << why;
         ASSERT_TRUE(img.decode(why)) << why;
         ASSERT_EQ(img.rgb.size(), rgb.size());
         EXPECT_NEAR(img.rgb[0], c.top, c.top * 1e-2);
@@ -395,7 +396,7 @@ TEST(Image, WritesEachFormat) {
             EXPECT_NEAR(img.rgb[i], rgb[i], c.tolerance + (c.tolerance > 0.005 ? 0.01 : 0)) << i;
     }
     std::string why;
-    EXPECT_FALSE(host::writeImage(dir / "out.gif", w, h, rgb, why));
+    EXPECT_FALSE(host::image::writeImage(dir / "out.gif", w, h, rgb, why));
     EXPECT_NE(why.find(".gif"), std::string::npos) << why;
     EXPECT_FALSE(anyTemporary(dir));
 }
@@ -418,11 +419,11 @@ TEST(Image, OutputChannelsTypesAndHeader) {
     Folder dir;
     const int w = 4, h = 2;
     std::vector<float> rgb = pattern(w, h), alpha = {0, 0.25f, 0.5f, 1, NAN, 2, -1, 0.75f};
-    host::OutputOptions options;
-    options.attributes = {host::ImageAttribute::ofText("velmora:scene", "ball.json"),
-                          host::ImageAttribute::ofInt("velmora:frame", 7),
-                          host::ImageAttribute::ofFloat("velmora:ray_cutoff", 0.25),
-                          host::ImageAttribute::ofText("Software", "velmora-render test")};
+    host::image::OutputOptions options;
+    options.attributes = {host::image::ImageAttribute::ofText("velmora:scene", "ball.json"),
+                          host::image::ImageAttribute::ofInt("velmora:frame", 7),
+                          host::image::ImageAttribute::ofFloat("velmora:ray_cutoff", 0.25),
+                          host::image::ImageAttribute::ofText("Software", "velmora-render test")};
     const std::string header = "    Software: \"velmora-render test\"\n";
     struct Case {
         const char *file;
@@ -441,8 +442,8 @@ TEST(Image, OutputChannelsTypesAndHeader) {
         SCOPED_TRACE(c.file);
         options.exrFloat = c.exrFloat;
         std::string why, path = dir / c.file, again = dir / (std::string("again_") + c.file);
-        ASSERT_TRUE(host::writeImage(path, w, h, rgb, alpha, options, why)) << why;
-        ASSERT_TRUE(host::writeImage(again, w, h, rgb, alpha, options, why)) << why;
+        ASSERT_TRUE(host::image::writeImage(path, w, h, rgb, alpha, options, why)) << why;
+        ASSERT_TRUE(host::image::writeImage(again, w, h, rgb, alpha, options, why)) << why;
         EXPECT_TRUE(readAll(path) == readAll(again)) << "two writes differ";
 
         std::string info = oiiotoolInfo(path);
@@ -474,10 +475,10 @@ TEST(Image, LabelsDrawnOrRefused) {
     const std::vector<float> blank(static_cast<size_t>(w) * h * 3, 0.0f);
     std::vector<float> rgb = blank;
     std::string why;
-    EXPECT_FALSE(host::drawLabel(rgb, w, h, 0, 60, "Ksub = 1", "NoSuchFont", why));
+    EXPECT_FALSE(host::image::drawLabel(rgb, w, h, 0, 60, "Ksub = 1", "NoSuchFont", why));
     EXPECT_NE(why.find("NoSuchFont"), std::string::npos) << why;
     EXPECT_TRUE(rgb == blank);
-    ASSERT_TRUE(host::drawLabel(rgb, w, h, 60, 90, "Ksub = 0.5 and then some", "DejaVuSans", why)) << why;
+    ASSERT_TRUE(host::image::drawLabel(rgb, w, h, 60, 90, "Ksub = 0.5 and then some", "DejaVuSans", why)) << why;
     int inside = 0, outside = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -487,7 +488,7 @@ TEST(Image, LabelsDrawnOrRefused) {
     EXPECT_GT(inside, 10);
     EXPECT_EQ(outside, 0) << "the label runs past its columns";
     // A megabyte of text is cut to what a cell could show (drawn whole, it takes a minute).
-    EXPECT_TRUE(host::drawLabel(rgb, w, h, 0, 60, std::string(1 << 20, 'x'), "DejaVuSans", why)) << why;
+    EXPECT_TRUE(host::image::drawLabel(rgb, w, h, 0, 60, std::string(1 << 20, 'x'), "DejaVuSans", why)) << why;
 }
 
 // A failed write leaves no temporary and the file it would have replaced as it was.
@@ -495,11 +496,11 @@ TEST(Image, FailedWritesChangeNothing) {
     Folder dir;
     std::string why;
     for (const char *name : {"missing/out.png", "missing/out.pfm", "missing/out.exr"}) {
-        EXPECT_FALSE(host::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << name;
+        EXPECT_FALSE(host::image::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << name;
         EXPECT_NE(why.find("does not exist"), std::string::npos) << why;
     }
     ASSERT_EQ(::mkdir((dir / "taken.png").c_str(), 0700), 0);
-    EXPECT_FALSE(host::writeImage(dir / "taken.png", 2, 2, pattern(2, 2), why));
+    EXPECT_FALSE(host::image::writeImage(dir / "taken.png", 2, 2, pattern(2, 2), why));
     EXPECT_NE(why.find("folder"), std::string::npos) << why;
     ::rmdir((dir / "taken.png").c_str());
 
@@ -512,13 +513,13 @@ TEST(Image, FailedWritesChangeNothing) {
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     for (const char *name : {"frame.png", "frame.pfm", "frame.exr", "frame.tif", "frame.hdr"}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(host::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << why;
+        ASSERT_TRUE(host::image::writeImage(dir / name, 2, 2, pattern(2, 2), why)) << why;
         std::string before = readAll(dir / name);
         auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = old;
         small.rlim_cur = 64 << 10;
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        bool ok = host::writeImage(dir / name, w, h, noise, why);
+        bool ok = host::image::writeImage(dir / name, w, h, noise, why);
         ::setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
         EXPECT_FALSE(ok);
@@ -533,17 +534,17 @@ TEST(Image, FailedWritesChangeNothing) {
 // The film curve: black stays black, it rises monotonically with a soft shoulder below 1, the
 // values its source tabulates, and odd inputs stay in range.
 TEST(ImageDisplay, FilmCurve) {
-    EXPECT_EQ(host::filmCurve(0), 0);
-    EXPECT_NEAR(host::filmCurve(1), 0.6733, 1e-4);
-    EXPECT_NEAR(host::filmCurve(4), 0.9342, 1e-4);
+    EXPECT_EQ(host::image::filmCurve(0), 0);
+    EXPECT_NEAR(host::image::filmCurve(1), 0.6733, 1e-4);
+    EXPECT_NEAR(host::image::filmCurve(4), 0.9342, 1e-4);
     double last = 0;
     for (double v = 0.001; v < 1000; v *= 1.1) {
-        double f = host::filmCurve(v);
+        double f = host::image::filmCurve(v);
         EXPECT_GE(f, last) << v;
         EXPECT_LE(f, 1.0) << v;
         last = f;
     }
-    EXPECT_EQ(host::filmCurve(-1), 0);
-    EXPECT_EQ(host::filmCurve(std::nan("")), 0);
-    EXPECT_EQ(host::filmCurve(1e300), 1);
+    EXPECT_EQ(host::image::filmCurve(-1), 0);
+    EXPECT_EQ(host::image::filmCurve(std::nan("")), 0);
+    EXPECT_EQ(host::image::filmCurve(1e300), 1);
 }

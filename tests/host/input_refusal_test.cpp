@@ -42,11 +42,11 @@ protected:
         return path;
     }
     // A scene of a camera and one object whose mesh is the given file.
-    host::LoadResult loadWithMesh(const std::string &mesh) {
+    host::scene::LoadResult loadWithMesh(const std::string &mesh) {
         std::string scene = write("scene.json", R"({"items": [{"type": "camera", "name": "cam"},
             {"type": "object", "name": "o", "mesh": {"file": ")" +
                                                     mesh + R"("}}]})");
-        return host::loadSceneFile(scene);
+        return host::scene::loadSceneFile(scene);
     }
 
     std::string dir_;
@@ -125,7 +125,7 @@ TEST(InputRefusal, HostileSceneTextIsRefusedShortlyWithItsPlace) {
          "line 3, column 1: duplicate key \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn...\""},
     };
     for (const Case &c : cases) {
-        host::LoadResult r = host::loadSceneText(c.text, "scene.json", kData, c.memoryLimit);
+        host::scene::LoadResult r = host::scene::loadSceneText(c.text, "scene.json", kData, c.memoryLimit);
         EXPECT_FALSE(r.scene) << c.what;
         EXPECT_EQ(r.error.rfind("scene.json: ", 0), 0u) << c.what << ": " << r.error.substr(0, 200);
         EXPECT_NE(r.error.find(c.message), std::string::npos)
@@ -144,19 +144,19 @@ TEST_F(InputFiles, FilesThatAreNotRegularOrReadableAreRefusedWithoutWaiting) {
     std::string usesPipe = write("m.obj", "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     struct Case {
         const char *what;
-        host::LoadResult result;
+        host::scene::LoadResult result;
         std::string message;
     } cases[] = {
-        {"scene is a pipe", host::loadSceneFile(fifo("pipe.json")),
+        {"scene is a pipe", host::scene::loadSceneFile(fifo("pipe.json")),
          "pipe.json: cannot open the scene file: is a pipe, not a regular file"},
-        {"scene is a folder", host::loadSceneFile(folder("dir.json")),
+        {"scene is a folder", host::scene::loadSceneFile(folder("dir.json")),
          "dir.json: cannot open the scene file: is a folder, not a file"},
-        {"scene is missing", host::loadSceneFile(dir_ + "/none.json"),
+        {"scene is missing", host::scene::loadSceneFile(dir_ + "/none.json"),
          "none.json: cannot open the scene file: No such file"},
         {"mesh is a pipe", loadWithMesh(fifo("pipe.obj")),
          "/items/1/mesh/file: cannot open mesh file \"" + dir_ + "/pipe.obj\": is a pipe"},
         {"mesh is a folder", loadWithMesh(folder("dir.obj")), "/items/1/mesh/file: cannot open mesh file"},
-        {"image is a pipe", host::loadSceneFile(withImage(fifo("pipe.png"))),
+        {"image is a pipe", host::scene::loadSceneFile(withImage(fifo("pipe.png"))),
          "/images/0/file: cannot read image \"" + dir_ + "/pipe.png\": is a pipe"},
         {"material file is a pipe", loadWithMesh(usesPipe),
          "/items/1/mesh/file: cannot read material file \"" + dir_ + "/pipe.mtl\": is a pipe"},
@@ -185,7 +185,7 @@ TEST_F(InputFiles, BrokenMeshFilesAreRefusedWithTheMeshAndReason) {
     };
     for (const Case &c : cases) {
         std::string file = write("bad.obj", c.obj);
-        host::LoadResult r = loadWithMesh(file);
+        host::scene::LoadResult r = loadWithMesh(file);
         EXPECT_FALSE(r.scene) << c.what;
         std::string want = "/items/1/mesh/file: mesh file \"" + file + "\"" + c.message;
         EXPECT_NE(r.error.find(want), std::string::npos)
@@ -239,9 +239,9 @@ TEST(InputRefusal, ObjTextIsCheckedLineByLine) {
         {"no faces", tri + "l 1 2\n", "m.obj has no polygons"},
     };
     for (const Case &c : cases) {
-        host::MeshLayer layer;
+        host::scene::MeshLayer layer;
         std::string error;
-        EXPECT_FALSE(host::parseObjText(c.obj, "m.obj", layer, error)) << c.what;
+        EXPECT_FALSE(host::scene::parseObjText(c.obj, "m.obj", layer, error)) << c.what;
         EXPECT_EQ(error.rfind("m.obj", 0), 0u) << c.what << ": " << error;
         EXPECT_NE(error.find(c.message), std::string::npos)
             << c.what << ": got \"" << error << "\", want \"" << c.message << "\"";
@@ -256,9 +256,9 @@ TEST(InputRefusal, ObjTextWithEveryReferenceFormIsRead) {
         "vt 0 0\nvt 1 1 0\nvn 0 0 1\nvw 1 0 0.5 1 0.5\n"
         "usemtl none\ns off\nt crease 2/1 0 1 0.5\n"
         "f 1 2 3\nf -4/1 -3/2 -2/1 -1/2\nf 1//1 2//-1 3//1\nf 1/1/1 3/2/1 4/-1/-1\n";
-    host::MeshLayer layer;
+    host::scene::MeshLayer layer;
     std::string error;
-    ASSERT_TRUE(host::parseObjText(obj, "m.obj", layer, error)) << error;
+    ASSERT_TRUE(host::scene::parseObjText(obj, "m.obj", layer, error)) << error;
     ASSERT_EQ(layer.points.size(), 4u);
     EXPECT_EQ(layer.points[1].pos[0], 1e9f);
     EXPECT_EQ(layer.points[2].pos[1], -100.0f);
@@ -266,7 +266,7 @@ TEST(InputRefusal, ObjTextWithEveryReferenceFormIsRead) {
     ASSERT_EQ(layer.polygons.size(), 4u);
     EXPECT_EQ(layer.polygons[1].points, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(layer.polygons[3].points, (std::vector<int>{0, 2, 3}));
-    for (const host::MeshPolygon &p : layer.polygons) EXPECT_EQ(p.surface, 0);
+    for (const host::scene::MeshPolygon &p : layer.polygons) EXPECT_EQ(p.surface, 0);
 }
 
 TEST_F(InputFiles, MaterialFilesComeFromTheMeshFolderAndEveryInputIsListed) {
@@ -280,9 +280,9 @@ TEST_F(InputFiles, MaterialFilesComeFromTheMeshFolderAndEveryInputIsListed) {
                                                 R"(/red_blue.png"}],
         "items": [{"type": "camera", "name": "cam"},
                   {"type": "object", "name": "o", "mesh": {"file": "meshes/two.obj", "surface": "Base"}}]})");
-    host::LoadResult r = host::loadSceneFile(scene);
+    host::scene::LoadResult r = host::scene::loadSceneFile(scene);
     ASSERT_TRUE(r.scene) << r.error;
-    const host::MeshLayer &layer = r.scene->objects.at(0)->layers.at(0);
+    const host::scene::MeshLayer &layer = r.scene->objects.at(0)->layers.at(0);
     ASSERT_EQ(layer.polygons.size(), 2u);
     EXPECT_EQ(layer.polygons[0].surface, 0);  // the scene's surface of the material's name
     // A material no material file defines becomes a surface of its own, with default values.

@@ -86,7 +86,7 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
              "/nan.obj\", line 1: \"v 1e39 0 0\": coordinate 1e39 is beyond the limit of 1e+09"},
     };
     for (const Case &c : cases) {
-        host::LoadResult r = host::loadSceneText(c.text, "scene.json", kData);
+        host::scene::LoadResult r = host::scene::loadSceneText(c.text, "scene.json", kData);
         EXPECT_FALSE(r.scene) << c.what;
         EXPECT_EQ(r.error.rfind("scene.json: ", 0), 0u) << c.what << ": " << r.error;
         EXPECT_NE(r.error.find(c.message), std::string::npos)
@@ -109,28 +109,28 @@ TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
         {"type": "light", "name": "spot", "light": "spot", "cone_angle": 45, "shadow": "map",
          "tags": ["QZ_lightParam: areashadow=1"]}
       ]})";
-    host::LoadResult r = host::loadSceneText(text, "scene.json", kData);
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "scene.json", kData);
     ASSERT_TRUE(r.scene) << r.error;
-    const host::Scene &s = *r.scene;
+    const host::scene::Scene &s = *r.scene;
     ASSERT_EQ(s.objects.size(), 1u);
-    const host::MeshLayer &layer = s.objects[0]->layers[0];
+    const host::scene::MeshLayer &layer = s.objects[0]->layers[0];
     EXPECT_EQ(layer.points.size(), 4u);
     EXPECT_EQ(layer.polygons.size(), 2u);
     ASSERT_EQ(layer.weightMaps.size(), 1u);
     EXPECT_FLOAT_EQ(layer.weightMaps[0].values[3], 1.0f);
     EXPECT_EQ(s.bones.at(0)->object, s.objects[0]);
-    EXPECT_EQ(s.lights.at(0)->type, host::LightType::Spot);
-    EXPECT_EQ(s.lights[0]->shadow, host::ShadowType::Map);
+    EXPECT_EQ(s.lights.at(0)->type, host::scene::LightType::Spot);
+    EXPECT_EQ(s.lights[0]->shadow, host::scene::ShadowType::Map);
     EXPECT_NEAR(s.lights[0]->coneAngle.at(0), 0.7853981633974483, 1e-12);
     EXPECT_EQ(s.lights[0]->tags.at(0), "QZ_lightParam: areashadow=1");
-    const host::Surface &surf = *s.surfaces.at(0);
+    const host::scene::Surface &surf = *s.surfaces.at(0);
     EXPECT_EQ(surf.reflection.option, 2);
     EXPECT_EQ(surf.reflection.image, 0);
     EXPECT_NEAR(surf.reflection.seamAngle, 1.5707963267948966, 1e-12);
     EXPECT_EQ(surf.shaders.at(0).settings["Ksub"], 0.5);
-    ASSERT_EQ(surf.textures[host::kChannelColor].layers.size(), 1u);
-    EXPECT_EQ(surf.textures[host::kChannelColor].layers[0].image, 0);
-    EXPECT_EQ(surf.textures[host::kChannelColor].layers[0].axis, 1);
+    ASSERT_EQ(surf.textures[host::scene::kChannelColor].layers.size(), 1u);
+    EXPECT_EQ(surf.textures[host::scene::kChannelColor].layers[0].image, 0);
+    EXPECT_EQ(surf.textures[host::scene::kChannelColor].layers[0].axis, 1);
     EXPECT_NEAR(s.camera->zoom.at(0), 1.0, 1e-12);
     EXPECT_EQ(s.images.at(0)->width, 2);
     EXPECT_EQ(s.render.rayCutoff, 0.02);

@@ -32,29 +32,31 @@ std::string slurp(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::unique_ptr<host::Scene> load(const std::string &file) {
-    host::LoadResult r = host::loadLwsFile(kModels + "/" + file);
+std::unique_ptr<host::scene::Scene> load(const std::string &file) {
+    host::scene::LoadResult r = host::scene::loadLwsFile(kModels + "/" + file);
     EXPECT_TRUE(r.scene) << r.error;
     return std::move(r.scene);
 }
 
 // The text of a test model with `from` replaced by `to`, read as if it were the model itself.
-host::LoadResult loadEdited(const std::string &file, const std::string &from, const std::string &to) {
+host::scene::LoadResult loadEdited(const std::string &file, const std::string &from, const std::string &to) {
     std::string text = slurp(kModels + "/" + file);
     size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos) text.replace(at, from.size(), to);
-    return host::loadLwsText(text, "shot.lws", kModels);
+    return host::scene::loadLwsText(text, "shot.lws", kModels);
 }
 
 // Channel c (0..8: position, heading pitch bank, scale) of the cube at a frame.
-double channelAt(const host::Scene &s, int c, double frame) {
-    const host::Item *cube = s.findItem("simple_cube");
+double channelAt(const host::scene::Scene &s, int c, double frame) {
+    const host::scene::Item *cube = s.findItem("simple_cube");
     if (!cube) {
         ADD_FAILURE() << "no item simple_cube";
         return NAN;
     }
-    const host::Channel3 &g = c < 3 ? cube->motion.position : c < 6 ? cube->motion.rotation : cube->motion.scale;
+    const host::scene::Channel3 &g = c < 3   ? cube->motion.position
+                                     : c < 6 ? cube->motion.rotation
+                                             : cube->motion.scale;
     return g.c[c % 3].at(frame / s.render.fps);
 }
 
@@ -119,7 +121,7 @@ TEST(LwsScene, PositionsAtFramesFollowTheKeys) {
         {"move_y_pre_ofrep_post_osc.lws", 0, 200, 0, 0},
     };
     std::string loaded;
-    std::unique_ptr<host::Scene> scene;
+    std::unique_ptr<host::scene::Scene> scene;
     for (const Case &c : cases) {
         if (loaded != c.file) scene = load(loaded = c.file);
         if (!scene) continue;
@@ -167,7 +169,8 @@ TEST(LwsScene, OlderFormatsGiveTheSameScene) {
     std::string crlf;
     for (char c : slurp(kModels + "/move_x.lws")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     for (const char *file : {"move_x_oldformat_56.lws", "move_x_oldformat_6.lws", "CRLF"}) {
-        auto old = std::string(file) == "CRLF" ? host::loadLwsText(crlf, "crlf.lws", kModels).scene : load(file);
+        auto old =
+            std::string(file) == "CRLF" ? host::scene::loadLwsText(crlf, "crlf.lws", kModels).scene : load(file);
         ASSERT_TRUE(old) << file;
         for (int c = 0; c < 9; ++c)
             for (double f = -10; f <= 70; f += 5)
@@ -190,10 +193,10 @@ TEST(LwsScene, LightsCameraAndSceneSettings) {
     auto s = load("move_x.lws");
     ASSERT_TRUE(s);
     ASSERT_EQ(s->lights.size(), 1u);
-    const host::LightItem &sun = *s->lights[0];
+    const host::scene::LightItem &sun = *s->lights[0];
     EXPECT_EQ(sun.name, "Light");
-    EXPECT_EQ(sun.type, host::LightType::Distant);
-    EXPECT_EQ(sun.shadow, host::ShadowType::RayTrace);
+    EXPECT_EQ(sun.type, host::scene::LightType::Distant);
+    EXPECT_EQ(sun.shadow, host::scene::ShadowType::RayTrace);
     EXPECT_DOUBLE_EQ(sun.intensity.at(0), 1.0);
     EXPECT_NEAR(sun.motion.rotation.at(0)[0], 0.78539814, 1e-9);
     ASSERT_TRUE(s->camera);
@@ -216,17 +219,17 @@ TEST(LwsScene, LightsCameraAndSceneSettings) {
         "ShadowType 0\n"
         "AddLight\nLightName key\nLightType 1\n"
         "AddCamera\nCameraName cam\nZoomFactor 2\nFrameSize 320 200\n";
-    host::LoadResult r = host::loadLwsText(spot, "spot.lws", ".");
+    host::scene::LoadResult r = host::scene::loadLwsText(spot, "spot.lws", ".");
     ASSERT_TRUE(r.scene) << r.error;
     ASSERT_EQ(r.scene->lights.size(), 2u);
-    const host::LightItem &key = *r.scene->lights[0];
-    EXPECT_EQ(key.type, host::LightType::Spot);
-    EXPECT_EQ(key.color, (host::Vec3{1, 0.5, 0.25}));
+    const host::scene::LightItem &key = *r.scene->lights[0];
+    EXPECT_EQ(key.type, host::scene::LightType::Spot);
+    EXPECT_EQ(key.color, (host::scene::Vec3{1, 0.5, 0.25}));
     EXPECT_DOUBLE_EQ(key.intensity.at(0.5), 1.0);
     EXPECT_NEAR(key.coneAngle.at(0), 30 * M_PI / 180, 1e-15);
     EXPECT_NEAR(key.coneEdge.at(0), 5 * M_PI / 180, 1e-15);
-    EXPECT_EQ(key.falloff, host::Falloff::InverseSquare);
-    EXPECT_EQ(key.shadow, host::ShadowType::Off);
+    EXPECT_EQ(key.falloff, host::scene::Falloff::InverseSquare);
+    EXPECT_EQ(key.shadow, host::scene::ShadowType::Off);
     EXPECT_EQ(r.scene->lights[1]->name, "key (2)") << "names stay unique and keep their prefix";
     EXPECT_EQ(r.scene->render.width, 320);
     EXPECT_DOUBLE_EQ(r.scene->camera->zoom.at(0), 2.0);
@@ -244,13 +247,13 @@ TEST(LwsScene, ParentsPivotsAndTransformOrder) {
         "AddNullObject 10000001 arm\nNumChannels 0\nPivotPosition 0 1 0\nParentItem 10000000\n"
         "AddBone 40000000\nBoneName shoulder\nBoneRestLength 0.5\n"
         "AddCamera 30000000\nParentItem 40000000\n";
-    host::LoadResult r = host::loadLwsText(text, "rig.lws", ".");
+    host::scene::LoadResult r = host::scene::loadLwsText(text, "rig.lws", ".");
     ASSERT_TRUE(r.scene) << r.error;
-    const host::Item *base = r.scene->findItem("base"), *arm = r.scene->findItem("arm");
+    const host::scene::Item *base = r.scene->findItem("base"), *arm = r.scene->findItem("arm");
     ASSERT_TRUE(base && arm);
     EXPECT_EQ(arm->parent, base);
     ASSERT_EQ(r.scene->bones.size(), 1u);
-    const host::BoneItem &bone = *r.scene->bones[0];
+    const host::scene::BoneItem &bone = *r.scene->bones[0];
     EXPECT_EQ(bone.name, "shoulder");
     EXPECT_EQ(bone.object, arm) << "a bone belongs to the object before it";
     EXPECT_EQ(bone.parent, arm);
@@ -258,14 +261,14 @@ TEST(LwsScene, ParentsPivotsAndTransformOrder) {
     EXPECT_EQ(r.scene->camera->parent, &bone);
     // (1, 1, 0) in the arm: less its pivot (0, 1, 0) is (1, 0, 0); in the base, scaled by 2 to
     // (2, 0, 0), turned 90 degrees in heading (+X towards -Z) to (0, 0, -2), moved to (10, 0, -2).
-    host::Vec3 p = host::worldTransform(*arm, 0).point({1, 1, 0});
+    host::scene::Vec3 p = host::scene::worldTransform(*arm, 0).point({1, 1, 0});
     EXPECT_NEAR(p[0], 10, 1e-12);
     EXPECT_NEAR(p[1], 0, 1e-12);
     EXPECT_NEAR(p[2], -2, 1e-12);
 }
 
 // The centre of the lit pixels' columns, or -1 when none is lit.
-double litCentreX(const host::Frame &f) {
+double litCentreX(const host::render::Frame &f) {
     double sum = 0, n = 0;
     for (int y = 0; y < f.height; ++y)
         for (int x = 0; x < f.width; ++x) {
@@ -288,18 +291,18 @@ TEST(LwsScene, RenderedCubeFollowsItsKeys) {
     auto scene = load("move_x.lws");
     ASSERT_TRUE(scene);
     std::string error;
-    ASSERT_TRUE(host::applyOverlay(*scene, overlay, error)) << error;
+    ASSERT_TRUE(host::scene::applyOverlay(*scene, overlay, error)) << error;
     double centre[3];
     const int frames[3] = {1, 20, 40};
     for (int k = 0; k < 3; ++k) {
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.pluginPath = VELMORA_SKIN_PLUGIN;
         s.width = 64;
         s.height = 48;
         s.threads = 2;
         s.frameStart = s.frameEnd = frames[k];
-        host::Frame frame;
-        host::RenderOutcome out = host::renderScene(*scene, s, [&](const host::Frame &f) {
+        host::render::Frame frame;
+        host::render::RenderOutcome out = host::render::renderScene(*scene, s, [&](const host::render::Frame &f) {
             frame = f;
             return std::string();
         });
@@ -337,7 +340,7 @@ TEST(LwsScene, DamagedFilesRefusedAtTheirLine) {
         {"not a scene file", "LWSC\n5", "LWOB\n5", "line 1: \"LWOB\": not a host scene file"},
     };
     for (const Case &c : cases) {
-        host::LoadResult r = loadEdited("move_x.lws", c.from, c.to);
+        host::scene::LoadResult r = loadEdited("move_x.lws", c.from, c.to);
         EXPECT_FALSE(r.scene) << c.what;
         EXPECT_NE(r.error.find("shot.lws, " + c.message), std::string::npos) << c.what << ": " << r.error;
     }

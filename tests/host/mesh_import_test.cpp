@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include <assimp/Importer.hpp>
 #include <assimp/material.h>
 #include <assimp/scene.h>
+#include <assimp/Importer.hpp>
 
 #include <gtest/gtest.h>
 
@@ -41,9 +41,9 @@ struct Box {
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
 };
 
-Box bounds(const host::MeshLayer &m) {
+Box bounds(const host::scene::MeshLayer &m) {
     Box b;
-    for (const host::MeshPoint &p : m.points)
+    for (const host::scene::MeshPoint &p : m.points)
         for (int c = 0; c < 3; ++c) {
             b.lo[c] = std::min(b.lo[c], p.pos[c]);
             b.hi[c] = std::max(b.hi[c], p.pos[c]);
@@ -51,16 +51,16 @@ Box bounds(const host::MeshLayer &m) {
     return b;
 }
 
-const host::Surface *surface(const host::ImportedMesh &m, const std::string &name) {
-    for (const host::Surface &s : m.surfaces)
+const host::scene::Surface *surface(const host::scene::ImportedMesh &m, const std::string &name) {
+    for (const host::scene::Surface &s : m.surfaces)
         if (s.name == name) return &s;
     return nullptr;
 }
 
 // The names of the surfaces a layer's polygons use, in order of first use.
-std::vector<std::string> surfacesOf(const host::ImportedMesh &m, const host::MeshLayer &layer) {
+std::vector<std::string> surfacesOf(const host::scene::ImportedMesh &m, const host::scene::MeshLayer &layer) {
     std::vector<std::string> names;
-    for (const host::MeshPolygon &p : layer.polygons) {
+    for (const host::scene::MeshPolygon &p : layer.polygons) {
         std::string n = p.surface < 0 ? "(none)" : m.surfaces.at(static_cast<size_t>(p.surface)).name;
         if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
     }
@@ -68,9 +68,9 @@ std::vector<std::string> surfacesOf(const host::ImportedMesh &m, const host::Mes
 }
 
 // Every polygon names existing points, three or more.
-void expectSound(const host::ImportedMesh &m) {
-    for (const host::ImportedLayer &l : m.layers)
-        for (const host::MeshPolygon &p : l.mesh.polygons) {
+void expectSound(const host::scene::ImportedMesh &m) {
+    for (const host::scene::ImportedLayer &l : m.layers)
+        for (const host::scene::MeshPolygon &p : l.mesh.polygons) {
             ASSERT_GE(p.points.size(), 3u);
             for (int k : p.points) ASSERT_TRUE(k >= 0 && static_cast<size_t>(k) < l.mesh.points.size());
             ASSERT_TRUE(p.surface == -1 || (p.surface >= 0 && static_cast<size_t>(p.surface) < m.surfaces.size()));
@@ -92,51 +92,113 @@ TEST(MeshImport, TestModelsHoldWhatTheirFilesSay) {
     const FileCase cases[] = {
         // Host objects: the numbers of the PNTS chunk (z as the file has it), one layer.
         {"LWS/simple_cube.lwo", 1, 8, 6, {{-1.45f, 0, -1.2f}, {1.25f, 1.9f, 0.9f}}, {"Default"}, 1},
-        {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
-         {"Default"}, 1},
-        {"LWO/LWO2/transparency.lwo", 1, 274, 294, {{-4.2f, -4.65f, -2.95f}, {4.5f, 4.65f, 3.35f}}, {"Default"}, 1},
+        {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo",
+         1,
+         266,
+         288,
+         {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
+         {"Default"},
+         1},
+        {"LWO/LWO2/transparency.lwo",
+         1,
+         274,
+         294,
+         {{-4.2f, -4.65f, -2.95f}, {4.5f, 4.65f, 3.35f}},
+         {"Default"},
+         1},
         // Older host objects (LWOB), repackaged: the numbers of the PNTS chunk, one layer, the
         // POLS records (a concave polygon of 66 corners; a polygon of 24); the last file, without
         // an extension, is told by its FORM type.
-        {"LWO/LWOB/ConcavePolygon.lwo", 1, 64, 1, {{-1.146f, 1.6575f, -3.0905f}, {-1.146f, 3.1425f, -1.6055f}},
-         {"test_Smoothing"}, 1},
-        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
-         {"Default"}, 1},
-        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", 1, 266, 288, {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
-         {"Default"}, 1},
-        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", 1, 8, 6, {{-1.2f, 0, -1.25f}, {1.2f, 2.35f, 1.3f}},
-         {"Test"}, 1},
+        {"LWO/LWOB/ConcavePolygon.lwo",
+         1,
+         64,
+         1,
+         {{-1.146f, 1.6575f, -3.0905f}, {-1.146f, 3.1425f, -1.6055f}},
+         {"test_Smoothing"},
+         1},
+        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo",
+         1,
+         266,
+         288,
+         {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
+         {"Default"},
+         1},
+        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo",
+         1,
+         266,
+         288,
+         {{-2.15f, -2.1f, -2.6f}, {2.15f, 2.1f, 2.5f}},
+         {"Default"},
+         1},
+        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo",
+         1,
+         8,
+         6,
+         {{-1.2f, 0, -1.25f}, {1.2f, 2.35f, 1.3f}},
+         {"Test"},
+         1},
         {"LWO/LWOB/formatDetection", 1, 24, 1, {{-3.85f, 0, -0.9f}, {-0.25f, 0, 2.3f}}, {"Default"}, 1},
         // OBJ: 762 point statements at 722 positions; 1368 polygons on four of the five materials
         // of its material file (surfaces in order of first use).
-        {"OBJ/spider.obj", 1, 722, 1368, {{-92.6552f, -42.2338f, -106.691f}, {57.9362f, 37.504f, 86.6912f}},
-         {"HLeibTex", "Skin", "BeinTex", "Augentex"}, 2},
+        {"OBJ/spider.obj",
+         1,
+         722,
+         1368,
+         {{-92.6552f, -42.2338f, -106.691f}, {57.9362f, 37.504f, 86.6912f}},
+         {"HLeibTex", "Skin", "BeinTex", "Augentex"},
+         2},
         {"OBJ/box.obj", 1, 8, 6, {{-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}}, {"Default"}, 1},
         // PLY: no materials of its own (the file's polygons take the caller's surface).
         {"PLY/cube.ply", 1, 8, 6, {{0, 0, 0}, {1, 1, 1}}, {"(none)"}, 1},
         {"PLY/cube_binary.ply", 1, 8, 12, {{0, 0, 0}, {1, 1, 1}}, {"(none)"}, 1},
         // STL: a triangle a facet, corners welded to the shared points.
-        {"STL/Spider_binary.stl", 1, 722, 1368, {{-3.11489f, -4, -1.64933f}, {3.11489f, 4, 1.64933f}}, {"(none)"}, 1},
+        {"STL/Spider_binary.stl",
+         1,
+         722,
+         1368,
+         {{-3.11489f, -4, -1.64933f}, {3.11489f, 4, 1.64933f}},
+         {"(none)"},
+         1},
         {"STL/triangle.stl", 1, 3, 1, {{-1, -1, 0}, {1, 1, 0}}, {"(none)"}, 1},
         // glTF 2: 24 corners (a UV per face) on 8 points; the buffer file is read and listed.
-        {"glTF2/BoxTextured-glTF/BoxTextured.gltf", 1, 8, 12, {{-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}},
-         {"Texture"}, 2},
-        {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", 1, 8, 12, {{-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}},
-         {"Texture"}, 1},
-        {"Collada/duck.dae", 1, 2108, 2144, {{-0.692985f, 0.0992937f, -0.613282f}, {0.961799f, 1.6397f, 0.539252f}},
-         {"blinn3"}, 1},
-        {"FBX/box.fbx", 1, 8, 12, {{-0.226096f, -0.161864f, -0.0646463f}, {0.284462f, 0.244348f, 0.46466f}},
-         {"Material_50"}, 1},
+        {"glTF2/BoxTextured-glTF/BoxTextured.gltf",
+         1,
+         8,
+         12,
+         {{-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}},
+         {"Texture"},
+         2},
+        {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb",
+         1,
+         8,
+         12,
+         {{-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}},
+         {"Texture"},
+         1},
+        {"Collada/duck.dae",
+         1,
+         2108,
+         2144,
+         {{-0.692985f, 0.0992937f, -0.613282f}, {0.961799f, 1.6397f, 0.539252f}},
+         {"blinn3"},
+         1},
+        {"FBX/box.fbx",
+         1,
+         8,
+         12,
+         {{-0.226096f, -0.161864f, -0.0646463f}, {0.284462f, 0.244348f, 0.46466f}},
+         {"Material_50"},
+         1},
     };
     for (const FileCase &c : cases) {
         SCOPED_TRACE(c.file);
-        host::ImportedMesh m;
+        host::scene::ImportedMesh m;
         std::string error;
-        ASSERT_TRUE(host::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
+        ASSERT_TRUE(host::scene::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
         expectSound(m);
         ASSERT_EQ(m.layers.size(), c.layers);
         size_t points = 0, polygons = 0;
-        for (const host::ImportedLayer &l : m.layers) {
+        for (const host::scene::ImportedLayer &l : m.layers) {
             points += l.mesh.points.size();
             polygons += l.mesh.polygons.size();
         }
@@ -158,19 +220,20 @@ TEST(MeshImport, TestModelsHoldWhatTheirFilesSay) {
 // (the first corner's), and which points have one.
 TEST(MeshImport, UVAndWeightMapsComeWithTheMesh) {
     NEED_MODELS();
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    ASSERT_TRUE(host::importMesh(kModels + "/glTF2/BoxTextured-glTF/BoxTextured.gltf", 0, m, error)) << error;
-    const host::MeshLayer &box = m.layers.at(0).mesh;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/glTF2/BoxTextured-glTF/BoxTextured.gltf", 0, m, error))
+        << error;
+    const host::scene::MeshLayer &box = m.layers.at(0).mesh;
     ASSERT_EQ(box.uvMaps.size(), 1u);
     EXPECT_EQ(box.uvMaps[0].values.size(), 2 * box.points.size());
     for (uint8_t has : box.uvMaps[0].has) EXPECT_EQ(has, 1);
-    ASSERT_TRUE(host::importMesh(kModels + "/glTF2/simple_skin/simple_skin.gltf", 0, m, error)) << error;
-    const host::MeshLayer &skin = m.layers.at(0).mesh;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/glTF2/simple_skin/simple_skin.gltf", 0, m, error)) << error;
+    const host::scene::MeshLayer &skin = m.layers.at(0).mesh;
     ASSERT_EQ(skin.weightMaps.size(), 2u);  // two joints
     for (size_t k = 0; k < skin.points.size(); ++k) {
         double sum = 0;
-        for (const host::WeightMap &w : skin.weightMaps) sum += w.has[k] ? w.values[k] : 0;
+        for (const host::scene::WeightMap &w : skin.weightMaps) sum += w.has[k] ? w.values[k] : 0;
         EXPECT_NEAR(sum, 1.0, 1e-6) << "point " << k << ": its weights add up to 1";
     }
 }
@@ -179,10 +242,10 @@ TEST(MeshImport, UVAndWeightMapsComeWithTheMesh) {
 // polygons, and the import undoes both.
 TEST(MeshImport, HostObjectPolygonsKeepTheFilesPointOrder) {
     NEED_MODELS();
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    ASSERT_TRUE(host::importMesh(kModels + "/LWS/simple_cube.lwo", 0, m, error)) << error;
-    const host::MeshLayer &l = m.layers.at(0).mesh;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/LWS/simple_cube.lwo", 0, m, error)) << error;
+    const host::scene::MeshLayer &l = m.layers.at(0).mesh;
     // PNTS: (-1.45, 0, -1.2), (1.25, 0, -1.2), (1.25, 0, 0.9), (-1.45, 0, 0.9), then y = 1.9.
     EXPECT_EQ(l.points.at(0).pos[2], -1.2f);
     EXPECT_EQ(l.points.at(2).pos[0], 1.25f);
@@ -191,26 +254,26 @@ TEST(MeshImport, HostObjectPolygonsKeepTheFilesPointOrder) {
     // POLS: the first face is 0 1 2 3, the second 0 4 5 1 (facing -Y and -Z in the file).
     EXPECT_EQ(l.polygons.at(0).points, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(l.polygons.at(1).points, (std::vector<int>{0, 4, 5, 1}));
-    host::MeshLayer finished = l;
-    host::finishLayer(finished);
+    host::scene::MeshLayer finished = l;
+    host::scene::finishLayer(finished);
     EXPECT_NEAR(finished.polygons[0].normal[1], -1.0, 1e-6);
     EXPECT_NEAR(finished.polygons[1].normal[2], -1.0, 1e-6);
     // Older objects (LWOB) too, repackaged. PNTS: (-1.2, 0, -1.25), (1.2, 0, -1.25), (1.2, 0, 1.3),
     // (-1.2, 0, 1.3), then y = 2.35; POLS: 0 1 2 3, then 0 4 5 1, as above.
-    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", 0, m, error))
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", 0, m, error))
         << error;
-    host::MeshLayer older = m.layers.at(0).mesh;
+    host::scene::MeshLayer older = m.layers.at(0).mesh;
     EXPECT_EQ(older.points.at(0).pos[2], -1.25f);
     EXPECT_EQ(older.points.at(2).pos[0], 1.2f);
     EXPECT_EQ(older.points.at(2).pos[2], 1.3f);
     EXPECT_EQ(older.points.at(4).pos[1], 2.35f);
     EXPECT_EQ(older.polygons.at(0).points, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(older.polygons.at(1).points, (std::vector<int>{0, 4, 5, 1}));
-    host::finishLayer(older);
+    host::scene::finishLayer(older);
     EXPECT_NEAR(older.polygons[0].normal[1], -1.0, 1e-6);
     EXPECT_NEAR(older.polygons[1].normal[2], -1.0, 1e-6);
     // The concave polygon: 66 point numbers, from 30 31 28 24 to 18 22 26.
-    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWOB/ConcavePolygon.lwo", 0, m, error)) << error;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/LWO/LWOB/ConcavePolygon.lwo", 0, m, error)) << error;
     const std::vector<int> &corners = m.layers.at(0).mesh.polygons.at(0).points;
     ASSERT_EQ(corners.size(), 66u);
     EXPECT_EQ(std::vector<int>(corners.begin(), corners.begin() + 4), (std::vector<int>{30, 31, 28, 24}));
@@ -221,7 +284,7 @@ struct LayerCase {
     int index;
     const char *name;
     const char *parent;  // the parent layer's name, "" for none
-    host::Vec3 pivot;
+    host::scene::Vec3 pivot;
     size_t points, polygons;
     Box box;
     std::vector<std::string> surfaces;
@@ -230,27 +293,54 @@ struct LayerCase {
 TEST(MeshImport, LayeredObjectKeepsLayersParentsAndPivots) {
     NEED_MODELS();
     const LayerCase layers[] = {
-        {4, "ChildOfRoot0", "RootOfHierarchy", {0, 0, 0}, 8, 6, {{-1.7f, 0, -1.2f}, {1.7f, 2.5f, 1.15f}}, {"BoxOnLayer3"}},
-        {5, "RootOfHierarchy", "", {0, 0, 0}, 266, 288, {{-2.05f, -2.1f, -1.95f}, {2.25f, 2.1f, 1.65f}}, {"Default"}},
-        {3, "GrandChildOfRoot0", "ChildOfRoot0", {0.8, 0, 1.35}, 8, 6, {{-1.45f, 0, -1.6f}, {1.8f, 2.55f, 0.8f}},
+        {4,
+         "ChildOfRoot0",
+         "RootOfHierarchy",
+         {0, 0, 0},
+         8,
+         6,
+         {{-1.7f, 0, -1.2f}, {1.7f, 2.5f, 1.15f}},
+         {"BoxOnLayer3"}},
+        {5,
+         "RootOfHierarchy",
+         "",
+         {0, 0, 0},
+         266,
+         288,
+         {{-2.05f, -2.1f, -1.95f}, {2.25f, 2.1f, 1.65f}},
          {"Default"}},
-        {2, "ChildOfRoot1", "RootOfHierarchy", {-2.75, 0, -0.85}, 8, 6, {{-1.8f, 0, -0.05f}, {-0.05f, 5.05f, 1.25f}},
+        {3,
+         "GrandChildOfRoot0",
+         "ChildOfRoot0",
+         {0.8, 0, 1.35},
+         8,
+         6,
+         {{-1.45f, 0, -1.6f}, {1.8f, 2.55f, 0.8f}},
+         {"Default"}},
+        {2,
+         "ChildOfRoot1",
+         "RootOfHierarchy",
+         {-2.75, 0, -0.85},
+         8,
+         6,
+         {{-1.8f, 0, -0.05f}, {-0.05f, 5.05f, 1.25f}},
          {"RedBox"}},
     };
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 0, m, error)) << error;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 0, m, error)) << error;
     expectSound(m);
     ASSERT_EQ(m.layers.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         const LayerCase &c = layers[i];
-        const host::ImportedLayer &l = m.layers[i];
+        const host::scene::ImportedLayer &l = m.layers[i];
         SCOPED_TRACE(c.name);
         EXPECT_EQ(l.index, c.index);
         EXPECT_EQ(l.mesh.index, c.index);
         EXPECT_EQ(l.name, c.name);
         EXPECT_EQ(l.parent < 0 ? std::string() : m.layers.at(static_cast<size_t>(l.parent)).name, c.parent);
-        for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(static_cast<float>(l.pivot[k]), static_cast<float>(c.pivot[k]));
+        for (int k = 0; k < 3; ++k)
+            EXPECT_FLOAT_EQ(static_cast<float>(l.pivot[k]), static_cast<float>(c.pivot[k]));
         EXPECT_EQ(l.mesh.points.size(), c.points);
         EXPECT_EQ(l.mesh.polygons.size(), c.polygons);
         Box b = bounds(l.mesh);
@@ -261,19 +351,19 @@ TEST(MeshImport, LayeredObjectKeepsLayersParentsAndPivots) {
         EXPECT_EQ(surfacesOf(m, l.mesh), c.surfaces);
     }
     // Layer 3 alone: the one layer, without its parent (not read).
-    ASSERT_TRUE(host::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 3, m, error)) << error;
+    ASSERT_TRUE(host::scene::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 3, m, error)) << error;
     ASSERT_EQ(m.layers.size(), 1u);
     EXPECT_EQ(m.layers[0].name, "GrandChildOfRoot0");
     EXPECT_EQ(m.layers[0].parent, -1);
-    EXPECT_EQ(m.layers[0].pivot, (host::Vec3{0.800000011920929, 0, 1.350000023841858}));
+    EXPECT_EQ(m.layers[0].pivot, (host::scene::Vec3{0.800000011920929, 0, 1.350000023841858}));
     EXPECT_EQ(m.layers[0].mesh.polygons.size(), 6u);
-    EXPECT_FALSE(host::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 9, m, error));
+    EXPECT_FALSE(host::scene::importMesh(kModels + "/LWO/LWO2/hierarchy.lwo", 9, m, error));
     EXPECT_NE(error.find("has no layer 9 (its layers: 4, 5, 3, 2)"), std::string::npos) << error;
 }
 
 struct SurfaceCase {
     const char *file, *name;
-    host::Vec3 color;
+    host::scene::Vec3 color;
     double diffuse, specular, glossiness, transparency, translucency;
     bool doubleSided, smoothing;
     double smoothingDegrees;  // 180: no limit
@@ -286,33 +376,87 @@ TEST(MeshImport, HostObjectSurfacesKeepTheFilesValues) {
     const double grey = 200 / 255.0;
     const SurfaceCase cases[] = {
         {"LWO/LWO2/hierarchy.lwo", "RedBox", {1, 0, 0}, 1, 0, 0.4, 0, 0, false, true, 89.5},
-        {"LWO/LWO2/hierarchy.lwo", "BoxOnLayer3", {128 / 255.0, 128 / 255.0, 192 / 255.0}, 1, 0, 0.4, 0, 0, false,
-         true, 89.5},
+        {"LWO/LWO2/hierarchy.lwo",
+         "BoxOnLayer3",
+         {128 / 255.0, 128 / 255.0, 192 / 255.0},
+         1,
+         0,
+         0.4,
+         0,
+         0,
+         false,
+         true,
+         89.5},
         {"LWO/LWO2/hierarchy.lwo", "Default", {grey, grey, grey}, 1, 0, 0.4, 0, 0, false, false, 180},
         {"LWO/LWO2/transparency.lwo", "Default", {1, 128 / 255.0, 0}, 1, 1, 0.6, 0.5, 0.3, true, true, 89.52},
         // "10pc" in the name, 0.2 in the file's GLOS chunk (the Blinn-Phong exponent 16).
-        {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.2, 0, 0, false,
-         true, 89.53},
+        {"LWO/LWO2/sphere_with_mat_gloss_10pc.lwo",
+         "Default",
+         {1, 128 / 255.0, 192 / 255.0},
+         1,
+         1,
+         0.2,
+         0,
+         0,
+         false,
+         true,
+         89.53},
         // Older host objects (LWOB), as their SURF chunks give them: COLR bytes / 255, VDIF and VSPC
         // (over DIFF and SPEC, 256 = 1), GLOS exponents 64, 16 and 256 as 0.4, 0.2 and 0.6
         // (2^(2 + 10 g)), FLAG's smoothing bit with SMAN's angle (1.5625 and 1.5625932 radians).
-        {"LWO/LWOB/ConcavePolygon.lwo", "test_Smoothing", {36 / 255.0, 47 / 255.0, 105 / 255.0}, 1, 0, 0.4, 0, 0,
-         false, true, 89.52},
-        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.2, 0, 0, false,
-         true, 89.53},
-        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo", "Default", {1, 128 / 255.0, 192 / 255.0}, 1, 1, 0.6, 0, 0, false,
-         true, 89.53},
+        {"LWO/LWOB/ConcavePolygon.lwo",
+         "test_Smoothing",
+         {36 / 255.0, 47 / 255.0, 105 / 255.0},
+         1,
+         0,
+         0.4,
+         0,
+         0,
+         false,
+         true,
+         89.52},
+        {"LWO/LWOB/sphere_with_mat_gloss_10pc.lwo",
+         "Default",
+         {1, 128 / 255.0, 192 / 255.0},
+         1,
+         1,
+         0.2,
+         0,
+         0,
+         false,
+         true,
+         89.53},
+        {"LWO/LWOB/sphere_with_mat_gloss_50pc.lwo",
+         "Default",
+         {1, 128 / 255.0, 192 / 255.0},
+         1,
+         1,
+         0.6,
+         0,
+         0,
+         false,
+         true,
+         89.53},
         // FLAG 0 and no SMAN: no smoothing; VSPC 0.3 (SPEC 77 / 256 = 0.3008).
-        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo", "Test", {0, 128 / 255.0, 192 / 255.0}, 1, 0.3, 0.4, 0, 0,
-         false, false, 180},
+        {"LWO/LWOB/MappingModes/bluewithcylindrictexz.lwo",
+         "Test",
+         {0, 128 / 255.0, 192 / 255.0},
+         1,
+         0.3,
+         0.4,
+         0,
+         0,
+         false,
+         false,
+         180},
         {"LWO/LWOB/formatDetection", "Default", {grey, grey, grey}, 1, 0, 0.4, 0, 0, false, false, 180},
     };
     for (const SurfaceCase &c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.name);
-        host::ImportedMesh m;
+        host::scene::ImportedMesh m;
         std::string error;
-        ASSERT_TRUE(host::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
-        const host::Surface *s = surface(m, c.name);
+        ASSERT_TRUE(host::scene::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
+        const host::scene::Surface *s = surface(m, c.name);
         ASSERT_TRUE(s);
         for (int k = 0; k < 3; ++k) EXPECT_NEAR(s->color[k], c.color[k], 2e-3);
         EXPECT_NEAR(s->diffuse, c.diffuse, 1e-6);
@@ -333,9 +477,9 @@ TEST(MeshImport, HostObjectSurfacesAgreeWithAssimpsFoldedMaterials) {
     for (const char *file : {"LWO/LWO2/hierarchy.lwo", "LWO/LWO2/transparency.lwo",
                              "LWO/LWO2/sphere_with_mat_gloss_10pc.lwo", "LWS/simple_cube.lwo"}) {
         SCOPED_TRACE(file);
-        host::ImportedMesh m;
+        host::scene::ImportedMesh m;
         std::string error;
-        ASSERT_TRUE(host::importMesh(kModels + "/" + file, 0, m, error)) << error;
+        ASSERT_TRUE(host::scene::importMesh(kModels + "/" + file, 0, m, error)) << error;
         Assimp::Importer importer;
         const aiScene *scene = importer.ReadFile(kModels + "/" + file, 0);
         ASSERT_TRUE(scene) << importer.GetErrorString();
@@ -343,7 +487,7 @@ TEST(MeshImport, HostObjectSurfacesAgreeWithAssimpsFoldedMaterials) {
             const aiMaterial &mat = *scene->mMaterials[i];
             aiString name;
             mat.Get(AI_MATKEY_NAME, name);
-            const host::Surface *s = surface(m, name.C_Str());
+            const host::scene::Surface *s = surface(m, name.C_Str());
             if (!s) continue;  // a surface no polygon uses
             SCOPED_TRACE(name.C_Str());
             aiColor3D diffuse, emissive;
@@ -404,9 +548,9 @@ TEST(MeshImport, FilesAssimpCannotReadAreRefusedNamingTheFile) {
     };
     for (const Refusal &c : cases) {
         SCOPED_TRACE(c.what);
-        host::ImportedMesh m;
+        host::scene::ImportedMesh m;
         std::string error;
-        EXPECT_FALSE(host::importMesh(c.file, c.layer, m, error));
+        EXPECT_FALSE(host::scene::importMesh(c.file, c.layer, m, error));
         EXPECT_NE(error.find(c.file), std::string::npos) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error << "\nwant: " << c.message;
         EXPECT_LE(error.size(), 600u);
@@ -443,17 +587,16 @@ TEST_F(MeshFiles, ObjPointsAreReadExactlyInTheFilesOrder) {
                              "v 0.1 0.2 0.3\n"
                              " f 1 2 3\n"  // a leading space, which assimp alone would skip
                              "f 2 5 1\n");
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    ASSERT_TRUE(host::importMesh(file, 0, m, error)) << error;
-    const host::MeshLayer &l = m.layers.at(0).mesh;
+    ASSERT_TRUE(host::scene::importMesh(file, 0, m, error)) << error;
+    const host::scene::MeshLayer &l = m.layers.at(0).mesh;
     ASSERT_EQ(l.points.size(), 4u);
-    const float want[4][3] = {{std::strtof("-1.01096", nullptr), std::strtof("0.09528", nullptr),
-                               std::strtof("2.66898", nullptr)},
-                              {std::strtof("1.3019", nullptr), std::strtof("0.12262", nullptr),
-                               std::strtof("2.55006", nullptr)},
-                              {0.1f, 0.2f, 0.3f},
-                              {9, 9, 9}};
+    const float want[4][3] = {
+        {std::strtof("-1.01096", nullptr), std::strtof("0.09528", nullptr), std::strtof("2.66898", nullptr)},
+        {std::strtof("1.3019", nullptr), std::strtof("0.12262", nullptr), std::strtof("2.55006", nullptr)},
+        {0.1f, 0.2f, 0.3f},
+        {9, 9, 9}};
     for (int i = 0; i < 4; ++i)
         for (int c = 0; c < 3; ++c) EXPECT_EQ(l.points[i].pos[c], want[i][c]) << i << " " << c;
     ASSERT_EQ(l.polygons.size(), 2u);
@@ -510,7 +653,8 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
              "accessors": [{"bufferView": 0, "byteOffset": 4, "componentType": 5126, "count": 1, "type": "VEC3"}]})",
          "accessor 0 lies outside its data"},
         // ... and crashes on a skin without inverse bind matrices.
-        {"glTF skin without inverse bind matrices", "s.gltf", R"({"asset": {"version": "2.0"}, "skins": [{"joints": [0]}]})",
+        {"glTF skin without inverse bind matrices", "s.gltf",
+         R"({"asset": {"version": "2.0"}, "skins": [{"joints": [0]}]})",
          "skin 0 has no inverse bind matrices, which assimp 5.2 cannot read"},
         // The host object reader reads a polygon's point numbers past the end of its chunk.
         {"host object polygon past its chunk", "p.lwo", lwo.substr(0, lwo.find("POLS") + 14), ""},
@@ -566,8 +710,8 @@ TEST_F(MeshFiles, AssimpsTrapsAreRefused) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         std::string file = write(c.name, c.text), error;
-        host::ImportedMesh m;
-        EXPECT_FALSE(host::importMesh(file, 0, m, error));
+        host::scene::ImportedMesh m;
+        EXPECT_FALSE(host::scene::importMesh(file, 0, m, error));
         EXPECT_NE(error.find("mesh file \"" + file + "\""), std::string::npos) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error << "\nwant: " << c.message;
     }
@@ -621,13 +765,13 @@ TEST_F(MeshFiles, OlderHostObjectsKeepDetailPolygonsAndSurfaceFlags) {
         chunk("SURF", s0("Blue") + sub("COLR", bytes({0, 255, 0, 0}))) +
         chunk("SURF", s0("Unused") + sub("COLR", bytes({9, 9, 9, 0})));
     std::string file = write("older.lwo", "FORM" + u2(0) + u2(static_cast<unsigned>(body.size())) + body), error;
-    host::ImportedMesh m;
-    ASSERT_TRUE(host::importMesh(file, 0, m, error)) << error;
+    host::scene::ImportedMesh m;
+    ASSERT_TRUE(host::scene::importMesh(file, 0, m, error)) << error;
     expectSound(m);
     ASSERT_EQ(m.layers.size(), 1u);
     EXPECT_EQ(m.layers[0].index, 1);
     EXPECT_EQ(m.layers[0].name, "");
-    const host::MeshLayer &l = m.layers[0].mesh;
+    const host::scene::MeshLayer &l = m.layers[0].mesh;
     EXPECT_EQ(l.points.size(), 5u);
     ASSERT_EQ(l.polygons.size(), 4u);
     EXPECT_EQ(l.polygons[0].points, (std::vector<int>{0, 1, 2}));
@@ -637,9 +781,9 @@ TEST_F(MeshFiles, OlderHostObjectsKeepDetailPolygonsAndSurfaceFlags) {
     EXPECT_EQ(surfacesOf(m, l), (std::vector<std::string>{"Red", "blue", "(none)"}));
     EXPECT_EQ(l.polygons[3].surface, -1);
     ASSERT_EQ(m.surfaces.size(), 2u);
-    const host::Surface *red = surface(m, "Red"), *blue = surface(m, "blue");
+    const host::scene::Surface *red = surface(m, "Red"), *blue = surface(m, "blue");
     ASSERT_TRUE(red && blue);
-    EXPECT_EQ(red->color, (host::Vec3{1, 0, 0}));
+    EXPECT_EQ(red->color, (host::scene::Vec3{1, 0, 0}));
     EXPECT_NEAR(red->diffuse, 0.5, 1e-6);
     EXPECT_NEAR(red->specular, 0.3, 1e-6);
     EXPECT_NEAR(red->glossiness, 0.8, 1e-6);
@@ -649,14 +793,14 @@ TEST_F(MeshFiles, OlderHostObjectsKeepDetailPolygonsAndSurfaceFlags) {
     EXPECT_EQ(red->colorFilter, 0.0);
     EXPECT_TRUE(red->smoothing);
     EXPECT_NEAR(red->smoothingAngle / kDeg, 89.5, 0.01);
-    EXPECT_EQ(blue->color, (host::Vec3{0, 0, 1}));
+    EXPECT_EQ(blue->color, (host::scene::Vec3{0, 0, 1}));
     EXPECT_EQ(blue->colorFilter, 1.0);
     EXPECT_FALSE(blue->doubleSided);
     EXPECT_FALSE(blue->smoothing);
     // Its one layer by number; no second one.
-    ASSERT_TRUE(host::importMesh(file, 1, m, error)) << error;
+    ASSERT_TRUE(host::scene::importMesh(file, 1, m, error)) << error;
     EXPECT_EQ(m.layers.at(0).mesh.polygons.size(), 4u);
-    EXPECT_FALSE(host::importMesh(file, 2, m, error));
+    EXPECT_FALSE(host::scene::importMesh(file, 2, m, error));
     EXPECT_NE(error.find("mesh file \"" + file + "\" has one layer, not 2"), std::string::npos) << error;
 }
 
@@ -695,16 +839,16 @@ const HostMapCase kHostMaps[] = {
     {"LWO/LWO2/uvtest.lwo", 1, true, {"uvtest"}, 25, 25, 24, 1.0f, 0.5f},
 };
 
-void expectHostMaps(const host::ImportedMesh &m, const HostMapCase &c) {
-    const host::MeshLayer *layer = nullptr;
-    for (const host::ImportedLayer &l : m.layers)
+void expectHostMaps(const host::scene::ImportedMesh &m, const HostMapCase &c) {
+    const host::scene::MeshLayer *layer = nullptr;
+    for (const host::scene::ImportedLayer &l : m.layers)
         if (l.index == c.layer) layer = &l.mesh;
     ASSERT_NE(layer, nullptr);
     ASSERT_EQ(layer->points.size(), c.points);
     std::vector<std::string> names;
-    for (const host::WeightMap &w : layer->weightMaps)
+    for (const host::scene::WeightMap &w : layer->weightMaps)
         if (!c.uv) names.push_back(w.name);
-    for (const host::UVMap &u : layer->uvMaps)
+    for (const host::scene::UVMap &u : layer->uvMaps)
         if (c.uv) names.push_back(u.name);
     ASSERT_EQ(names, c.names);
     if (names.empty()) return;
@@ -723,9 +867,9 @@ TEST_F(MeshFiles, HostObjectsBringTheirOwnWeightAndUVMaps) {
     NEED_MODELS();
     for (const HostMapCase &c : kHostMaps) {
         SCOPED_TRACE(std::string(c.file) + " layer " + std::to_string(c.layer));
-        host::ImportedMesh m;
+        host::scene::ImportedMesh m;
         std::string error;
-        ASSERT_TRUE(host::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
+        ASSERT_TRUE(host::scene::importMesh(kModels + "/" + c.file, 0, m, error)) << error;
         expectHostMaps(m, c);
     }
     // Entries naming a point past the layer's 266 (0x0FFF) or with a value that is not a number are
@@ -737,21 +881,21 @@ TEST_F(MeshFiles, HostObjectsBringTheirOwnWeightAndUVMaps) {
     ASSERT_EQ(lwo.compare(first + 8, 4, "WGHT"), 0);
     lwo[first + 22] = 0x0F, lwo[first + 23] = static_cast<char>(0xFF);
     lwo.replace(second + 24, 4, "\x7F\xC0\0\0", 4);  // a NaN
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    ASSERT_TRUE(host::importMesh(write("w.lwo", lwo), 5, m, error)) << error;
+    ASSERT_TRUE(host::scene::importMesh(write("w.lwo", lwo), 5, m, error)) << error;
     expectHostMaps(m, {"", 5, false, {"Weight=", "Weight0"}, 266, 265, 1, 1, 0});
-    for (const host::WeightMap &w : m.layers.at(0).mesh.weightMaps) EXPECT_EQ(w.has.at(0), 0) << w.name;
+    for (const host::scene::WeightMap &w : m.layers.at(0).mesh.weightMaps) EXPECT_EQ(w.has.at(0), 0) << w.name;
 }
 
 TEST_F(MeshFiles, ImportStaysWithinItsMemoryLimit) {
     std::string file = write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    host::ImportedMesh m;
+    host::scene::ImportedMesh m;
     std::string error;
-    EXPECT_FALSE(host::importMesh(file, 0, m, error, 64));
+    EXPECT_FALSE(host::scene::importMesh(file, 0, m, error, 64));
     EXPECT_NE(error.find("mesh file \"" + file + "\" would need about"), std::string::npos) << error;
     EXPECT_NE(error.find("more than the 64 bytes left for the scene"), std::string::npos) << error;
-    EXPECT_TRUE(host::importMesh(file, 0, m, error, 1 << 20)) << error;
+    EXPECT_TRUE(host::scene::importMesh(file, 0, m, error, 1 << 20)) << error;
 }
 
 TEST_F(MeshFiles, SmoothingAngleKeepsCornersApart) {
@@ -759,29 +903,31 @@ TEST_F(MeshFiles, SmoothingAngleKeepsCornersApart) {
     std::string cube = R"("points": [[0,0,0],[1,0,0],[1,1,0],[0,1,0],[0,0,1],[1,0,1],[1,1,1],[0,1,1]],
         "polygons": [[0,3,2,1],[4,5,6,7],[0,1,5,4],[2,3,7,6],[1,2,6,5],[0,4,7,3]])";
     auto load = [&](const std::string &surface) {
-        return host::loadSceneText(R"({"surfaces": [)" + surface + R"(],
+        return host::scene::loadSceneText(R"({"surfaces": [)" + surface + R"(],
             "items": [{"type": "camera", "name": "c"},
-                      {"type": "object", "name": "o", "mesh": {"surface": "S", )" + cube + "}}]}",
-                                   "scene.json", dir_);
+                      {"type": "object", "name": "o", "mesh": {"surface": "S", )" +
+                                              cube + "}}]}",
+                                          "scene.json", dir_);
     };
     // No angle: point normals as before, no corner normals.
-    host::LoadResult r = load(R"({"name": "S", "smoothing": true})");
+    host::scene::LoadResult r = load(R"({"name": "S", "smoothing": true})");
     ASSERT_TRUE(r.scene) << r.error;
-    const host::MeshLayer &plain = r.scene->objects[0]->layers[0];
+    const host::scene::MeshLayer &plain = r.scene->objects[0]->layers[0];
     EXPECT_TRUE(plain.cornerNormals.empty());
     // 89.5 degrees: each corner keeps its face's normal.
     r = load(R"({"name": "S", "smoothing_angle": 89.5})");
     ASSERT_TRUE(r.scene) << r.error;
-    const host::MeshLayer &hard = r.scene->objects[0]->layers[0];
+    const host::scene::MeshLayer &hard = r.scene->objects[0]->layers[0];
     ASSERT_EQ(hard.cornerNormals.size(), hard.triangles.size() * 3);
     for (size_t t = 0; t < hard.triPolygon.size(); ++t)
         for (int k = 0; k < 3; ++k)
             for (int c = 0; c < 3; ++c)
-                EXPECT_FLOAT_EQ(hard.cornerNormals[t * 9 + k * 3 + c], hard.polygons[hard.triPolygon[t]].normal[c]);
+                EXPECT_FLOAT_EQ(hard.cornerNormals[t * 9 + k * 3 + c],
+                                hard.polygons[hard.triPolygon[t]].normal[c]);
     // 90.5 degrees: the corner shares with all three faces, as the point normal does.
     r = load(R"({"name": "S", "smoothing_angle": 90.5})");
     ASSERT_TRUE(r.scene) << r.error;
-    const host::MeshLayer &soft = r.scene->objects[0]->layers[0];
+    const host::scene::MeshLayer &soft = r.scene->objects[0]->layers[0];
     ASSERT_FALSE(soft.cornerNormals.empty());
     for (size_t i = 0; i < soft.triangles.size(); ++i)
         for (int c = 0; c < 3; ++c)
@@ -807,34 +953,34 @@ TEST(MeshImportScene, SceneSurfacesOverrideOrExtendFileSurfaces) {
                        kModels + R"(/LWO/LWO2/hierarchy.lwo", "surface": "Mine"}},
         {"type": "object", "name": "cube", "mesh": {"file": ")" +
                        kModels + R"(/PLY/cube.ply", "surface": "Mine"}}]})";
-    host::LoadResult r = host::loadSceneText(text, "scene.json", "/");
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "scene.json", "/");
     ASSERT_TRUE(r.scene) << r.error;
-    const host::Scene &s = *r.scene;
+    const host::scene::Scene &s = *r.scene;
     int red = s.findSurface("RedBox"), box = s.findSurface("BoxOnLayer3"), def = s.findSurface("Default");
     ASSERT_EQ(red, 0);  // the scene's own, in place
     ASSERT_GE(box, 2);  // new from the file
     ASSERT_GE(def, 2);
-    const host::Surface &redBox = *s.surfaces[static_cast<size_t>(red)];
-    EXPECT_EQ(redBox.color, (host::Vec3{1, 0, 0}));         // the file's
-    EXPECT_EQ(redBox.specular, 0.5);                         // the scene's
-    EXPECT_TRUE(redBox.smoothing);                           // given by both
+    const host::scene::Surface &redBox = *s.surfaces[static_cast<size_t>(red)];
+    EXPECT_EQ(redBox.color, (host::scene::Vec3{1, 0, 0}));  // the file's
+    EXPECT_EQ(redBox.specular, 0.5);                        // the scene's
+    EXPECT_TRUE(redBox.smoothing);                          // given by both
     EXPECT_NEAR(redBox.smoothingAngle / kDeg, 89.5, 0.01);  // the file's
     ASSERT_EQ(redBox.shaders.size(), 1u);
     EXPECT_EQ(redBox.shaders[0].server, "QZ_velmora");
     EXPECT_NEAR(s.surfaces[static_cast<size_t>(box)]->color[2], 192 / 255.0, 1e-6);
     // Every layer of the file in one: 4 layers' points and polygons, on the file's surfaces.
-    const host::MeshLayer &layer = s.objects.at(0)->layers.at(0);
+    const host::scene::MeshLayer &layer = s.objects.at(0)->layers.at(0);
     EXPECT_EQ(layer.points.size(), 8u + 266 + 8 + 8);
     EXPECT_EQ(layer.polygons.size(), 6u + 288 + 6 + 6);
     EXPECT_EQ(layer.polygons.back().surface, red);  // the last layer is the red box
     EXPECT_FALSE(layer.cornerNormals.empty());      // RedBox smooths within 89.5 degrees
     // The PLY file gives no surfaces: its polygons take the mesh's.
-    for (const host::MeshPolygon &p : s.objects.at(1)->layers.at(0).polygons) EXPECT_EQ(p.surface, 1);
+    for (const host::scene::MeshPolygon &p : s.objects.at(1)->layers.at(0).polygons) EXPECT_EQ(p.surface, 1);
     // Every file read is listed.
     EXPECT_NE(std::find(s.inputFiles.begin(), s.inputFiles.end(), kModels + "/PLY/cube.ply"), s.inputFiles.end());
     // One layer of the file, by number.
     text.replace(text.find(R"(hierarchy.lwo", )"), 16, R"(hierarchy.lwo", "layer": 2, )");
-    r = host::loadSceneText(text, "scene.json", "/");
+    r = host::scene::loadSceneText(text, "scene.json", "/");
     ASSERT_TRUE(r.scene) << r.error;
     EXPECT_EQ(r.scene->objects.at(0)->layers.at(0).polygons.size(), 6u);
     EXPECT_EQ(r.scene->objects[0]->layers[0].polygons[0].surface, 0);
@@ -842,18 +988,19 @@ TEST(MeshImportScene, SceneSurfacesOverrideOrExtendFileSurfaces) {
 
 class Overlay : public MeshFiles {
 protected:
-    host::LoadResult scene() {
-        return host::loadSceneText(R"({"surfaces": [{"name": "Skin", "color": [1, 0.5, 0.5], "diffuse": 0.9}],
+    host::scene::LoadResult scene() {
+        return host::scene::loadSceneText(
+            R"({"surfaces": [{"name": "Skin", "color": [1, 0.5, 0.5], "diffuse": 0.9}],
             "render": {"width": 320, "radiosity": {"mode": "backdrop", "rays": 8}},
             "items": [{"type": "camera", "name": "c"},
                       {"type": "light", "name": "key", "tags": ["one"]},
                       {"type": "object", "name": "o", "mesh": {"primitive": "box", "surface": "Skin"}}]})",
-                                   "scene.json", dir_);
+            "scene.json", dir_);
     }
 };
 
 TEST_F(Overlay, ChangesSurfacesRenderOptionsAndTags) {
-    host::LoadResult r = scene();
+    host::scene::LoadResult r = scene();
     ASSERT_TRUE(r.scene) << r.error;
     std::string overlay = write("overlay.json", R"({
       "surfaces": [{"name": "Skin", "specular": 0.4, "smoothing_angle": 30,
@@ -861,18 +1008,18 @@ TEST_F(Overlay, ChangesSurfacesRenderOptionsAndTags) {
       "render": {"samples": 4, "radiosity": {"rays": 32}},
       "items": [{"name": "key", "tags": ["QZ_lightParam: areashadow = 1", "QZ_lightParam: samples = 4"]}]})");
     std::string error;
-    ASSERT_TRUE(host::applyOverlay(*r.scene, overlay, error)) << error;
-    const host::Surface &skin = *r.scene->surfaces.at(0);
-    EXPECT_EQ(skin.color, (host::Vec3{1, 0.5, 0.5}));  // kept
-    EXPECT_EQ(skin.diffuse, 0.9);                      // kept
-    EXPECT_EQ(skin.specular, 0.4);                     // the overlay's
+    ASSERT_TRUE(host::scene::applyOverlay(*r.scene, overlay, error)) << error;
+    const host::scene::Surface &skin = *r.scene->surfaces.at(0);
+    EXPECT_EQ(skin.color, (host::scene::Vec3{1, 0.5, 0.5}));  // kept
+    EXPECT_EQ(skin.diffuse, 0.9);                             // kept
+    EXPECT_EQ(skin.specular, 0.4);                            // the overlay's
     EXPECT_NEAR(skin.smoothingAngle, 30 * kDeg, 1e-12);
     ASSERT_EQ(skin.shaders.size(), 1u);
     EXPECT_EQ(skin.shaders[0].settings["Ksub"], 0.5);
     EXPECT_FALSE(r.scene->objects[0]->layers[0].cornerNormals.empty());  // the box's edges are now hard
     EXPECT_EQ(r.scene->render.width, 320);
     EXPECT_EQ(r.scene->render.samples, 4);
-    EXPECT_EQ(r.scene->render.radiosity, host::Radiosity::Backdrop);  // kept
+    EXPECT_EQ(r.scene->render.radiosity, host::scene::Radiosity::Backdrop);  // kept
     EXPECT_EQ(r.scene->render.radiosityRays, 32);
     EXPECT_EQ(r.scene->lights.at(0)->tags,
               (std::vector<std::string>{"one", "QZ_lightParam: areashadow = 1", "QZ_lightParam: samples = 4"}));
@@ -883,7 +1030,7 @@ TEST_F(Overlay, ChangesSurfacesRenderOptionsAndTags) {
     EXPECT_EQ(src["render"]["radiosity"]["mode"], "backdrop");
     EXPECT_EQ(src["render"]["radiosity"]["rays"], 32);
     EXPECT_EQ(src["items"][1]["tags"].size(), 3u);
-    host::LoadResult again = host::loadSceneText(src.dump(), "saved.json", dir_);
+    host::scene::LoadResult again = host::scene::loadSceneText(src.dump(), "saved.json", dir_);
     ASSERT_TRUE(again.scene) << again.error;
     EXPECT_EQ(again.scene->surfaces[0]->specular, 0.4);
 }
@@ -913,19 +1060,19 @@ TEST_F(Overlay, FaultsAreRefusedNamingTheOverlayAndLeaveTheSceneAlone) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        host::LoadResult r = scene();
+        host::scene::LoadResult r = scene();
         ASSERT_TRUE(r.scene) << r.error;
         std::string overlay = write("overlay.json", c.text), error;
-        EXPECT_FALSE(host::applyOverlay(*r.scene, overlay, error));
+        EXPECT_FALSE(host::scene::applyOverlay(*r.scene, overlay, error));
         EXPECT_EQ(error.rfind(overlay + ": ", 0), 0u) << error;
         EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error << "\nwant: " << c.message;
         EXPECT_EQ(r.scene->surfaces[0]->specular, 0.0);
         EXPECT_EQ(r.scene->render.samples, 1);
         EXPECT_EQ(r.scene->lights[0]->tags.size(), 1u);
     }
-    host::LoadResult r = scene();
+    host::scene::LoadResult r = scene();
     std::string error;
-    EXPECT_FALSE(host::applyOverlay(*r.scene, dir_ + "/none.json", error));
+    EXPECT_FALSE(host::scene::applyOverlay(*r.scene, dir_ + "/none.json", error));
     EXPECT_NE(error.find("none.json: cannot open the overlay file: No such file"), std::string::npos) << error;
 }
 

@@ -18,7 +18,7 @@ const std::string kPlugin = VELMORA_RECORDING_PLUGIN;
 // A floor under a slab, seen from straight above and lit by a distant light slanting 45 degrees
 // towards +X: the slab's shadow falls on the floor at X 3..5, pixel columns 13 and 14 of row 8.
 // Surfaces carry the recording shader when `shader` is set; the slab is glass when `glass` is.
-std::unique_ptr<host::Scene> shadowScene(bool shader, bool glass, const std::string &frames = "[1, 1]") {
+std::unique_ptr<host::scene::Scene> shadowScene(bool shader, bool glass, const std::string &frames = "[1, 1]") {
     std::string sh = shader ? R"(, "shaders": [{"server": "QZ_record"}])" : "";
     std::string text = R"({
       "render": {"width": 16, "height": 16, "samples": 1, "frames": )" +
@@ -35,7 +35,7 @@ std::unique_ptr<host::Scene> shadowScene(bool shader, bool glass, const std::str
         {"type": "object", "name": "slab", "position": [0, 4, 0], "cast_shadows": true,
          "mesh": {"primitive": "grid", "size": [2, 2], "divisions": 1, "surface": "Slab"}}
       ]})";
-    host::LoadResult r = host::loadSceneText(text, "shadow.json", ".");
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "shadow.json", ".");
     EXPECT_TRUE(r.scene) << r.error;
     return std::move(r.scene);
 }
@@ -48,26 +48,26 @@ struct Recorder {
     ~Recorder() { dlclose(handle); }
 };
 
-std::vector<host::Frame> renderWith(const host::Scene &scene, const host::RenderSettings &s,
-                                    host::RenderOutcome &out) {
-    std::vector<host::Frame> frames;
-    out = host::renderScene(scene, s, [&](const host::Frame &f) {
+std::vector<host::render::Frame> renderWith(const host::scene::Scene &scene, const host::render::RenderSettings &s,
+                                            host::render::RenderOutcome &out) {
+    std::vector<host::render::Frame> frames;
+    out = host::render::renderScene(scene, s, [&](const host::render::Frame &f) {
         frames.push_back(f);
         return std::string();
     });
     return frames;
 }
 
-std::vector<host::Frame> render(const host::Scene &scene, bool hostShading, int threads,
-                                host::RenderOutcome &out) {
-    host::RenderSettings s;
+std::vector<host::render::Frame> render(const host::scene::Scene &scene, bool hostShading, int threads,
+                                        host::render::RenderOutcome &out) {
+    host::render::RenderSettings s;
     s.pluginPath = kPlugin;
     s.threads = threads;
     s.hostShading = hostShading;
     return renderWith(scene, s, out);
 }
 
-float red(const host::Frame &f, int x, int y) { return f.rgb[(static_cast<size_t>(y) * f.width + x) * 3]; }
+float red(const host::render::Frame &f, int x, int y) { return f.rgb[(static_cast<size_t>(y) * f.width + x) * 3]; }
 
 TEST(Render, LitAgainstShadowedPixels) {
     for (bool hostShading : {true, false}) {
@@ -75,11 +75,11 @@ TEST(Render, LitAgainstShadowedPixels) {
         ASSERT_TRUE(rec.handle) << dlerror();
         auto scene = shadowScene(!hostShading, false);
         rec.reset(scene->findItem("sun"));
-        host::RenderOutcome out;
+        host::render::RenderOutcome out;
         auto frames = render(*scene, hostShading, 2, out);
         ASSERT_EQ(out.status, 0) << out.message;
         ASSERT_EQ(frames.size(), 1u);
-        const host::Frame &f = frames[0];
+        const host::render::Frame &f = frames[0];
         // Lambert: 0.8 * cos 45 under host shading; the recording shader shows the light, 1.
         float lit = red(f, 1, 8), shadowed = red(f, 13, 8), slab = red(f, 8, 8);
         float want = hostShading ? 0.5657f : 1.0f;
@@ -96,7 +96,7 @@ TEST(Render, SequenceAndNestedShadowShading) {
     ASSERT_TRUE(rec.handle) << dlerror();
     auto scene = shadowScene(true, true, "[1, 2]");
     rec.reset(scene->findItem("sun"));
-    host::RenderOutcome out;
+    host::render::RenderOutcome out;
     auto frames = render(*scene, false, 2, out);
     ASSERT_EQ(out.status, 0) << out.message;
     ASSERT_EQ(frames.size(), 2u);
@@ -119,9 +119,9 @@ TEST(Render, ShaderNotInPluginIsBadInput) {
     std::string text = R"({"surfaces": [{"name": "S", "shaders": [{"server": "nobody"}]}],
       "items": [{"type": "camera", "name": "cam"},
                 {"type": "object", "name": "o", "mesh": {"primitive": "box", "surface": "S"}}]})";
-    host::LoadResult r = host::loadSceneText(text, "s.json", ".");
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "s.json", ".");
     ASSERT_TRUE(r.scene) << r.error;
-    host::RenderOutcome out;
+    host::render::RenderOutcome out;
     auto frames = render(*r.scene, false, 1, out);
     EXPECT_EQ(out.status, 2);
     EXPECT_NE(out.message.find("s.json: /surfaces/0/shaders/0/server:"), std::string::npos) << out.message;
@@ -132,7 +132,7 @@ TEST(Render, ShaderNotInPluginIsBadInput) {
 
 TEST(Render, MoreThreadsSameImage) {
     auto scene = shadowScene(false, true);
-    host::RenderOutcome out;
+    host::render::RenderOutcome out;
     auto one = render(*scene, true, 1, out);
     auto two = render(*scene, true, 2, out);
     ASSERT_EQ(one.size(), 1u);
@@ -144,18 +144,18 @@ TEST(Render, MoreThreadsSameImage) {
 // Coverage: the fraction of a pixel's samples that hit geometry. A sphere filling the middle of
 // the frame against a red backdrop, 8 samples a pixel.
 TEST(Render, CoverageAlpha) {
-    host::LoadResult r = host::loadSceneText(R"({
+    host::scene::LoadResult r = host::scene::loadSceneText(R"({
       "render": {"width": 16, "height": 16, "samples": 8},
       "backdrop": {"color": [1, 0, 0]},
       "items": [{"type": "camera", "name": "cam", "position": [0, 0, -4]},
                 {"type": "object", "name": "ball", "mesh": {"primitive": "sphere", "radius": 1}}]})",
-                                             "ball.json", ".");
+                                                           "ball.json", ".");
     ASSERT_TRUE(r.scene) << r.error;
-    host::RenderOutcome out;
+    host::render::RenderOutcome out;
     auto frames = render(*r.scene, true, 2, out);
     ASSERT_EQ(out.status, 0) << out.message;
     ASSERT_EQ(frames.size(), 1u);
-    const host::Frame &f = frames[0];
+    const host::render::Frame &f = frames[0];
     ASSERT_EQ(f.alpha.size(), f.rgb.size() / 3);
     auto alpha = [&](int x, int y) { return f.alpha[static_cast<size_t>(y) * f.width + x]; };
     EXPECT_EQ(alpha(0, 0), 0.0f) << "backdrop";
@@ -170,8 +170,8 @@ TEST(Render, CoverageAlpha) {
     EXPECT_GT(partial, 0) << "pixels on the ball's outline are partly covered";
 }
 
-std::unique_ptr<host::Scene> load(const std::string &text) {
-    host::LoadResult r = host::loadSceneText(text, "lighting.json", ".");
+std::unique_ptr<host::scene::Scene> load(const std::string &text) {
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "lighting.json", ".");
     EXPECT_TRUE(r.scene) << r.error;
     return std::move(r.scene);
 }
@@ -200,7 +200,7 @@ TEST(Render, RadiosityGatheringShadesPlugInSurfaces) {
             {"type": "object", "name": "slab", "position": [0, 2, 0],
              "mesh": {"primitive": "plane", "size": [4, 4], "surface": "S"}}]})");
         rec.reset(LWITEM_RADIOSITY);
-        host::RenderOutcome out;
+        host::render::RenderOutcome out;
         auto frames = render(*scene, false, 2, out);
         ASSERT_EQ(frames.size(), 1u) << out.message;
         const std::string what = std::string(c.mode) + ", " + std::to_string(c.bounces) + " bounces";
@@ -222,7 +222,7 @@ TEST(Render, RadiosityGatheringShadesPlugInSurfaces) {
 // A ball of `segments` seen from the front, lit by one point light from the side and behind:
 // the host's shading with translucency (light from behind its smooth surface), or the skin
 // shader with sampled area shadows (its own rayCast from the spot).
-std::unique_ptr<host::Scene> ballScene(int segments, bool skin) {
+std::unique_ptr<host::scene::Scene> ballScene(int segments, bool skin) {
     std::string surface = skin ? R"({"name": "S", "color": [0.8, 0.55, 0.45], "shaders": [{"server": "QZ_velmora",
                                      "settings": {"Ksub": 0, "Ksheen": 0, "Ka": 0}}]})"
                                : R"({"name": "S", "color": [0.8, 0.8, 0.8], "translucency": 0.3})";
@@ -239,7 +239,7 @@ std::unique_ptr<host::Scene> ballScene(int segments, bool skin) {
 
 // Per row of the ball's middle band, where the luminance first reaches `level` from the left, to
 // a fraction of a pixel (NaN where it does not).
-std::vector<double> terminator(const host::Frame &f, double level) {
+std::vector<double> terminator(const host::render::Frame &f, double level) {
     std::vector<double> at;
     for (int y = f.height / 6; y < f.height * 5 / 6; ++y) {
         double prev = 0, x = std::nan("");
@@ -275,11 +275,11 @@ TEST(Render, CoarseBallsKeepTheTerminatorOfFineOnes) {
     // leaving the flat facets it is scalloped along the facets, several pixels off (1.5 to 3 at
     // this size), which is what this measure catches.
     for (bool skin : {false, true}) {
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.pluginPath = skin ? VELMORA_SKIN_PLUGIN : kPlugin;
         s.hostShading = !skin;
         s.threads = 2;
-        host::RenderOutcome out;
+        host::render::RenderOutcome out;
         auto fine = renderWith(*ballScene(384, skin), s, out);
         ASSERT_EQ(fine.size(), 1u) << out.message;
         auto coarseScene = ballScene(24, skin);
@@ -313,10 +313,10 @@ TEST(Render, FlatScenesDoNotMoveTheirRays) {
          "tags": ["QZ_lightParam: areashadow=1 areashadow_size=0.5 areashadow_sample=3"]},
         {"type": "light", "name": "low", "light": "distant", "rotation": [70, 5, 0], "intensity": 0.5}]})");
     for (bool hostShading : {true, false}) {
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.pluginPath = VELMORA_SKIN_PLUGIN;
         s.hostShading = hostShading;
-        host::RenderOutcome out;
+        host::render::RenderOutcome out;
         auto moved = renderWith(*scene, s, out);
         s.smoothOrigins = false;
         auto kept = renderWith(*scene, s, out);

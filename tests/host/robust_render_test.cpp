@@ -23,33 +23,33 @@ namespace {
 const std::string kRecording = VELMORA_RECORDING_PLUGIN;
 const std::string kSkin = VELMORA_SKIN_PLUGIN;
 
-std::unique_ptr<host::Scene> load(const std::string &text) {
-    host::LoadResult r = host::loadSceneText(text, "robust.json", ".");
+std::unique_ptr<host::scene::Scene> load(const std::string &text) {
+    host::scene::LoadResult r = host::scene::loadSceneText(text, "robust.json", ".");
     EXPECT_TRUE(r.scene) << r.error;
     return std::move(r.scene);
 }
 
 struct Rendered {
-    host::RenderOutcome out;
-    std::vector<host::Frame> frames;
+    host::render::RenderOutcome out;
+    std::vector<host::render::Frame> frames;
 };
 
-Rendered render(const host::Scene &scene, const std::string &plugin, int threads = 1,
-                void (*adjust)(host::RenderSettings &) = nullptr) {
+Rendered render(const host::scene::Scene &scene, const std::string &plugin, int threads = 1,
+                void (*adjust)(host::render::RenderSettings &) = nullptr) {
     Rendered r;
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.pluginPath = plugin;
     s.hostShading = plugin.empty();
     s.threads = threads;
     if (adjust) adjust(s);
-    r.out = host::renderScene(scene, s, [&](const host::Frame &f) {
+    r.out = host::render::renderScene(scene, s, [&](const host::render::Frame &f) {
         r.frames.push_back(f);
         return std::string();
     });
     return r;
 }
 
-bool allFinite(const host::Frame &f) {
+bool allFinite(const host::render::Frame &f) {
     for (float v : f.rgb)
         if (!std::isfinite(v)) return false;
     return true;
@@ -59,7 +59,7 @@ TEST(RobustTrace, UntraceableRaysAreMisses) {
     auto scene = load(R"({"items": [{"type": "camera", "name": "c", "position": [0, 5, 0]},
         {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [10, 10]}}]})");
     ASSERT_TRUE(scene);
-    host::Tracer tracer;
+    host::trace::Tracer tracer;
     std::string why;
     ASSERT_TRUE(tracer.build(*scene, 0.0, why)) << why;
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
@@ -85,7 +85,7 @@ TEST(RobustTrace, UntraceableRaysAreMisses) {
         {"tfar minus infinity", {0, 5, 0}, {0, -1, 0}, 1e-4, -inf, false},
     };
     for (const Case &c : cases) {
-        host::Hit hit = tracer.intersect(c.org, c.dir, c.tnear, c.tfar);
+        host::trace::Hit hit = tracer.intersect(c.org, c.dir, c.tnear, c.tfar);
         EXPECT_EQ(hit.t >= 0, c.hits) << c.what;
         EXPECT_EQ(tracer.occluded(c.org, c.dir, c.tnear, c.tfar), c.hits) << c.what;
     }
@@ -103,11 +103,11 @@ TEST(RobustTrace, PointsBeyondRangeAreNeverHit) {
          "mesh": {"primitive": "sphere"}},
         {"type": "object", "name": "near", "mesh": {"primitive": "sphere"}}]})");
     ASSERT_TRUE(scene);
-    host::Tracer tracer;
+    host::trace::Tracer tracer;
     std::string why;
     ASSERT_TRUE(tracer.build(*scene, 0.0, why)) << why;
     double org[3] = {0, 0, -5}, dir[3] = {0, 0, 1};
-    host::Hit hit = tracer.intersect(org, dir, 1e-4, 1e30);
+    host::trace::Hit hit = tracer.intersect(org, dir, 1e-4, 1e30);
     ASSERT_GE(hit.t, 0);
     EXPECT_EQ(tracer.meshes()[hit.mesh].object->name, "near");
     EXPECT_LT(tracer.sceneExtent(), 1e13);  // offsets stay scaled to the traceable part
@@ -137,7 +137,7 @@ TEST(RobustRender, HugeScalesRender) {
 
 // The skin shader traces its sheen with rayCast from a point offset by trace_eps. Its panel caps
 // the offset, but saved data may hold any double: every one must render.
-std::unique_ptr<host::Scene> skinScene() {
+std::unique_ptr<host::scene::Scene> skinScene() {
     return load(R"({"render": {"width": 8, "height": 6},
       "surfaces": [{"name": "Skin", "shaders": [{"server": "QZ_velmora",
          "settings": {"sheen_trace": 1, "trace_eps": 0.125, "sheen_prefix": "rim", "Ksheen": 2}}]}],
@@ -147,10 +147,11 @@ std::unique_ptr<host::Scene> skinScene() {
 }
 
 TEST(RobustRender, SkinTraceOffsetsOfAnySize) {
-    std::unique_ptr<host::Scene> scene = skinScene();
+    std::unique_ptr<host::scene::Scene> scene = skinScene();
     ASSERT_TRUE(scene);
     std::string saved, message;
-    ASSERT_EQ(host::saveSceneStates(*scene, kSkin, host::state::Format::Text, saved, message), 0) << message;
+    ASSERT_EQ(host::plugin::saveSceneStates(*scene, kSkin, host::state::Format::Text, saved, message), 0)
+        << message;
     const std::string eighth = "63 192 0 0 0 0 0 0";  // 0.125, a big-endian double
     ASSERT_NE(saved.find(eighth), std::string::npos);
     struct Case {
@@ -209,14 +210,14 @@ TEST(RobustRender, RayCutoffBoundsRayTrees) {
 TEST(RobustRender, RayCutoffZeroTracesEveryRay) {
     auto scene = load(planeStack(false));
     ASSERT_TRUE(scene);
-    auto adjust = [](host::RenderSettings &s) {
+    auto adjust = [](host::render::RenderSettings &s) {
         s.pixelX = 4;
         s.pixelY = 4;
     };
     Rendered cut = render(*scene, {}, 1, adjust);
-    host::Scene &shallow = *scene;
+    host::scene::Scene &shallow = *scene;
     shallow.render.recursionLimit = 6;  // 2^7 rays at most: the weight never falls below 0.5^6
-    Rendered exact = render(shallow, {}, 1, [](host::RenderSettings &s) {
+    Rendered exact = render(shallow, {}, 1, [](host::render::RenderSettings &s) {
         s.pixelX = 4;
         s.pixelY = 4;
         s.rayCutoff = 0.0;
@@ -232,10 +233,11 @@ TEST(RobustRender, RayCutoffZeroTracesEveryRay) {
 
 TEST(RobustRender, ColoursBeyondFloatAreCountedAndBlack) {
     // Saved data may give the skin's sub-surface strength any value; 1e300 overflows its colour.
-    std::unique_ptr<host::Scene> scene = skinScene();
+    std::unique_ptr<host::scene::Scene> scene = skinScene();
     ASSERT_TRUE(scene);
     std::string saved, message;
-    ASSERT_EQ(host::saveSceneStates(*scene, kSkin, host::state::Format::Text, saved, message), 0) << message;
+    ASSERT_EQ(host::plugin::saveSceneStates(*scene, kSkin, host::state::Format::Text, saved, message), 0)
+        << message;
     size_t at = saved.find(R"(\"1\")", saved.find("Ksub"));  // the value, quoted inside the JSON string
     ASSERT_NE(at, std::string::npos);
     auto edited = load(saved.replace(at, 5, R"(\"1e300\")"));
@@ -261,23 +263,23 @@ TEST(RobustRender, ExtremeFramesEnd) {
     };
     for (const Case &c : cases) {
         Rendered r;
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.hostShading = true;
         s.threads = 1;
         s.frameStart = c.first;
         s.frameEnd = c.last;
         std::vector<int> got;
-        r.out = host::renderScene(*scene, s, [&](const host::Frame &f) {
+        r.out = host::render::renderScene(*scene, s, [&](const host::render::Frame &f) {
             got.push_back(f.number);
             return got.size() > 4 ? std::string("runaway") : std::string();
         });
         EXPECT_EQ(r.out.status, 0) << c.first << ": " << r.out.message;
         EXPECT_EQ(got, c.want) << c.first;
     }
-    host::FrameRange all{INT_MIN, INT_MAX, 1};
+    host::render::FrameRange all{INT_MIN, INT_MAX, 1};
     EXPECT_EQ(all.count(), 4294967296ull);
     EXPECT_EQ(all.at(all.count() - 1), INT_MAX);
-    host::FrameRange stepped{INT_MAX - 10, INT_MAX, 1000000};
+    host::render::FrameRange stepped{INT_MAX - 10, INT_MAX, 1000000};
     EXPECT_EQ(stepped.count(), 1u);
 }
 
@@ -302,7 +304,7 @@ TEST(RobustRender, AreaShadowRaysFromTags) {
          1},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(host::areaShadowRays(c.tags), c.rays) << ::testing::PrintToString(c.tags);
+        EXPECT_EQ(host::render::areaShadowRays(c.tags), c.rays) << ::testing::PrintToString(c.tags);
 
     auto scene = load(R"({"items": [{"type": "camera", "name": "cam"},
       {"type": "light", "name": "soft", "tags": ["QZ_lightParam: areashadow = 1", "QZ_lightParam: areashadow_sample = 9"]},
@@ -310,7 +312,7 @@ TEST(RobustRender, AreaShadowRaysFromTags) {
       {"type": "light", "name": "noshadow", "shadow": "off",
        "tags": ["QZ_lightParam: areashadow = 1", "QZ_lightParam: areashadow_sample = 32"]}]})");
     ASSERT_TRUE(scene);
-    std::vector<std::string> warnings = host::renderWarnings(*scene);
+    std::vector<std::string> warnings = host::render::renderWarnings(*scene);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("\"soft\" asks for 81 shadow rays"), std::string::npos) << warnings[0];
 }
@@ -351,7 +353,7 @@ TEST(RobustRender, DamagedImagesInUseRefuseTheRender) {
     ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
     std::vector<float> noise(128 * 128 * 3);
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<float>((i * 7919) % 1000) / 1000.0f;
-    ASSERT_TRUE(host::writeImage(whole, 128, 128, noise, why)) << why;
+    ASSERT_TRUE(host::image::writeImage(whole, 128, 128, noise, why)) << why;
     std::FILE *in = std::fopen(whole.c_str(), "rb");
     ASSERT_TRUE(in);
     std::vector<char> bytes(1 << 20);

@@ -13,10 +13,10 @@
 namespace {
 
 TEST(RenderMemory, FindCreateAndUniqueNames) {
-    host::resetRenderMemory();
-    host::publishRenderMemory();
-    auto *pool = static_cast<const LWGlobalPool *>(host::globalLookup(LWGLOBALPOOL_RENDER_GLOBAL, 0));
-    ASSERT_EQ(pool, host::renderMemory());
+    host::services::resetRenderMemory();
+    host::services::publishRenderMemory();
+    auto *pool = static_cast<const LWGlobalPool *>(host::services::globalLookup(LWGLOBALPOOL_RENDER_GLOBAL, 0));
+    ASSERT_EQ(pool, host::services::renderMemory());
     EXPECT_EQ(pool->find("a"), nullptr);
     LWMemChunk a = pool->create("a", 16);
     ASSERT_NE(a, nullptr);
@@ -31,13 +31,13 @@ TEST(RenderMemory, FindCreateAndUniqueNames) {
     EXPECT_EQ(pool->next(b), nullptr);
     EXPECT_STREQ(pool->ID(b), "b");
     EXPECT_EQ(pool->size(b), 8);
-    host::resetRenderMemory();
+    host::services::resetRenderMemory();
     EXPECT_EQ(pool->find("a"), nullptr);
 }
 
 TEST(RenderMemory, ConcurrentFindOrCreateGivesOneChunkPerName) {
-    host::resetRenderMemory();
-    const LWGlobalPool *pool = host::renderMemory();
+    host::services::resetRenderMemory();
+    const LWGlobalPool *pool = host::services::renderMemory();
     const int threads = 8, names = 64;
     std::vector<std::vector<LWMemChunk>> seen(threads, std::vector<LWMemChunk>(names));
     std::vector<std::thread> pool_threads;
@@ -57,18 +57,18 @@ TEST(RenderMemory, ConcurrentFindOrCreateGivesOneChunkPerName) {
             ASSERT_NE(seen[t][n], nullptr);
             EXPECT_EQ(seen[t][n], seen[0][n]) << "name " << n << " thread " << t;
         }
-    host::resetRenderMemory();
+    host::services::resetRenderMemory();
 }
 
 TEST(SceneInfo, RenderOptionsAndSizes) {
-    host::LoadResult r = host::loadSceneText(
+    host::scene::LoadResult r = host::scene::loadSceneText(
         R"({"name": "n", "render": {"reflection": false, "frames": [3, 9], "fps": 24, "recursion_limit": 5},
             "items": [{"type": "camera", "name": "c"},
                       {"type": "object", "name": "o", "mesh": {"primitive": "box"}}]})",
         "info.json", ".");
     ASSERT_TRUE(r.scene) << r.error;
-    host::publishSceneInfo(*r.scene, 320, 200, 4);
-    auto *info = static_cast<const LWSceneInfo *>(host::globalLookup(LWSCENEINFO_GLOBAL, 0));
+    host::services::publishSceneInfo(*r.scene, 320, 200, 4);
+    auto *info = static_cast<const LWSceneInfo *>(host::services::globalLookup(LWSCENEINFO_GLOBAL, 0));
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->renderOpts, LWROPT_SHADOWTRACE | LWROPT_REFRACTTRACE);
     EXPECT_EQ(info->frameStart, 3);

@@ -37,15 +37,15 @@ json sceneJson(const json &settings, int size = 24) {
                             {{"op", "replace"}, {"path", "/render/height"}, {"value", size}}}));
 }
 
-std::unique_ptr<host::Scene> load(const json &j) {
-    host::LoadResult r = host::loadSceneText(j.dump(), "skin.json", ".");
+std::unique_ptr<host::scene::Scene> load(const json &j) {
+    host::scene::LoadResult r = host::scene::loadSceneText(j.dump(), "skin.json", ".");
     EXPECT_TRUE(r.scene) << r.error;
     return std::move(r.scene);
 }
 
-std::string describe(const host::Scene &scene) {
+std::string describe(const host::scene::Scene &scene) {
     std::string text, message;
-    EXPECT_EQ(host::describePanels(scene, kSkin, text, message), 0) << message;
+    EXPECT_EQ(host::plugin::describePanels(scene, kSkin, text, message), 0) << message;
     return text;
 }
 
@@ -152,11 +152,11 @@ TEST(SkinSettings, RefusedBeforeRenderingWithFileAndPath) {
     for (const Case &c : cases) {
         auto scene = load(sceneJson(c.settings));
         ASSERT_TRUE(scene);
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.pluginPath = kSkin;
         s.threads = 1;
         int frames = 0;
-        host::RenderOutcome out = host::renderScene(*scene, s, [&](const host::Frame &) {
+        host::render::RenderOutcome out = host::render::renderScene(*scene, s, [&](const host::render::Frame &) {
             ++frames;
             return std::string();
         });
@@ -218,7 +218,7 @@ TEST(SkinSettings, SavedDataRoundTripsInBothFormats) {
         const char *name = f == host::state::Format::Text ? "text" : "binary";
         auto scene = load(sceneJson(everySetting()));
         std::string saved, again, message;
-        ASSERT_EQ(host::saveSceneStates(*scene, kSkin, f, saved, message), 0) << message;
+        ASSERT_EQ(host::plugin::saveSceneStates(*scene, kSkin, f, saved, message), 0) << message;
         json j = json::parse(saved);
         const json &shader = j["surfaces"][0]["shaders"][0];
         EXPECT_FALSE(shader.contains("settings")) << name;
@@ -228,7 +228,7 @@ TEST(SkinSettings, SavedDataRoundTripsInBothFormats) {
         ASSERT_TRUE(reloaded->surfaces[0]->shaders[0].hasState) << name;
         EXPECT_EQ(describe(*reloaded), describe(*scene)) << name;
         // Saving what was loaded gives the same bytes: every value, key and layer came back.
-        ASSERT_EQ(host::saveSceneStates(*reloaded, kSkin, f, again, message), 0) << message;
+        ASSERT_EQ(host::plugin::saveSceneStates(*reloaded, kSkin, f, again, message), 0) << message;
         EXPECT_EQ(json::parse(again), j) << name;
     }
 }
@@ -252,7 +252,7 @@ TEST(SkinSettings, BadSavedDataIsRefusedByTheLoaderOrFallsBack) {
     for (const Case &c : cases) {
         json k = j;
         k["surfaces"][0]["shaders"][0]["state"] = c.state;
-        host::LoadResult r = host::loadSceneText(k.dump(), "skin.json", ".");
+        host::scene::LoadResult r = host::scene::loadSceneText(k.dump(), "skin.json", ".");
         if (*c.error) {
             EXPECT_FALSE(r.scene) << c.state.dump();
             EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
@@ -264,17 +264,17 @@ TEST(SkinSettings, BadSavedDataIsRefusedByTheLoaderOrFallsBack) {
     json both = j;
     both["surfaces"][0]["shaders"][0]["settings"] = json::object();
     both["surfaces"][0]["shaders"][0]["state"] = {{"format", "text"}, {"data", ""}};
-    host::LoadResult r = host::loadSceneText(both.dump(), "skin.json", ".");
+    host::scene::LoadResult r = host::scene::loadSceneText(both.dump(), "skin.json", ".");
     EXPECT_NE(r.error.find("give either \"settings\" or \"state\""), std::string::npos) << r.error;
 }
 
-std::vector<float> renderRgb(const host::Scene &scene, bool hostShading = false) {
-    host::RenderSettings s;
+std::vector<float> renderRgb(const host::scene::Scene &scene, bool hostShading = false) {
+    host::render::RenderSettings s;
     s.pluginPath = kSkin;
     s.threads = 1;
     s.hostShading = hostShading;
     std::vector<float> rgb;
-    host::RenderOutcome out = host::renderScene(scene, s, [&](const host::Frame &f) {
+    host::render::RenderOutcome out = host::render::renderScene(scene, s, [&](const host::render::Frame &f) {
         rgb = f.rgb;
         return std::string();
     });
@@ -361,7 +361,7 @@ TEST(SurfaceTextures, RefusedWithTheirPath) {
     for (const Case &c : cases) {
         json j = sceneJson(json::object());
         j["surfaces"][1]["textures"] = c.textures;
-        host::LoadResult r = host::loadSceneText(j.dump(), "skin.json", ".");
+        host::scene::LoadResult r = host::scene::loadSceneText(j.dump(), "skin.json", ".");
         EXPECT_FALSE(r.scene) << c.textures.dump();
         EXPECT_NE(r.error.find(c.message), std::string::npos) << "got:  " << r.error << "\nwant: " << c.message;
     }
@@ -371,9 +371,10 @@ TEST(SurfaceTextures, RefusedWithTheirPath) {
         {"diffuse",
          {{"layers", {{{"type", "gradient"}, {"input", "Ambient Occlusion (Low)"}, {"keys", {{0, 1}}}}}}}}};
     auto scene = load(j);
-    host::RenderSettings s;
+    host::render::RenderSettings s;
     s.pluginPath = kSkin;
-    host::RenderOutcome out = host::renderScene(*scene, s, [](const host::Frame &) { return std::string(); });
+    host::render::RenderOutcome out =
+        host::render::renderScene(*scene, s, [](const host::render::Frame &) { return std::string(); });
     EXPECT_EQ(out.status, 2);
     EXPECT_EQ(
         out.message.rfind("skin.json: /surfaces/1/textures/diffuse/layers/0/input: unknown gradient input", 0), 0u)

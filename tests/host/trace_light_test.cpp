@@ -13,23 +13,23 @@ namespace {
 
 // A loaded scene, its ray-tracing scene at time 0, and the calling thread bound to it.
 struct Bound {
-    std::unique_ptr<host::Scene> scene;
-    host::Tracer tracer;
-    host::RenderContext rc;
-    host::ThreadState ts;
+    std::unique_ptr<host::scene::Scene> scene;
+    host::trace::Tracer tracer;
+    host::render::RenderContext rc;
+    host::render::ThreadState ts;
 
     explicit Bound(const std::string &items, const std::string &top = "") {
         std::string text = "{" + top + "\"items\": [{\"type\": \"camera\", \"name\": \"cam\"}" + items + "]}";
-        host::LoadResult r = host::loadSceneText(text, "test.json", ".");
+        host::scene::LoadResult r = host::scene::loadSceneText(text, "test.json", ".");
         if (!r.scene) throw std::runtime_error(r.error);
         scene = std::move(r.scene);
         std::string why;
         if (!tracer.build(*scene, 0.0, why)) throw std::runtime_error(why);
-        host::prepareContext(rc, *scene, tracer, 0.0, 64, 48);
+        host::render::prepareContext(rc, *scene, tracer, 0.0, 64, 48);
         ts.rc = &rc;
-        host::bindThread(&ts);
+        host::render::bindThread(&ts);
     }
-    ~Bound() { host::bindThread(nullptr); }
+    ~Bound() { host::render::bindThread(nullptr); }
     LWItemID light(const char *name) const { return scene->findItem(name); }
 };
 
@@ -38,7 +38,7 @@ const char *kBox = R"(, {"type": "object", "name": "box", "mesh": {"primitive": 
 // The host's shading of whatever a ray from org along dir meets (red channel).
 double shadeAlong(Bound &b, const double org[3], const double dir[3]) {
     double col[3];
-    host::traceAndShade(b.ts, org, dir, LWRT_CAMERA, nullptr, 0.0, col);
+    host::render::traceAndShade(b.ts, org, dir, LWRT_CAMERA, nullptr, 0.0, col);
     return col[0];
 }
 
@@ -65,7 +65,7 @@ TEST(RayFunctions, CastAgainstAUnitBox) {
         {"zero direction", {0, 0, -5}, {0, 0, 0}, -1.0},
     };
     for (const Case &c : cases) {
-        double t = host::hostRayCast(c.org, c.dir);
+        double t = host::render::hostRayCast(c.org, c.dir);
         if (c.want < 0)
             EXPECT_LT(t, 0.0) << c.what << ": got " << t;
         else
@@ -77,13 +77,13 @@ TEST(RayFunctions, ShadeFillsTheAccessRecordWithoutShading) {
     Bound b(kBox);
     LWShaderAccess sa;
     double org[3] = {0.25, 0.5, -5}, dir[3] = {0, 0, 1};
-    double t = host::hostRayShade(org, dir, &sa);
+    double t = host::render::hostRayShade(org, dir, &sa);
     ASSERT_NEAR(t, 4.0, 1e-4);
     EXPECT_NEAR(sa.wPos[2], -1.0, 1e-4);
     EXPECT_NEAR(sa.oPos[0], 0.25, 1e-4);
     EXPECT_NEAR(sa.gNorm[2], -1.0, 1e-6) << "front face of the box faces -Z";
     EXPECT_NEAR(sa.cosine, 1.0, 1e-6);
-    EXPECT_EQ(sa.objID, host::itemID(b.scene->objects[0]));
+    EXPECT_EQ(sa.objID, host::scene::itemID(b.scene->objects[0]));
     EXPECT_NE(sa.polygon, nullptr);
     double wsum = 0, pos[3] = {0, 0, 0};
     for (int k = 0; k < 4; ++k) {
@@ -93,11 +93,11 @@ TEST(RayFunctions, ShadeFillsTheAccessRecordWithoutShading) {
     EXPECT_NEAR(wsum, 1.0, 1e-6);
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(pos[c], sa.wPos[c], 1e-4) << "weights rebuild the position, axis " << c;
-    EXPECT_EQ(sa.rayCast, &host::hostRayCast);
-    EXPECT_EQ(sa.illuminate, &host::hostIlluminate);
+    EXPECT_EQ(sa.rayCast, &host::render::hostRayCast);
+    EXPECT_EQ(sa.illuminate, &host::render::hostIlluminate);
 
     double none[3] = {0, 0, 0};
-    EXPECT_LT(host::hostRayShade(org, none, &sa), 0.0);
+    EXPECT_LT(host::render::hostRayShade(org, none, &sa), 0.0);
 }
 
 TEST(Illuminate, FalloffAndCone) {
@@ -128,21 +128,21 @@ TEST(Illuminate, FalloffAndCone) {
     };
     for (const Case &c : cases) {
         double dir[3], col[3];
-        int lit = host::hostIlluminate(b.light(c.light), c.pos, dir, col);
+        int lit = host::render::hostIlluminate(b.light(c.light), c.pos, dir, col);
         EXPECT_EQ(lit, c.lit) << c.light;
         EXPECT_NEAR(col[0], c.want, 1e-9) << c.light << " at z=" << c.pos[2] << ": got " << col[0];
     }
     double dir[3], col[3], p[3] = {0, 0, 4};
-    host::hostIlluminate(b.light("sq"), p, dir, col);
+    host::render::hostIlluminate(b.light("sq"), p, dir, col);
     EXPECT_NEAR(dir[2], 1.0, 1e-12) << "direction runs from the light to the position";
     EXPECT_NEAR(col[1], 0.125, 1e-12);
-    host::hostIlluminate(b.light("sun"), p, dir, col);
+    host::render::hostIlluminate(b.light("sun"), p, dir, col);
     EXPECT_NEAR(dir[1], -1.0, 1e-12) << "a distant light pitched 90 degrees shines down";
 
     // Special identifiers come first; an unknown identifier is no light.
-    EXPECT_EQ(host::hostIlluminate(LWITEM_CAUSTICS, p, dir, col), 0);
-    EXPECT_EQ(host::hostIlluminate(LWITEM_RADIOSITY, p, dir, col), 0) << "radiosity is off";
-    EXPECT_EQ(host::hostIlluminate(reinterpret_cast<LWItemID>(&b), p, dir, col), 0);
+    EXPECT_EQ(host::render::hostIlluminate(LWITEM_CAUSTICS, p, dir, col), 0);
+    EXPECT_EQ(host::render::hostIlluminate(LWITEM_RADIOSITY, p, dir, col), 0) << "radiosity is off";
+    EXPECT_EQ(host::render::hostIlluminate(reinterpret_cast<LWItemID>(&b), p, dir, col), 0);
 }
 
 TEST(Illuminate, RayTracedShadows) {
@@ -159,27 +159,28 @@ TEST(Illuminate, RayTracedShadows) {
     Bound b(items, surfaces);
     double dir[3], col[3];
     double under[3] = {0, 0, 0}, aside[3] = {8, 0, 0}, underGlass[3] = {20, 0, 0};
-    EXPECT_EQ(host::hostIlluminate(b.light("l"), under, dir, col), 0);
+    EXPECT_EQ(host::render::hostIlluminate(b.light("l"), under, dir, col), 0);
     EXPECT_EQ(col[0], 0.0);
-    EXPECT_EQ(host::hostIlluminate(b.light("l"), aside, dir, col), 1);
-    EXPECT_EQ(host::hostIlluminate(b.light("unshadowed"), under, dir, col), 1);
+    EXPECT_EQ(host::render::hostIlluminate(b.light("l"), aside, dir, col), 1);
+    EXPECT_EQ(host::render::hostIlluminate(b.light("unshadowed"), under, dir, col), 1);
     // Two faces of the glass slab, each passing half, filtered to red.
-    EXPECT_EQ(host::hostIlluminate(b.light("g"), underGlass, dir, col), 1);
+    EXPECT_EQ(host::render::hostIlluminate(b.light("g"), underGlass, dir, col), 1);
     EXPECT_NEAR(col[0], 0.25, 1e-9);
     EXPECT_NEAR(col[1], 0.0, 1e-9);
 
     Bound off(items, surfaces + std::string(R"("render": {"shadows": false},)"));
-    EXPECT_EQ(host::hostIlluminate(off.light("l"), under, dir, col), 1) << "traced shadows off in the scene";
+    EXPECT_EQ(host::render::hostIlluminate(off.light("l"), under, dir, col), 1)
+        << "traced shadows off in the scene";
 }
 
 TEST(Illuminate, BackdropRadiosity) {
     Bound b(kBox, R"("render": {"radiosity": {"mode": "backdrop", "rays": 64}},
                      "backdrop": {"type": "solid", "color": [0.5, 0.25, 0.125]},)");
     double open[3] = {0, 5, 0}, up[3] = {0, 1, 0}, col[3];
-    ASSERT_EQ(host::hostIlluminate(LWITEM_RADIOSITY, open, up, col), 1);
+    ASSERT_EQ(host::render::hostIlluminate(LWITEM_RADIOSITY, open, up, col), 1);
     EXPECT_NEAR(col[0], 0.5, 1e-9) << "nothing above: the whole backdrop";
     double top[3] = {0, 1, 0}, down[3] = {0, -1, 0};
-    ASSERT_EQ(host::hostIlluminate(LWITEM_RADIOSITY, top, down, col), 1);
+    ASSERT_EQ(host::render::hostIlluminate(LWITEM_RADIOSITY, top, down, col), 1);
     EXPECT_NEAR(col[0], 0.0, 1e-9) << "facing into the box: no backdrop";
 }
 
@@ -278,7 +279,7 @@ TEST(AreaLights, IlluminateAveragesTheSamples) {
     };
     for (const Case &c : cases) {
         double dir[3], col[3];
-        EXPECT_EQ(host::hostIlluminate(b.light(c.light), c.pos, dir, col), c.lit) << c.light;
+        EXPECT_EQ(host::render::hostIlluminate(b.light(c.light), c.pos, dir, col), c.lit) << c.light;
         EXPECT_NEAR(col[0], c.red, c.tolerance) << c.light << " at y=" << c.pos[1];
         double len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
         EXPECT_NEAR(len, 1.0, 1e-12) << c.light;
@@ -298,9 +299,9 @@ TEST(AreaLights, PenumbraWidthFollowsSimilarTriangles) {
        "size": [2, 2], "samples": 64})");
     for (double x : {-1.5, -1.0, -0.75, -0.25, 0.25, 0.75, 1.0, 1.5}) {
         double p[3] = {x, 0, 0}, dir[3], col[3];
-        host::hostIlluminate(b.light("tube"), p, dir, col);
+        host::render::hostIlluminate(b.light("tube"), p, dir, col);
         EXPECT_NEAR(col[0], std::min(1.0, std::max(0.0, 0.5 + x / 2)), 1.0 / 64) << "linear light, x=" << x;
-        host::hostIlluminate(b.light("panel"), p, dir, col);
+        host::render::hostIlluminate(b.light("panel"), p, dir, col);
         if (std::fabs(x) > 1) {
             EXPECT_EQ(col[0] > 0, x > 0) << "area light beyond the penumbra, x=" << x;
         } else if (std::fabs(x) < 1) {
@@ -315,7 +316,7 @@ TEST(RayFunctions, RaysFromTheSpotStartOnTheSmoothSurface) {
     Bound b(R"(, {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [4, 4]}},
       {"type": "object", "name": "slab", "position": [0, 0.05, 0], "mesh": {"primitive": "plane", "size": [0.2, 0.2]}},
       {"type": "object", "name": "ground", "position": [0, -1, 0], "mesh": {"primitive": "plane", "size": [4, 4]}})");
-    host::ThreadState::Spot &s = b.ts.spot;
+    host::render::ThreadState::Spot &s = b.ts.spot;
     s.set = true;
     const double lifted[3] = {0, 0.1, 0}, beneath[3] = {0, -0.01, 0}, normal[3] = {0.6, 0.8, 0};
     std::copy(lifted, lifted + 3, s.lifted);
@@ -340,12 +341,13 @@ TEST(RayFunctions, RaysFromTheSpotStartOnTheSmoothSurface) {
     };
     for (const Case &c : cases) {
         double col[3];
-        double cast = host::hostRayCast(c.from, c.dir), trace = host::hostRayTrace(c.from, c.dir, col);
+        double cast = host::render::hostRayCast(c.from, c.dir),
+               trace = host::render::hostRayTrace(c.from, c.dir, col);
         EXPECT_NEAR(cast, c.cast, 1e-5) << c.what << ": rayCast";
         EXPECT_NEAR(trace, c.trace, 1e-5) << c.what << ": rayTrace";
         // rayShade starts where rayTrace does and reports the distance from the position given.
         LWShaderAccess met{};
-        double shade = host::hostRayShade(c.from, c.dir, &met);
+        double shade = host::render::hostRayShade(c.from, c.dir, &met);
         EXPECT_NEAR(shade, c.trace, 1e-5) << c.what << ": rayShade";
         if (shade > 0) {
             EXPECT_EQ(met.rayLength, shade) << c.what;

@@ -36,21 +36,21 @@ namespace images {
 
 namespace {
 
-std::unique_ptr<host::Scene> scene;
+std::unique_ptr<host::scene::Scene> scene;
 std::filesystem::path folder;
 
 void publish(bool withAlbedo) {
-    host::withdrawSceneServices();
-    scene = std::make_unique<host::Scene>();
+    host::services::withdrawSceneServices();
+    scene = std::make_unique<host::scene::Scene>();
     if (withAlbedo) {
-        auto img = std::make_unique<host::Image>();
+        auto img = std::make_unique<host::image::Image>();
         img->name = kAlbedo;
         img->filename = (folder / kAlbedo).string();
         img->width = img->height = 2;
         img->rgb = {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1};
         scene->images.push_back(std::move(img));
     }
-    host::registerSceneServices(*scene);
+    host::services::registerSceneServices(*scene);
 }
 
 }  // namespace
@@ -61,20 +61,20 @@ void start() {
     folder = std::filesystem::temp_directory_path(ec) / ("velmora_integ_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder, ec);
     std::string why;
-    host::writePng((folder / kAlbedo).string(), 2, 2, {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1}, why);
-    host::setSceneServicesMessageSink([](const std::string &) {});
+    host::image::writePng((folder / kAlbedo).string(), 2, 2, {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1}, why);
+    host::services::setSceneServicesMessageSink([](const std::string &) {});
     publish(true);
 }
 
 void stop() {
-    host::withdrawSceneServices();
-    host::setSceneServicesMessageSink(nullptr);
+    host::services::withdrawSceneServices();
+    host::services::setSceneServicesMessageSink(nullptr);
     scene.reset();
     std::error_code ec;
     if (!folder.empty()) std::filesystem::remove_all(folder, ec);
 }
 
-const LWImageList *list() { return host::imageListTable(); }
+const LWImageList *list() { return host::services::imageListTable(); }
 
 void dropAll() { publish(false); }
 
@@ -155,7 +155,7 @@ void reset() {
 
 void start() {
     reset();
-    host::registerService(LWIMAGELIST_GLOBAL, const_cast<LWImageList *>(&kImageList));
+    host::services::registerService(LWIMAGELIST_GLOBAL, const_cast<LWImageList *>(&kImageList));
 }
 
 void stop() { scene.clear(); }
@@ -185,24 +185,28 @@ int count() {
 
 HostSession::HostSession() {
     clearHost();
-    host::clearServices();
-    host::registerService(LWVPARMFUNCS_GLOBAL, const_cast<LWVParmFuncs *>(host::vparm::vparmFuncs()));
-    host::registerService(LWENVELOPEFUNCS_GLOBAL, const_cast<LWEnvelopeFuncs *>(host::animation::envelopeFuncs()));
-    host::registerService(LWCHANNELINFO_GLOBAL, const_cast<LWChannelInfo *>(host::animation::channelInfo()));
-    host::registerService(LWTEXTUREFUNCS_GLOBAL, const_cast<LWTextureFuncs *>(host::texture::textureFuncs()));
+    host::services::clearServices();
+    host::services::registerService(LWVPARMFUNCS_GLOBAL, const_cast<LWVParmFuncs *>(host::vparm::vparmFuncs()));
+    host::services::registerService(LWENVELOPEFUNCS_GLOBAL,
+                                    const_cast<LWEnvelopeFuncs *>(host::animation::envelopeFuncs()));
+    host::services::registerService(LWCHANNELINFO_GLOBAL,
+                                    const_cast<LWChannelInfo *>(host::animation::channelInfo()));
+    host::services::registerService(LWTEXTUREFUNCS_GLOBAL,
+                                    const_cast<LWTextureFuncs *>(host::texture::textureFuncs()));
     images::start();
     velmora::resetHostGlobals();
     handler_.inst = &inst_;
     handler_.item = &item_;
     handler_.rend = &rend_;
-    activation_ = velmora::shaderHandlerActivate(4, host::globalLookup, &handler_, velmora::moduleStartup());
+    activation_ =
+        velmora::shaderHandlerActivate(4, host::services::globalLookup, &handler_, velmora::moduleStartup());
 }
 
 HostSession::~HostSession() {
     clearHost();
     images::stop();
     velmora::resetHostGlobals();
-    host::clearServices();
+    host::services::clearServices();
 }
 
 void HostSession::clearHost() {

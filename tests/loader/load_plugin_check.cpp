@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s PLUGIN\n", argv[0]);
         return 2;
     }
-    host::PluginModule plugin;
+    host::plugin::PluginModule plugin;
     const bool opened = plugin.open(argv[1]);
     if (!opened) std::fprintf(stderr, "%s\n", plugin.error().c_str());
     check(opened, "library loads and exports _mod_descrip");
@@ -35,7 +35,7 @@ int main(int argc, char **argv) {
         check(plugin.servers().size() == 2, "two servers");
         const char *classes[] = {"ShaderHandler", "ShaderInterface"};
         for (const char *cls : classes) {
-            const host::ServerInfo *s = plugin.find(cls, "QZ_velmora");
+            const host::plugin::ServerInfo *s = plugin.find(cls, "QZ_velmora");
             check(s != nullptr, cls);
             LWInstanceFuncs inst = {};
             LWItemFuncs item = {};
@@ -43,9 +43,12 @@ int main(int argc, char **argv) {
             LWShaderHandler handler = {&inst, &item, &rend, nullptr, nullptr};
             LWInterface ui = {};
             void *local = std::strcmp(cls, "ShaderHandler") == 0 ? static_cast<void *>(&handler) : &ui;
-            check(plugin.activate(cls, "QZ_velmora", 3, host::globalLookup, local) == 1, "version 3 refused");
-            check(plugin.activate(cls, "QZ_velmora", 5, host::globalLookup, local) == 1, "version 5 refused");
-            check(plugin.activate(cls, "QZ_velmora", 4, host::globalLookup, local) == 0, "version 4 accepted");
+            check(plugin.activate(cls, "QZ_velmora", 3, host::services::globalLookup, local) == 1,
+                  "version 3 refused");
+            check(plugin.activate(cls, "QZ_velmora", 5, host::services::globalLookup, local) == 1,
+                  "version 5 refused");
+            check(plugin.activate(cls, "QZ_velmora", 4, host::services::globalLookup, local) == 0,
+                  "version 4 accepted");
         }
     }
     std::printf("%d passed, %d failed\n", passed, failed);

@@ -30,12 +30,12 @@ struct Pass {
 };
 
 Pass onePass(TestScene &t, const std::string &file, double spotSize) {
-    auto ii = static_cast<const LWItemInfo *>(host::globalLookup(LWITEMINFO_GLOBAL, 0));
-    auto li = static_cast<const LWLightInfo *>(host::globalLookup(LWLIGHTINFO_GLOBAL, 0));
-    auto oi = static_cast<const LWObjectInfo *>(host::globalLookup(LWOBJECTINFO_GLOBAL, 0));
-    auto il = static_cast<const LWImageList *>(host::globalLookup(LWIMAGELIST_GLOBAL, 0));
-    auto sf = static_cast<const LWSurfaceFuncs *>(host::globalLookup(LWSURFACEFUNCS_GLOBAL, 0));
-    auto bi = static_cast<const LWBackdropInfo *>(host::globalLookup(LWBACKDROPINFO_GLOBAL, 0));
+    auto ii = static_cast<const LWItemInfo *>(host::services::globalLookup(LWITEMINFO_GLOBAL, 0));
+    auto li = static_cast<const LWLightInfo *>(host::services::globalLookup(LWLIGHTINFO_GLOBAL, 0));
+    auto oi = static_cast<const LWObjectInfo *>(host::services::globalLookup(LWOBJECTINFO_GLOBAL, 0));
+    auto il = static_cast<const LWImageList *>(host::services::globalLookup(LWIMAGELIST_GLOBAL, 0));
+    auto sf = static_cast<const LWSurfaceFuncs *>(host::services::globalLookup(LWSURFACEFUNCS_GLOBAL, 0));
+    auto bi = static_cast<const LWBackdropInfo *>(host::services::globalLookup(LWBACKDROPINFO_GLOBAL, 0));
     Pass p;
     double v[3];
     ii->param(t.sun, LWIP_W_POSITION, 0.5, v);
@@ -69,18 +69,18 @@ TEST(SceneServicesConcurrency, ThreadsSeeWhatOneThreadSees) {
     auto t = makeScene();
     TempDir dir;
     std::string why, file = dir.path("shared.png");
-    ASSERT_TRUE(host::writePng(file, 2, 2, {1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1}, why)) << why;
+    ASSERT_TRUE(host::image::writePng(file, 2, 2, {1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1}, why)) << why;
 
     // The reference: with a mip chain, so that every thread samples the same filter.
-    host::registerSceneServices(t->scene);
-    auto il = static_cast<const LWImageList *>(host::globalLookup(LWIMAGELIST_GLOBAL, 0));
+    host::services::registerSceneServices(t->scene);
+    auto il = static_cast<const LWImageList *>(host::services::globalLookup(LWIMAGELIST_GLOBAL, 0));
     il->needAA(t->scene.images[0].get());
     Pass want = onePass(*t, file, 0.35);
-    host::withdrawSceneServices();
+    host::services::withdrawSceneServices();
 
     // Now from scratch: the image file, the lazily read channel and the mip chain are all first
     // met by racing threads.
-    host::registerSceneServices(t->scene);
+    host::services::registerSceneServices(t->scene);
     const int kThreads = 4, kRounds = 300;
     std::atomic<int> mismatches{0}, ready{0};
     std::vector<std::thread> threads;
@@ -102,7 +102,7 @@ TEST(SceneServicesConcurrency, ThreadsSeeWhatOneThreadSees) {
     int count = 0;
     for (LWImageID id = il->first(); id; id = il->next(id)) ++count;
     EXPECT_EQ(count, 3);
-    host::withdrawSceneServices();
+    host::services::withdrawSceneServices();
 }
 
 }  // namespace

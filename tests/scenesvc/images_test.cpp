@@ -18,22 +18,22 @@ class Images : public ::testing::Test {
 protected:
     void SetUp() override {
         t = makeScene();
-        host::registerSceneServices(t->scene);
-        il = static_cast<const LWImageList *>(host::globalLookup(LWIMAGELIST_GLOBAL, 0));
+        host::services::registerSceneServices(t->scene);
+        il = static_cast<const LWImageList *>(host::services::globalLookup(LWIMAGELIST_GLOBAL, 0));
         ASSERT_NE(il, nullptr);
         checker = t->scene.images[0].get();
         grey = t->scene.images[1].get();
-        host::setSceneServicesMessageSink([this](const std::string &m) { messages.push_back(m); });
+        host::services::setSceneServicesMessageSink([this](const std::string &m) { messages.push_back(m); });
     }
     void TearDown() override {
-        host::setSceneServicesMessageSink(nullptr);
-        host::withdrawSceneServices();
+        host::services::setSceneServicesMessageSink(nullptr);
+        host::services::withdrawSceneServices();
     }
 
     // Writes a PNG of linear values 0 or 1 (exact through sRGB and back).
     std::string writePng(const std::string &file, int w, int h, const std::vector<float> &rgb) {
         std::string path = dir.path(file), why;
-        EXPECT_TRUE(host::writePng(path, w, h, rgb, why)) << why;
+        EXPECT_TRUE(host::image::writePng(path, w, h, rgb, why)) << why;
         return path;
     }
 
@@ -150,7 +150,7 @@ TEST_F(Images, LoadFindsOrReadsAFile) {
     EXPECT_STREQ(il->filename(img, 0), path.c_str());
     EXPECT_EQ(il->next(grey), img) << "loaded images follow the scene's";
     EXPECT_EQ(il->load(path.c_str()), img) << "the same file is not read twice";
-    EXPECT_EQ(host::imageFromID(img)->width, 2);
+    EXPECT_EQ(host::services::imageFromID(img)->width, 2);
     double rgb[3];
     il->RGB(img, 1, 0, rgb);
     expectColor(rgb, 0, 0, 1, "loaded pixel");
@@ -181,8 +181,8 @@ TEST_F(Images, SceneDataRoundTrips) {
     ASSERT_EQ(tape.items.size(), 6u);
 
     // A fresh session: the loaded image is read again under its saved name, the scene's found.
-    host::withdrawSceneServices();
-    host::registerSceneServices(t->scene);
+    host::services::withdrawSceneServices();
+    host::services::registerSceneServices(t->scene);
     LWImageID back = il->sceneLoad(tape.load());
     ASSERT_NE(back, nullptr);
     EXPECT_STREQ(il->name(back), "saved.png");
@@ -203,8 +203,8 @@ TEST_F(Images, SceneDataRoundTripsThroughTheHostStates) {
         il->sceneSave(save.record(), img);
         il->sceneSave(save.record(), grey);
         save.finish();
-        host::withdrawSceneServices();
-        host::registerSceneServices(t->scene);
+        host::services::withdrawSceneServices();
+        host::services::registerSceneServices(t->scene);
         host::state::LoadState load(format, save.bytes());
         LWImageID back = il->sceneLoad(load.record());
         ASSERT_NE(back, nullptr) << (format == host::state::Format::Text ? "text" : "binary");

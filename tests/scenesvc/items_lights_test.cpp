@@ -14,13 +14,13 @@ class ItemsLights : public ::testing::Test {
 protected:
     void SetUp() override {
         t = makeScene();
-        host::registerSceneServices(t->scene);
-        ii = static_cast<const LWItemInfo *>(host::globalLookup(LWITEMINFO_GLOBAL, 0));
-        li = static_cast<const LWLightInfo *>(host::globalLookup(LWLIGHTINFO_GLOBAL, 0));
+        host::services::registerSceneServices(t->scene);
+        ii = static_cast<const LWItemInfo *>(host::services::globalLookup(LWITEMINFO_GLOBAL, 0));
+        li = static_cast<const LWLightInfo *>(host::services::globalLookup(LWLIGHTINFO_GLOBAL, 0));
         ASSERT_NE(ii, nullptr);
         ASSERT_NE(li, nullptr);
     }
-    void TearDown() override { host::withdrawSceneServices(); }
+    void TearDown() override { host::services::withdrawSceneServices(); }
 
     std::vector<LWItemID> walk(LWItemType type, LWItemID parent) {
         std::vector<LWItemID> out;
@@ -82,12 +82,12 @@ TEST_F(ItemsLights, AllTwelveParametersFollowTheSceneModelInTime) {
     const double times[] = {0.0, 0.25, 1.0, 3.0};
     for (LWItemID id :
          {static_cast<LWItemID>(t->body), static_cast<LWItemID>(t->sun), static_cast<LWItemID>(t->bone2)}) {
-        const host::Item &item = *static_cast<const host::Item *>(id);
+        const host::scene::Item &item = *static_cast<const host::scene::Item *>(id);
         for (double time : times)
             for (int p = LWIP_POSITION; p <= LWIP_PIVOT_ROT; ++p) {
                 double got[3] = {7, 7, 7};
                 ii->param(id, p, time, got);
-                host::Vec3 want = host::itemParam(item, p, time);
+                host::scene::Vec3 want = host::scene::itemParam(item, p, time);
                 for (int c = 0; c < 3; ++c)
                     EXPECT_EQ(got[c], want[c]) << item.name << " param " << p << " t=" << time << " c" << c;
             }
@@ -174,8 +174,8 @@ TEST_F(ItemsLights, LightValuesPerLight) {
 }
 
 TEST_F(ItemsLights, WithdrawnServicesKnowNothing) {
-    host::withdrawSceneServices();
-    EXPECT_EQ(host::globalLookup(LWITEMINFO_GLOBAL, 0), nullptr);
+    host::services::withdrawSceneServices();
+    EXPECT_EQ(host::services::globalLookup(LWITEMINFO_GLOBAL, 0), nullptr);
     EXPECT_EQ(ii->first(LWI_OBJECT, nullptr), nullptr);
     EXPECT_EQ(ii->name(t->body), nullptr);
     EXPECT_EQ(li->type(t->key), -1);

@@ -14,16 +14,16 @@ class ObjectsMeshes : public ::testing::Test {
 protected:
     void SetUp() override {
         t = makeScene();
-        host::registerSceneServices(t->scene);
-        oi = static_cast<const LWObjectInfo *>(host::globalLookup(LWOBJECTINFO_GLOBAL, 0));
-        of = static_cast<const LWObjectFuncs *>(host::globalLookup(LWOBJECTFUNCS_GLOBAL, 0));
+        host::services::registerSceneServices(t->scene);
+        oi = static_cast<const LWObjectInfo *>(host::services::globalLookup(LWOBJECTINFO_GLOBAL, 0));
+        of = static_cast<const LWObjectFuncs *>(host::services::globalLookup(LWOBJECTFUNCS_GLOBAL, 0));
         ASSERT_NE(oi, nullptr);
         ASSERT_NE(of, nullptr);
     }
-    void TearDown() override { host::withdrawSceneServices(); }
+    void TearDown() override { host::services::withdrawSceneServices(); }
 
-    LWPntID point(host::ObjectItem *o, int layer, int index) { return &o->layers[layer].points[index]; }
-    LWPolID poly(host::ObjectItem *o, int layer, int index) { return &o->layers[layer].polygons[index]; }
+    LWPntID point(host::scene::ObjectItem *o, int layer, int index) { return &o->layers[layer].points[index]; }
+    LWPolID poly(host::scene::ObjectItem *o, int layer, int index) { return &o->layers[layer].polygons[index]; }
 
     std::unique_ptr<TestScene> t;
     const LWObjectInfo *oi = nullptr;
@@ -133,17 +133,17 @@ TEST_F(ObjectsMeshes, MeshRecordCoversEveryLayer) {
 }
 
 TEST_F(ObjectsMeshes, BaseAndFrozenPositions) {
-    host::setSceneServicesTime(1.0);
+    host::services::setSceneServicesTime(1.0);
     MeshGuard frozen{oi->meshInfo(t->body, 1)};
     MeshGuard loose{oi->meshInfo(t->body, 0)};
-    host::setSceneServicesTime(0.0);  // a record keeps the time it was made at
+    host::services::setSceneServicesTime(0.0);  // a record keeps the time it was made at
     ASSERT_NE(frozen.m, nullptr);
-    host::Affine world = host::worldTransform(*t->body, 1.0);
+    host::scene::Affine world = host::scene::worldTransform(*t->body, 1.0);
     for (int layer = 0; layer < 2; ++layer)
         for (int i = 0; i < 6; ++i) {
             LWPntID p = point(t->body, layer, i);
             const float *pos = t->body->layers[layer].points[i].pos;
-            host::Vec3 w = world.point({pos[0], pos[1], pos[2]});
+            host::scene::Vec3 w = world.point({pos[0], pos[1], pos[2]});
             float base[3], other[3], unfrozen[3];
             frozen.m->pntBasePos(frozen.m, p, base);
             frozen.m->pntOtherPos(frozen.m, p, other);
@@ -164,14 +164,14 @@ TEST_F(ObjectsMeshes, BaseAndFrozenPositions) {
 TEST_F(ObjectsMeshes, WeightMapsByHandle) {
     MeshGuard body{oi->meshInfo(t->body, 1)};
     MeshGuard floor{oi->meshInfo(t->floor, 1)};
-    void *handle = host::weightMapHandle("wm");
+    void *handle = host::services::weightMapHandle("wm");
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(body.m->pntVLookup(body.m, LWVMAP_WGHT, "wm"), handle);
     EXPECT_EQ(body.m->pntVLookup(body.m, LWID_('T', 'X', 'U', 'V'), "wm"), nullptr);
     EXPECT_EQ(body.m->pntVLookup(body.m, LWVMAP_WGHT, "other"), nullptr);
     EXPECT_EQ(body.m->pntVLookup(body.m, LWVMAP_WGHT, nullptr), nullptr);
     EXPECT_EQ(floor.m->pntVLookup(floor.m, LWVMAP_WGHT, "wm"), nullptr) << "Floor has no such map";
-    EXPECT_EQ(host::weightMapHandle("other"), nullptr);
+    EXPECT_EQ(host::services::weightMapHandle("other"), nullptr);
 
     EXPECT_EQ(body.m->pntVGet(body.m, point(t->body, 0, 0), nullptr), 0) << "nothing selected yet";
     EXPECT_EQ(body.m->pntVSelect(body.m, handle), 1);

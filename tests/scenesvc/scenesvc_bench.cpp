@@ -13,19 +13,19 @@ using namespace scenesvc_test;
 struct Fixture {
     std::unique_ptr<TestScene> t = makeScene();
     Fixture() {
-        auto img = std::make_unique<host::Image>();
+        auto img = std::make_unique<host::image::Image>();
         img->name = "big";
         img->width = img->height = 1024;
         img->rgb.resize(1024 * 1024 * 3);
         for (size_t i = 0; i < img->rgb.size(); ++i)
             img->rgb[i] = static_cast<float>((i * 2654435761u) % 1000) / 1000;
         t->scene.images.push_back(std::move(img));
-        host::registerSceneServices(t->scene);
+        host::services::registerSceneServices(t->scene);
     }
-    ~Fixture() { host::withdrawSceneServices(); }
+    ~Fixture() { host::services::withdrawSceneServices(); }
     template <typename T>
     const T *table(const char *name) {
-        return static_cast<const T *>(host::globalLookup(name, 0));
+        return static_cast<const T *>(host::services::globalLookup(name, 0));
     }
 };
 
@@ -51,7 +51,7 @@ BENCHMARK(BM_Excluded);
 void BM_MeshInfoWeight(benchmark::State &state) {
     Fixture f;
     auto oi = f.table<LWObjectInfo>(LWOBJECTINFO_GLOBAL);
-    void *wm = host::weightMapHandle("wm");
+    void *wm = host::services::weightMapHandle("wm");
     LWPntID p = &f.t->body->layers[0].points[2];
     float w = 0;
     for (auto _ : state) {

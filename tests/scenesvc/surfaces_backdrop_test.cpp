@@ -16,15 +16,15 @@ class Surfaces : public ::testing::Test {
 protected:
     void SetUp() override {
         t = makeScene();
-        host::registerSceneServices(t->scene);
-        sf = static_cast<const LWSurfaceFuncs *>(host::globalLookup(LWSURFACEFUNCS_GLOBAL, 0));
-        bi = static_cast<const LWBackdropInfo *>(host::globalLookup(LWBACKDROPINFO_GLOBAL, 0));
+        host::services::registerSceneServices(t->scene);
+        sf = static_cast<const LWSurfaceFuncs *>(host::services::globalLookup(LWSURFACEFUNCS_GLOBAL, 0));
+        bi = static_cast<const LWBackdropInfo *>(host::services::globalLookup(LWBACKDROPINFO_GLOBAL, 0));
         ASSERT_NE(sf, nullptr);
         ASSERT_NE(bi, nullptr);
         skin = t->scene.surfaces[0].get();
         ground = t->scene.surfaces[1].get();
     }
-    void TearDown() override { host::withdrawSceneServices(); }
+    void TearDown() override { host::services::withdrawSceneServices(); }
 
     std::vector<LWSurfaceID> list(LWSurfaceID *l) {
         std::vector<LWSurfaceID> out;
@@ -116,9 +116,9 @@ TEST_F(Surfaces, ChannelGroupsComeFromTheEnvelopeService) {
     LWEnvelopeFuncs env{};
     env.createGroup = GroupRecorder::createGroup;
     GroupRecorder::calls.clear();
-    host::registerService(LWENVELOPEFUNCS_GLOBAL, &env);
+    host::services::registerService(LWENVELOPEFUNCS_GLOBAL, &env);
     LWChanGroupID a = sf->chanGrp(skin), b = sf->chanGrp(skin), c = sf->chanGrp(ground);
-    host::registerService(LWENVELOPEFUNCS_GLOBAL, nullptr);
+    host::services::registerService(LWENVELOPEFUNCS_GLOBAL, nullptr);
     EXPECT_NE(a, nullptr);
     EXPECT_EQ(a, b) << "one group per surface";
     EXPECT_NE(a, c);
@@ -129,20 +129,20 @@ TEST_F(Surfaces, ChannelGroupsComeFromTheEnvelopeService) {
     EXPECT_EQ(sf->chanGrp(t->body), nullptr);
 }
 
-void expectColor(const double got[3], const host::Vec3 &want, const std::string &what) {
+void expectColor(const double got[3], const host::scene::Vec3 &want, const std::string &what) {
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(got[c], want[c], 1e-12)
             << what << " channel " << c << ": got " << got[c] << " want " << want[c];
 }
 
 TEST_F(Surfaces, GradientBackdropByElevation) {
-    const host::Backdrop &b = t->scene.backdrop;
+    const host::scene::Backdrop &b = t->scene.backdrop;
     EXPECT_EQ(bi->type, LWBACK_GRADIENT);
-    host::Vec3 halfUp;  // elevation 45 degrees: a = 0.5, t = 1 - 0.5^2
+    host::scene::Vec3 halfUp;  // elevation 45 degrees: a = 0.5, t = 1 - 0.5^2
     for (int c = 0; c < 3; ++c) halfUp[c] = b.sky[c] + (b.zenith[c] - b.sky[c]) * 0.75;
     struct Case {
         double d[3];
-        host::Vec3 want;
+        host::scene::Vec3 want;
         const char *what;
     } cases[] = {
         {{0, 1, 0}, b.zenith, "straight up"}, {{0, 7, 0}, b.zenith, "an unnormalised ray"},
@@ -162,10 +162,10 @@ TEST_F(Surfaces, GradientBackdropByElevation) {
 }
 
 TEST_F(Surfaces, SolidAndImageBackdrops) {
-    host::withdrawSceneServices();
-    t->scene.backdrop.kind = host::BackdropKind::Solid;
+    host::services::withdrawSceneServices();
+    t->scene.backdrop.kind = host::scene::BackdropKind::Solid;
     t->scene.backdrop.color = {0.3, 0.2, 0.1};
-    host::registerSceneServices(t->scene);
+    host::services::registerSceneServices(t->scene);
     EXPECT_EQ(bi->type, LWBACK_SOLID);
     double col[3], up[3] = {0, 1, 0}, down[3] = {0, -1, 0};
     bi->backdrop(0, down, col);
@@ -175,10 +175,10 @@ TEST_F(Surfaces, SolidAndImageBackdrops) {
     expectColor(g, {0.3, 0.2, 0.1}, "a solid backdrop's ground colour");
 
     // The checker around the scene: its top row (black and white) overhead, red underfoot.
-    host::withdrawSceneServices();
-    t->scene.backdrop.kind = host::BackdropKind::Image;
+    host::services::withdrawSceneServices();
+    t->scene.backdrop.kind = host::scene::BackdropKind::Image;
     t->scene.backdrop.image = 0;
-    host::registerSceneServices(t->scene);
+    host::services::registerSceneServices(t->scene);
     EXPECT_EQ(bi->type, LWBACK_IMAGE);
     bi->backdrop(0, up, col);
     expectColor(col, {0.5, 0.5, 0.5}, "image overhead");

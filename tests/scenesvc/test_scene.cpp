@@ -6,7 +6,7 @@
 
 namespace scenesvc_test {
 
-using namespace host;
+using namespace host::scene;
 
 namespace {
 
@@ -59,13 +59,13 @@ std::unique_ptr<TestScene> makeScene() {
     s.surfaces.push_back(std::move(ground));
 
     // checker: columns alternate black and white; the bottom row is red.
-    auto checker = std::make_unique<Image>();
+    auto checker = std::make_unique<host::image::Image>();
     checker->name = "checker";
     checker->filename = "/nowhere/checker.png";
     checker->width = 4;
     checker->height = 2;
     checker->rgb = {0, 0, 0, 1, 1, 1, 0, 0, 0, 1, 1, 1, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0};
-    auto grey = std::make_unique<Image>();
+    auto grey = std::make_unique<host::image::Image>();
     grey->name = "grey";
     grey->filename = "/nowhere/grey.png";
     grey->width = grey->height = 2;

@@ -15,11 +15,11 @@ namespace scenesvc_test {
 // "Key" (point), "Spot" (spot with projection image 0) and "Sun" (distant); camera "Camera";
 // surfaces "Skin" and "Ground"; images "checker" (4 x 2) and "grey" (2 x 2).
 struct TestScene {
-    host::Scene scene;
-    host::ObjectItem *body = nullptr, *floor = nullptr;
-    host::LightItem *key = nullptr, *spot = nullptr, *sun = nullptr;
-    host::CameraItem *camera = nullptr;
-    host::BoneItem *bone1 = nullptr, *bone2 = nullptr, *bone3 = nullptr;
+    host::scene::Scene scene;
+    host::scene::ObjectItem *body = nullptr, *floor = nullptr;
+    host::scene::LightItem *key = nullptr, *spot = nullptr, *sun = nullptr;
+    host::scene::CameraItem *camera = nullptr;
+    host::scene::BoneItem *bone1 = nullptr, *bone2 = nullptr, *bone3 = nullptr;
 };
 std::unique_ptr<TestScene> makeScene();
 

@@ -34,8 +34,8 @@ using host::serve::Reply;
 const std::string kSkin = VELMORA_SKIN_PLUGIN;
 
 // The default scene, small so that renders are quick.
-std::unique_ptr<host::Scene> smallScene() {
-    host::LoadResult r = host::loadSceneText(host::kDefaultSceneJson, "default scene", ".");
+std::unique_ptr<host::scene::Scene> smallScene() {
+    host::scene::LoadResult r = host::scene::loadSceneText(host::cli::kDefaultSceneJson, "default scene", ".");
     EXPECT_TRUE(r.scene) << r.error;
     r.scene->render.width = 64;
     r.scene->render.height = 48;
@@ -85,7 +85,7 @@ protected:
         return {};
     }
 
-    std::unique_ptr<host::Scene> scene_;
+    std::unique_ptr<host::scene::Scene> scene_;
     std::unique_ptr<Lookdev> lookdev_;
 };
 
@@ -263,13 +263,13 @@ TEST_F(LookdevTest, ChangesBeyondTheQueueAreRefusedAndChangeNothing) {
 // The renderer's own cancel, set before or while it renders: it ends at the next tile with
 // `cancelled` and no frame, long before the seconds the whole frame takes.
 TEST(LookdevRender, CancelEndsTheRenderPromptly) {
-    std::unique_ptr<host::Scene> scene = smallScene();
+    std::unique_ptr<host::scene::Scene> scene = smallScene();
     scene->render.width = 512;
     scene->render.height = 384;
     scene->render.samples = 16;
     for (int delayMs : {0, 200}) {
         std::atomic<bool> cancel{delayMs == 0};
-        host::RenderSettings s;
+        host::render::RenderSettings s;
         s.pluginPath = kSkin;
         s.threads = 2;
         s.cancel = &cancel;
@@ -279,7 +279,7 @@ TEST(LookdevRender, CancelEndsTheRenderPromptly) {
         });
         auto start = std::chrono::steady_clock::now();
         int frames = 0;
-        host::RenderOutcome out = host::renderScene(*scene, s, [&](const host::Frame &) {
+        host::render::RenderOutcome out = host::render::renderScene(*scene, s, [&](const host::render::Frame &) {
             ++frames;
             return std::string();
         });
@@ -312,7 +312,7 @@ TEST(LookdevHttp, RefusesBadRequestsAndStopsOnASignal) {
     ASSERT_EQ(host::cli::parseOptions(2, const_cast<char **>(argv), o, message), host::cli::kParseOk) << message;
     ASSERT_EQ(o.address, "127.0.0.1");
     for (bool atStart : {true, false}) {
-        std::unique_ptr<host::Scene> scene = smallScene();
+        std::unique_ptr<host::scene::Scene> scene = smallScene();
         scene->render.samples = 512;  // a render is in progress when the signal comes
         const host::serve::LookdevConfig config = skinConfig();
         std::promise<int> bound;

@@ -1,0 +1,33 @@
+#include "host/util/text.h"
+
+#include <cstdio>
+
+namespace host::util {
+
+std::string excerpt(std::string_view s, size_t max) {
+    size_t end = s.size();
+    if (end > max) {
+        end = max;
+        while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+    }
+    std::string out;
+    for (size_t i = 0; i < end; ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return end < s.size() ? out + "..." : out;
+}
+
+std::string numberText(double v, int digits) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    return buf;
+}
+
+}  // namespace host::util
