@@ -12,9 +12,9 @@ stage() {
   echo "== $name"
   local start cpu0 cpu1 status=0
   start=$(date +%s.%N)
-  cpu0=$(awk '{print $14 + $15 + $16 + $17}' /proc/$$/stat)
+  cpu0=$(awk '{print $14 + $15 + $16 + $17}' /proc/$BASHPID/stat)
   "$@" || status=$?
-  cpu1=$(awk '{print $14 + $15 + $16 + $17}' /proc/$$/stat)
+  cpu1=$(awk '{print $14 + $15 + $16 + $17}' /proc/$BASHPID/stat)
   printf '%s\t%s\t%s\t%s\n' "$name" "$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {print b - a}')" \
     "$(awk -v t="$((cpu1 - cpu0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {print t / hz}')" "$status" >>"$VELMORA_STAGE_LOG"
   return $status
