@@ -192,7 +192,13 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     }
     std::ifstream in(sceneCopy);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
+    std::system(("rm -rf " + dir).c_str());
+}
 
+// Frame numbers at both ends of their range name their outputs in full.
+TEST(Cli, FramesAtTheEndsOfTheRange) {
+    const std::string dir = ::testing::TempDir(), quiet = " --host-shading -q ";
+    std::string good = writeFile("velmora_good.json", kTiny);
     Outcome last = run(good + quiet + "--frame 2147483647 -o " + dir + "/last.png");
     EXPECT_EQ(last.status, 0) << last.err;
     EXPECT_TRUE(exists(dir + "/last.png"));
@@ -203,7 +209,6 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     Outcome starts = run(good + quiet + "--frames -2147483648--2147483647 -o " + dir + "/start.pfm");
     EXPECT_EQ(starts.status, 0) << starts.err;
     EXPECT_TRUE(exists(dir + "/start_-2147483648.pfm"));
-    std::system(("rm -rf " + dir).c_str());
 }
 
 // A saved scene names its files by absolute path; a folder whose name is not UTF-8 cannot be

@@ -85,30 +85,34 @@ TEST(SkinCli, DescribePanelPrintsEachInstance) {
     EXPECT_NE(d.out.find("Surface \"Skin\""), std::string::npos) << "the default scene's skin";
 }
 
-TEST(SkinCli, SavedSceneLoadsBackInBothFormats) {
+class SavedScene : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(SavedScene, LoadsBack) {
     std::string src = writeFile("velmora_skin_src.json", scene(kEvery));
     std::string want = run("--describe-panel " + src).out;
-    for (const char *format : {"text", "binary"}) {
-        std::string saved = ::testing::TempDir() + "/velmora_skin_saved_" + format + ".json";
-        std::string again = ::testing::TempDir() + "/velmora_skin_again_" + format + ".json";
-        std::remove(saved.c_str());
-        Outcome s = run(src + " --save " + saved + " --state-format " + format);
-        ASSERT_EQ(s.status, 0) << s.err;
-        std::string text = slurp(saved);
-        EXPECT_NE(text.find(std::string("\"format\": \"") + format + "\""), std::string::npos) << text;
-        EXPECT_EQ(text.find("\"settings\""), std::string::npos) << format;
-        Outcome d = run("--describe-panel " + saved);
-        ASSERT_EQ(d.status, 0) << d.err;
-        EXPECT_EQ(d.out, want) << format;
-        ASSERT_EQ(run(saved + " --save " + again + " --state-format " + format).status, 0);
-        EXPECT_EQ(slurp(again), text) << format << ": saving the loaded scene changes nothing";
-        std::string png = ::testing::TempDir() + "/velmora_skin_saved.png";
-        std::remove(png.c_str());
-        EXPECT_EQ(run(saved + " -o " + png).status, 0);
-        int w = 0, h = 0;
-        EXPECT_TRUE(pngSize(png, w, h) && w == 12 && h == 10) << format;
-    }
+    const char *format = GetParam();
+    std::string saved = ::testing::TempDir() + "/velmora_skin_saved_" + format + ".json";
+    std::string again = ::testing::TempDir() + "/velmora_skin_again_" + format + ".json";
+    std::remove(saved.c_str());
+    Outcome s = run(src + " --save " + saved + " --state-format " + format);
+    ASSERT_EQ(s.status, 0) << s.err;
+    std::string text = slurp(saved);
+    EXPECT_NE(text.find(std::string("\"format\": \"") + format + "\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"settings\""), std::string::npos) << format;
+    Outcome d = run("--describe-panel " + saved);
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(d.out, want) << format;
+    ASSERT_EQ(run(saved + " --save " + again + " --state-format " + format).status, 0);
+    EXPECT_EQ(slurp(again), text) << format << ": saving the loaded scene changes nothing";
+    std::string png = ::testing::TempDir() + "/velmora_skin_saved.png";
+    std::remove(png.c_str());
+    EXPECT_EQ(run(saved + " -o " + png).status, 0);
+    int w = 0, h = 0;
+    EXPECT_TRUE(pngSize(png, w, h) && w == 12 && h == 10) << format;
 }
+
+INSTANTIATE_TEST_SUITE_P(SkinCli, SavedScene, ::testing::Values("text", "binary"),
+                         [](const auto &info) { return std::string(info.param); });
 
 // A scene saved into another folder still finds the images and meshes it named relative to its
 // own folder.
