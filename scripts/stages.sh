@@ -10,11 +10,13 @@ fi
 stage() {
   local name=$1; shift
   echo "== $name"
-  local start cpu0 cpu1 status=0
+  # This shell's CPU time and its waited-for children's, read here: a command substitution is a
+  # subshell of its own.
+  local start cpu0 cpu1 status=0 self=$BASHPID
   start=$(date +%s.%N)
-  cpu0=$(awk '{print $14 + $15 + $16 + $17}' /proc/$BASHPID/stat)
+  cpu0=$(awk '{print $14 + $15 + $16 + $17}' "/proc/$self/stat")
   "$@" || status=$?
-  cpu1=$(awk '{print $14 + $15 + $16 + $17}' /proc/$BASHPID/stat)
+  cpu1=$(awk '{print $14 + $15 + $16 + $17}' "/proc/$self/stat")
   printf '%s\t%s\t%s\t%s\n' "$name" "$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {print b - a}')" \
     "$(awk -v t="$((cpu1 - cpu0))" -v hz="$(getconf CLK_TCK)" 'BEGIN {print t / hz}')" "$status" >>"$VELMORA_STAGE_LOG"
   return $status
