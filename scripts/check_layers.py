@@ -33,7 +33,7 @@ HOST_LAYERS = [
     ["util"],
     ["io", "state", "presets"],
     ["image", "animation"],
-    ["scene", "texture"],
+    ["scene", "texture", "codecs"],
     ["trace", "vparm"],
     ["panel"],
     ["services"],

@@ -66,6 +66,9 @@ double linearToSrgb(double v) {
     return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
 }
 
+Image::Image() : lazy_(std::make_unique<Lazy>()) {}
+Image::~Image() = default;
+
 bool Image::ready() const { return lazy_->state.load(std::memory_order_acquire) == 1; }
 
 bool Image::isColor() const {

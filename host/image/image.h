@@ -7,6 +7,7 @@
 // loading and may be sampled from any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -108,6 +109,10 @@ bool writePng(const std::string &path, int width, int height, const std::vector<
               const WriteProgress &progress = nullptr);
 bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress = nullptr);
+
+// PNG bytes of 8-bit sRGB pixels (width * height * 3 values, top row first), for sending rather
+// than saving. False with a reason when there is no picture or it cannot be encoded.
+bool encodePng(int width, int height, const std::vector<uint8_t> &srgb, std::vector<uint8_t> &png, std::string &why);
 
 // Writes `text` in white with a dark halo into the top left corner of columns [x0, x1) of a
 // width x height linear RGB buffer, clipped to those columns, its size in proportion to the

@@ -1,11 +1,5 @@
-// Writing images: PNG through zlib, float formats through OpenImageIO, PFM, the attributes
-// written with them, and labels drawn into a picture.
-#include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
-#include <OpenImageIO/imageio.h>
-#include <zlib.h>
-
+// Writing images: the checks made before any write, the format an extension names, PFM files
+// written here, and the other formats handed to the codecs.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -14,7 +8,7 @@
 #include <functional>
 
 #include "host/image/image.h"
-#include "host/image/image_pvt.h"
+#include "host/image/image_codecs.h"
 #include "host/io/file_io.h"
 #include "host/util/paths.h"
 
@@ -40,127 +34,8 @@ bool checkOutput(const std::string &path, int width, int height, const std::vect
     return why.empty();
 }
 
-// Rows per block of a width-pixel image of `channels` values of `bytesPerValue` each.
-size_t blockRows(int width, int height, int channels, size_t bytesPerValue) {
-    size_t row = static_cast<size_t>(width) * channels * bytesPerValue;
-    return std::max<size_t>(1, std::min<size_t>(static_cast<size_t>(height), kBlockBytes / row));
-}
-
 // A value for a float file of range [lo, hi]: NaN becomes 0, anything beyond the range its end.
 float clampTo(float v, float lo, float hi) { return std::isnan(v) ? 0.0f : std::min(hi, std::max(lo, v)); }
-
-// The stdio stream an OpenImageIO output writes the temporary file through; closed on every path.
-struct OutFile {
-    std::FILE *file = nullptr;
-    ~OutFile() {
-        if (file) std::fclose(file);
-    }
-    // Flushes and closes, reporting any write that failed on the way (a full disk, a size limit).
-    bool finish(std::string &why) {
-        bool ok = std::fflush(file) == 0 && !std::ferror(file);
-        int e = errno;
-        ok = std::fclose(file) == 0 && ok;
-        if (!ok && e == 0) e = errno;
-        file = nullptr;
-        if (!ok) why = std::string("cannot be written: ") + std::strerror(e ? e : EIO);
-        return ok;
-    }
-};
-
-// How one format is written through OpenImageIO.
-struct OiioFormat {
-    const char *name;         // OpenImageIO's name of the format
-    OIIO::TypeDesc fileType;  // UINT8: 8-bit sRGB; else linear values clamped to [lo, hi]
-    float lo, hi;
-    bool alpha;       // carries the coverage as a fourth channel, when there is one
-    bool attributes;  // carries the caller's header attributes
-};
-
-bool writeWithOiio(const std::string &path, const OiioFormat &format, int width, int height,
-                   const std::vector<float> &rgb, const std::vector<float> &alpha,
-                   const std::vector<ImageAttribute> &attributes, std::string &why,
-                   const WriteProgress &progress) {
-    if (!checkOutput(path, width, height, rgb, alpha, why)) return false;
-    setUpImageLibrary();
-    io::TempOutput temp(path);
-    if (temp.name().empty()) {
-        why = std::string("cannot create a file in its folder: ") + std::strerror(errno);
-        return false;
-    }
-    OutFile f;
-    f.file = std::fopen(temp.name().c_str(), "wb");
-    if (!f.file) {
-        why = std::string("cannot be written: ") + std::strerror(errno);
-        return false;
-    }
-    {
-        OIIO::Filesystem::IOFile proxy(f.file, OIIO::Filesystem::IOProxy::Write);
-        auto out = OIIO::ImageOutput::create(format.name);
-        if (!out) {
-            why = "cannot be written: no " + std::string(format.name) + " writer (" +
-                  shortError(OIIO::geterror()) + ")";
-            return false;
-        }
-        auto fail = [&] {
-            why = "cannot be written: " + errorOf(*out);
-            return false;
-        };
-        const bool bytes = format.fileType == OIIO::TypeDesc::UINT8;
-        const int channels = format.alpha && !alpha.empty() ? 4 : 3;
-        OIIO::ImageSpec spec(width, height, channels, format.fileType);
-        if (channels == 4) spec.alpha_channel = 3;
-        if (bytes) spec.attribute("oiio:ColorSpace", "sRGB");
-        // TIFF's Exif block cannot be written through an I/O proxy; the frames carry no Exif data.
-        spec.attribute("tiff:write_exif", 0);
-        // OpenImageIO stamps EXR and TIFF files with the time of writing unless given one; an empty
-        // date keeps the same render giving the same bytes.
-        spec.attribute("DateTime", "");
-        if (format.attributes)
-            for (const ImageAttribute &a : attributes) {
-                if (a.type == ImageAttribute::Type::Int)
-                    spec.attribute(a.name, a.integer);
-                else if (a.type == ImageAttribute::Type::Float)
-                    spec.attribute(a.name, static_cast<float>(a.number));
-                else
-                    spec.attribute(a.name, a.value);
-            }
-        if (!out->set_ioproxy(&proxy) || !out->open(temp.name(), spec)) return fail();
-        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-        const size_t rows = blockRows(width, height, channels, bytes ? 1 : sizeof(float));
-        std::vector<uint8_t> encoded(bytes ? rows * w * channels : 0);
-        std::vector<float> clamped(bytes ? 0 : rows * w * channels);
-        for (size_t y0 = 0; y0 < h; y0 += rows) {
-            const size_t y1 = std::min(h, y0 + rows), n = (y1 - y0) * w;
-            const float *src = &rgb[y0 * w * 3];
-            const float *cover = channels == 4 ? &alpha[y0 * w] : nullptr;
-            for (size_t i = 0; i < n; ++i) {
-                for (int c = 0; c < 3; ++c) {
-                    if (bytes)
-                        encoded[i * channels + c] =
-                            static_cast<uint8_t>(std::lround(linearToSrgb(src[i * 3 + c]) * 255.0));
-                    else
-                        clamped[i * channels + c] = clampTo(src[i * 3 + c], format.lo, format.hi);
-                }
-                if (cover) clamped[i * channels + 3] = clampTo(cover[i], 0.0f, 1.0f);
-            }
-            bool ok = bytes ? out->write_scanlines(static_cast<int>(y0), static_cast<int>(y1), 0,
-                                                   OIIO::TypeDesc::UINT8, encoded.data())
-                            : out->write_scanlines(static_cast<int>(y0), static_cast<int>(y1), 0,
-                                                   OIIO::TypeDesc::FLOAT, clamped.data());
-            if (!ok || out->has_error()) return fail();
-            if (progress) progress(static_cast<double>(y1) / static_cast<double>(h));
-        }
-        if (!out->close() || out->has_error()) return fail();
-    }
-    return f.finish(why) && temp.commit(why);
-}
-
-// Half floats end at 65504; RGBE stores no negatives and ends below 2^127.
-const OiioFormat kPng = {"png", OIIO::TypeDesc::UINT8, 0.0f, 1.0f, false, false};
-const OiioFormat kTiff = {"tiff", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, true, false};
-const OiioFormat kExrHalf = {"openexr", OIIO::TypeDesc::HALF, -65504.0f, 65504.0f, true, true};
-const OiioFormat kExrFloat = {"openexr", OIIO::TypeDesc::FLOAT, -FLT_MAX, FLT_MAX, true, true};
-const OiioFormat kHdr = {"hdr", OIIO::TypeDesc::FLOAT, 0.0f, 1e38f, false, false};
 
 const std::vector<float> kNoAlpha;
 
@@ -190,9 +65,19 @@ ImageAttribute ImageAttribute::ofFloat(std::string name, double value) {
     return a;
 }
 
+// Checks the buffer and the place, then has the codecs write the file.
+bool writeEncoded(const std::string &path, Encoding encoding, int width, int height, const std::vector<float> &rgb,
+                  const std::vector<float> &alpha, const std::vector<ImageAttribute> &attributes, std::string &why,
+                  const WriteProgress &progress) {
+    if (!checkOutput(path, width, height, rgb, alpha, why)) return false;
+    const ImageCodecs *codecs = imageCodecs(why);
+    if (!codecs) return false;
+    return codecs->write(path, encoding, width, height, rgb, alpha, attributes, why, progress);
+}
+
 bool writePng(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
               const WriteProgress &progress) {
-    return writeWithOiio(path, kPng, width, height, rgb, kNoAlpha, {}, why, progress);
+    return writeEncoded(path, Encoding::Png, width, height, rgb, kNoAlpha, {}, why, progress);
 }
 
 bool writePfm(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
@@ -231,12 +116,13 @@ bool writeImage(const std::string &path, int width, int height, const std::vecto
                 const std::vector<float> &alpha, const OutputOptions &options, std::string &why,
                 const WriteProgress &progress) {
     std::string ext = extensionOf(path);
-    const OiioFormat *format = ext == "png"                    ? &kPng
-                               : ext == "tif" || ext == "tiff" ? &kTiff
-                               : ext == "exr"                  ? (options.exrFloat ? &kExrFloat : &kExrHalf)
-                               : ext == "hdr"                  ? &kHdr
-                                                               : nullptr;
-    if (format) return writeWithOiio(path, *format, width, height, rgb, alpha, options.attributes, why, progress);
+    // The codecs keep alpha and header attributes only in the formats that carry them.
+    const Encoding encoding = ext == "png"                    ? Encoding::Png
+                              : ext == "tif" || ext == "tiff" ? Encoding::Tiff
+                              : ext == "exr"                  ? (options.exrFloat ? Encoding::ExrFloat : Encoding::ExrHalf)
+                                                              : Encoding::Hdr;
+    if (ext == "png" || ext == "tif" || ext == "tiff" || ext == "exr" || ext == "hdr")
+        return writeEncoded(path, encoding, width, height, rgb, alpha, options.attributes, why, progress);
     if (ext == "pfm") return writePfm(path, width, height, rgb, why, progress);
     why = "has " + (ext.empty() ? std::string("no extension") : "the extension ." + ext) +
           "; the renderer writes .png, .tif, .tiff, .exr, .hdr and .pfm";
@@ -246,43 +132,6 @@ bool writeImage(const std::string &path, int width, int height, const std::vecto
 bool writeImage(const std::string &path, int width, int height, const std::vector<float> &rgb, std::string &why,
                 const WriteProgress &progress) {
     return writeImage(path, width, height, rgb, kNoAlpha, OutputOptions(), why, progress);
-}
-
-bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, const std::string &label,
-               const std::string &font, std::string &why) {
-    if (width <= 0 || height <= 0 || rgb.size() < static_cast<size_t>(width) * height * 3) {
-        why = "has no pixels to draw on";
-        return false;
-    }
-    // The library draws the whole text before clipping it: a label longer than any cell could
-    // show is cut (at a character's start, so UTF-8 stays whole).
-    constexpr size_t kMaxLabelBytes = 256;
-    std::string text = label;
-    if (text.size() > kMaxLabelBytes) {
-        size_t cut = kMaxLabelBytes;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-        text.resize(cut);
-    }
-    setUpImageLibrary();
-    const int size = std::max(10, std::min(48, height / 20));
-    if (!OIIO::ImageBufAlgo::text_size(text, size, font).defined()) {
-        OIIO::geterror();
-        why = "font \"" + font + "\" not found";
-        return false;
-    }
-    x0 = std::max(0, x0);
-    x1 = std::min(width, x1);
-    if (x1 <= x0) return true;
-    // The columns alone, in place: the text cannot reach past them.
-    const OIIO::stride_t pixel = 3 * sizeof(float);
-    OIIO::ImageBuf canvas(OIIO::ImageSpec(x1 - x0, height, 3, OIIO::TypeDesc::FLOAT),
-                          &rgb[static_cast<size_t>(x0) * 3], pixel, pixel * width);
-    const float white[3] = {1.0f, 1.0f, 1.0f};
-    bool ok = OIIO::ImageBufAlgo::render_text(canvas, size / 3, size + size / 4, text, size, font, white,
-                                              OIIO::ImageBufAlgo::TextAlignX::Left,
-                                              OIIO::ImageBufAlgo::TextAlignY::Baseline, 2, {}, 1);
-    if (!ok) why = "cannot draw text: " + shortError(canvas.geterror());
-    return ok;
 }
 
 }  // namespace host::image

@@ -1,36 +1,14 @@
-// Shared by the image reader (image_input.cpp), the writer (image_output.cpp) and pixel access
-// (image.cpp); not for use outside host/image.
+// Shared by pixel access (image.cpp) and the calls into the codecs (image_codecs.cpp); not for use
+// outside host/image.
 #pragma once
 
-#include <OpenImageIO/imageio.h>
-
 #include <atomic>
-#include <cstddef>
 #include <mutex>
 #include <string>
 
 #include "host/image/image.h"
 
 namespace host::image {
-
-// Rows decoded or encoded per block: bounds the temporary buffers and paces progress reports.
-constexpr size_t kBlockBytes = 16u << 20;
-
-// An OpenImageIO message cut to its first line and a sane length.
-std::string shortError(std::string e);
-
-// The error an ImageInput or ImageOutput holds, retrieved (so it is never left pending).
-template <class T>
-std::string errorOf(const T &io) {
-    std::string e = io.geterror();
-    std::string global = OIIO::geterror();
-    return shortError(e.empty() ? global : e);
-}
-
-// Sets OpenImageIO up once, before its first use: no worker threads of its own (and none in
-// OpenEXR). The renderer reads each image on one thread and sizes its own thread pool; threads
-// the library started behind its back would also be left locked in a process that forks.
-void setUpImageLibrary();
 
 // How far a loaded image has been decoded, and from where.
 struct Image::Lazy {

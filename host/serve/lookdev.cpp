@@ -1,8 +1,5 @@
 #include "host/serve/lookdev.h"
 
-#include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <cmath>
 #include <future>
@@ -104,23 +101,7 @@ bool encodePng(int width, int height, std::vector<float> rgb, double exposure, b
     std::vector<uint8_t> bytes(rgb.size());
     for (size_t i = 0; i < rgb.size(); ++i)
         bytes[i] = static_cast<uint8_t>(std::lround(image::linearToSrgb(rgb[i]) * 255.0));
-    std::vector<unsigned char> buffer;
-    OIIO::Filesystem::IOVecOutput proxy(buffer);
-    auto png = OIIO::ImageOutput::create("png");
-    if (!png) {
-        why = "no PNG writer";
-        return false;
-    }
-    OIIO::ImageSpec spec(width, height, 3, OIIO::TypeDesc::UINT8);
-    spec.attribute("oiio:ColorSpace", "sRGB");
-    bool ok = png->set_ioproxy(&proxy) && png->open("picture.png", spec) &&
-              png->write_image(OIIO::TypeDesc::UINT8, bytes.data()) && png->close();
-    if (!ok || png->has_error()) {
-        why = "the picture could not be encoded: " + png->geterror();
-        return false;
-    }
-    out.assign(buffer.begin(), buffer.end());
-    return true;
+    return image::encodePng(width, height, bytes, out, why);
 }
 
 Lookdev::Lookdev(scene::Scene &scene, LookdevConfig config) : scene_(scene), config_(std::move(config)) {}

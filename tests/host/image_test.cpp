@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "host/image/image.h"
+#include "host/image/image_codecs.h"
 #include "host/image/spot_filter.h"
 
 namespace {
@@ -533,6 +534,32 @@ TEST(Image, FailedWritesChangeNothing) {
 
 // The film curve: black stays black, it rises monotonically with a soft shoulder below 1, the
 // values its source tabulates, and odd inputs stay in range.
+// The codecs library is found in the first folder that holds a loadable copy; anything else is
+// refused with a reason that says where it looked or what was wrong with what it found.
+TEST(ImageCodecs, FoundOrRefusedWithTheReason) {
+    Folder empty, junk;
+    writeAll(junk / host::image::kCodecsLibrary, "not a library");
+    struct Case {
+        std::vector<std::string> folders;
+        bool found;
+        std::string reason;
+    } cases[] = {
+        {{empty.path}, false, "is in none of " + empty.path},
+        {{}, false, "is in none of"},
+        {{junk.path, empty.path}, false, "cannot be loaded (" + (junk / host::image::kCodecsLibrary)},
+        {{empty.path, VELMORA_CODECS_DIR}, true, ""},
+    };
+    for (const Case &c : cases) {
+        std::string why;
+        const host::image::ImageCodecs *codecs = host::image::loadImageCodecs(c.folders, why);
+        ASSERT_EQ(codecs != nullptr, c.found) << why;
+        if (c.found) {
+            EXPECT_EQ(codecs->size, sizeof(host::image::ImageCodecs));
+        }
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    }
+}
+
 TEST(ImageDisplay, FilmCurve) {
     EXPECT_EQ(host::image::filmCurve(0), 0);
     EXPECT_NEAR(host::image::filmCurve(1), 0.6733, 1e-4);

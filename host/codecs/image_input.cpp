@@ -1,5 +1,5 @@
 // Reading images: the formats read, each told by its content; bounded, checked reads of headers
-// and pixels through OpenImageIO; images decoded on first use.
+// and pixels through OpenImageIO.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,11 +20,14 @@
 #include <mutex>
 #include <new>
 
+#include "host/codecs/codecs_pvt.h"
 #include "host/image/image.h"
-#include "host/image/image_pvt.h"
 #include "host/io/file_io.h"
 
-namespace host::image {
+namespace host::codecs {
+
+using image::kMaxImageSide;
+using image::srgbToLinear;
 
 namespace {
 
@@ -374,91 +377,39 @@ bool closeInput(OIIO::ImageInput &in, std::string &why) {
     return ok;
 }
 
-bool anyColor(const std::vector<float> &rgb) {
-    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
-        if (rgb[i] != rgb[i + 1] || rgb[i + 1] != rgb[i + 2]) return true;
-    return false;
-}
-
 }  // namespace
 
-Image::Image() : lazy_(std::make_unique<Lazy>()) {}
-Image::~Image() = default;
-
-bool Image::decode(std::string &why, bool *attempted) const {
-    Lazy &l = *lazy_;
-    std::call_once(l.once, [&] {
-        if (attempted) *attempted = true;
-        // The only write to the pixels of a loaded image; readers wait for it through `once` or
-        // see it published by `state`.
-        std::vector<float> &pixels = const_cast<Image *>(this)->rgb;
-        std::string err;
-        bool ok = false;
-        try {
-            if (l.path.empty()) {
-                ok = width > 0 && height > 0 && pixels.size() >= static_cast<size_t>(width) * height * 3;
-                if (!ok) err = "holds no pixels";
-            } else {
-                FileSource src;
-                std::unique_ptr<OIIO::ImageInput> in;
-                if (openFile(l.path, src, err) && (in = openInput(l.path, src.proxy.get(), err))) {
-                    const OIIO::ImageSpec &spec = in->spec();
-                    if (spec.width != l.width || spec.height != l.height)
-                        err = "has changed since it was loaded (now " + std::to_string(spec.width) + "x" +
-                              std::to_string(spec.height) + ")";
-                    else
-                        ok = checkHeader(spec, err) && readPixels(*in, pixels, err) && closeInput(*in, err);
-                    if (!ok) errorOf(*in);
-                }
-            }
-        } catch (const std::exception &e) {
-            ok = false;
-            err = std::string("cannot be decoded: ") + e.what();
-        }
-        if (ok) {
-            l.color = anyColor(pixels);
-        } else {
-            l.error = "image \"" + (filename.empty() ? name : filename) + "\" " + err;
-            std::vector<float>().swap(pixels);
-        }
-        l.state.store(ok ? 1 : 2, std::memory_order_release);
-    });
-    if (ready()) return true;
-    why = l.error;
-    return false;
-}
-
-bool loadImage(const std::string &path, Image &out, std::string &why) {
-    out.rgb.clear();
-    out.width = out.height = 0;
-    out.lazy_ = std::make_unique<Image::Lazy>();
+bool probe(const std::string &path, int &width, int &height, std::string &why) {
     FileSource src;
     if (!openFile(path, src, why)) return false;
     std::unique_ptr<OIIO::ImageInput> in = openInput(path, src.proxy.get(), why);
     if (!in) return false;
     const OIIO::ImageSpec &spec = in->spec();
-    if (!checkHeader(spec, why)) {
-        in->close();
-        errorOf(*in);
-        return false;
-    }
-    out.width = out.lazy_->width = spec.width;
-    out.height = out.lazy_->height = spec.height;
-    out.lazy_->path = path;
-    out.filename = path;
+    const bool ok = checkHeader(spec, why);
+    width = spec.width;
+    height = spec.height;
     in->close();
     errorOf(*in);
-    return true;
+    return ok;
 }
 
-bool loadImageBytes(const std::string &bytes, const std::string &label, Image &out, std::string &why) {
-    out.rgb.clear();
-    out.width = out.height = 0;
-    out.lazy_ = std::make_unique<Image::Lazy>();
-    if (bytes.size() > io::kMaxImageBytes) {
-        why = "is larger than the " + io::byteText(io::kMaxImageBytes) + " limit";
-        return false;
-    }
+bool decodeFile(const std::string &path, int width, int height, std::vector<float> &rgb, std::string &why) {
+    FileSource src;
+    std::unique_ptr<OIIO::ImageInput> in;
+    if (!openFile(path, src, why) || !(in = openInput(path, src.proxy.get(), why))) return false;
+    const OIIO::ImageSpec &spec = in->spec();
+    bool ok = false;
+    if (spec.width != width || spec.height != height)
+        why = "has changed since it was loaded (now " + std::to_string(spec.width) + "x" +
+              std::to_string(spec.height) + ")";
+    else
+        ok = checkHeader(spec, why) && readPixels(*in, rgb, why) && closeInput(*in, why);
+    if (!ok) errorOf(*in);
+    return ok;
+}
+
+bool decodeBytes(const std::string &bytes, const std::string &label, int &width, int &height,
+                 std::vector<float> &rgb, std::string &why) {
     std::string cleaned;
     const std::string *data = &bytes;
     if (isJpeg(bytes)) {
@@ -469,19 +420,11 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
     OIIO::Filesystem::IOMemReader proxy(data->data(), data->size());
     std::unique_ptr<OIIO::ImageInput> in = openInput(label, &proxy, why);
     if (!in) return false;
-    const int width = in->spec().width, height = in->spec().height;
-    bool ok = checkHeader(in->spec(), why) && readPixels(*in, out.rgb, why) && closeInput(*in, why);
+    width = in->spec().width;
+    height = in->spec().height;
+    bool ok = checkHeader(in->spec(), why) && readPixels(*in, rgb, why) && closeInput(*in, why);
     errorOf(*in);
-    if (!ok) {
-        std::vector<float>().swap(out.rgb);
-        return false;
-    }
-    out.width = width;
-    out.height = height;
-    out.filename = label;
-    std::string unused;
-    out.decode(unused);  // marks the pixels decoded
-    return true;
+    return ok;
 }
 
-}  // namespace host::image
+}  // namespace host::codecs
