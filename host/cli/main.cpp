@@ -11,6 +11,7 @@
 #include "host/cli/default_scene.h"
 #include "host/cli/options.h"
 #include "host/image/image.h"
+#include "host/image/image_codecs.h"
 #include "host/io/file_io.h"
 #include "host/plugin/shader_session.h"
 #include "host/presets/presets.h"
@@ -81,11 +82,14 @@ void labelSheet(host::render::Frame &sheet, size_t cells, const std::string &nam
     }
 }
 
-// Why `path` may not be written: it cannot be (see host::io::checkWritable) or it is one of the
-// files the scene was read from. Empty when it may.
-std::string outputRefusal(const std::string &path, const std::vector<host::io::FileId> &inputs) {
+// Why `path` may not be written: it cannot be (see host::io::checkWritable), it is one of the
+// files the scene was read from, or it is a picture in a format the image codecs write and they
+// cannot be loaded. Empty when it may.
+std::string outputRefusal(const std::string &path, const std::vector<host::io::FileId> &inputs, bool picture) {
     std::string why = host::io::checkWritable(path);
     if (!why.empty()) return path + ": " + why;
+    if (picture && host::util::extensionOf(path) != "pfm" && !host::image::imageCodecs(why))
+        return path + ": cannot be written: " + why;
     host::io::FileId id = host::io::fileId(path);
     for (const host::io::FileId &in : inputs)
         if (id == in) return path + ": is a file the scene is read from; choose another output";
@@ -207,7 +211,7 @@ int run(int argc, char **argv) {
 
     if (o.serve) {
         if (!o.savePath.empty()) {
-            std::string why = outputRefusal(o.savePath, inputs);
+            std::string why = outputRefusal(o.savePath, inputs, false);
             if (!why.empty()) {
                 std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
                 return 2;
@@ -228,7 +232,7 @@ int run(int argc, char **argv) {
     }
     if (o.describe || !o.savePath.empty()) {
         if (!o.savePath.empty()) {
-            std::string why = outputRefusal(o.savePath, inputs);
+            std::string why = outputRefusal(o.savePath, inputs, false);
             if (!why.empty()) {
                 std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
                 return 2;
@@ -272,7 +276,7 @@ int run(int argc, char **argv) {
     if (!onePixel) {
         uint64_t n = o.sweepValues.empty() ? std::min(range.count(), kCheckedFrames) : 1;
         for (uint64_t k = 0; k < n; ++k) {
-            std::string why = outputRefusal(frameFileName(o.output, range.at(k), numbered), inputs);
+            std::string why = outputRefusal(frameFileName(o.output, range.at(k), numbered), inputs, true);
             if (!why.empty()) {
                 std::fprintf(stderr, "velmora-render: %s\n", why.c_str());
                 return 2;
@@ -325,7 +329,7 @@ int run(int argc, char **argv) {
                         f.rgb[0], f.rgb[1], f.rgb[2]);
             return {};
         }
-        std::string file = frameFileName(o.output, f.number, numbered), why = outputRefusal(file, inputs);
+        std::string file = frameFileName(o.output, f.number, numbered), why = outputRefusal(file, inputs, true);
         if (!why.empty()) return why;
         host::image::WriteProgress progress;
         if (settings.progress)

@@ -26,13 +26,15 @@ namespace host::image {
 namespace {
 
 // Where the library is looked for: beside the program (the build tree's programs, and a flat
-// copy), in the installed tree's library folder, and in the build tree the program was built in
-// (test programs in its sub-folders).
+// copy), in the installed tree's library folder, and, for a program that is still in the build
+// tree it was built in (test programs in its sub-folders), that tree's top. A copy installed or
+// moved elsewhere never looks back into the build tree.
 std::vector<std::string> codecsPlaces() {
     const std::string here = util::programFolder();
     std::vector<std::string> places = {here, here + "/" VELMORA_CODECS_INSTALL_RELATIVE};
 #ifdef VELMORA_CODECS_BUILD_DIR
-    places.push_back(VELMORA_CODECS_BUILD_DIR);
+    const std::string build = VELMORA_CODECS_BUILD_DIR;
+    if (here.compare(0, build.size() + 1, build + "/") == 0) places.push_back(build);
 #endif
     return places;
 }
@@ -73,7 +75,7 @@ const ImageCodecs *loadImageCodecs(const std::vector<std::string> &folders, std:
         if (codecs && codecs->size == sizeof(ImageCodecs)) return codecs;
         if (firstError.empty()) firstError = path + " is not this build's";
     }
-    why = std::string("cannot be read or written: the image codecs library ") + kCodecsLibrary +
+    why = std::string("the image codecs library ") + kCodecsLibrary +
           (firstError.empty() ? " is in none of " + looked : " cannot be loaded (" + firstError + ")");
     return nullptr;
 #endif
@@ -101,6 +103,8 @@ bool Image::decode(std::string &why, bool *attempted) const {
                 if (!ok) err = "holds no pixels";
             } else if (const ImageCodecs *codecs = imageCodecs(err)) {
                 ok = codecs->decodeFile(l.path, l.width, l.height, pixels, err);
+            } else {
+                err = "cannot be read: " + err;
             }
         } catch (const std::exception &e) {
             ok = false;
@@ -126,6 +130,7 @@ bool loadImage(const std::string &path, Image &out, std::string &why) {
     out.width = out.height = 0;
     out.lazy_ = std::make_unique<Image::Lazy>();
     const ImageCodecs *codecs = imageCodecs(why);
+    if (!codecs) why = "cannot be read: " + why;
     int width = 0, height = 0;
     if (!codecs || !codecs->probe(path, width, height, why)) return false;
     out.width = out.lazy_->width = width;
@@ -144,6 +149,7 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
         return false;
     }
     const ImageCodecs *codecs = imageCodecs(why);
+    if (!codecs) why = "cannot be read: " + why;
     int width = 0, height = 0;
     if (!codecs || !codecs->decodeBytes(bytes, label, width, height, out.rgb, why)) {
         std::vector<float>().swap(out.rgb);
@@ -159,6 +165,7 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
 
 bool encodePng(int width, int height, const std::vector<uint8_t> &srgb, std::vector<uint8_t> &png, std::string &why) {
     const ImageCodecs *codecs = imageCodecs(why);
+    if (!codecs) why = "the picture could not be encoded: " + why;
     return codecs && codecs->encodePng(width, height, srgb, png, why);
 }
 
@@ -169,6 +176,7 @@ bool drawLabel(std::vector<float> &rgb, int width, int height, int x0, int x1, c
         return false;
     }
     const ImageCodecs *codecs = imageCodecs(why);
+    if (!codecs) why = "cannot draw text: " + why;
     return codecs && codecs->drawLabel(rgb, width, height, x0, x1, text, font, why);
 }
 

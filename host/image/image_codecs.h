@@ -53,8 +53,9 @@ struct ImageCodecs {
 constexpr const char *kCodecsLibrary = "libvelmora-codecs.so";
 constexpr const char *kCodecsEntry = "velmora_image_codecs";
 
-// The codecs, loaded on the first call from any thread. Null, with a reason naming the places
-// searched, when the library cannot be loaded; every later call gives the same answer.
+// The codecs, loaded on the first call from any thread. Null, with the reason ("the image codecs
+// library ... is in none of <folders>", or why the one found would not load), when the library
+// cannot be loaded; every later call gives the same answer.
 const ImageCodecs *imageCodecs(std::string &why);
 // The search behind it, uncached: the first of `folders` whose library loads and is of this build.
 // Null with a reason (naming the folders, or why a library found there would not load) otherwise.

@@ -71,7 +71,10 @@ bool writeEncoded(const std::string &path, Encoding encoding, int width, int hei
                   const WriteProgress &progress) {
     if (!checkOutput(path, width, height, rgb, alpha, why)) return false;
     const ImageCodecs *codecs = imageCodecs(why);
-    if (!codecs) return false;
+    if (!codecs) {
+        why = "cannot be written: " + why;
+        return false;
+    }
     return codecs->write(path, encoding, width, height, rgb, alpha, attributes, why, progress);
 }
 

@@ -25,7 +25,10 @@ const SpotFilter::Texture *SpotFilter::add(const Image &image, std::string &why)
     Impl &impl = *impl_;
     std::call_once(impl.once, [&] {
         impl.codecs = imageCodecs(impl.why);
-        if (impl.codecs) impl.filter = impl.codecs->newFilter();
+        if (impl.codecs)
+            impl.filter = impl.codecs->newFilter();
+        else
+            impl.why = "cannot be filtered: " + impl.why;
     });
     if (!impl.filter) {
         why = impl.why;

@@ -26,10 +26,10 @@ struct Outcome {
     std::string err;
 };
 
-Outcome run(const std::string &args) {
+Outcome run(const std::string &args, const std::string &program = kProgram) {
     // Named per process: CTest may run these tests side by side.
     std::string errFile = ::testing::TempDir() + "/velmora_cli_err_" + std::to_string(::getpid()) + ".txt";
-    std::string cmd = kProgram + " " + args + " </dev/null >/dev/null 2>" + errFile;
+    std::string cmd = program + " " + args + " </dev/null >/dev/null 2>" + errFile;
     Outcome r;
     int raw = std::system(cmd.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -192,6 +192,27 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     }
     std::ifstream in(sceneCopy);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// A copy of the program moved out of its build, with no image codecs beside it or in its library
+// folder, refuses a picture output before rendering, saying where it looked; PFM needs no codecs.
+TEST(Cli, PicturesNeedTheImageCodecs) {
+    const std::string dir = ::testing::TempDir() + "/velmora_cli_moved_" + std::to_string(::getpid());
+    const std::string copy = dir + "/velmora-render", good = writeFile("velmora_good.json", kTiny);
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()), 0);
+    Outcome r = run(good + " --host-shading -q -o " + dir + "/out.png", copy);
+    EXPECT_EQ(r.status, 2) << r.err;
+    const std::string moved = "velmora_cli_moved_" + std::to_string(::getpid());
+    EXPECT_NE(r.err.find("out.png: cannot be written: the image codecs library libvelmora-codecs.so is in none of "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(moved + ", "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(moved + "/../lib/velmora"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(dir + "/out.png"));
+    r = run(good + " --host-shading -q -o " + dir + "/out.pfm", copy);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(exists(dir + "/out.pfm"));
     std::system(("rm -rf " + dir).c_str());
 }
 
