@@ -1,10 +1,12 @@
 // velmora-render: renders a scene file (or the built-in default scene) with the shader plug-in.
 // Exit status: 0 success, 2 bad input (command line, scene, plug-in's shader names), 1 any other
 // failure. Only this file ends the process.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,28 @@ std::string outputRefusal(const std::string &path, const std::vector<host::io::F
     return {};
 }
 
+// The shader plug-in a run loads: --plugin, else velmora.so in the first of the program's library
+// folders that holds one. Empty, with the reason naming the file and where it was looked for,
+// when there is none or it cannot be read.
+std::string pluginToLoad(const std::string &given, std::string &why) {
+    auto readable = [](const std::string &path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+    };
+    if (!given.empty()) {
+        if (readable(given)) return given;
+        why = given + ": the shader plug-in cannot be read: " +
+              (::access(given.c_str(), F_OK) == 0 ? "not a readable file" : std::strerror(errno));
+        return {};
+    }
+    const std::vector<std::string> folders = host::util::companionFolders(host::util::Companion::Libraries);
+    for (const std::string &folder : folders)
+        if (readable(folder + "/velmora.so")) return folder + "/velmora.so";
+    why = "velmora.so: no readable shader plug-in in " + host::util::folderList(folders) +
+          " (give one with --plugin, or render with --host-shading)";
+    return {};
+}
+
 // Outputs checked before a render; beyond this many frames the rest are checked as they are written.
 constexpr uint64_t kCheckedFrames = 100000;
 
@@ -144,7 +168,12 @@ int run(int argc, char **argv) {
     settings.samples = o.samples;
     settings.threads = o.threads;
     settings.hostShading = o.hostShading;
-    settings.pluginPath = o.plugin.empty() ? host::util::programFolder() + "/velmora.so" : o.plugin;
+    // Host shading needs no plug-in.
+    settings.pluginPath = pluginToLoad(o.plugin, message);
+    if (settings.pluginPath.empty() && !o.hostShading) {
+        std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
+        return 2;
+    }
     settings.progress = !o.quiet && isatty(2);
     settings.rayCutoff = o.rayCutoff;
     if (o.hasFrames) {

@@ -17,27 +17,9 @@
 extern "C" const host::image::ImageCodecs *velmora_image_codecs();
 #endif
 
-#ifndef VELMORA_CODECS_INSTALL_RELATIVE
-#define VELMORA_CODECS_INSTALL_RELATIVE "../lib/velmora"
-#endif
-
 namespace host::image {
 
 namespace {
-
-// Where the library is looked for: beside the program (the build tree's programs, and a flat
-// copy), in the installed tree's library folder, and, for a program that is still in the build
-// tree it was built in (test programs in its sub-folders), that tree's top. A copy installed or
-// moved elsewhere never looks back into the build tree.
-std::vector<std::string> codecsPlaces() {
-    const std::string here = util::programFolder();
-    std::vector<std::string> places = {here, here + "/" VELMORA_CODECS_INSTALL_RELATIVE};
-#ifdef VELMORA_CODECS_BUILD_DIR
-    const std::string build = VELMORA_CODECS_BUILD_DIR;
-    if (here.compare(0, build.size() + 1, build + "/") == 0) places.push_back(build);
-#endif
-    return places;
-}
 
 [[maybe_unused]] bool isFile(const std::string &path) {
     struct stat st;
@@ -58,10 +40,9 @@ const ImageCodecs *loadImageCodecs(const std::vector<std::string> &folders, std:
     (void)why;
     return velmora_image_codecs();
 #else
-    std::string looked, firstError;
+    std::string firstError;
     for (const std::string &folder : folders) {
         const std::string path = folder + "/" + kCodecsLibrary;
-        looked += (looked.empty() ? "" : ", ") + folder;
         void *library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) {
             // A library that is there but cannot be loaded says more than one that is missing.
@@ -76,14 +57,20 @@ const ImageCodecs *loadImageCodecs(const std::vector<std::string> &folders, std:
         if (firstError.empty()) firstError = path + " is not this build's";
     }
     why = std::string("the image codecs library ") + kCodecsLibrary +
-          (firstError.empty() ? " is in none of " + looked : " cannot be loaded (" + firstError + ")");
+          (firstError.empty() ? " is in none of " + util::folderList(folders) : " cannot be loaded (" + firstError + ")");
     return nullptr;
 #endif
 }
 
 const ImageCodecs *imageCodecs(std::string &why) {
     static Loaded loaded;
-    std::call_once(loaded.once, [] { loaded.codecs = loadImageCodecs(codecsPlaces(), loaded.why); });
+#ifdef VELMORA_CODECS_LINKED
+    std::call_once(loaded.once, [] { loaded.codecs = loadImageCodecs({}, loaded.why); });
+#else
+    std::call_once(loaded.once, [] {
+        loaded.codecs = loadImageCodecs(util::companionFolders(util::Companion::Libraries), loaded.why);
+    });
+#endif
     if (!loaded.codecs) why = loaded.why;
     return loaded.codecs;
 }

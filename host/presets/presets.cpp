@@ -63,12 +63,20 @@ Preset readPreset(const fs::path &file, std::string &error) {
 std::string presetsFolder() {
     if (const char *env = std::getenv("VELMORA_PRESETS"); env && *env) return env;
     std::error_code ec;
-    fs::path beside = fs::path(util::programFolder()) / "presets";
-    if (fs::is_directory(beside, ec)) return beside.string();
-    return VELMORA_SOURCE_PRESETS;
+    for (const std::string &folder : util::companionFolders(util::Companion::Data))
+        if (fs::is_directory(folder + "/presets", ec)) return folder + "/presets";
+    return {};
 }
 
-std::vector<Preset> loadPresets(std::string &error) { return loadPresets(presetsFolder(), error); }
+std::vector<Preset> loadPresets(std::string &error) {
+    const std::string folder = presetsFolder();
+    if (folder.empty()) {
+        error = "no presets folder: looked for presets/ in " +
+                util::folderList(util::companionFolders(util::Companion::Data));
+        return {};
+    }
+    return loadPresets(folder, error);
+}
 
 std::vector<Preset> loadPresets(const std::string &folder, std::string &error) {
     error.clear();

@@ -16,13 +16,14 @@ struct Preset {
     nlohmann::json settings;  // an object: data name -> value
 };
 
-// The folder presets are read from: $VELMORA_PRESETS when set, else presets/ beside the program
-// when it exists, else the source tree's presets/.
+// The folder presets are read from: $VELMORA_PRESETS when set, else the first presets/ folder of
+// the program's data folders (util::companionFolders): beside the program, the installed
+// share/velmora, or for a program in its build tree the source tree. Empty when there is none.
 std::string presetsFolder();
 
 // Every preset of presetsFolder(), sorted by name. On a bad file (not JSON, a field missing or
 // of the wrong type, a name that is not its file's) returns nothing and sets `error` to one line
-// naming the file and the place; a missing folder is an error too.
+// naming the file and the place; a missing folder is an error too, naming where it was looked for.
 std::vector<Preset> loadPresets(std::string &error);
 // The same for a given folder.
 std::vector<Preset> loadPresets(const std::string &folder, std::string &error);

@@ -95,7 +95,9 @@ const ExitCase kExitCases[] = {
     {"bad output kind", "{good} -o out.gif", 2, false, "must end in .png, .exr"},
     {"frame and frames", "{good} --frame 1 --frames 1-2 -o {out}", 2, false, ""},
     {"pixel outside", "{good} --plugin {plugin} --pixel 99,0", 2, false, "outside"},
-    {"missing plug-in", "{good} --plugin /nonexistent.so -o {out}", 1, false, "/nonexistent.so"},
+    {"missing plug-in", "{good} --plugin /nonexistent.so -o {out}", 2, false,
+     "/nonexistent.so: the shader plug-in cannot be read: No such file or directory"},
+    {"plug-in not a file", "{good} --plugin / -o {out}", 2, false, "/: the shader plug-in cannot be read"},
     {"host shading without plug-in", "{good} --host-shading --plugin /nonexistent.so -q -o {out}", 0, true, ""},
     {"with the test plug-in", "{good} --plugin {plugin} -q -o {out}", 0, true, ""},
     {"one pixel writes no image", "{good} --plugin {plugin} --pixel 4,3 -o {out}", 0, false, ""},
@@ -195,24 +197,35 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     std::system(("rm -rf " + dir).c_str());
 }
 
-// A copy of the program moved out of its build, with no image codecs beside it or in its library
-// folder, refuses a picture output before rendering, saying where it looked; PFM needs no codecs.
-TEST(Cli, PicturesNeedTheImageCodecs) {
-    const std::string dir = ::testing::TempDir() + "/velmora_cli_moved_" + std::to_string(::getpid());
-    const std::string copy = dir + "/velmora-render", good = writeFile("velmora_good.json", kTiny);
-    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()), 0);
-    Outcome r = run(good + " --host-shading -q -o " + dir + "/out.png", copy);
-    EXPECT_EQ(r.status, 2) << r.err;
+// A copy of the program moved out of its build, with nothing beside it or in its installed
+// folders, refuses what needs a missing companion before rendering, saying what it looked for
+// and where; what needs none still works.
+TEST(Cli, MovedProgramNamesWhatItMisses) {
     const std::string moved = "velmora_cli_moved_" + std::to_string(::getpid());
-    EXPECT_NE(r.err.find("out.png: cannot be written: the image codecs library libvelmora-codecs.so is in none of "),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find(moved + ", "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(moved + "/../lib/velmora"), std::string::npos) << r.err;
-    EXPECT_FALSE(exists(dir + "/out.png"));
-    r = run(good + " --host-shading -q -o " + dir + "/out.pfm", copy);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(exists(dir + "/out.pfm"));
+    const std::string dir = ::testing::TempDir() + "/" + moved, copy = dir + "/velmora-render";
+    const std::string good = writeFile("velmora_good.json", kTiny), quiet = " --host-shading -q -o " + dir;
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()), 0);
+    const std::string where = moved + ", ", installed = moved + "/../lib/velmora";
+    struct Case {
+        std::string args, output;
+        int status;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {good + quiet + "/out.png", "out.png", 2,
+         {"out.png: cannot be written: the image codecs library libvelmora-codecs.so is in none of ", where,
+          installed}},
+        {good + " -q -o " + dir + "/out.pfm", "out.pfm", 2,
+         {"velmora.so: no readable shader plug-in in ", where, installed, "--host-shading"}},
+        {good + " --preset light_skin" + quiet + "/out.pfm", "out.pfm", 2,
+         {"no presets folder: looked for presets/ in ", where, moved + "/../share/velmora"}},
+        {good + quiet + "/out.pfm", "out.pfm", 0, {}},
+    };
+    for (const Case &c : cases) {
+        Outcome r = run(c.args, copy);
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        for (const std::string &m : c.messages) EXPECT_NE(r.err.find(m), std::string::npos) << m << ": " << r.err;
+        EXPECT_EQ(exists(dir + "/" + c.output), c.status == 0) << c.args;
+    }
     std::system(("rm -rf " + dir).c_str());
 }
 
