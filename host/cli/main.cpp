@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/cli/build_info.h"
 #include "host/cli/default_scene.h"
 #include "host/cli/options.h"
 #include "host/image/image.h"
@@ -152,7 +153,7 @@ MemoryEstimate estimateMemory(const host::scene::Scene &scene, int width, int he
 int run(int argc, char **argv) {
     host::cli::CliOptions o;
     std::string message;
-    int parsed = host::cli::parseOptions(argc, argv, o, message);
+    int parsed = host::cli::parseOptions(argc, argv, o, message, host::cli::versionReport);
     if (parsed == host::cli::kParseInfo) {
         std::fputs(message.c_str(), stdout);
         return 0;
@@ -342,7 +343,7 @@ int run(int argc, char **argv) {
 
     // What every output's header holds besides the frame's settings: the program, and the sweep.
     std::vector<host::image::ImageAttribute> extraAttributes = {
-        host::image::ImageAttribute::ofText("Software", host::cli::kProgramVersion)};
+        host::image::ImageAttribute::ofText("Software", host::cli::programVersion())};
     if (exposure != 0)
         extraAttributes.push_back(host::image::ImageAttribute::ofFloat("velmora:exposure", exposure));
     if (!o.preset.empty())

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 
 #include <CLI/CLI.hpp>
 
@@ -34,7 +35,7 @@ bool readPair(const std::string &text, char sep, int &a, int &b) {
     return readInt(text, pos, b) && pos == text.size();
 }
 
-int parse(int argc, char **argv, CliOptions &o, std::string &message) {
+int parse(int argc, char **argv, CliOptions &o, std::string &message, std::string (*versionText)()) {
     CLI::App app{"Renders a scene with the Velmora skin shader plug-in.", "velmora-render"};
     std::string pixel, frames, stateFormat = "text", sweep, exrType = "half";
     int frame = 0;
@@ -99,7 +100,9 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message) {
         ->check(CLI::Range(0, 65535))
         ->needs(serveOpt);
     app.add_option("--address", o.address, "Address --serve listens on (default 127.0.0.1)")->needs(serveOpt);
-    app.set_version_flag("--version", kProgramVersion);
+    app.set_version_flag("--version", std::function<std::string()>([versionText] {
+                             return versionText ? versionText() : std::string("velmora-render");
+                         }));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
@@ -206,11 +209,11 @@ nlohmann::json sweepValue(const std::string &text) {
     return text;
 }
 
-int parseOptions(int argc, char **argv, CliOptions &out, std::string &message) {
+int parseOptions(int argc, char **argv, CliOptions &out, std::string &message, std::string (*versionText)()) {
     out = CliOptions();
     message.clear();
     try {
-        return parse(argc, argv, out, message);
+        return parse(argc, argv, out, message, versionText);
     } catch (const std::exception &e) {
         message = std::string("cannot read the command line: ") + e.what();
     } catch (...) {

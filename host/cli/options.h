@@ -36,9 +36,6 @@ struct CliOptions {
     std::string preset;        // --preset NAME, or empty
 };
 
-// The program's name and version, as --version prints it and output files record it.
-constexpr const char *kProgramVersion = "velmora-render 0.33";
-
 // What parseOptions found.
 enum ParseStatus {
     kParseOk = 0,       // options filled in
@@ -47,7 +44,10 @@ enum ParseStatus {
 };
 
 // Parses argv[1..argc-1]. Never throws and never ends the process, whatever the arguments.
-int parseOptions(int argc, char **argv, CliOptions &out, std::string &message);
+// `versionText` makes what --version prints, only when it is asked for (the program's asks the
+// libraries for their versions); without it --version prints the program's name.
+int parseOptions(int argc, char **argv, CliOptions &out, std::string &message,
+                 std::string (*versionText)() = nullptr);
 
 // One --sweep value: a number, three numbers separated by spaces (a colour), true or false, or text.
 nlohmann::json sweepValue(const std::string &text);

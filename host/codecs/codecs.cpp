@@ -15,6 +15,10 @@ const host::image::ImageCodecs kCodecs = {
     host::codecs::deleteFilter,
     host::codecs::addToFilter,
     host::codecs::sampleFilter,
+    [] {
+        const int v = OIIO::openimageio_version();
+        return std::to_string(v / 10000) + "." + std::to_string(v / 100 % 100) + "." + std::to_string(v % 100);
+    },
 };
 
 }  // namespace

@@ -47,6 +47,9 @@ struct ImageCodecs {
     const void *(*addToFilter)(void *filter, const Image &image, std::string &why);
     void (*sampleFilter)(const void *filter, const void *texture, double u, double v, double footprint, bool blend,
                          double out[3]);
+
+    // The version of the OpenImageIO library in use ("2.4.7").
+    std::string (*libraryVersion)();
 };
 
 // The library's file name and the function it exports, which returns its table.

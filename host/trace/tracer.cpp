@@ -217,4 +217,12 @@ bool Tracer::occluded(const double org[3], const double dir[3], double tnear, do
     return ray.tfar == -std::numeric_limits<float>::infinity();
 }
 
+std::string embreeVersion() {
+    RTCDevice device = rtcNewDevice("verbose=0");
+    if (!device) return "unknown";
+    const ssize_t v = rtcGetDeviceProperty(device, RTC_DEVICE_PROPERTY_VERSION);
+    rtcReleaseDevice(device);
+    return std::to_string(v / 10000) + "." + std::to_string(v / 100 % 100) + "." + std::to_string(v % 100);
+}
+
 }  // namespace host::trace

@@ -68,4 +68,7 @@ private:
     double extent_ = 1.0;
 };
 
+// The version of the Embree library in use ("3.13.5"), asked of a device of its own.
+std::string embreeVersion();
+
 }  // namespace host::trace

@@ -229,6 +229,17 @@ TEST(Cli, MovedProgramNamesWhatItMisses) {
     std::system(("rm -rf " + dir).c_str());
 }
 
+// --version names the build and the libraries the program runs with.
+TEST(Cli, VersionNamesTheBuildAndItsLibraries) {
+    std::FILE *out = ::popen((kProgram + " --version").c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+    EXPECT_EQ(::pclose(out), 0);
+    for (const char *part : {"velmora-render ", " (commit ", ")\nEmbree 3.", ", OpenImageIO 2.", ", assimp 5."})
+        EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+}
+
 // Frame numbers at both ends of their range name their outputs in full.
 TEST(Cli, FramesAtTheEndsOfTheRange) {
     const std::string dir = ::testing::TempDir(), quiet = " --host-shading -q ";
