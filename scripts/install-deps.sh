@@ -4,6 +4,7 @@
 #   scripts/install-deps.sh render   what building the plug-in and rendering need
 #   scripts/install-deps.sh          everything the tests need: also benchmarks, sanitizers, the
 #                                    Windows and 32-bit Linux cross-builds, wine and qemu-i386
+#   scripts/install-deps.sh package  rendering's, and what making the packages needs
 #   scripts/install-deps.sh fuzz     all that, and clang for libFuzzer campaigns
 set -euo pipefail
 
@@ -21,14 +22,18 @@ tests=(
   chromium chromium-driver python3-selenium
 )
 
+# The packages: the manual page, the Debian package's dependencies, the Windows plug-in.
+package=(help2man dpkg-dev file g++-mingw-w64-i686-posix mingw-w64-i686-dev)
+
 # libFuzzer campaigns (fuzz/run-campaign.sh) need clang; the tests replay the corpora without it.
 fuzz=(clang libclang-rt-14-dev)
 
 case "${1:-all}" in
   render) packages=("${render[@]}") ;;
-  all) packages=("${render[@]}" "${tests[@]}") ;;
-  fuzz) packages=("${render[@]}" "${tests[@]}" "${fuzz[@]}") ;;
-  *) echo "usage: $0 [render|all|fuzz]" >&2; exit 2 ;;
+  package) packages=("${render[@]}" "${package[@]}") ;;
+  all) packages=("${render[@]}" "${tests[@]}" "${package[@]}") ;;
+  fuzz) packages=("${render[@]}" "${tests[@]}" "${package[@]}" "${fuzz[@]}") ;;
+  *) echo "usage: $0 [render|package|all|fuzz]" >&2; exit 2 ;;
 esac
 
 need=()

@@ -4,7 +4,9 @@
 #  - the module's tests and the plug-in load check built for 32-bit x86 Linux with the Windows
 #    target's arithmetic and record layouts, run under qemu-i386 on any machine;
 #  - the Windows module tests and plug-in load check under wine, where this machine runs 32-bit
-#    code; elsewhere ctest reports them skipped, with the reason (VELMORA_NO_32BIT=1 forces that).
+#    code; elsewhere ctest reports them skipped, with the reason (VELMORA_NO_32BIT=1 forces that);
+#  - the packages made (scripts/package.sh) and the Debian one tested as installed
+#    (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/stages.sh
@@ -21,4 +23,6 @@ if ! reason=$(tests/support/wine_run.sh true 2>&1); then echo "win32 tests under
 stage "test win32 (wine)" ctest --preset win32 || status=1
 stage "test linux-i686 (qemu-i386)" ctest --preset linux-i686 || status=1
 stage "test linux" ctest --preset linux || status=1
+scripts/package.sh >/dev/null || status=1
+stage "test the package" scripts/test-package.sh || status=1
 exit $status
