@@ -138,9 +138,32 @@ FileId fileId(const std::string &path) {
     return id;
 }
 
+namespace {
+
+// The name of the temporary file a write of `path` goes through, in the same folder, before the
+// random tag: ".NAME" + ".xxxxxxxx.tmp" + the extension.
+constexpr size_t kTempTagBytes = 13;  // ".%08x.tmp"
+std::string tempBase(const std::string &path, std::string &ext) {
+    size_t slash = path.find_last_of('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = base.find_last_of('.');
+    ext = dot == std::string::npos ? "" : base.substr(dot);
+    return base;
+}
+
+}  // namespace
+
 std::string checkWritable(const std::string &path) {
     if (path.empty()) return "the output name is empty";
     if (path.back() == '/') return "names a folder, not a file";
+    std::string ext, base = tempBase(path, ext);
+    long longest = ::pathconf(folderOf(path).c_str(), _PC_NAME_MAX);
+    if (longest <= 0) longest = 255;
+    const size_t temp = 1 + base.size() + kTempTagBytes + ext.size();
+    if (temp > static_cast<size_t>(longest))
+        return "the file name is too long: " + std::to_string(base.size()) +
+               " bytes, and the temporary file it is written through adds " + std::to_string(temp - base.size()) +
+               "; the folder allows names of " + std::to_string(longest) + " bytes";
     struct stat st;
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kindOf(st.st_mode);
     std::string folder = folderOf(path);
@@ -151,11 +174,7 @@ std::string checkWritable(const std::string &path) {
 }
 
 TempOutput::TempOutput(const std::string &path) : path_(path) {
-    std::string folder = folderOf(path);
-    size_t slash = path.find_last_of('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = base.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : base.substr(dot);
+    std::string folder = folderOf(path), ext, base = tempBase(path, ext);
     std::random_device rd;
     for (int attempt = 0; attempt < 16 && temp_.empty(); ++attempt) {
         char tag[32];

@@ -174,6 +174,8 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
         {"the scene itself", sceneCopy + quiet + "-o " + alias, "the scene is read from"},
         {"save over the scene", sceneCopy + " --save " + sceneCopy, "the scene is read from"},
         {"save to a full disk", good + " --save " + dir + "/full.png", "full.png"},
+        {"a name with no room for its temporary", good + quiet + "-o " + dir + "/" + std::string(240, 'n') + ".png",
+         "the file name is too long: 244 bytes, and the temporary file it is written through adds 18"},
         {"more memory than there is",
          good + quiet + "--width 16384 --height 16384 --sweep Ksub=" +
              [] {
