@@ -2,6 +2,7 @@
 
 #include "host/image/image.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -119,6 +120,16 @@ int parse(int argc, char **argv, CliOptions &o, std::string &message, std::strin
         return kParseRefused;
     }
 
+    // An option given an empty value would otherwise be taken as not given at all.
+    for (const char *name : {"--overlay", "--preset", "--plugin", "--output", "--save", "scene"}) {
+        const CLI::Option *option = app.get_option_no_throw(name);
+        if (!option || !option->count()) continue;
+        const std::vector<std::string> &given = option->results();
+        if (std::find(given.begin(), given.end(), std::string()) != given.end()) {
+            message = (name[0] == '-' ? std::string(name) : "the scene file") + " needs a value, not an empty one";
+            return kParseRefused;
+        }
+    }
     o.binaryState = stateFormat == "binary";
     if (frameOpt->count()) {
         o.hasFrames = true;
