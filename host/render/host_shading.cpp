@@ -15,8 +15,8 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
     const RenderContext &rc = *ts.rc;
     const double *cs = sa.color;
     double n[3];
-    normalize(sa.wNorm, n);
-    bool back = dot(n, dir) > 0;
+    normalize(vec(sa.wNorm), n);
+    bool back = vec(n).dot(vec(dir)) > 0;
     double nf[3] = {back ? -n[0] : n[0], back ? -n[1] : n[1], back ? -n[2] : n[2]};  // facing the viewer
     double v[3] = {-dir[0], -dir[1], -dir[2]};
     double diff[3] = {0, 0, 0}, spec[3] = {0, 0, 0};
@@ -28,15 +28,15 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
         // Each sample of a sized light with its own direction, so that the cosines are exact.
         sampleLight(ts, l, sa.wPos, [&](const double ldir[3], const double lc[3]) {
             double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
-            double ndl = dot(nf, toLight);
+            double ndl = vec(nf).dot(vec(toLight));
             if (!l.item->noDiffuse) {
                 double k = sa.diffuse * std::max(0.0, ndl) + sa.translucency * std::max(0.0, -ndl);
                 for (int c = 0; c < 3; ++c) diff[c] += k * lc[c];
             }
             if (!l.item->noSpecular && sa.specular > 0 && ndl > 0) {
                 double h[3] = {toLight[0] + v[0], toLight[1] + v[1], toLight[2] + v[2]}, hn[3];
-                if (normalize(h, hn)) {
-                    double k = sa.specular * std::pow(std::max(0.0, dot(nf, hn)), exponent);
+                if (normalize(vec(h), hn)) {
+                    double k = sa.specular * std::pow(std::max(0.0, vec(nf).dot(vec(hn))), exponent);
                     for (int c = 0; c < 3; ++c) spec[c] += k * lc[c] * ((1 - sa.colorHL) + sa.colorHL * cs[c]);
                 }
             }
@@ -56,7 +56,7 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
 
     double pathLength = sa.rayLength;
     if (sa.mirror > 0) {
-        double r[3], dn = dot(dir, nf);
+        double r[3], dn = vec(dir).dot(vec(nf));
         for (int c = 0; c < 3; ++c) r[c] = dir[c] - 2 * dn * nf[c];
         double rc3[3];
         environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r, LWRT_REFLECTION, pathLength,
@@ -66,7 +66,7 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
     if (sa.transparency > 0) {
         // Entering when the ray meets the front of the polygon.
         double eta = back ? sa.eta : 1.0 / std::max(1e-3, sa.eta);
-        double ci = -dot(dir, nf), k = 1 - eta * eta * (1 - ci * ci);
+        double ci = -vec(dir).dot(vec(nf)), k = 1 - eta * eta * (1 - ci * ci);
         double t[3];
         if (k < 0) {
             for (int c = 0; c < 3; ++c) t[c] = dir[c] + 2 * ci * nf[c];  // total internal reflection
@@ -74,7 +74,7 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
             for (int c = 0; c < 3; ++c) t[c] = eta * dir[c] + (eta * ci - std::sqrt(k)) * nf[c];
         }
         double tn[3], tc[3];
-        normalize(t, tn);
+        normalize(vec(t), tn);
         double filter = 0.0;
         for (int c = 0; c < 3; ++c) filter = std::max(filter, (1 - sa.colorFL) + sa.colorFL * cs[c]);
         environment(ts, surf.refraction, (rc.renderOpts & 4) != 0, sa.wPos, tn, LWRT_REFRACTION, pathLength,

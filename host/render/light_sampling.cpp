@@ -42,12 +42,12 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
     col[0] = col[1] = col[2] = 0.0;
     const scene::LightItem &li = *l.item;
     if (li.type == scene::LightType::Distant) {
-        normalize(l.forward.data(), dir);
+        normalize(l.forward, dir);
         for (int c = 0; c < 3; ++c) col[c] = l.color[c];
         return kFar;
     }
     double q[3] = {p[0] - l.pos[0], p[1] - l.pos[1], p[2] - l.pos[2]};
-    double d = std::sqrt(dot(q, q));
+    double d = vec(q).length();
     if (!(d > 0.0)) {
         dir[0] = dir[1] = dir[2] = 0.0;
         return -1.0;
@@ -56,13 +56,13 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
     double f = falloffAt(l, d);
     if (li.type == scene::LightType::Spot) {
         double a[3];
-        normalize(l.forward.data(), a);
-        double qa = dot(q, a);
+        normalize(l.forward, a);
+        double qa = vec(q).dot(vec(a));
         if (li.projectionImage >= 0) {
             // Projection: the image spans the cone's square of half-angle `cone` around the axis.
             double t = std::tan(l.cone);
             if (!(l.cone < kPi / 2) || qa <= 0) return -1.0;
-            double x = dot(q, l.right.data()) / (qa * t), y = dot(q, l.up.data()) / (qa * t);
+            double x = vec(q).dot(l.right) / (qa * t), y = vec(q).dot(l.up) / (qa * t);
             if (std::fabs(x) > 1 || std::fabs(y) > 1) return -1.0;
             double pc[3];
             rc.scene->images[li.projectionImage]->sample((x + 1) * 0.5, 1 - (y + 1) * 0.5, true, pc);
