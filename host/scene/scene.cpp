@@ -225,27 +225,36 @@ Vec3 itemParam(const Item &item, int param, double time) {
     }
 }
 
+namespace {
+
+// Newell's normal of a polygon: twice its area along its facing direction.
+Vec3 newellNormal(const MeshLayer &layer, const MeshPolygon &poly) {
+    Vec3 n{0, 0, 0};
+    size_t count = poly.points.size();
+    for (size_t k = 0; k < count; ++k) {
+        const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
+        const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
+        n.x += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+        n.y += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+        n.z += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+    }
+    return n;
+}
+
+}  // namespace
+
 void finishLayer(MeshLayer &layer) {
     for (MeshPoint &p : layer.points) p.normal[0] = p.normal[1] = p.normal[2] = 0.0f;
     layer.triangles.clear();
     layer.triPolygon.clear();
-    std::vector<double> sums(layer.points.size() * 3, 0.0);
+    std::vector<Vec3> sums(layer.points.size(), Vec3(0, 0, 0));
     for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
         MeshPolygon &poly = layer.polygons[pi];
-        // Newell's normal: twice the area along the polygon's facing direction.
-        double n[3] = {0, 0, 0};
-        size_t count = poly.points.size();
-        for (size_t k = 0; k < count; ++k) {
-            const float *a = layer.points[poly.points[k]].pos;
-            const float *b = layer.points[poly.points[(k + 1) % count]].pos;
-            n[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
-            n[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
-            n[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
-        }
-        double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        Vec3 n = newellNormal(layer, poly);
+        double len = n.length();
         for (int c = 0; c < 3; ++c) poly.normal[c] = len > 0 ? static_cast<float>(n[c] / len) : 0.0f;
-        for (int idx : poly.points)
-            for (int c = 0; c < 3; ++c) sums[idx * 3 + c] += n[c];
+        for (int idx : poly.points) sums[static_cast<size_t>(idx)] += n;
+        size_t count = poly.points.size();
         for (size_t k = 1; k + 1 < count; ++k) {
             layer.triangles.push_back(poly.points[0]);
             layer.triangles.push_back(poly.points[k]);
@@ -254,7 +263,7 @@ void finishLayer(MeshLayer &layer) {
         }
     }
     for (size_t i = 0; i < layer.points.size(); ++i) {
-        Vec3 n = Vec3(sums[i * 3], sums[i * 3 + 1], sums[i * 3 + 2]).normalized();
+        Vec3 n = sums[i].normalized();
         for (int c = 0; c < 3; ++c) layer.points[i].normal[c] = static_cast<float>(n[c]);
     }
 }
@@ -297,18 +306,9 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
             for (int k : layer.polygons[pi].points)
                 around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
     }
-    std::vector<double> area(layer.polygons.size() * 3, 0.0);
-    for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
-        const MeshPolygon &poly = layer.polygons[pi];
-        size_t count = poly.points.size();
-        for (size_t k = 0; k < count; ++k) {
-            const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
-            const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
-            area[pi * 3 + 0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
-            area[pi * 3 + 1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
-            area[pi * 3 + 2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
-        }
-    }
+    std::vector<Vec3> area;
+    area.reserve(layer.polygons.size());
+    for (const MeshPolygon &poly : layer.polygons) area.push_back(newellNormal(layer, poly));
     layer.cornerNormals.resize(layer.triangles.size() * 3);
     for (size_t t = 0; t < layer.triPolygon.size(); ++t) {
         size_t pi = static_cast<size_t>(layer.triPolygon[t]);
@@ -329,8 +329,7 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
                 double cosine = double(q.normal[0]) * poly.normal[0] + double(q.normal[1]) * poly.normal[1] +
                                 double(q.normal[2]) * poly.normal[2];
                 if (&q != &poly && cosine < least) continue;
-                const double *w = &area[static_cast<size_t>(around[static_cast<size_t>(at)]) * 3];
-                sum += Vec3(w[0], w[1], w[2]);
+                sum += area[static_cast<size_t>(around[static_cast<size_t>(at)])];
             }
             Vec3 u = sum.normalized();
             for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(u[c]);
