@@ -80,7 +80,7 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
                         bool passNear = false);
 int lightSampleCount(const LightState &l);
 uint32_t sampleSeed(const ThreadState &ts, const double p[3], uint32_t salt);
-void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, double out[3]);
+Vec3 lightSamplePoint(const LightState &l, int k, int n, double ju, double jv);
 
 // radiosity.cpp
 void tangentFrame(const double n[3], double t1[3], double t2[3]);
@@ -123,17 +123,16 @@ void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit 
         double d = lightArriving(rc, l, p, dir, col);
         if (d < 0 || (col[0] <= 0 && col[1] <= 0 && col[2] <= 0)) return;
         if (shadows) {
-            double back[3] = {-dir[0], -dir[1], -dir[2]};
-            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            Vec3 back = -vec(dir);
+            RayStart start = rayStart(ts, p, back.getValue(), RayUse::Shadow);
             const double *from = start.org;
             if (from != p && d < kFar) {
                 // Aim from the moved origin at the light itself.
-                double to[3] = {p[0] + back[0] * d - from[0], p[1] + back[1] * d - from[1],
-                                p[2] + back[2] * d - from[2]};
-                d = vec(to).length();
-                if (!normalize(vec(to), back)) return;
+                Vec3 to = vec(p) + back * d - vec(from);
+                d = to.length();
+                if (!normalize(to, back.getValue())) return;
             }
-            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            shadowTransmission(ts, from, back.getValue(), d, trans, start.passNear);
             for (int c = 0; c < 3; ++c) col[c] *= trans[c];
             if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) return;
         }
@@ -141,34 +140,32 @@ void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit 
         return;
     }
     const bool area = l.item->type == scene::LightType::Area;
-    double forward[3];
-    normalize(l.forward, forward);
+    Vec3 forward = unitOf(l.forward);
     uint32_t rng = sampleSeed(ts, p, static_cast<uint32_t>(&l - rc.lights.data()));
     auto next = [&rng]() {
         rng = rng * 1664525u + 1013904223u;
         return hash32(rng) * (1.0 / 4294967296.0);
     };
     for (int k = 0; k < n; ++k) {
-        double ju = next(), jv = next(), s[3];
-        lightSamplePoint(l, k, n, ju, jv, s);
-        double q[3] = {p[0] - s[0], p[1] - s[1], p[2] - s[2]};
-        double d = vec(q).length();
+        double ju = next(), jv = next();
+        Vec3 s = lightSamplePoint(l, k, n, ju, jv), q = vec(p) - s;
+        double d = q.length();
         if (!(d > 0.0)) continue;
-        for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
+        (q / d).getValue(dir[0], dir[1], dir[2]);
         // An area light shines from its front as a Lambertian panel.
-        double f = falloffAt(l, d) * (area ? std::max(0.0, vec(dir).dot(vec(forward))) : 1.0) / n;
+        double f = falloffAt(l, d) * (area ? std::max(0.0, vec(dir).dot(forward)) : 1.0) / n;
         for (int c = 0; c < 3; ++c) col[c] = l.color[c] * f;
         if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
         if (shadows) {
-            double back[3] = {-dir[0], -dir[1], -dir[2]};
-            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            Vec3 back = -vec(dir);
+            RayStart start = rayStart(ts, p, back.getValue(), RayUse::Shadow);
             const double *from = start.org;
             if (from != p) {
-                double to[3] = {s[0] - from[0], s[1] - from[1], s[2] - from[2]};
-                d = vec(to).length();
-                if (!normalize(vec(to), back)) continue;
+                Vec3 to = s - vec(from);
+                d = to.length();
+                if (!normalize(to, back.getValue())) continue;
             }
-            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            shadowTransmission(ts, from, back.getValue(), d, trans, start.passNear);
             for (int c = 0; c < 3; ++c) col[c] *= trans[c];
             if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
         }
