@@ -20,10 +20,9 @@ namespace {
 constexpr char kLabel[] = "fuzz.json";
 
 bool finite(const host::scene::Affine &a) {
-    for (double v : a.m)
-        if (!std::isfinite(v)) return false;
-    for (double v : a.t)
-        if (!std::isfinite(v)) return false;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            if (!std::isfinite(a[i][j])) return false;
     return true;
 }
 

@@ -10,7 +10,7 @@ set -euo pipefail
 
 render=(
   cmake ninja-build g++ pkg-config ccache
-  libembree-dev nlohmann-json3-dev libopenimageio-dev zlib1g-dev libcli11-dev
+  libembree-dev nlohmann-json3-dev libopenimageio-dev libimath-dev zlib1g-dev libcli11-dev
   libassimp-dev fonts-dejavu-core libcpp-httplib-dev
 )
 tests=(

@@ -5,10 +5,10 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
-#include <unordered_set>
 
 #include "host/animation/curves.h"
 #include "host/state/memory_state.h"
+#include "host/util/handle_registry.h"
 
 namespace host::animation {
 
@@ -40,51 +40,41 @@ constexpr int kFormatVersion = 1;
 constexpr int kBehaviourConstant = 1;
 constexpr int kMaxKeys = 1 << 20;
 
-// Every live group and envelope; the root (parent of top-level groups) is never handed out.
-struct Registry {
-    std::shared_mutex lock;
-    Group root;
-    std::unordered_set<Group *> groups;
-    std::unordered_set<Envelope *> envelopes;
-};
+// Every live group and envelope.
+using Registry = util::HandleRegistry<std::shared_mutex, Group, Envelope>;
 
-// Built on first use and never destroyed: what a plug-in made through this service stays
-// reachable until the process ends, and a plug-in's static tear-down may still call in.
 Registry &reg() {
     static Registry *r = new Registry;
     return *r;
 }
 
-Envelope *liveEnv(Registry &r, void *id) {
-    auto it = r.envelopes.find(static_cast<Envelope *>(id));
-    return it == r.envelopes.end() ? nullptr : *it;
-}
-
-Group *liveGroup(Registry &r, void *id) {
-    auto it = r.groups.find(static_cast<Group *>(id));
-    return it == r.groups.end() ? nullptr : *it;
+// The parent of top-level groups and channels; never handed out, guarded by the registry's lock.
+Group &root() {
+    static Group *g = new Group;
+    return *g;
 }
 
 // A group argument where null means the top level; null result for a stale group.
-Group *parentOrRoot(Registry &r, void *id) { return id ? liveGroup(r, id) : &r.root; }
+template <class Access>
+Group *parentOrRoot(const Access &r, void *id) {
+    return id ? r.template find<Group>(id) : &root();
+}
 
 template <typename T>
 void eraseFrom(std::vector<T *> &v, T *x) {
     v.erase(std::remove(v.begin(), v.end(), x), v.end());
 }
 
-void destroyEnvelopeLocked(Registry &r, Envelope *e) {
+void destroyEnvelopeLocked(Registry::Writer &r, Envelope *e) {
     if (e->group) eraseFrom(e->group->channels, e);
-    r.envelopes.erase(e);
-    delete e;
+    r.remove<Envelope>(e);
 }
 
-void destroyGroupLocked(Registry &r, Group *g) {
+void destroyGroupLocked(Registry::Writer &r, Group *g) {
     while (!g->children.empty()) destroyGroupLocked(r, g->children.back());
     while (!g->channels.empty()) destroyEnvelopeLocked(r, g->channels.back());
     if (g->parent) eraseFrom(g->parent->children, g);
-    r.groups.erase(g);
-    delete g;
+    r.remove<Group>(g);
 }
 
 bool finite(const Key &k) {
@@ -143,56 +133,53 @@ double evaluate(const Envelope &e, double t) {
 
 LWEnvelopeID envCreate(LWChanGroupID group, const char *name, int type) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
+        auto r = reg().write();
         Group *g = parentOrRoot(r, group);
         if (!g) return nullptr;
         auto e = std::make_unique<Envelope>();
         e->name = name ? name : "";
         e->group = g;
         e->type = type;
-        g->channels.push_back(e.get());
-        r.envelopes.insert(e.get());
-        return e.release();
+        g->channels.reserve(g->channels.size() + 1);
+        Envelope *raw = r.add(std::move(e));
+        g->channels.push_back(raw);
+        return raw;
     } catch (...) {
         return nullptr;
     }
 }
 
 void envDestroy(LWEnvelopeID env) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    if (Envelope *e = liveEnv(r, env)) destroyEnvelopeLocked(r, e);
+    auto r = reg().write();
+    if (Envelope *e = r.find<Envelope>(env)) destroyEnvelopeLocked(r, e);
 }
 
 LWChanGroupID envCreateGroup(LWChanGroupID parent, const char *name) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
+        auto r = reg().write();
         Group *p = parentOrRoot(r, parent);
         if (!p) return nullptr;
         auto g = std::make_unique<Group>();
         g->name = name ? name : "";
         g->parent = p;
-        p->children.push_back(g.get());
-        r.groups.insert(g.get());
-        return g.release();
+        p->children.reserve(p->children.size() + 1);
+        Group *raw = r.add(std::move(g));
+        p->children.push_back(raw);
+        return raw;
     } catch (...) {
         return nullptr;
     }
 }
 
 void envDestroyGroup(LWChanGroupID group) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    if (Group *g = liveGroup(r, group)) destroyGroupLocked(r, g);
+    auto r = reg().write();
+    if (Group *g = r.find<Group>(group)) destroyGroupLocked(r, g);
 }
 
 LWError envCopy(LWEnvelopeID to, LWEnvelopeID from) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        Envelope *dst = liveEnv(r, to), *src = liveEnv(r, from);
+        auto r = reg().write();
+        Envelope *dst = r.find<Envelope>(to), *src = r.find<Envelope>(from);
         if (!dst || !src) return "Unknown envelope";
         if (dst == src) return nullptr;
         std::vector<Key> ks;
@@ -207,9 +194,8 @@ LWError envCopy(LWEnvelopeID to, LWEnvelopeID from) {
 LWError envLoad(LWEnvelopeID env, const LWLoadState *load) {
     if (!load || !load->findBlk) return "No load state";
     {
-        Registry &r = reg();
-        std::shared_lock<std::shared_mutex> hold(r.lock);
-        if (!liveEnv(r, env)) return "Unknown envelope";
+        auto r = reg().read();
+        if (!r.find<Envelope>(env)) return "Unknown envelope";
     }
     void *rd = load->readData;
     LWError err = nullptr;
@@ -240,9 +226,8 @@ LWError envLoad(LWEnvelopeID env, const LWLoadState *load) {
         }
         load->endBlk(rd);
         if (err) return err;
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        Envelope *e = liveEnv(r, env);
+        auto r = reg().write();
+        Envelope *e = r.find<Envelope>(env);
         if (!e) return "Unknown envelope";
         assignKeys(e, std::move(ks));
         return nullptr;
@@ -255,9 +240,8 @@ LWError envSave(LWEnvelopeID env, const LWSaveState *save) {
     if (!save || !save->beginBlk) return "No save state";
     std::vector<Key> ks;
     try {
-        Registry &r = reg();
-        std::shared_lock<std::shared_mutex> hold(r.lock);
-        Envelope *e = liveEnv(r, env);
+        auto r = reg().read();
+        Envelope *e = r.find<Envelope>(env);
         if (!e) return "Unknown envelope";
         for (const auto &k : e->keys) ks.push_back(k->key);
     } catch (...) {
@@ -282,18 +266,16 @@ LWError envSave(LWEnvelopeID env, const LWSaveState *save) {
 }
 
 double envValue(LWEnvelopeID env, LWTime time) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().read();
+    Envelope *e = r.find<Envelope>(env);
     return e ? evaluate(*e, time) : 0.0;
 }
 
 LWEnvKeyframeID envCreateKey(LWEnvelopeID env, LWTime time, double value) {
     try {
         if (!std::isfinite(time) || !std::isfinite(value)) return nullptr;
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        Envelope *e = liveEnv(r, env);
+        auto r = reg().write();
+        Envelope *e = r.find<Envelope>(env);
         if (!e) return nullptr;
         auto &ks = e->keys;
         auto it = std::lower_bound(ks.begin(), ks.end(), time,
@@ -319,18 +301,16 @@ size_t keyIndex(const Envelope &e, LWEnvKeyframeID key) {
 }
 
 void envDestroyKey(LWEnvelopeID env, LWEnvKeyframeID key) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().write();
+    Envelope *e = r.find<Envelope>(env);
     if (!e) return;
     size_t i = keyIndex(*e, key);
     if (i < e->keys.size()) e->keys.erase(e->keys.begin() + static_cast<long>(i));
 }
 
 LWEnvKeyframeID envNextKey(LWEnvelopeID env, LWEnvKeyframeID key) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().read();
+    Envelope *e = r.find<Envelope>(env);
     if (!e || e->keys.empty()) return nullptr;
     if (!key) return e->keys.front().get();
     size_t i = keyIndex(*e, key);
@@ -339,9 +319,8 @@ LWEnvKeyframeID envNextKey(LWEnvelopeID env, LWEnvKeyframeID key) {
 
 int envKeySet(LWEnvelopeID env, LWEnvKeyframeID key, int shape) {
     if (shape < LWKEY_TCB || shape > LWKEY_STEPPED) return 0;
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().write();
+    Envelope *e = r.find<Envelope>(env);
     if (!e) return 0;
     size_t i = keyIndex(*e, key);
     if (i >= e->keys.size()) return 0;
@@ -352,8 +331,7 @@ int envKeySet(LWEnvelopeID env, LWEnvKeyframeID key, int shape) {
 // ---- LWChannelInfo -----------------------------------------------------------------------------
 
 LWChanGroupID chNextGroup(LWChanGroupID parent, LWChanGroupID group) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     Group *p = parentOrRoot(r, parent);
     if (!p || p->children.empty()) return nullptr;
     if (!group) return p->children.front();
@@ -362,8 +340,7 @@ LWChanGroupID chNextGroup(LWChanGroupID parent, LWChanGroupID group) {
 }
 
 LWChannelID chNextChannel(LWChanGroupID group, LWChannelID chan) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     Group *g = parentOrRoot(r, group);
     if (!g || g->channels.empty()) return nullptr;
     if (!chan) return g->channels.front();
@@ -372,37 +349,32 @@ LWChannelID chNextChannel(LWChanGroupID group, LWChannelID chan) {
 }
 
 const char *chGroupName(LWChanGroupID group) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Group *g = liveGroup(r, group);
+    auto r = reg().read();
+    Group *g = r.find<Group>(group);
     return g ? g->name.c_str() : nullptr;
 }
 
 const char *chChannelName(LWChannelID chan) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, chan);
+    auto r = reg().read();
+    Envelope *e = r.find<Envelope>(chan);
     return e ? e->name.c_str() : nullptr;
 }
 
 LWChanGroupID chGroupParent(LWChanGroupID group) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Group *g = liveGroup(r, group);
-    return g && g->parent != &r.root ? g->parent : nullptr;
+    auto r = reg().read();
+    Group *g = r.find<Group>(group);
+    return g && g->parent != &root() ? g->parent : nullptr;
 }
 
 LWChanGroupID chChannelParent(LWChannelID chan) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, chan);
-    return e && e->group != &r.root ? e->group : nullptr;
+    auto r = reg().read();
+    Envelope *e = r.find<Envelope>(chan);
+    return e && e->group != &root() ? e->group : nullptr;
 }
 
 LWEnvelopeID chChannelEnvelope(LWChannelID chan) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    return liveEnv(r, chan);
+    auto r = reg().read();
+    return r.find<Envelope>(chan);
 }
 
 const LWEnvelopeFuncs kEnvelopeFuncs = {
@@ -436,31 +408,27 @@ const LWEnvelopeFuncs *envelopeFuncs() { return &kEnvelopeFuncs; }
 const LWChannelInfo *channelInfo() { return &kChannelInfo; }
 
 bool isEnvelope(LWEnvelopeID env) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    return liveEnv(r, env) != nullptr;
+    auto r = reg().read();
+    return r.find<Envelope>(env) != nullptr;
 }
 
 bool isGroup(LWChanGroupID group) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    return liveGroup(r, group) != nullptr;
+    auto r = reg().read();
+    return r.find<Group>(group) != nullptr;
 }
 
 bool valueAt(LWEnvelopeID env, double time, double &value) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().read();
+    Envelope *e = r.find<Envelope>(env);
     if (!e) return false;
     value = evaluate(*e, time);
     return true;
 }
 
 std::vector<Key> keys(LWEnvelopeID env) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     std::vector<Key> out;
-    if (Envelope *e = liveEnv(r, env))
+    if (Envelope *e = r.find<Envelope>(env))
         for (const auto &k : e->keys) out.push_back(k->key);
     return out;
 }
@@ -468,17 +436,15 @@ std::vector<Key> keys(LWEnvelopeID env) {
 bool setKeys(LWEnvelopeID env, std::vector<Key> ks) {
     for (const Key &k : ks)
         if (!finite(k) || k.shape < LWKEY_TCB || k.shape > LWKEY_STEPPED) return false;
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Envelope *e = liveEnv(r, env);
+    auto r = reg().write();
+    Envelope *e = r.find<Envelope>(env);
     if (!e) return false;
     assignKeys(e, std::move(ks));
     return true;
 }
 
 LWChanGroupID findGroup(LWChanGroupID parent, const std::string &name) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     Group *p = parentOrRoot(r, parent);
     if (p)
         for (Group *g : p->children)
@@ -487,8 +453,7 @@ LWChanGroupID findGroup(LWChanGroupID parent, const std::string &name) {
 }
 
 LWEnvelopeID findChannel(LWChanGroupID group, const std::string &name) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     Group *g = parentOrRoot(r, group);
     if (g)
         for (Envelope *e : g->channels)
@@ -497,10 +462,9 @@ LWEnvelopeID findChannel(LWChanGroupID group, const std::string &name) {
 }
 
 void clearAll() {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    while (!r.root.children.empty()) destroyGroupLocked(r, r.root.children.back());
-    while (!r.root.channels.empty()) destroyEnvelopeLocked(r, r.root.channels.back());
+    auto r = reg().write();
+    while (!root().children.empty()) destroyGroupLocked(r, root().children.back());
+    while (!root().channels.empty()) destroyEnvelopeLocked(r, root().channels.back());
 }
 
 }  // namespace host::animation

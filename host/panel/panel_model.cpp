@@ -6,10 +6,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <sstream>
 
+#include "host/util/handle_registry.h"
 #include "host/vparm/vparm_service.h"
 
 namespace host::panel {
@@ -44,22 +45,11 @@ struct Panel {
     std::vector<std::string> errors;
 };
 
-struct Registry {
-    std::mutex lock;
-    std::vector<std::unique_ptr<Panel>> panels;
-};
+using Registry = util::HandleRegistry<std::shared_mutex, Panel>;
 
-// Built on first use and never destroyed: what a plug-in made through this service stays
-// reachable until the process ends, and a plug-in's static tear-down may still call in.
 Registry &reg() {
     static Registry *r = new Registry;
     return *r;
-}
-
-Panel *live(Registry &r, void *id) {
-    for (auto &p : r.panels)
-        if (p.get() == id) return p.get();
-    return nullptr;
 }
 
 std::string boundedText(const char *s) { return s ? std::string(s, strnlen(s, kMaxText)) : std::string(); }
@@ -303,27 +293,18 @@ LWXPanelID xpCreate(int type, LWXPanelControl *controls) {
         for (size_t i = 0; controls && i < kMaxRows && (controls[i].cid || controls[i].label); ++i)
             p->controls.push_back(
                 {controls[i].cid, boundedText(controls[i].label), boundedText(controls[i].ctrlclass)});
-        Registry &r = reg();
-        std::lock_guard<std::mutex> hold(r.lock);
-        r.panels.push_back(std::move(p));
-        return r.panels.back().get();
+        return reg().write().add(std::move(p));
     } catch (...) {
         return nullptr;
     }
 }
 
-void xpDestroy(LWXPanelID panel) {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    r.panels.erase(std::remove_if(r.panels.begin(), r.panels.end(), [&](auto &p) { return p.get() == panel; }),
-                   r.panels.end());
-}
+void xpDestroy(LWXPanelID panel) { reg().write().remove<Panel>(panel); }
 
 void xpDescribe(LWXPanelID panel, LWXPanelDataDesc *data, LWXPanelGetFunc *get, LWXPanelSetFunc *set) {
     try {
-        Registry &r = reg();
-        std::lock_guard<std::mutex> hold(r.lock);
-        Panel *p = live(r, panel);
+        auto r = reg().write();
+        Panel *p = r.find<Panel>(panel);
         if (!p) return;
         p->data.clear();
         for (size_t i = 0; data && i < kMaxRows && (data[i].vid || data[i].name); ++i)
@@ -336,17 +317,15 @@ void xpDescribe(LWXPanelID panel, LWXPanelDataDesc *data, LWXPanelGetFunc *get, 
 
 void xpHint(LWXPanelID panel, unsigned int, LWXPanelHint *hints) {
     try {
-        Registry &r = reg();
-        std::lock_guard<std::mutex> hold(r.lock);
-        if (Panel *p = live(r, panel)) parseHints(*p, hints);
+        auto r = reg().write();
+        if (Panel *p = r.find<Panel>(panel)) parseHints(*p, hints);
     } catch (...) {
     }
 }
 
 void *xpGetData(LWXPanelID panel, unsigned int id) {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    Panel *p = live(r, panel);
+    auto r = reg().write();
+    Panel *p = r.find<Panel>(panel);
     if (!p) return nullptr;
     auto it = p->userData.find(id);
     return it == p->userData.end() ? nullptr : it->second;
@@ -354,17 +333,15 @@ void *xpGetData(LWXPanelID panel, unsigned int id) {
 
 void xpSetData(LWXPanelID panel, unsigned int id, void *data) {
     try {
-        Registry &r = reg();
-        std::lock_guard<std::mutex> hold(r.lock);
-        if (Panel *p = live(r, panel)) p->userData[id] = data;
+        auto r = reg().write();
+        if (Panel *p = r.find<Panel>(panel)) p->userData[id] = data;
     } catch (...) {
     }
 }
 
 void xpViewInst(LWXPanelID panel, void *inst) {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    if (Panel *p = live(r, panel)) p->inst = inst;
+    auto r = reg().write();
+    if (Panel *p = r.find<Panel>(panel)) p->inst = inst;
 }
 
 const LWXPanelFuncs kXPanelFuncs = {
@@ -380,9 +357,8 @@ const LWXPanelFuncs kXPanelFuncs = {
 
 // A copy of a panel's model, so callbacks into the plug-in run without the registry lock.
 bool snapshot(LWXPanelID panel, Panel &out) {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    Panel *p = live(r, panel);
+    auto r = reg().write();
+    Panel *p = r.find<Panel>(panel);
     if (!p) return false;
     out = *p;
     return true;
@@ -392,17 +368,11 @@ bool snapshot(LWXPanelID panel, Panel &out) {
 
 const LWXPanelFuncs *xpanelFuncs() { return &kXPanelFuncs; }
 
-bool isPanel(LWXPanelID panel) {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    return live(r, panel) != nullptr;
-}
+bool isPanel(LWXPanelID panel) { return reg().read().find<Panel>(panel) != nullptr; }
 
 std::vector<LWXPanelID> panels() {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
     std::vector<LWXPanelID> out;
-    for (auto &p : r.panels) out.push_back(p.get());
+    reg().read().each<Panel>([&](Panel &p) { out.push_back(&p); });
     return out;
 }
 
@@ -548,10 +518,6 @@ std::vector<std::string> hintErrors(LWXPanelID panel) {
     return snapshot(panel, p) ? p.errors : std::vector<std::string>{};
 }
 
-void clearAll() {
-    Registry &r = reg();
-    std::lock_guard<std::mutex> hold(r.lock);
-    r.panels.clear();
-}
+void clearAll() { reg().write().clear<Panel>(); }
 
 }  // namespace host::panel

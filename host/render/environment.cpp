@@ -9,12 +9,6 @@
 
 namespace host::render {
 
-scene::Vec3 unitOf(const scene::Vec3 &v) {
-    double o[3];
-    normalize(v.data(), o);
-    return {o[0], o[1], o[2]};
-}
-
 // Spherical mapping shared by backdrop and environment images: heading and pitch of the
 // direction give u (with the seam) and v.
 void sphericalColor(const image::Image &img, const double d[3], double seam, double out[3]) {

@@ -14,11 +14,10 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
                     double out[3]) {
     const RenderContext &rc = *ts.rc;
     const double *cs = sa.color;
-    double n[3];
-    normalize(sa.wNorm, n);
-    bool back = dot(n, dir) > 0;
-    double nf[3] = {back ? -n[0] : n[0], back ? -n[1] : n[1], back ? -n[2] : n[2]};  // facing the viewer
-    double v[3] = {-dir[0], -dir[1], -dir[2]};
+    Vec3 n = unitOf(vec(sa.wNorm)), d = vec(dir);
+    bool back = n.dot(d) > 0;
+    Vec3 nf = back ? -n : n;  // facing the viewer
+    Vec3 v = -d;
     double diff[3] = {0, 0, 0}, spec[3] = {0, 0, 0};
     double exponent = std::pow(2.0, 2.0 + 10.0 * std::min(1.0, std::max(0.0, 1.0 - sa.roughness)));
     const scene::ObjectItem *obj =
@@ -27,16 +26,16 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
         if (excluded(obj, l.item)) continue;
         // Each sample of a sized light with its own direction, so that the cosines are exact.
         sampleLight(ts, l, sa.wPos, [&](const double ldir[3], const double lc[3]) {
-            double toLight[3] = {-ldir[0], -ldir[1], -ldir[2]};
-            double ndl = dot(nf, toLight);
+            Vec3 toLight = -vec(ldir);
+            double ndl = nf.dot(toLight);
             if (!l.item->noDiffuse) {
                 double k = sa.diffuse * std::max(0.0, ndl) + sa.translucency * std::max(0.0, -ndl);
                 for (int c = 0; c < 3; ++c) diff[c] += k * lc[c];
             }
             if (!l.item->noSpecular && sa.specular > 0 && ndl > 0) {
-                double h[3] = {toLight[0] + v[0], toLight[1] + v[1], toLight[2] + v[2]}, hn[3];
-                if (normalize(h, hn)) {
-                    double k = sa.specular * std::pow(std::max(0.0, dot(nf, hn)), exponent);
+                Vec3 h = toLight + v, hn;
+                if (normalize(h, hn.getValue())) {
+                    double k = sa.specular * std::pow(std::max(0.0, nf.dot(hn)), exponent);
                     for (int c = 0; c < 3; ++c) spec[c] += k * lc[c] * ((1 - sa.colorHL) + sa.colorHL * cs[c]);
                 }
             }
@@ -45,7 +44,7 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
     // Ambient light, plus radiosity when there is any here.
     double amb[3];
     double reflectance = sa.diffuse * std::max(cs[0], std::max(cs[1], cs[2]));
-    if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf, reflectance, amb)) {
+    if (!(obj && obj->excludeRadiosity) && radiosity(ts, sa.wPos, nf.getValue(), reflectance, amb)) {
         scene::Vec3 a = rc.scene->ambient();
         for (int c = 0; c < 3; ++c) amb[c] += a[c];
     } else {
@@ -56,23 +55,18 @@ void builtinShading(ThreadState &ts, const LWShaderAccess &sa, const scene::Surf
 
     double pathLength = sa.rayLength;
     if (sa.mirror > 0) {
-        double r[3], dn = dot(dir, nf);
-        for (int c = 0; c < 3; ++c) r[c] = dir[c] - 2 * dn * nf[c];
+        Vec3 r = d - nf * (2 * d.dot(nf));
         double rc3[3];
-        environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r, LWRT_REFLECTION, pathLength,
-                    ts.weight * sa.mirror, rc3);
+        environment(ts, surf.reflection, (rc.renderOpts & 2) != 0, sa.wPos, r.getValue(), LWRT_REFLECTION,
+                    pathLength, ts.weight * sa.mirror, rc3);
         for (int c = 0; c < 3; ++c) out[c] = out[c] * (1 - sa.mirror) + sa.mirror * rc3[c];
     }
     if (sa.transparency > 0) {
         // Entering when the ray meets the front of the polygon.
         double eta = back ? sa.eta : 1.0 / std::max(1e-3, sa.eta);
-        double ci = -dot(dir, nf), k = 1 - eta * eta * (1 - ci * ci);
-        double t[3];
-        if (k < 0) {
-            for (int c = 0; c < 3; ++c) t[c] = dir[c] + 2 * ci * nf[c];  // total internal reflection
-        } else {
-            for (int c = 0; c < 3; ++c) t[c] = eta * dir[c] + (eta * ci - std::sqrt(k)) * nf[c];
-        }
+        double ci = -d.dot(nf), k = 1 - eta * eta * (1 - ci * ci);
+        Vec3 t = k < 0 ? d + nf * (2 * ci)  // total internal reflection
+                       : d * eta + nf * (eta * ci - std::sqrt(k));
         double tn[3], tc[3];
         normalize(t, tn);
         double filter = 0.0;

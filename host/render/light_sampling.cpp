@@ -42,27 +42,25 @@ double lightArriving(const RenderContext &rc, const LightState &l, const double 
     col[0] = col[1] = col[2] = 0.0;
     const scene::LightItem &li = *l.item;
     if (li.type == scene::LightType::Distant) {
-        normalize(l.forward.data(), dir);
+        normalize(l.forward, dir);
         for (int c = 0; c < 3; ++c) col[c] = l.color[c];
         return kFar;
     }
-    double q[3] = {p[0] - l.pos[0], p[1] - l.pos[1], p[2] - l.pos[2]};
-    double d = std::sqrt(dot(q, q));
+    Vec3 q = vec(p) - l.pos;
+    double d = q.length();
     if (!(d > 0.0)) {
         dir[0] = dir[1] = dir[2] = 0.0;
         return -1.0;
     }
-    for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
+    (q / d).getValue(dir[0], dir[1], dir[2]);
     double f = falloffAt(l, d);
     if (li.type == scene::LightType::Spot) {
-        double a[3];
-        normalize(l.forward.data(), a);
-        double qa = dot(q, a);
+        double qa = q.dot(unitOf(l.forward));
         if (li.projectionImage >= 0) {
             // Projection: the image spans the cone's square of half-angle `cone` around the axis.
             double t = std::tan(l.cone);
             if (!(l.cone < kPi / 2) || qa <= 0) return -1.0;
-            double x = dot(q, l.right.data()) / (qa * t), y = dot(q, l.up.data()) / (qa * t);
+            double x = q.dot(l.right) / (qa * t), y = q.dot(l.up) / (qa * t);
             if (std::fabs(x) > 1 || std::fabs(y) > 1) return -1.0;
             double pc[3];
             rc.scene->images[li.projectionImage]->sample((x + 1) * 0.5, 1 - (y + 1) * 0.5, true, pc);
@@ -177,7 +175,7 @@ uint32_t sampleSeed(const ThreadState &ts, const double p[3], uint32_t salt) {
 // Sample point k of n on an area or linear light, jittered by (ju, jv) in [0, 1) inside its
 // stratum. An area light is cut into a x b strata (a b = n, a the divisor of n nearest its root,
 // the larger count along the longer side); a linear light into n along its length.
-void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, double out[3]) {
+Vec3 lightSamplePoint(const LightState &l, int k, int n, double ju, double jv) {
     const scene::LightItem &li = *l.item;
     double u, v = 0.5;
     if (li.type == scene::LightType::Area) {
@@ -190,7 +188,7 @@ void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, d
         u = (k + ju) / n;
     }
     double x = (u - 0.5) * li.size[0], y = (v - 0.5) * li.size[1];
-    for (int c = 0; c < 3; ++c) out[c] = l.pos[c] + x * l.right[c] + y * l.up[c];
+    return l.pos + l.right * x + l.up * y;
 }
 
 }  // namespace host::render

@@ -10,13 +10,9 @@ namespace host::render {
 
 // Two unit vectors completing a unit normal n to a frame.
 void tangentFrame(const double n[3], double t1[3], double t2[3]) {
-    double helper[3] = {std::fabs(n[0]) < 0.9 ? 1.0 : 0.0, std::fabs(n[0]) < 0.9 ? 0.0 : 1.0, 0.0};
-    double c1[3] = {helper[1] * n[2] - helper[2] * n[1], helper[2] * n[0] - helper[0] * n[2],
-                    helper[0] * n[1] - helper[1] * n[0]};
-    normalize(c1, t1);
-    t2[0] = n[1] * t1[2] - n[2] * t1[1];
-    t2[1] = n[2] * t1[0] - n[0] * t1[2];
-    t2[2] = n[0] * t1[1] - n[1] * t1[0];
+    Vec3 helper = std::fabs(n[0]) < 0.9 ? Vec3(1, 0, 0) : Vec3(0, 1, 0);
+    normalize(helper % vec(n), t1);
+    (vec(n) % vec(t1)).getValue(t2[0], t2[1], t2[2]);
 }
 
 // The direction over the hemisphere around n (with its frame t1, t2) of a point (r1, r2) of the
@@ -64,7 +60,7 @@ bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double r
     const scene::RenderOptions &ro = rc.scene->render;
     col[0] = col[1] = col[2] = 0.0;
     double n[3];
-    if (ro.radiosity == scene::Radiosity::Off || !normalize(nIn, n)) return false;
+    if (ro.radiosity == scene::Radiosity::Off || !normalize(vec(nIn), n)) return false;
     if (ro.radiosity == scene::Radiosity::Backdrop) {
         backdropRadiosity(ts, p, n, col);
         return true;

@@ -54,7 +54,7 @@ int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDV
         color[0] = color[1] = color[2] = 0.0;
         return 0;
     }
-    if (lit > 1) normalize(towards, dir);
+    if (lit > 1) normalize(vec(towards), dir);
     std::memcpy(color, sum, sizeof sum);
     return 1;
 }
@@ -62,7 +62,7 @@ int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDV
 double hostRayCast(const LWDVector position, const LWDVector direction) {
     ThreadState *ts = tBound;
     double d[3];
-    if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
+    if (!ts || !position || !direction || !normalize(vec(direction), d)) return -1.0;
     RayStart start = rayStart(*ts, position, d, RayUse::Shadow);
     double tnear = ts->rc->eps;
     for (int k = 0; k < kMaxShadowHits; ++k) {
@@ -80,7 +80,7 @@ double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVect
     if (!color) return -1.0;
     color[0] = color[1] = color[2] = 0.0;
     double d[3];
-    if (!ts || !position || !direction || !normalize(direction, d)) return -1.0;
+    if (!ts || !position || !direction || !normalize(vec(direction), d)) return -1.0;
     if (ts->depth >= ts->rc->recursionLimit) return -1.0;
     // The ray's weight: the spot's own times the larger of its reflection and transparency as its
     // shaders have left them (a plug-in traces for those); a spot with neither traces for some
@@ -109,7 +109,7 @@ double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVect
 double hostRayShade(const LWDVector position, const LWDVector direction, LWShaderAccess *sa) {
     ThreadState *ts = tBound;
     double d[3];
-    if (!ts || !position || !direction || !sa || !normalize(direction, d)) return -1.0;
+    if (!ts || !position || !direction || !sa || !normalize(vec(direction), d)) return -1.0;
     ++ts->rays;
     const double *org = rayStart(*ts, position, d, RayUse::Trace).org;
     trace::Hit hit = ts->rc->tracer->intersect(org, d, ts->rc->eps, kFar);

@@ -22,7 +22,7 @@ const scene::Surface &surfaceOf(const RenderContext &rc, const trace::TracedMesh
 double distanceFrom(const double pos[3], const double origin[3], const double d[3], double t) {
     if (origin == pos || t < 0) return t;
     double back[3] = {origin[0] - pos[0], origin[1] - pos[1], origin[2] - pos[2]};
-    double u = t + dot(back, d);
+    double u = t + vec(back).dot(vec(d));
     return u > 0 ? u : t;
 }
 
@@ -45,21 +45,17 @@ bool fillAccess(ThreadState &ts, const trace::Hit &hit, const double org[3], con
         sa.wPos[c] = org[c] + dir[c] * hit.t;
         sa.raySource[c] = org[c];
     }
-    scene::Vec3 op = m.toObject.point({sa.wPos[0], sa.wPos[1], sa.wPos[2]});
-    for (int c = 0; c < 3; ++c) sa.oPos[c] = op[c];
+    (vec(sa.wPos) * m.toObject).getValue(sa.oPos[0], sa.oPos[1], sa.oPos[2]);
     // Geometric normal from the world-space triangle; smoothed normal from the points.
     const float *p0 = &m.worldPos[tri[0] * 3], *p1 = &m.worldPos[tri[1] * 3], *p2 = &m.worldPos[tri[2] * 3];
-    double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
-    double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
-    double g[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-    normalize(g, sa.gNorm);
+    normalize((vec(p1) - vec(p0)) % (vec(p2) - vec(p0)), sa.gNorm);
     double s[3] = {0, 0, 0};
     if (surf.smoothing) {
         for (int k = 0; k < 3; ++k)
             for (int c = 0; c < 3; ++c) s[c] += w[k] * cornerNormal(m, hit.triangle, tri, k)[c];
     }
-    if (!normalize(s, sa.wNorm0)) std::memcpy(sa.wNorm0, sa.gNorm, sizeof sa.gNorm);
-    bool back = dot(sa.gNorm, dir) > 0;
+    if (!normalize(vec(s), sa.wNorm0)) std::memcpy(sa.wNorm0, sa.gNorm, sizeof sa.gNorm);
+    bool back = vec(sa.gNorm).dot(vec(dir)) > 0;
     if (back && surf.doubleSided) {
         for (int c = 0; c < 3; ++c) {
             sa.gNorm[c] = -sa.gNorm[c];
@@ -72,10 +68,14 @@ bool fillAccess(ThreadState &ts, const trace::Hit &hit, const double org[3], con
     if (currentSpot)
         setSpot(ts, m, hit.triangle, tri, w, sa, surf.smoothing, !back ? 1 : surf.doubleSided ? -1 : 0);
     sa.rayLength = hit.t;
-    sa.cosine = -dot(dir, sa.gNorm);
+    sa.cosine = -vec(dir).dot(vec(sa.gNorm));
     sa.spotSize = rc.pixelSpread * (pathLength + hit.t);
-    std::memcpy(sa.oXfrm, m.toWorld.m, sizeof sa.oXfrm);
-    std::memcpy(sa.wXfrm, m.toObject.m, sizeof sa.wXfrm);
+    // The record's matrices act on column vectors, row after row: Imath's transposed.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            sa.oXfrm[i * 3 + j] = m.toWorld[j][i];
+            sa.wXfrm[i * 3 + j] = m.toObject[j][i];
+        }
     sa.objID = scene::itemID(m.object);
     sa.polNum = polyIndex;
     sa.polygon = const_cast<scene::MeshPolygon *>(&poly);
@@ -206,12 +206,10 @@ bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]) {
     ts.bounce = 0;
     double px = 2.0 * sx / rc.width - 1.0;
     double py = (1.0 - 2.0 * sy / rc.height) * rc.height / (rc.width * rc.scene->render.pixelAspect);
-    double d[3], dn[3];
-    for (int c = 0; c < 3; ++c)
-        d[c] = rc.cameraRight[c] * px + rc.cameraUp[c] * py + rc.cameraForward[c] * rc.zoom;
-    normalize(d, dn);
-    return traceAndShade(ts, rc.cameraPos.data(), dn, LWRT_CAMERA, scene::itemID(rc.scene->camera), 0.0, color) >=
-           0;
+    double dn[3];
+    normalize(rc.cameraRight * px + rc.cameraUp * py + rc.cameraForward * rc.zoom, dn);
+    return traceAndShade(ts, rc.cameraPos.getValue(), dn, LWRT_CAMERA, scene::itemID(rc.scene->camera), 0.0,
+                         color) >= 0;
 }
 
 }  // namespace host::render

@@ -15,18 +15,25 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kFar = 1e30;
 constexpr int kMaxShadowHits = 32;
 
-inline double dot(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+using scene::Vec3;
 
-inline bool normalize(const double *in, double *out) {
-    double l = std::sqrt(dot(in, in));
-    if (!(l > 0.0) || !std::isfinite(l)) {
-        out[0] = out[1] = out[2] = 0.0;
-        return false;
-    }
-    out[0] = in[0] / l;
-    out[1] = in[1] / l;
-    out[2] = in[2] / l;
-    return true;
+// Three numbers of a record, a mesh or a local array as a vector.
+inline Vec3 vec(const double *p) { return {p[0], p[1], p[2]}; }
+inline Vec3 vec(const float *p) { return {p[0], p[1], p[2]}; }
+
+// The unit vector along v into out; false, and out zero, where v has no finite, non-zero length.
+inline bool normalize(const Vec3 &v, double *out) {
+    double l = v.length();
+    bool ok = l > 0.0 && std::isfinite(l);
+    (ok ? v / l : Vec3(0, 0, 0)).getValue(out[0], out[1], out[2]);
+    return ok;
+}
+
+// The unit vector along v, zero where it has no finite, non-zero length.
+inline Vec3 unitOf(const Vec3 &v) {
+    Vec3 u{0, 0, 0};
+    normalize(v, u.getValue());
+    return u;
 }
 
 inline double frac(double x) { return x - std::floor(x); }
@@ -73,7 +80,7 @@ void shadowTransmission(ThreadState &ts, const double p[3], const double dir[3],
                         bool passNear = false);
 int lightSampleCount(const LightState &l);
 uint32_t sampleSeed(const ThreadState &ts, const double p[3], uint32_t salt);
-void lightSamplePoint(const LightState &l, int k, int n, double ju, double jv, double out[3]);
+Vec3 lightSamplePoint(const LightState &l, int k, int n, double ju, double jv);
 
 // radiosity.cpp
 void tangentFrame(const double n[3], double t1[3], double t2[3]);
@@ -83,7 +90,6 @@ void backdropRadiosity(ThreadState &ts, const double p[3], const double n[3], do
 bool radiosity(ThreadState &ts, const double p[3], const double nIn[3], double reflectance, double col[3]);
 
 // environment.cpp
-scene::Vec3 unitOf(const scene::Vec3 &v);
 void sphericalColor(const image::Image &img, const double d[3], double seam, double out[3]);
 void environment(ThreadState &ts, const scene::EnvironmentOptions &env, bool traced, const double p[3],
                  const double d[3], int flags, double pathLength, double weight, double out[3]);
@@ -117,17 +123,16 @@ void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit 
         double d = lightArriving(rc, l, p, dir, col);
         if (d < 0 || (col[0] <= 0 && col[1] <= 0 && col[2] <= 0)) return;
         if (shadows) {
-            double back[3] = {-dir[0], -dir[1], -dir[2]};
-            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            Vec3 back = -vec(dir);
+            RayStart start = rayStart(ts, p, back.getValue(), RayUse::Shadow);
             const double *from = start.org;
             if (from != p && d < kFar) {
                 // Aim from the moved origin at the light itself.
-                double to[3] = {p[0] + back[0] * d - from[0], p[1] + back[1] * d - from[1],
-                                p[2] + back[2] * d - from[2]};
-                d = std::sqrt(dot(to, to));
-                if (!normalize(to, back)) return;
+                Vec3 to = vec(p) + back * d - vec(from);
+                d = to.length();
+                if (!normalize(to, back.getValue())) return;
             }
-            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            shadowTransmission(ts, from, back.getValue(), d, trans, start.passNear);
             for (int c = 0; c < 3; ++c) col[c] *= trans[c];
             if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) return;
         }
@@ -135,34 +140,32 @@ void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit 
         return;
     }
     const bool area = l.item->type == scene::LightType::Area;
-    double forward[3];
-    normalize(l.forward.data(), forward);
+    Vec3 forward = unitOf(l.forward);
     uint32_t rng = sampleSeed(ts, p, static_cast<uint32_t>(&l - rc.lights.data()));
     auto next = [&rng]() {
         rng = rng * 1664525u + 1013904223u;
         return hash32(rng) * (1.0 / 4294967296.0);
     };
     for (int k = 0; k < n; ++k) {
-        double ju = next(), jv = next(), s[3];
-        lightSamplePoint(l, k, n, ju, jv, s);
-        double q[3] = {p[0] - s[0], p[1] - s[1], p[2] - s[2]};
-        double d = std::sqrt(dot(q, q));
+        double ju = next(), jv = next();
+        Vec3 s = lightSamplePoint(l, k, n, ju, jv), q = vec(p) - s;
+        double d = q.length();
         if (!(d > 0.0)) continue;
-        for (int c = 0; c < 3; ++c) dir[c] = q[c] / d;
+        (q / d).getValue(dir[0], dir[1], dir[2]);
         // An area light shines from its front as a Lambertian panel.
-        double f = falloffAt(l, d) * (area ? std::max(0.0, dot(dir, forward)) : 1.0) / n;
+        double f = falloffAt(l, d) * (area ? std::max(0.0, vec(dir).dot(forward)) : 1.0) / n;
         for (int c = 0; c < 3; ++c) col[c] = l.color[c] * f;
         if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
         if (shadows) {
-            double back[3] = {-dir[0], -dir[1], -dir[2]};
-            RayStart start = rayStart(ts, p, back, RayUse::Shadow);
+            Vec3 back = -vec(dir);
+            RayStart start = rayStart(ts, p, back.getValue(), RayUse::Shadow);
             const double *from = start.org;
             if (from != p) {
-                double to[3] = {s[0] - from[0], s[1] - from[1], s[2] - from[2]};
-                d = std::sqrt(dot(to, to));
-                if (!normalize(to, back)) continue;
+                Vec3 to = s - vec(from);
+                d = to.length();
+                if (!normalize(to, back.getValue())) continue;
             }
-            shadowTransmission(ts, from, back, d, trans, start.passNear);
+            shadowTransmission(ts, from, back.getValue(), d, trans, start.passNear);
             for (int c = 0; c < 3; ++c) col[c] *= trans[c];
             if (col[0] <= 0 && col[1] <= 0 && col[2] <= 0) continue;
         }

@@ -24,24 +24,20 @@ const float *cornerNormal(const trace::TracedMesh &m, int triangle, const int *t
 // the facet (a flat facet: out is p).
 bool smoothSurfacePoint(const double v[3][3], const double n[3][3], const double g[3], const double w[3],
                         const double p[3], double out[3]) {
-    double off[3] = {0, 0, 0};
+    Vec3 off{0, 0, 0};
     bool bent = false;
     for (int k = 0; k < 3; ++k) {
-        if (dot(n[k], g) >= 1.0 - 1e-6) continue;
+        Vec3 nk = vec(n[k]);
+        if (nk.dot(vec(g)) >= 1.0 - 1e-6) continue;
         bent = true;
-        double t[3] = {p[0] - v[k][0], p[1] - v[k][1], p[2] - v[k][2]};
-        double d = std::min(0.0, dot(t, n[k]));
-        for (int c = 0; c < 3; ++c) off[c] -= w[k] * d * n[k][c];
+        double d = std::min(0.0, (vec(p) - vec(v[k])).dot(nk));
+        off -= nk * (w[k] * d);
     }
     double edge = 0;
-    for (int k = 0; k < 3; ++k) {
-        const double *a = v[k], *b = v[(k + 1) % 3];
-        double e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-        edge = std::max(edge, dot(e, e));
-    }
-    double len2 = dot(off, off), limit = 0.0625 * edge;  // (edge / 4)^2
+    for (int k = 0; k < 3; ++k) edge = std::max(edge, (vec(v[(k + 1) % 3]) - vec(v[k])).length2());
+    double len2 = off.length2(), limit = 0.0625 * edge;  // (edge / 4)^2
     double k = len2 > limit ? std::sqrt(limit / len2) : 1.0;
-    for (int c = 0; c < 3; ++c) out[c] = p[c] + k * off[c];
+    (vec(p) + off * k).getValue(out[0], out[1], out[2]);
     return bent;
 }
 
@@ -86,8 +82,8 @@ void setSpot(ThreadState &ts, const trace::TracedMesh &m, int triangle, const in
 RayStart rayStart(const ThreadState &ts, const double pos[3], const double d[3], RayUse use) {
     const ThreadState::Spot &s = ts.spot;
     if (!s.set || pos[0] != s.pos[0] || pos[1] != s.pos[1] || pos[2] != s.pos[2]) return {pos, false};
-    if (dot(d, s.shading) >= 0) return {s.lifted, s.smooth && use == RayUse::Shadow};
-    if (use == RayUse::Shadow && dot(d, s.geometric) >= 0) return {s.beneath, false};
+    if (vec(d).dot(vec(s.shading)) >= 0) return {s.lifted, s.smooth && use == RayUse::Shadow};
+    if (use == RayUse::Shadow && vec(d).dot(vec(s.geometric)) >= 0) return {s.beneath, false};
     return {pos, false};
 }
 
@@ -104,11 +100,9 @@ bool nearSpot(const ThreadState &ts, const trace::Hit &hit) {
         for (int b = 0; b < 3; ++b) shares = shares || t[a] == s.corners[b];
     if (!shares) return false;
     const float *p0 = &m.worldPos[t[0] * 3], *p1 = &m.worldPos[t[1] * 3], *p2 = &m.worldPos[t[2] * 3];
-    double e1[3] = {double(p1[0]) - p0[0], double(p1[1]) - p0[1], double(p1[2]) - p0[2]};
-    double e2[3] = {double(p2[0]) - p0[0], double(p2[1]) - p0[1], double(p2[2]) - p0[2]};
-    double g[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-    double len = std::sqrt(dot(g, g));
-    return len > 0 && dot(g, s.facet) >= 0.5 * len;
+    Vec3 g = (vec(p1) - vec(p0)) % (vec(p2) - vec(p0));
+    double len = g.length();
+    return len > 0 && g.dot(vec(s.facet)) >= 0.5 * len;
 }
 
 }  // namespace host::render

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <Imath/ImathEuler.h>
+
 #include "host/animation/curves.h"
 #include "sdk/item_info.h"
 #include "sdk/scene_info.h"
@@ -159,103 +161,32 @@ double Channel::shapedAt(double time) const {
     return offset + spanAt(end, time);
 }
 
-Vec3 Affine::point(const Vec3 &p) const {
-    Vec3 v = vector(p);
-    return {v[0] + t[0], v[1] + t[1], v[2] + t[2]};
-}
-
-Vec3 Affine::vector(const Vec3 &v) const {
-    return {m[0] * v[0] + m[1] * v[1] + m[2] * v[2], m[3] * v[0] + m[4] * v[1] + m[5] * v[2],
-            m[6] * v[0] + m[7] * v[1] + m[8] * v[2]};
-}
-
-Affine Affine::then(const Affine &outer) const {
-    Affine r;
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            r.m[i * 3 + j] = outer.m[i * 3] * m[j] + outer.m[i * 3 + 1] * m[3 + j] + outer.m[i * 3 + 2] * m[6 + j];
-    r.t = outer.point(t);
-    return r;
-}
-
-Affine Affine::inverse() const {
-    const double *a = m;
-    double c00 = a[4] * a[8] - a[5] * a[7], c01 = a[5] * a[6] - a[3] * a[8], c02 = a[3] * a[7] - a[4] * a[6];
-    double det = a[0] * c00 + a[1] * c01 + a[2] * c02;
-    Affine r;
-    if (det == 0.0 || !std::isfinite(det)) return r;
-    double k = 1.0 / det;
-    r.m[0] = c00 * k;
-    r.m[1] = (a[2] * a[7] - a[1] * a[8]) * k;
-    r.m[2] = (a[1] * a[5] - a[2] * a[4]) * k;
-    r.m[3] = c01 * k;
-    r.m[4] = (a[0] * a[8] - a[2] * a[6]) * k;
-    r.m[5] = (a[2] * a[3] - a[0] * a[5]) * k;
-    r.m[6] = c02 * k;
-    r.m[7] = (a[1] * a[6] - a[0] * a[7]) * k;
-    r.m[8] = (a[0] * a[4] - a[1] * a[3]) * k;
-    Vec3 it = r.vector(t);
-    r.t = {-it[0], -it[1], -it[2]};
-    return r;
-}
-
-void rotationMatrix(const Vec3 &hpb, double m[9]) {
-    double ch = std::cos(hpb[0]), sh = std::sin(hpb[0]);
-    double cp = std::cos(hpb[1]), sp = std::sin(hpb[1]);
-    double cb = std::cos(hpb[2]), sb = std::sin(hpb[2]);
-    // Ry(h) * Rx(p) * Rz(b).
-    m[0] = ch * cb + sh * sp * sb;
-    m[1] = -ch * sb + sh * sp * cb;
-    m[2] = sh * cp;
-    m[3] = cp * sb;
-    m[4] = cp * cb;
-    m[5] = -sp;
-    m[6] = -sh * cb + ch * sp * sb;
-    m[7] = sh * sb + ch * sp * cb;
-    m[8] = ch * cp;
+Affine rotation(const Vec3 &hpb) {
+    // Bank about Z, then pitch about X, then heading about Y, each turning about the fixed axes.
+    return Imath::Eulerd(Vec3(hpb[2], hpb[1], hpb[0]), Imath::Eulerd::ZXY, Imath::Eulerd::IJKLayout).toMatrix44();
 }
 
 Affine localTransform(const Item &item, double time) {
     const Motion &mo = item.motion;
     // p -> p - pivot -> pivot rotation undone -> scaled -> rotated -> moved.
     Affine toPivot;
-    toPivot.t = {-mo.pivot[0], -mo.pivot[1], -mo.pivot[2]};
-    Affine unPivot;
-    double pr[9];
-    rotationMatrix(mo.pivotRotation, pr);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) unPivot.m[i * 3 + j] = pr[j * 3 + i];
-    Affine scaleRotate;
-    Vec3 s = mo.scale.at(time);
-    double r[9];
-    rotationMatrix(mo.rotation.at(time), r);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) scaleRotate.m[i * 3 + j] = r[i * 3 + j] * s[j];
-    scaleRotate.t = mo.position.at(time);
-    return toPivot.then(unPivot).then(scaleRotate);
+    toPivot.setTranslation(-mo.pivot);
+    Affine scaleRotate = rotation(mo.rotation.at(time));
+    scaleRotate.scale(mo.scale.at(time));
+    Vec3 position = mo.position.at(time);
+    for (int c = 0; c < 3; ++c) scaleRotate[3][c] = position[c];  // setTranslation would drop the rest
+    return toPivot * rotation(mo.pivotRotation).transposed() * scaleRotate;
 }
 
 Affine worldTransform(const Item &item, double time) {
     Affine w = localTransform(item, time);
     int depth = 0;
-    for (const Item *p = item.parent; p && depth < 256; p = p->parent, ++depth)
-        w = w.then(localTransform(*p, time));
+    for (const Item *p = item.parent; p && depth < 256; p = p->parent, ++depth) w = w * localTransform(*p, time);
     return w;
 }
 
-namespace {
-
-Vec3 unit(const Vec3 &v) {
-    double l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (l == 0.0) return {0, 0, 0};
-    return {v[0] / l, v[1] / l, v[2] / l};
-}
-
-}  // namespace
-
 Vec3 itemParam(const Item &item, int param, double time) {
     const Motion &mo = item.motion;
-    double r[9];
     switch (param) {
         case LWIP_POSITION:
             return mo.position.at(time);
@@ -270,48 +201,60 @@ Vec3 itemParam(const Item &item, int param, double time) {
         case LWIP_RIGHT:
         case LWIP_UP:
         case LWIP_FORWARD: {
-            rotationMatrix(mo.rotation.at(time), r);
-            int col = param - LWIP_RIGHT;
-            return {r[col], r[3 + col], r[6 + col]};
+            int row = param - LWIP_RIGHT;
+            Affine r = rotation(mo.rotation.at(time));
+            return {r[row][0], r[row][1], r[row][2]};
         }
         case LWIP_W_POSITION: {
             Vec3 p = mo.position.at(time);
-            return item.parent ? worldTransform(*item.parent, time).point(p) : p;
+            return item.parent ? p * worldTransform(*item.parent, time) : p;
         }
         case LWIP_W_RIGHT:
         case LWIP_W_UP:
         case LWIP_W_FORWARD: {
-            rotationMatrix(mo.rotation.at(time), r);
-            int col = param - LWIP_W_RIGHT;
-            Vec3 axis{r[col], r[3 + col], r[6 + col]};
-            return item.parent ? unit(worldTransform(*item.parent, time).vector(axis)) : axis;
+            int row = param - LWIP_W_RIGHT;
+            Affine r = rotation(mo.rotation.at(time));
+            Vec3 axis{r[row][0], r[row][1], r[row][2]};
+            if (!item.parent) return axis;
+            Vec3 w{0, 0, 0};
+            worldTransform(*item.parent, time).multDirMatrix(axis, w);
+            return w.normalized();
         }
         default:
             return {0, 0, 0};
     }
 }
 
+namespace {
+
+// Newell's normal of a polygon: twice its area along its facing direction.
+Vec3 newellNormal(const MeshLayer &layer, const MeshPolygon &poly) {
+    Vec3 n{0, 0, 0};
+    size_t count = poly.points.size();
+    for (size_t k = 0; k < count; ++k) {
+        const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
+        const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
+        n.x += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+        n.y += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+        n.z += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+    }
+    return n;
+}
+
+}  // namespace
+
 void finishLayer(MeshLayer &layer) {
     for (MeshPoint &p : layer.points) p.normal[0] = p.normal[1] = p.normal[2] = 0.0f;
     layer.triangles.clear();
     layer.triPolygon.clear();
-    std::vector<double> sums(layer.points.size() * 3, 0.0);
+    std::vector<Vec3> sums(layer.points.size(), Vec3(0, 0, 0));
     for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
         MeshPolygon &poly = layer.polygons[pi];
-        // Newell's normal: twice the area along the polygon's facing direction.
-        double n[3] = {0, 0, 0};
-        size_t count = poly.points.size();
-        for (size_t k = 0; k < count; ++k) {
-            const float *a = layer.points[poly.points[k]].pos;
-            const float *b = layer.points[poly.points[(k + 1) % count]].pos;
-            n[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
-            n[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
-            n[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
-        }
-        double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        Vec3 n = newellNormal(layer, poly);
+        double len = n.length();
         for (int c = 0; c < 3; ++c) poly.normal[c] = len > 0 ? static_cast<float>(n[c] / len) : 0.0f;
-        for (int idx : poly.points)
-            for (int c = 0; c < 3; ++c) sums[idx * 3 + c] += n[c];
+        for (int idx : poly.points) sums[static_cast<size_t>(idx)] += n;
+        size_t count = poly.points.size();
         for (size_t k = 1; k + 1 < count; ++k) {
             layer.triangles.push_back(poly.points[0]);
             layer.triangles.push_back(poly.points[k]);
@@ -320,7 +263,7 @@ void finishLayer(MeshLayer &layer) {
         }
     }
     for (size_t i = 0; i < layer.points.size(); ++i) {
-        Vec3 n = unit({sums[i * 3], sums[i * 3 + 1], sums[i * 3 + 2]});
+        Vec3 n = sums[i].normalized();
         for (int c = 0; c < 3; ++c) layer.points[i].normal[c] = static_cast<float>(n[c]);
     }
 }
@@ -363,18 +306,9 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
             for (int k : layer.polygons[pi].points)
                 around[static_cast<size_t>(next[static_cast<size_t>(k)]++)] = static_cast<int>(pi);
     }
-    std::vector<double> area(layer.polygons.size() * 3, 0.0);
-    for (size_t pi = 0; pi < layer.polygons.size(); ++pi) {
-        const MeshPolygon &poly = layer.polygons[pi];
-        size_t count = poly.points.size();
-        for (size_t k = 0; k < count; ++k) {
-            const float *a = layer.points[static_cast<size_t>(poly.points[k])].pos;
-            const float *b = layer.points[static_cast<size_t>(poly.points[(k + 1) % count])].pos;
-            area[pi * 3 + 0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
-            area[pi * 3 + 1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
-            area[pi * 3 + 2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
-        }
-    }
+    std::vector<Vec3> area;
+    area.reserve(layer.polygons.size());
+    for (const MeshPolygon &poly : layer.polygons) area.push_back(newellNormal(layer, poly));
     layer.cornerNormals.resize(layer.triangles.size() * 3);
     for (size_t t = 0; t < layer.triPolygon.size(); ++t) {
         size_t pi = static_cast<size_t>(layer.triPolygon[t]);
@@ -388,17 +322,16 @@ uint64_t smoothCorners(MeshLayer &layer, const std::vector<std::unique_ptr<Surfa
                 for (int c = 0; c < 3; ++c) out[c] = layer.points[v].normal[c];
                 continue;
             }
-            double sum[3] = {0, 0, 0};
+            Vec3 sum{0, 0, 0};
             for (int at = first[v]; at < first[v + 1]; ++at) {
                 const MeshPolygon &q = layer.polygons[static_cast<size_t>(around[static_cast<size_t>(at)])];
                 if (q.surface != poly.surface) continue;
                 double cosine = double(q.normal[0]) * poly.normal[0] + double(q.normal[1]) * poly.normal[1] +
                                 double(q.normal[2]) * poly.normal[2];
                 if (&q != &poly && cosine < least) continue;
-                const double *w = &area[static_cast<size_t>(around[static_cast<size_t>(at)]) * 3];
-                for (int c = 0; c < 3; ++c) sum[c] += w[c];
+                sum += area[static_cast<size_t>(around[static_cast<size_t>(at)])];
             }
-            Vec3 u = unit({sum[0], sum[1], sum[2]});
+            Vec3 u = sum.normalized();
             for (int c = 0; c < 3; ++c) out[c] = static_cast<float>(u[c]);
         }
     }

@@ -10,14 +10,18 @@
 // Coordinates are left-handed with +Y up and +Z forward. Rotations are heading (about +Y, turning
 // +Z towards +X), pitch (about +X, turning +Z towards -Y) and bank (about +Z), in radians, applied
 // bank first, then pitch, then heading.
+//
+// Vectors and transforms are Imath's, which multiplies a row vector on the left of a matrix: a
+// point p goes to p * m, a direction d to m.multDirMatrix(d, out), and a * b applies a first.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <Imath/ImathMatrix.h>
+#include <Imath/ImathVec.h>
 #include <nlohmann/json.hpp>
 
 #include "host/image/image.h"
@@ -25,7 +29,12 @@
 
 namespace host::scene {
 
-using Vec3 = std::array<double, 3>;
+// A position, direction, angle triple or colour; Imath leaves a default-constructed one
+// uninitialised, so every one here is given its value.
+using Vec3 = Imath::V3d;
+// An affine transform: the upper 3x3 turns and scales (rows are the images of the axes), the
+// bottom row moves.
+using Affine = Imath::M44d;
 
 // How the span that a key ends is drawn (the numbering is the host's scene files'):
 // Kochanek-Bartels (TCB), Hermite and 1-D Bézier with the keys' own tangents, straight, held at the
@@ -103,19 +112,9 @@ struct Motion {
     Vec3 pivotRotation{0, 0, 0};
 };
 
-// Affine transform: x' = m * x + t, with m row after row.
-struct Affine {
-    double m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    Vec3 t{0, 0, 0};
-
-    Vec3 point(const Vec3 &p) const;
-    Vec3 vector(const Vec3 &v) const;
-    Affine then(const Affine &outer) const;  // outer applied after this
-    Affine inverse() const;                  // identity when singular
-};
-
-// Rotation matrix of a heading, pitch, bank triple (columns: right, up, forward).
-void rotationMatrix(const Vec3 &hpb, double m[9]);
+// The rotation of a heading, pitch, bank triple; its rows are the item's right, up and forward
+// axes.
+Affine rotation(const Vec3 &hpb);
 
 enum class ItemKind { Object, Light, Camera, Bone };
 
@@ -383,10 +382,7 @@ struct Scene {
     Item *findItem(const std::string &name) const;
     int findSurface(const std::string &name) const;  // -1 when absent
     int findImage(const std::string &name) const;    // -1 when absent
-    Vec3 ambient() const {
-        return {ambientColor[0] * ambientIntensity, ambientColor[1] * ambientIntensity,
-                ambientColor[2] * ambientIntensity};
-    }
+    Vec3 ambient() const { return ambientColor * ambientIntensity; }
     double frameTime(int frame) const { return frame / render.fps; }
 };
 

@@ -54,10 +54,9 @@ LWBackdropInfo gBackdropInfo = {
 
 void backdropAlong(const scene::Scene &scene, const double dir[3], double out[3]) {
     const scene::Backdrop &b = scene.backdrop;
-    double len = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
-    double d[3] = {0, 0, 0};
-    if (len > 0 && std::isfinite(len))
-        for (int c = 0; c < 3; ++c) d[c] = dir[c] / len;
+    scene::Vec3 d{dir[0], dir[1], dir[2]};
+    double len = d.length();
+    d = len > 0 && std::isfinite(len) ? d / len : scene::Vec3(0, 0, 0);
     if (b.kind == scene::BackdropKind::Image && b.image >= 0 &&
         static_cast<size_t>(b.image) < scene.images.size()) {
         // Spherical mapping: heading and pitch of the direction, the seam turning u.

@@ -147,7 +147,7 @@ void meshOtherPos(LWMeshInfo *mesh, LWPntID pnt, LWFVector pos) {
         pos[2] = p[2];
         return;
     }
-    scene::Vec3 w = r->world.point({p[0], p[1], p[2]});
+    scene::Vec3 w = scene::Vec3(p[0], p[1], p[2]) * r->world;
     pos[0] = static_cast<float>(w[0]);
     pos[1] = static_cast<float>(w[1]);
     pos[2] = static_cast<float>(w[2]);

@@ -8,12 +8,12 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
-#include <unordered_map>
-#include <unordered_set>
+#include <vector>
 
 #include "host/animation/envelopes.h"
 #include "host/state/memory_state.h"
 #include "host/texture/texture_pvt.h"
+#include "host/util/handle_registry.h"
 
 namespace host::texture {
 
@@ -38,13 +38,29 @@ constexpr int kMaxKeys = 65536;
 const LWBlockIdent kTextureBlock[] = {{LWID_('T', 'X', 'T', 'R'), "Texture"}, {0, nullptr}};
 const LWBlockIdent kLayerBlock[] = {{LWID_('T', 'L', 'Y', 'R'), "Layer"}, {0, nullptr}};
 
-struct Registry {
-    std::shared_mutex lock;
-    std::unordered_map<Context *, std::shared_ptr<Context>> contexts;
-    std::unordered_set<Texture *> textures;
-    std::unordered_set<Layer *> layers;
-    std::atomic<const ImageSource *> images{nullptr};
+// Render threads re-enter evaluate (a plug-in input may trace rays that shade other textured
+// surfaces): a thread that already holds the lock shared does not take it again.
+class ReentrantReads {
+public:
+    void lock() { m_.lock(); }
+    void unlock() { m_.unlock(); }
+    void lock_shared() {
+        if (tDepth++ == 0) m_.lock_shared();
+    }
+    void unlock_shared() {
+        if (--tDepth == 0) m_.unlock_shared();
+    }
+
+private:
+    static thread_local int tDepth;  // shared holds of the calling thread (the registry has one lock)
+    std::shared_mutex m_;
 };
+
+thread_local int ReentrantReads::tDepth = 0;
+
+// Gradient contexts (shared with the textures made in them, which outlive a destroyed context),
+// textures, and the layers of live textures (owned by their texture).
+using Registry = util::HandleRegistry<ReentrantReads, Context, Texture, Layer>;
 
 // Never destroyed: a plug-in's static tear-down may destroy its gradient context after this
 // file's statics would be gone.
@@ -53,34 +69,7 @@ Registry &reg() {
     return *r;
 }
 
-// Render threads re-enter evaluate (a plug-in input may trace rays that shade other textured
-// surfaces); a thread that already holds the shared lock does not take it again.
-thread_local int tlsReadDepth = 0;
-
-class ReadGuard {
-public:
-    explicit ReadGuard(std::shared_mutex &m) : m_(m) {
-        if (tlsReadDepth++ == 0) m_.lock_shared();
-    }
-    ~ReadGuard() {
-        if (--tlsReadDepth == 0) m_.unlock_shared();
-    }
-    ReadGuard(const ReadGuard &) = delete;
-    ReadGuard &operator=(const ReadGuard &) = delete;
-
-private:
-    std::shared_mutex &m_;
-};
-
-Texture *liveTex(Registry &r, void *id) {
-    auto it = r.textures.find(static_cast<Texture *>(id));
-    return it == r.textures.end() ? nullptr : *it;
-}
-
-Layer *liveLayer(Registry &r, void *id) {
-    auto it = r.layers.find(static_cast<Layer *>(id));
-    return it == r.layers.end() ? nullptr : *it;
-}
+std::atomic<const ImageSource *> gImages{nullptr};
 
 const LWEnvelopeFuncs &env() { return *animation::envelopeFuncs(); }
 
@@ -133,16 +122,15 @@ void resolveInput(const Texture &t, Layer &l) {
         if (l.s.input == kHostInputs[i]) l.hostInput = i;
 }
 
-void destroyLayerLocked(Registry &r, Layer *l) {
+void destroyLayerLocked(Registry::Writer &r, Layer *l) {
     detachGroup(*l);
-    r.layers.erase(l);
+    r.remove<Layer>(l);
 }
 
-void destroyTextureLocked(Registry &r, Texture *t) {
+void destroyTextureLocked(Registry::Writer &r, Texture *t) {
     cleanupLocked(*t);
     for (auto &l : t->layers) destroyLayerLocked(r, l.get());
-    r.textures.erase(t);
-    delete t;
+    r.remove<Texture>(t);
 }
 
 // ---- Persistence -------------------------------------------------------------------------------
@@ -225,39 +213,37 @@ bool loadLayer(const LWLoadState *load, Layer &l) {
 
 LWTxtrContextID txContextCreate(LWTxtrParamFuncs funcs) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
+        auto r = reg().write();
         auto c = std::make_shared<Context>();
         c->funcs = funcs;
-        r.contexts[c.get()] = c;
-        return c.get();
+        return r.add(std::move(c));
     } catch (...) {
         return nullptr;
     }
 }
 
 void txContextDestroy(LWTxtrContextID ctx) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    auto it = r.contexts.find(static_cast<Context *>(ctx));
-    if (it == r.contexts.end()) return;
+    auto r = reg().write();
+    std::shared_ptr<Context> c = r.share<Context>(ctx);
+    if (!c) return;
     // Release the plug-in's per-time data while its callbacks can still be called.
-    for (Texture *t : r.textures)
-        if (t->context == it->second) cleanupLocked(*t);
-    it->second->alive = false;
-    for (Texture *t : r.textures)
-        if (t->context == it->second)
-            for (auto &l : t->layers) resolveInput(*t, *l);
-    r.contexts.erase(it);
+    r.each<Texture>([&](Texture &t) {
+        if (t.context == c) cleanupLocked(t);
+    });
+    c->alive = false;
+    r.each<Texture>([&](Texture &t) {
+        if (t.context == c)
+            for (auto &l : t.layers) resolveInput(t, *l);
+    });
+    r.remove<Context>(ctx);
 }
 
 int txContextAddParam(LWTxtrContextID ctx, LWTxtrParamDesc desc) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        auto it = r.contexts.find(static_cast<Context *>(ctx));
-        if (it == r.contexts.end() || !desc.name) return 0;
-        Context &c = *it->second;
+        auto r = reg().write();
+        Context *found = r.find<Context>(ctx);
+        if (!found || !desc.name) return 0;
+        Context &c = *found;
         c.inputs.push_back(InputDesc{desc, desc.name, desc.itemName ? desc.itemName : ""});
         // The copies own their texts; the descriptor handed back points at them.
         for (InputDesc &in : c.inputs) {
@@ -272,29 +258,25 @@ int txContextAddParam(LWTxtrContextID ctx, LWTxtrParamDesc desc) {
 
 LWTextureID txCreate(int returnType, const char *name, LWTxtrContextID ctx, void *userData) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
+        auto r = reg().write();
         auto t = std::make_unique<Texture>();
         t->returnType = returnType;
         t->name = name ? name : "";
-        auto it = r.contexts.find(static_cast<Context *>(ctx));
-        if (it != r.contexts.end()) t->context = it->second;
+        t->context = r.share<Context>(ctx);
         t->userData = userData;
-        r.textures.insert(t.get());
-        return t.release();
+        return r.add(std::move(t));
     } catch (...) {
         return nullptr;
     }
 }
 
 void txDestroy(LWTextureID tex) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    if (Texture *t = liveTex(r, tex)) destroyTextureLocked(r, t);
+    auto r = reg().write();
+    if (Texture *t = r.find<Texture>(tex)) destroyTextureLocked(r, t);
 }
 
 // Replaces t's layers with copies of `layers` (settings, images and opacity envelopes).
-void replaceLayersLocked(Registry &r, Texture &t, std::vector<std::unique_ptr<Layer>> fresh,
+void replaceLayersLocked(Registry::Writer &r, Texture &t, std::vector<std::unique_ptr<Layer>> fresh,
                          const std::vector<LWEnvelopeID> &opacityFrom) {
     cleanupLocked(t);
     for (auto &l : t.layers) destroyLayerLocked(r, l.get());
@@ -303,7 +285,7 @@ void replaceLayersLocked(Registry &r, Texture &t, std::vector<std::unique_ptr<La
         Layer &l = *t.layers[i];
         l.owner = &t;
         l.group = nullptr;
-        r.layers.insert(&l);
+        r.track(&l);
         attachGroup(t, l, i);
         if (i < opacityFrom.size() && opacityFrom[i])
             if (LWEnvelopeID e = opacityChannel(l)) env().copy(e, opacityFrom[i]);
@@ -314,9 +296,8 @@ void replaceLayersLocked(Registry &r, Texture &t, std::vector<std::unique_ptr<La
 
 void txCopy(LWTextureID to, LWTextureID from) {
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        Texture *dst = liveTex(r, to), *src = liveTex(r, from);
+        auto r = reg().write();
+        Texture *dst = r.find<Texture>(to), *src = r.find<Texture>(from);
         if (!dst || !src || dst == src) return;
         std::vector<std::unique_ptr<Layer>> fresh;
         std::vector<LWEnvelopeID> envs;
@@ -331,9 +312,8 @@ void txCopy(LWTextureID to, LWTextureID from) {
 }
 
 void txNewtime(LWTextureID tex, LWTime time, LWFrame frame) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().write();
+    Texture *t = r.find<Texture>(tex);
     if (!t || (t->timed && t->time == time)) return;
     cleanupLocked(*t);
     t->timed = true;
@@ -355,9 +335,8 @@ void txNewtime(LWTextureID tex, LWTime time, LWFrame frame) {
 }
 
 void txCleanup(LWTextureID tex) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    if (Texture *t = liveTex(r, tex)) cleanupLocked(*t);
+    auto r = reg().write();
+    if (Texture *t = r.find<Texture>(tex)) cleanupLocked(*t);
 }
 
 void txLoad(LWTextureID tex, const LWLoadState *load) {
@@ -376,18 +355,16 @@ void txLoad(LWTextureID tex, const LWLoadState *load) {
         }
         load->endBlk(rd);
         if (!ok) return;
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        if (Texture *t = liveTex(r, tex)) replaceLayersLocked(r, *t, std::move(fresh), {});
+        auto r = reg().write();
+        if (Texture *t = r.find<Texture>(tex)) replaceLayersLocked(r, *t, std::move(fresh), {});
     } catch (...) {
     }
 }
 
 void txSave(LWTextureID tex, const LWSaveState *save) {
     if (!save || !save->beginBlk) return;
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
     if (!t) return;
     void *wd = save->writeData;
     save->beginBlk(wd, kTextureBlock, 0);
@@ -399,16 +376,14 @@ void txSave(LWTextureID tex, const LWSaveState *save) {
 
 double txEvaluate(LWTextureID tex, LWMicropol *mp, double *value) {
     if (!mp || !value) return 0;
-    Registry &r = reg();
-    ReadGuard hold(r.lock);
-    Texture *t = liveTex(r, tex);
-    return t ? evaluateLocked(*t, *mp, value, r.images.load()) : 0;
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
+    return t ? evaluateLocked(*t, *mp, value, gImages.load()) : 0;
 }
 
 void txSetEnvGroup(LWTextureID tex, LWChanGroupID group) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().write();
+    Texture *t = r.find<Texture>(tex);
     if (!t || t->envGroup == group || (group && !animation::isGroup(group))) return;
     // Layer groups move under the new group; opacity keys go with them.
     std::vector<std::vector<animation::Key>> kept;
@@ -425,16 +400,14 @@ void txSetEnvGroup(LWTextureID tex, LWChanGroupID group) {
 }
 
 LWTLayerID txFirstLayer(LWTextureID tex) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
     return t && !t->layers.empty() ? t->layers.front().get() : nullptr;
 }
 
 LWTLayerID txNextLayer(LWTextureID tex, LWTLayerID layer) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
     if (!t) return nullptr;
     for (size_t i = 0; i + 1 < t->layers.size(); ++i)
         if (t->layers[i].get() == layer) return t->layers[i + 1].get();
@@ -442,32 +415,28 @@ LWTLayerID txNextLayer(LWTextureID tex, LWTLayerID layer) {
 }
 
 int txLayerType(LWTLayerID layer) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().read();
+    Layer *l = r.find<Layer>(layer);
     return l ? l->type : -1;
 }
 
 LWChanGroupID txLayerEnvGroup(LWTLayerID layer) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().read();
+    Layer *l = r.find<Layer>(layer);
     return l ? l->group : nullptr;
 }
 
 int txGetParam(LWTLayerID layer, unsigned int tag, void *data) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().read();
+    Layer *l = r.find<Layer>(layer);
     if (!l || !data || tag != TXTAG_IMAGE || l->type != TLT_IMAGE) return 0;
     *static_cast<LWImageID *>(data) = l->image;
     return 1;
 }
 
 int txSetParam(LWTLayerID layer, unsigned int tag, void *data) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().write();
+    Layer *l = r.find<Layer>(layer);
     if (!l || !data || tag != TXTAG_IMAGE || l->type != TLT_IMAGE) return 0;
     l->image = *static_cast<LWImageID *>(data);
     return 1;
@@ -499,24 +468,22 @@ const LWTextureFuncs kTextureFuncs = {
 const LWTextureFuncs *textureFuncs() { return &kTextureFuncs; }
 
 bool isTexture(LWTextureID tex) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    return liveTex(r, tex) != nullptr;
+    auto r = reg().read();
+    return r.find<Texture>(tex) != nullptr;
 }
 
 LWTLayerID addLayer(LWTextureID tex, int layerType) {
     if (layerType < TLT_IMAGE || layerType > TLT_GRAD) return nullptr;
     try {
-        Registry &r = reg();
-        std::unique_lock<std::shared_mutex> hold(r.lock);
-        Texture *t = liveTex(r, tex);
+        auto r = reg().write();
+        Texture *t = r.find<Texture>(tex);
         if (!t || t->layers.size() >= static_cast<size_t>(kMaxLayers)) return nullptr;
         auto l = std::make_unique<Layer>();
         l->owner = t;
         l->type = layerType;
         Layer *raw = l.get();
         t->layers.insert(t->layers.begin(), std::move(l));
-        r.layers.insert(raw);
+        r.track(raw);
         attachGroup(*t, *raw, t->layers.size() - 1);
         return raw;
     } catch (...) {
@@ -525,10 +492,9 @@ LWTLayerID addLayer(LWTextureID tex, int layerType) {
 }
 
 bool removeLayer(LWTextureID tex, LWTLayerID layer) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().write();
+    Texture *t = r.find<Texture>(tex);
+    Layer *l = r.find<Layer>(layer);
     if (!t || !l || l->owner != t) return false;
     cleanupLocked(*t);
     destroyLayerLocked(r, l);
@@ -537,18 +503,16 @@ bool removeLayer(LWTextureID tex, LWTLayerID layer) {
 }
 
 bool getLayer(LWTLayerID layer, LayerSettings &out) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().read();
+    Layer *l = r.find<Layer>(layer);
     if (!l) return false;
     out = l->s;
     return true;
 }
 
 bool setLayer(LWTLayerID layer, const LayerSettings &in) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().write();
+    Layer *l = r.find<Layer>(layer);
     if (!l || !validSettings(l->type, in)) return false;
     l->s = in;
     l->opacityNow = in.opacity;
@@ -559,16 +523,14 @@ bool setLayer(LWTLayerID layer, const LayerSettings &in) {
 }
 
 int layerCount(LWTextureID tex) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
     return t ? static_cast<int>(t->layers.size()) : 0;
 }
 
 LWEnvelopeID envelopeOpacity(LWTLayerID layer, bool on) {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    Layer *l = liveLayer(r, layer);
+    auto r = reg().write();
+    Layer *l = r.find<Layer>(layer);
     if (!l || !l->group) return nullptr;
     LWEnvelopeID e = opacityChannel(*l);
     if (!on) {
@@ -584,30 +546,28 @@ LWEnvelopeID envelopeOpacity(LWTLayerID layer, bool on) {
 }
 
 LWTxtrContextID textureContext(LWTextureID tex) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
-    Texture *t = liveTex(r, tex);
+    auto r = reg().read();
+    Texture *t = r.find<Texture>(tex);
     return t && t->context && t->context->alive ? t->context.get() : nullptr;
 }
 
 std::vector<std::string> contextInputs(LWTxtrContextID ctx) {
-    Registry &r = reg();
-    std::shared_lock<std::shared_mutex> hold(r.lock);
+    auto r = reg().read();
     std::vector<std::string> names;
-    auto it = r.contexts.find(static_cast<Context *>(ctx));
-    if (it != r.contexts.end())
-        for (const InputDesc &in : it->second->inputs) names.push_back(in.name);
+    if (Context *c = r.find<Context>(ctx))
+        for (const InputDesc &in : c->inputs) names.push_back(in.name);
     return names;
 }
 
-void setImageSource(const ImageSource *source) { reg().images.store(source); }
+void setImageSource(const ImageSource *source) { gImages.store(source); }
 
 void clearAll() {
-    Registry &r = reg();
-    std::unique_lock<std::shared_mutex> hold(r.lock);
-    while (!r.textures.empty()) destroyTextureLocked(r, *r.textures.begin());
-    for (auto &[id, c] : r.contexts) c->alive = false;
-    r.contexts.clear();
+    auto r = reg().write();
+    std::vector<Texture *> textures;
+    r.each<Texture>([&](Texture &t) { textures.push_back(&t); });
+    for (Texture *t : textures) destroyTextureLocked(r, t);
+    r.each<Context>([](Context &c) { c.alive = false; });
+    r.clear<Context>();
 }
 
 }  // namespace host::texture

@@ -84,8 +84,7 @@ bool Tracer::build(const scene::Scene &scene, double time, std::string &why) {
             m.toWorld = toWorld;
             m.toObject = toObject;
             // Normals go by the inverse transpose.
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j) m.normalMatrix[i * 3 + j] = toObject.m[j * 3 + i];
+            m.normalMatrix = toObject.transposed();
             size_t n = layer.points.size();
             m.worldPos.resize(n * 3);
             m.worldNormal.resize(n * 3);
@@ -95,12 +94,10 @@ bool Tracer::build(const scene::Scene &scene, double time, std::string &why) {
             std::vector<uint8_t> bad(n, 0);
             for (size_t i = 0; i < n; ++i) {
                 const scene::MeshPoint &p = layer.points[i];
-                scene::Vec3 w = toWorld.point({p.pos[0], p.pos[1], p.pos[2]});
-                const double *nm = m.normalMatrix;
-                scene::Vec3 wn{nm[0] * p.normal[0] + nm[1] * p.normal[1] + nm[2] * p.normal[2],
-                               nm[3] * p.normal[0] + nm[4] * p.normal[1] + nm[5] * p.normal[2],
-                               nm[6] * p.normal[0] + nm[7] * p.normal[1] + nm[8] * p.normal[2]};
-                double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
+                scene::Vec3 w = scene::Vec3(p.pos[0], p.pos[1], p.pos[2]) * toWorld;
+                scene::Vec3 wn{0, 0, 0};
+                m.normalMatrix.multDirMatrix(scene::Vec3(p.normal[0], p.normal[1], p.normal[2]), wn);
+                double len = wn.length();
                 bool ok = len < std::numeric_limits<double>::infinity();
                 for (int c = 0; c < 3; ++c) ok = ok && traceable(toFloat(w[c]));
                 bad[i] = !ok;
@@ -116,11 +113,9 @@ bool Tracer::build(const scene::Scene &scene, double time, std::string &why) {
             m.worldCornerNormal.resize(layer.cornerNormals.size());
             for (size_t i = 0; i + 2 < layer.cornerNormals.size(); i += 3) {
                 const float *cn = &layer.cornerNormals[i];
-                const double *nm = m.normalMatrix;
-                scene::Vec3 wn{nm[0] * cn[0] + nm[1] * cn[1] + nm[2] * cn[2],
-                               nm[3] * cn[0] + nm[4] * cn[1] + nm[5] * cn[2],
-                               nm[6] * cn[0] + nm[7] * cn[1] + nm[8] * cn[2]};
-                double len = std::sqrt(wn[0] * wn[0] + wn[1] * wn[1] + wn[2] * wn[2]);
+                scene::Vec3 wn{0, 0, 0};
+                m.normalMatrix.multDirMatrix(scene::Vec3(cn[0], cn[1], cn[2]), wn);
+                double len = wn.length();
                 bool ok = len < std::numeric_limits<double>::infinity() &&
                           !bad[static_cast<size_t>(layer.triangles[i / 3])];
                 for (int c = 0; c < 3; ++c)

@@ -18,7 +18,7 @@ struct TracedMesh {
     const scene::MeshLayer *layer = nullptr;
     scene::Affine toWorld;                 // object space to world space
     scene::Affine toObject;                // world space to object space
-    double normalMatrix[9];                // transforms object-space normals to world space
+    scene::Affine normalMatrix;            // object-space normals to world space (multDirMatrix)
     std::vector<float> worldPos;           // three floats per point
     std::vector<float> worldNormal;        // smoothed normals in world space, three floats per point
     std::vector<float> worldCornerNormal;  // the layer's corner normals in world space, or empty

@@ -8,11 +8,11 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
-#include <unordered_set>
 
 #include "host/animation/envelopes.h"
 #include "host/state/memory_state.h"
 #include "host/texture/texture_system.h"
+#include "host/util/handle_registry.h"
 
 namespace host::vparm {
 
@@ -88,29 +88,18 @@ private:
 
 thread_local int SpreadLock::tDepth = 0;
 
-struct Registry {
-    SpreadLock lock;
-    std::unordered_set<VParm *> parms;
-};
+using Registry = util::HandleRegistry<SpreadLock, VParm>;
 
-// Built on first use and never destroyed: what a plug-in made through this service stays
-// reachable until the process ends, and a plug-in's static tear-down may still call in.
 Registry &reg() {
     static Registry *r = new Registry;
     return *r;
 }
 
-VParm *live(Registry &r, void *id) {
-    auto it = r.parms.find(static_cast<VParm *>(id));
-    return it == r.parms.end() ? nullptr : *it;
-}
-
 // A snapshot of what an operation needs, taken under the lock; calls into the envelope and
 // texture services and into the plug-in's event function happen outside it.
 bool snapshot(LWVParmID id, VParm &out) {
-    Registry &r = reg();
-    std::shared_lock<SpreadLock> hold(r.lock);
-    VParm *p = live(r, id);
+    auto r = reg().read();
+    VParm *p = r.find<VParm>(id);
     if (!p) return false;
     out = *p;
     return true;
@@ -118,9 +107,8 @@ bool snapshot(LWVParmID id, VParm &out) {
 
 template <typename F>
 bool update(LWVParmID id, F &&f) {
-    Registry &r = reg();
-    std::unique_lock<SpreadLock> hold(r.lock);
-    VParm *p = live(r, id);
+    auto w = reg().write();
+    VParm *p = w.find<VParm>(id);
     if (!p) return false;
     f(*p);
     return true;
@@ -192,13 +180,10 @@ LWTextureID textureState(LWVParmID id, bool on) {
 
 LWVParmID vpCreate(int envType, int texType) {
     try {
-        Registry &r = reg();
-        std::unique_lock<SpreadLock> hold(r.lock);
         auto p = std::make_unique<VParm>();
         p->envType = envType;
         p->texType = texType;
-        r.parms.insert(p.get());
-        return p.release();
+        return reg().write().add(std::move(p));
     } catch (...) {
         return nullptr;
     }
@@ -210,12 +195,7 @@ void vpDestroy(LWVParmID id) {
     for (LWEnvelopeID e : p.envs)
         if (e) env().destroy(e);
     if (p.tex) tex().destroy(p.tex);
-    Registry &r = reg();
-    std::unique_lock<SpreadLock> hold(r.lock);
-    if (VParm *q = live(r, id)) {
-        r.parms.erase(q);
-        delete q;
-    }
+    reg().write().remove<VParm>(id);
 }
 
 int vpSetup(LWVParmID id, const char *channelName, LWChanGroupID group, LWTxtrContextID gc,
@@ -301,9 +281,8 @@ LWError vpSave(LWVParmID id, const LWSaveState *save) {
 
 double vpGetVal(LWVParmID id, LWTime time, LWMicropol *mp, double *result) {
     if (!result) return 0;
-    Registry &r = reg();
-    std::shared_lock<SpreadLock> hold(r.lock);
-    VParm *p = live(r, id);
+    auto r = reg().read();
+    VParm *p = r.find<VParm>(id);
     if (!p) return 0;
     double v[3] = {p->value[0], p->value[1], p->value[2]};
     for (int c = 0; c < p->comps(); ++c)
@@ -428,17 +407,10 @@ int autoSize(LWVParmID parm, LWTLayerID layer) {
 }
 
 const char *channelName(LWVParmID parm) {
-    Registry &r = reg();
-    std::shared_lock<SpreadLock> hold(r.lock);
-    VParm *p = live(r, parm);
+    VParm *p = reg().read().find<VParm>(parm);
     return p ? p->channel.c_str() : nullptr;
 }
 
-void clearAll() {
-    Registry &r = reg();
-    std::unique_lock<SpreadLock> hold(r.lock);
-    for (VParm *p : r.parms) delete p;
-    r.parms.clear();
-}
+void clearAll() { reg().write().clear<VParm>(); }
 
 }  // namespace host::vparm

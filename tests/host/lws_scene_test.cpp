@@ -261,7 +261,7 @@ TEST(LwsScene, ParentsPivotsAndTransformOrder) {
     EXPECT_EQ(r.scene->camera->parent, &bone);
     // (1, 1, 0) in the arm: less its pivot (0, 1, 0) is (1, 0, 0); in the base, scaled by 2 to
     // (2, 0, 0), turned 90 degrees in heading (+X towards -Z) to (0, 0, -2), moved to (10, 0, -2).
-    host::scene::Vec3 p = host::scene::worldTransform(*arm, 0).point({1, 1, 0});
+    host::scene::Vec3 p = host::scene::Vec3(1, 1, 0) * host::scene::worldTransform(*arm, 0);
     EXPECT_NEAR(p[0], 10, 1e-12);
     EXPECT_NEAR(p[1], 0, 1e-12);
     EXPECT_NEAR(p[2], -2, 1e-12);

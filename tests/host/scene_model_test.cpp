@@ -98,7 +98,7 @@ TEST(ItemParams, HierarchyPivotsAndKeys) {
     expectNear(host::scene::itemParam(child, LWIP_PIVOT_ROT, 0), {0.25, 0, 0}, "pivot rotation");
     expectNear(host::scene::itemParam(child, LWIP_SCALING, 0), {1, 1, 1}, "scale");
     // The pivot point is where the item's position puts it.
-    Vec3 p = host::scene::worldTransform(child, 1.0).point({1, 2, 3});
+    Vec3 p = Vec3(1, 2, 3) * host::scene::worldTransform(child, 1.0);
     expectNear(p, host::scene::itemParam(child, LWIP_W_POSITION, 1.0), "pivot lands on the world position");
     expectNear(host::scene::itemParam(child, 99, 0), {0, 0, 0}, "unknown parameter");
 }

@@ -143,7 +143,7 @@ TEST_F(ObjectsMeshes, BaseAndFrozenPositions) {
         for (int i = 0; i < 6; ++i) {
             LWPntID p = point(t->body, layer, i);
             const float *pos = t->body->layers[layer].points[i].pos;
-            host::scene::Vec3 w = world.point({pos[0], pos[1], pos[2]});
+            host::scene::Vec3 w = host::scene::Vec3(pos[0], pos[1], pos[2]) * world;
             float base[3], other[3], unfrozen[3];
             frozen.m->pntBasePos(frozen.m, p, base);
             frozen.m->pntOtherPos(frozen.m, p, other);
