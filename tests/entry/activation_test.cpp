@@ -3,10 +3,10 @@
 
 #include "base/host_globals.h"
 #include "entry/servers.h"
-#include "support/recording_host.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using testhost::RecordingHost;
+using testhost::FakeHost;
 
 namespace {
 
@@ -23,16 +23,15 @@ class Activation : public ::testing::Test {
 protected:
     void SetUp() override {
         resetHostGlobals();
-        host.offerAll();
-        host.install();
+        host.makeCurrent();
     }
     void TearDown() override { resetHostGlobals(); }
 
     int activateShader(int version, LWShaderHandler *handler) {
-        return shaderHandlerActivate(version, RecordingHost::lookup, handler, nullptr);
+        return shaderHandlerActivate(version, FakeHost::lookup, handler, nullptr);
     }
 
-    RecordingHost host;
+    FakeHost host;
     LWInstanceFuncs inst = {};
     LWItemFuncs item = {};
     LWRenderFuncs rend = {};
@@ -73,7 +72,7 @@ TEST_F(Activation, WrongVersionsStoreNothing) {
         EXPECT_TRUE(allNull(shaderGlobals));
 
         LWInterface ui = {nullptr, reinterpret_cast<LWXPanelID>(1), nullptr, nullptr};
-        EXPECT_EQ(shaderInterfaceActivate(version, RecordingHost::lookup, &ui, nullptr), 1);
+        EXPECT_EQ(shaderInterfaceActivate(version, FakeHost::lookup, &ui, nullptr), 1);
         EXPECT_EQ(ui.panel, reinterpret_cast<LWXPanelID>(1));
         EXPECT_EQ(panelFuncs, nullptr);
     }
@@ -99,7 +98,7 @@ TEST_F(Activation, FillsTheHandlerAndLooksUpTheShaderSetInOrder) {
     EXPECT_NE(rend.init, nullptr);
     EXPECT_NE(rend.cleanup, nullptr);
     EXPECT_NE(rend.newTime, nullptr);
-    EXPECT_EQ(hostGlobal, &RecordingHost::lookup);
+    EXPECT_EQ(hostGlobal, &FakeHost::lookup);
     EXPECT_EQ(shaderGlobals.itemInfo, host.tables["LW Item Info 3"]);
     EXPECT_EQ(shaderGlobals.backdropInfo, host.tables["LW Backdrop Info 2"]);
 }
@@ -121,13 +120,12 @@ TEST_F(Activation, SecondActivationRefreshesShaderSetOnly) {
     const LibraryGlobals libraryBefore = libraryGlobals;
 
     // The host now answers other tables, and lacks one service.
-    RecordingHost second;
-    second.offerAll();
+    FakeHost second;
     static char otherItemInfo[8];
     second.tables["LW Item Info 3"] = otherItemInfo;
     second.remove("LW Backdrop Info 2");
     second.remove("LWVParmFuncs 2");
-    second.install();
+    second.makeCurrent();
 
     ASSERT_EQ(activateShader(4, &handler), 0);
     EXPECT_EQ(second.names(), kShaderSet);
@@ -143,7 +141,7 @@ TEST_F(Activation, SecondActivationRefreshesShaderSetOnly) {
 }
 
 TEST_F(Activation, FirstNeedSetsLookUpInOrderOnce) {
-    hostGlobal = RecordingHost::lookup;
+    hostGlobal = FakeHost::lookup;
     acquireVparamGlobals();
     EXPECT_EQ(host.names(), kVparamSet);
     acquireVparamGlobals();
@@ -157,7 +155,7 @@ TEST_F(Activation, FirstNeedSetsLookUpInOrderOnce) {
 }
 
 TEST_F(Activation, PartlyMissingSetsAreNotRetried) {
-    hostGlobal = RecordingHost::lookup;
+    hostGlobal = FakeHost::lookup;
     host.tables.clear();
     host.tables["Channel Info 2"] = &host;  // only the fourth vparam service exists
     acquireVparamGlobals();
@@ -176,7 +174,7 @@ TEST_F(Activation, InterfaceWithoutPanelServiceSucceedsWithNullPanel) {
     host.remove("LWXPanel");
     LWInterface ui = {nullptr, reinterpret_cast<LWXPanelID>(1), reinterpret_cast<LWError (*)(LWInstance)>(1),
                       nullptr};
-    EXPECT_EQ(shaderInterfaceActivate(4, RecordingHost::lookup, &ui, nullptr), 0);
+    EXPECT_EQ(shaderInterfaceActivate(4, FakeHost::lookup, &ui, nullptr), 0);
     EXPECT_EQ(host.names(), std::vector<std::string>{"LWXPanel"});
     EXPECT_EQ(ui.panel, nullptr);
     EXPECT_EQ(ui.options, nullptr);

@@ -9,14 +9,14 @@
 
 #include "base/host_globals.h"
 #include "base/vector3d.h"
-#include "fake_host.h"
 #include "instance/skin_instance.h"
 #include "shading/evaluate.h"
+#include "tests/support/fake_host.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;
-using skintest::FakeHost;
-using skintest::FakeLight;
+using testhost::FakeHost;
+using testhost::FakeItem;
 
 namespace {
 
@@ -56,7 +56,7 @@ const double kRimBehind = std::cos(40 * kRad) * std::pow(0.5 * std::cos(20 * kRa
 class EvaluateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        host.install();
+        host.activate();
         skin = static_cast<SkinInstance *>(skinCreate(nullptr, reinterpret_cast<LWSurfaceID>(0x50f), nullptr));
         ASSERT_NE(skin, nullptr);
         // A quiet skin: only the diffuse layer, Lambertian, all from the shadowed light.
@@ -97,11 +97,9 @@ protected:
         sa.raySource[2] = 4 * v.z;
     }
     // A distant light shining towards -towards, with its unshadowed and shadowed colours.
-    FakeLight &distant(const std::string &name, V3 towards, V3 unshadowed, V3 shadowed) {
-        FakeLight &l = host.addLight(name);
-        l.forward[0] = -towards.x;
-        l.forward[1] = -towards.y;
-        l.forward[2] = -towards.z;
+    FakeItem &distant(const std::string &name, V3 towards, V3 unshadowed, V3 shadowed) {
+        FakeItem &l = host.addLight(name);
+        l.aim(-towards.x, -towards.y, -towards.z);
         l.color[0] = unshadowed.x, l.color[1] = unshadowed.y, l.color[2] = unshadowed.z;
         l.shadowed[0] = shadowed.x, l.shadowed[1] = shadowed.y, l.shadowed[2] = shadowed.z;
         return l;
@@ -168,11 +166,11 @@ TEST_F(EvaluateTest, AnExcludedLightGivesNothingInAnyLayer) {
     host.ambient[1] = 0.3;
     const V3 alone = shade();
 
-    FakeLight &l = distant("key", kFront, kWhite, kWhite);
+    FakeItem &l = distant("key", kFront, kWhite, kWhite);
     l.excluded = true;
     EXPECT_COLOR_NEAR(shade(), alone, 0.0);
-    for (LWItemID id : host.flagsOf) EXPECT_NE(id, static_cast<LWItemID>(&l));
-    for (LWItemID id : host.illuminatedLights) EXPECT_NE(id, static_cast<LWItemID>(&l));
+    for (LWItemID id : host.flagsOf) EXPECT_NE(id, l.id);
+    for (LWItemID id : host.illuminatedLights) EXPECT_NE(id, l.id);
 }
 
 // Bit 2 removes a light's diffuse and translucency, bit 4 its highlight; sub-surface and sheen
@@ -185,8 +183,8 @@ TEST_F(EvaluateTest, LightFlagBitsRemoveDiffuseOrHighlightOnly) {
     set(skin->shadow_amount, 0.5);
     sa.specular = 1.0;
     sa.translucency = 0.3;
-    FakeLight &front = distant("front", kFront, KF, LsF);
-    FakeLight &back = distant("back", kBackSide, KB, LsB);
+    FakeItem &front = distant("front", kFront, KF, LsF);
+    FakeItem &back = distant("back", kBackSide, KB, LsB);
 
     // Front: ci = 1/2, N·H = 1; back: ci = 0, max0(−N·L) = 1/2, no highlight, no rim.
     const V3 diffuse = 0.25 * (LsF + KF) + (0.5 * 0.3 * 0.5) * (LsB + KB);
@@ -269,7 +267,7 @@ TEST_F(EvaluateTest, ScatterWrapLightsTheTerminatorBand) {
     set(skin->Ksub, 1.0);
     sa.diffuse = 0.0;
     view(kViewNormal);
-    FakeLight &l = distant("key", kFront, K, kWhite);
+    FakeItem &l = distant("key", kFront, K, kWhite);
     struct Case {
         double wrap;
         V3 towards;
@@ -283,7 +281,7 @@ TEST_F(EvaluateTest, ScatterWrapLightsTheTerminatorBand) {
         SCOPED_TRACE(testing::Message() << "wrap " << c.wrap << " light (" << c.towards.x << ", " << c.towards.y
                                         << ", " << c.towards.z << ")");
         set(skin->scatter_wrap, c.wrap);
-        l.forward[0] = -c.towards.x, l.forward[1] = -c.towards.y, l.forward[2] = -c.towards.z;
+        l.aim(-c.towards.x, -c.towards.y, -c.towards.z);
         const V3 got = shade();
         EXPECT_TRUE(std::isfinite(got.x));
         EXPECT_COLOR_NEAR(got, c.scatter * K, 1e-12);
@@ -296,7 +294,7 @@ TEST_F(EvaluateTest, PrefixesChooseTheLightsOfTheSkinAndSheenLayers) {
     set(skin->Ksub, 1.0);
     set(skin->Ksheen, 1.0);
     sa.diffuse = 0.0;
-    FakeLight &l = distant("", kFront, K, kWhite);
+    FakeItem &l = distant("", kFront, K, kWhite);
     struct Case {
         const char *skinPrefix, *sheenPrefix, *light;
         bool sub, sheen;
@@ -351,10 +349,10 @@ TEST_F(EvaluateTest, SheenTraceUsesShadowedAndTracedLight) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        host.lights.clear();
-        FakeLight &l = distant("key", c.towards, Lu, Ls);
-        l.type = c.type;
-        l.position[0] = 3 * c.towards.x, l.position[1] = 3 * c.towards.y, l.position[2] = 3 * c.towards.z;
+        host.items.clear();
+        FakeItem &l = distant("key", c.towards, Lu, Ls);
+        l.lightType = c.type;
+        l.place(3 * c.towards.x, 3 * c.towards.y, 3 * c.towards.z);
         l.shadowType = c.shadows;
         l.exitLit = c.exitLit;
         std::memcpy(l.exitColor, &exitColor, sizeof exitColor);
@@ -378,7 +376,7 @@ TEST_F(EvaluateTest, SheenTraceUsesShadowedAndTracedLight) {
         if (c.sheen.x != Ls.x) {
             const std::vector<double> *exitPos = nullptr;
             for (size_t i = 0; i < host.illuminatePositions.size(); ++i)
-                if (host.illuminatedLights[i] == &l && host.illuminatePositions[i][0] != 0.0)
+                if (host.illuminatedLights[i] == l.id && host.illuminatePositions[i][0] != 0.0)
                     exitPos = &host.illuminatePositions[i];
             ASSERT_NE(exitPos, nullptr);
             EXPECT_NEAR((*exitPos)[0], h * c.towards.x, 1e-12);
@@ -453,11 +451,12 @@ TEST_F(EvaluateTest, ParametersAreReadOncePerSpotInTheHostsOrder) {
 TEST_F(EvaluateTest, TheThreadsRayStateBlocksAreMadeAndTheShadowFlagEndsClear) {
     distant("key", kFront, kWhite, kWhite).shadowType = LWSHAD_RAYTRACE;
     shade();
-    ASSERT_EQ(host.chunkCount, 2);
-    EXPECT_EQ(std::string(host.chunks[0].name).rfind("QZ's Lumakit:IsRayShade ", 0), 0u) << host.chunks[0].name;
-    EXPECT_EQ(std::string(host.chunks[1].name).rfind("QZ's Lumakit:IsShadowRay ", 0), 0u) << host.chunks[1].name;
+    const std::vector<std::string> &made = host.pool.created;
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made[0].rfind("QZ's Lumakit:IsRayShade ", 0), 0u) << made[0];
+    EXPECT_EQ(made[1].rfind("QZ's Lumakit:IsShadowRay ", 0), 0u) << made[1];
     int flag;
-    std::memcpy(&flag, host.chunks[1].bytes, sizeof flag);
+    std::memcpy(&flag, host.pool.chunks.at(made[1]).data(), sizeof flag);
     EXPECT_EQ(flag, 0);
 }
 
@@ -474,13 +473,17 @@ TEST_F(EvaluateTest, ReplacementPercentageIsExactlyOne) {
 TEST_F(EvaluateTest, MissingServicesLeaveTheSpotAsTheHostShadedIt) {
     distant("key", kFront, kWhite, kWhite);
     skinNewTime(skin, 1, 0.5);
+    const std::map<std::string, void *> all = host.tables;
     for (const char *service : {LWITEMINFO_GLOBAL, LWLIGHTINFO_GLOBAL, LWOBJECTINFO_GLOBAL, LWSCENEINFO_GLOBAL,
                                 LWGLOBALPOOL_RENDER_GLOBAL, LWVPARMFUNCS_GLOBAL}) {
         SCOPED_TRACE(service);
-        host.missing = {service};
-        host.install();
+        host.tables = all;
+        host.remove(service);
+        host.activate();
         acquireVparamGlobals();
-        host.firstCalls = host.chunkCount = 0;
+        host.firstCalls = 0;
+        host.pool.created.clear();
+        host.pool.chunks.clear();
         host.getValOrder.clear();
         sa.replacement_percentage = 0.25;
         sa.replacement_color[0] = 7.0;
@@ -489,7 +492,7 @@ TEST_F(EvaluateTest, MissingServicesLeaveTheSpotAsTheHostShadedIt) {
         evaluate(skin, &sa);
         EXPECT_EQ(std::memcmp(before, &sa, sizeof sa), 0);
         EXPECT_EQ(host.firstCalls, 0);
-        EXPECT_EQ(host.chunkCount, 0);
+        EXPECT_TRUE(host.pool.created.empty());
         EXPECT_TRUE(host.getValOrder.empty());
     }
 }

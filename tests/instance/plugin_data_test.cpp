@@ -7,17 +7,17 @@
 #include <string>
 
 #include "base/host_globals.h"
-#include "fake_host.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
 #include "instance/skin_panel.h"
-#include "tree_state.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_state.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;
-using skintest::FakeHost;
-using skintest::Node;
-using skintest::TreeState;
+using testhost::FakeHost;
+using testhost::Node;
+using testhost::TestState;
 
 namespace {
 
@@ -43,7 +43,7 @@ Node entry(const std::string &name, LWID type, std::vector<Node> payload) {
 }
 
 // A saved instance: the version, then PDLB with a count and the entries.
-void instanceFile(TreeState &ts, int count, std::vector<Node> entries, int version = 256) {
+void instanceFile(TestState &ts, int count, std::vector<Node> entries, int version = 256) {
     std::vector<Node> lib = {Node::i4(count)};
     lib.insert(lib.end(), entries.begin(), entries.end());
     ts.root.children = {Node::i4(version), Node::block(kBlockPDLB, lib)};
@@ -51,7 +51,10 @@ void instanceFile(TreeState &ts, int count, std::vector<Node> entries, int versi
 
 class PersistenceTest : public ::testing::Test {
 protected:
-    void SetUp() override { host.install(); }
+    void SetUp() override {
+        host.parmSavesValues = true;  // a saved instance keeps its parameters' values
+        host.activate();
+    }
     void TearDown() override {
         for (SkinInstance *s : made) skinDestroy(s);
         resetHostGlobals();
@@ -69,7 +72,7 @@ protected:
 
 TEST_F(PersistenceTest, DefaultSaveWritesThirteenEntriesInTableOrder) {
     SkinInstance *s = create();
-    TreeState ts;
+    TestState ts;
     EXPECT_EQ(skinSave(s, ts.save()), nullptr);
     EXPECT_TRUE(ts.balanced());
     EXPECT_EQ(ts.begins, ts.saveEnds);
@@ -138,7 +141,7 @@ TEST_F(PersistenceTest, EntriesInAnotherOrderRestoreEveryValue) {
     double v = 0.11;
     for (auto p : params) val(a->*p) = (v += 0.07);
 
-    TreeState ts;
+    TestState ts;
     skinSave(a, ts.save());
     std::vector<Node> &lib = ts.root.children[1].children;
     std::reverse(lib.begin() + 1, lib.end());
@@ -156,7 +159,7 @@ TEST_F(PersistenceTest, EntriesInAnotherOrderRestoreEveryValue) {
 
 TEST_F(PersistenceTest, EntriesOfAnotherNameOrTypeAreSkippedWhole) {
     SkinInstance *s = create();
-    TreeState ts;
+    TestState ts;
     instanceFile(ts, 5,
                  {entry("sheen_trace", kTypePDBL, doubleBytes(1.0)),  // sheen_trace is PINT
                   entry("bogus", kTypePINT, {Node::i4(5)}), entry("trace_eps", kTypePINT, {Node::i4(9)}),
@@ -198,7 +201,7 @@ TEST_F(PersistenceTest, DamagedFilesLeaveTheValuesAsTheyWere) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SkinInstance *s = create();
-        TreeState ts;
+        TestState ts;
         ts.root.children = c.top;
         EXPECT_EQ(skinLoad(s, ts.load()), nullptr);
         EXPECT_TRUE(ts.balanced());
@@ -211,7 +214,7 @@ TEST_F(PersistenceTest, DamagedFilesLeaveTheValuesAsTheyWere) {
 // A count of two billion from a damaged file: the load ends at the first missing entry.
 TEST_F(PersistenceTest, CorruptCountStopsAtTheFirstMissingEntry) {
     SkinInstance *s = create();
-    TreeState ts;
+    TestState ts;
     instanceFile(ts, 2000000000, {entry("sheen_trace", kTypePINT, {Node::i4(1)})});
     skinLoad(s, ts.load());
     EXPECT_EQ(s->sheen_trace, 1);
@@ -227,11 +230,11 @@ TEST_F(PersistenceTest, TruncatedFilesLoadTheEntriesThatArePresent) {
     a->trace_eps = 0.5;
     a->sheen_decay = 7.0;
     std::strcpy(a->skin_prefix, "key");
-    TreeState full;
+    TestState full;
     skinSave(a, full.save());
     for (size_t k = 0; k <= 13; ++k) {
         SCOPED_TRACE(k);
-        TreeState ts;
+        TestState ts;
         ts.root = full.root;
         std::vector<Node> &lib = ts.root.children[1].children;
         lib.resize(1 + k);
@@ -255,11 +258,11 @@ TEST_F(PersistenceTest, LoadSurvivesAReadFailureAtEveryPoint) {
     a->trace_eps = 0.5;
     a->sheen_decay = 7.0;
     val(a->Ka) = 0.25;
-    TreeState full;
+    TestState full;
     skinSave(a, full.save());
     for (int n = 0;; ++n) {
         SCOPED_TRACE(n);
-        TreeState ts;
+        TestState ts;
         ts.root = full.root;
         ts.failAfter = n;
         SkinInstance *b = create();
@@ -285,7 +288,7 @@ TEST_F(PersistenceTest, PrefixesOfSixteenCharactersSurviveTheRoundTrip) {
     SkinInstance *a = create();
     panelSet(a, 0x8009, const_cast<char *>("abcdefghijklmnop"));
     panelSet(a, 0x800a, const_cast<char *>("0123456789ABCDEF"));
-    TreeState ts;
+    TestState ts;
     skinSave(a, ts.save());
     SkinInstance *b = create();
     skinLoad(b, ts.load());
@@ -293,7 +296,7 @@ TEST_F(PersistenceTest, PrefixesOfSixteenCharactersSurviveTheRoundTrip) {
     EXPECT_STREQ(b->sheen_prefix, "0123456789ABCDEF");
 
     // A longer text in the file is cut to 16 characters and stays terminated.
-    TreeState longer;
+    TestState longer;
     instanceFile(longer, 1, {entry("skin_prefix", kTypePSTR, {Node::str("abcdefghijklmnopqrst")})});
     std::memset(b->sheen_prefix, 0, kPrefixSize);
     skinLoad(b, longer.load());
@@ -346,7 +349,7 @@ void set(int base) {
 TEST(PluginData, EveryTypeCodeRoundTrips) {
     using namespace generic;
     set(1);
-    TreeState ts;
+    TestState ts;
     pluginDataSave(ts.save(), table);
     EXPECT_TRUE(ts.balanced());
     const Node &lib = ts.root.children.at(0);

@@ -8,14 +8,14 @@
 
 #include "base/host_globals.h"
 #include "entry/servers.h"
-#include "fake_host.h"
 #include "instance/skin_instance.h"
 #include "instance/skin_panel.h"
+#include "tests/support/fake_host.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;
-using skintest::FakeHost;
-using skintest::FakeParm;
+using testhost::FakeHost;
+using testhost::FakeParam;
 
 namespace {
 
@@ -23,7 +23,7 @@ LWSurfaceID const kSurface = reinterpret_cast<LWSurfaceID>(0x50f);
 
 class SkinInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override { host.install(); }
+    void SetUp() override { host.activate(); }
     void TearDown() override {
         for (SkinInstance *s : made) skinDestroy(s);
         resetHostGlobals();
@@ -87,7 +87,7 @@ TEST_F(SkinInstanceTest, NewInstanceHoldsTheDefaultsAndDescribesItself) {
         EXPECT_EQ(vp->valueType, c.envType);
         EXPECT_EQ(vp->textureKind, c.texType);
         EXPECT_EQ(vp->surface, kSurface);
-        const skintest::SetValCall &call = host.setValCalls[first + i];
+        const testhost::SetValCall &call = host.setValCalls[first + i];
         EXPECT_EQ(call.parm, vp->parameter);
         for (int k = 0; k < 3; ++k) EXPECT_EQ(call.value[k], c.value[k]) << "component " << k;
         for (int k = 0; k < 3; ++k) EXPECT_EQ(value(vp)[k], c.value[k]) << "component " << k;
@@ -100,7 +100,7 @@ TEST_F(SkinInstanceTest, ParametersLiveInTheInstancesOwnGroup) {
         SkinInstance *s = create(surface);
         ASSERT_NE(s, nullptr);
         ASSERT_FALSE(host.groupsMade.empty());
-        const skintest::FakeGroup *group = host.groupsMade.front();
+        const testhost::FakeGroup *group = host.groupsMade.front();
         EXPECT_EQ(group->name, "QZ_velmora");
         // Under the surface's channels, or at the top level without a surface.
         EXPECT_EQ(group->parent, surface ? host.surfaceGroup : nullptr);
@@ -153,7 +153,7 @@ TEST_F(SkinInstanceTest, CopyTakesTheSourcesValuesAndKeepsTheTargetsOwnParameter
 TEST_F(SkinInstanceTest, DestroyReleasesEveryParameter) {
     SkinInstance *s = create();
     ASSERT_NE(s, nullptr);
-    std::vector<FakeParm *> parms;
+    std::vector<FakeParam *> parms;
     for (const ParamCase &c : kParams) parms.push_back(host.parm((s->*c.field)->parameter));
     made.clear();
     skinDestroy(s);

@@ -9,13 +9,13 @@
 
 #include "base/host_globals.h"
 #include "base/ray_state.h"
-#include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_tags.h"
 #include "shading/gateway.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using fakehost::id;
+using testhost::id;
 
 namespace {
 
@@ -37,15 +37,15 @@ double noHit(const LWDVector, const LWDVector) { return -1.0; }
 }  // namespace
 
 TEST(LightsConcurrency, RenderThreadsReadWhileTheMainThreadRebuilds) {
-    fakehost::install();
+    testhost::FakeHost host;
+    host.setShaderGlobals();
     for (uintptr_t n : {0x400, 0x401}) {
-        fakehost::Item &light = fakehost::scene->add(n, LWI_LIGHT);
+        testhost::FakeItem &light = host.add(n, LWI_LIGHT);
         light.set(LWIP_W_POSITION, 0, 10, 0);
         for (int k = 0; k < 3; ++k) light.slope[LWIP_W_POSITION - 1][k] = 1.0;  // (t, 10 + t, t)
         light.shadowColor[2] = 1.0;
     }
-    fakehost::scene->find(kTagged)->tags = {"QZ_lightParam: areashadow = 1",
-                                            "QZ_lightParam: areashadow_sample = 2"};
+    host.find(kTagged)->tags = {"QZ_lightParam: areashadow = 1", "QZ_lightParam: areashadow_sample = 2"};
     lightTagsClear();
     itemParamsNewTime(0, 0);
     ItemParamCache *texture = itemParamCacheCreate();
@@ -104,7 +104,7 @@ TEST(LightsConcurrency, RenderThreadsReadWhileTheMainThreadRebuilds) {
     EXPECT_EQ(refused.load(), kThreads * kSpots);  // one nested query per plain-light call
     itemParamCacheDestroy(texture);
     lightTagsClear();
-    fakehost::scene->items.clear();
+    host.items.clear();
     itemParamsNewTime(0, 0);
-    fakehost::uninstall();
+    resetHostGlobals();
 }

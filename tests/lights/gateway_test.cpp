@@ -9,13 +9,13 @@
 #include "base/host_globals.h"
 #include "base/platform.h"
 #include "base/ray_state.h"
-#include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_tags.h"
 #include "shading/gateway.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using fakehost::id;
+using testhost::id;
 
 namespace {
 
@@ -43,9 +43,10 @@ int hostIlluminate(LWItemID light, const LWDVector position, LWDVector dir, LWDV
 
 class Gateway : public ::testing::Test {
 protected:
+    testhost::FakeHost host;
     void SetUp() override {
-        fakehost::install();
-        light_ = &fakehost::scene->add(0x300, LWI_LIGHT);
+        host.setShaderGlobals();
+        light_ = &host.add(0x300, LWI_LIGHT);
         light_->set(LWIP_W_POSITION, 0, 10, 0);
         light_->color[0] = 0.3;
         light_->color[1] = 0.6;
@@ -61,11 +62,11 @@ protected:
     }
     void TearDown() override {
         lightTagsClear();
-        fakehost::scene->items.clear();
+        host.items.clear();
         itemParamsNewTime(0, 0);
-        fakehost::uninstall();
+        resetHostGlobals();
     }
-    fakehost::Item *light_ = nullptr;
+    testhost::FakeItem *light_ = nullptr;
     LWShaderAccess sa_;
 };
 
@@ -155,8 +156,9 @@ TEST_F(Gateway, NullFlagGoesStraightToTheLight) {
 
 class RayState : public ::testing::Test {
 protected:
-    void SetUp() override { fakehost::install(); }
-    void TearDown() override { fakehost::uninstall(); }
+    testhost::FakeHost host;
+    void SetUp() override { host.setShaderGlobals(); }
+    void TearDown() override { resetHostGlobals(); }
 };
 
 TEST_F(RayState, BlockNamesCarryTheThreadIdInEightHexDigits) {
@@ -184,13 +186,13 @@ TEST_F(RayState, FirstCallCreatesAZeroedBlockAndLaterCallsFindIt) {
     EXPECT_EQ(*flag, 0);  // the pool hands out non-zero bytes
     char want[64];
     std::snprintf(want, sizeof want, "QZ's Lumakit:IsShadowRay %08x", static_cast<unsigned>(currentThreadId()));
-    ASSERT_EQ(fakehost::pool.created.size(), 1u);
-    EXPECT_EQ(fakehost::pool.created[0], want);
+    ASSERT_EQ(host.pool.created.size(), 1u);
+    EXPECT_EQ(host.pool.created[0], want);
 
     *flag = 1;
     EXPECT_EQ(rayStateBlock(kIsShadowRayKey, 4), flag);
     EXPECT_EQ(*flag, 1);  // a found block is not cleared
-    EXPECT_EQ(fakehost::pool.created.size(), 1u);
+    EXPECT_EQ(host.pool.created.size(), 1u);
 
     int *shade = static_cast<int *>(rayStateBlock(kIsRayShadeKey, 4));
     ASSERT_NE(shade, nullptr);
@@ -212,11 +214,11 @@ TEST_F(RayState, EachThreadHasItsOwnBlock) {
     EXPECT_NE(mine, theirs);
     EXPECT_EQ(theirsAgain, theirs);
     EXPECT_EQ(*mine, 0);
-    EXPECT_EQ(fakehost::pool.created.size(), 2u);
+    EXPECT_EQ(host.pool.created.size(), 2u);
 }
 
 TEST_F(RayState, NoPoolOrNoChunkGivesNull) {
-    fakehost::pool.failCreate = true;
+    host.pool.failCreate = true;
     EXPECT_EQ(rayStateBlock(kIsShadowRayKey, 4), nullptr);
     shaderGlobals.globalPool = nullptr;
     EXPECT_EQ(rayStateBlock(kIsShadowRayKey, 4), nullptr);

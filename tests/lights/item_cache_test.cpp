@@ -2,33 +2,34 @@
 #include <gtest/gtest.h>
 
 #include "base/host_globals.h"
-#include "fake_host.h"
 #include "lights/item_cache.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using fakehost::id;
+using testhost::id;
 
 namespace {
 
 class ItemCache : public ::testing::Test {
 protected:
+    testhost::FakeHost host;
     void SetUp() override {
-        fakehost::install();
-        fakehost::Scene &s = *fakehost::scene;
+        host.setShaderGlobals();
+        testhost::FakeHost &s = host;
         s.add(0x10, LWI_LIGHT).set(LWIP_W_POSITION, 1, 2, 3);
         s.add(0x20, LWI_CAMERA).set(LWIP_W_POSITION, 4, 5, 6);
-        fakehost::Item &object = s.add(0x30, LWI_OBJECT);
+        testhost::FakeItem &object = s.add(0x30, LWI_OBJECT);
         object.set(LWIP_POSITION, 7, 8, 9);
         object.set(LWIP_PIVOT_ROT, 10, 11, 12);
         s.add(0x31, LWI_BONE, id(0x30)).set(LWIP_W_FORWARD, 0, 0, 1);
         s.add(0x40, LWI_OBJECT).set(LWIP_SCALING, 2, 2, 2);                      // an object without bones
-        for (auto &entry : s.items) entry.second.slope[LWIP_W_UP - 1][1] = 1.0;  // W_UP.y = time
+        for (auto &entry : s.items) entry.slope[LWIP_W_UP - 1][1] = 1.0;         // W_UP.y = time
     }
     void TearDown() override {
-        fakehost::scene->items.clear();
-        shaderGlobals.itemInfo = fakehost::itemInfo();
+        host.items.clear();
+        shaderGlobals.itemInfo = &host.itemInfo;
         itemParamsNewTime(0, 0);  // leave the shared cache empty for the next test
-        fakehost::uninstall();
+        resetHostGlobals();
     }
 };
 
@@ -46,7 +47,7 @@ double upY(ItemParamCache *cache, uintptr_t item) {
 TEST_F(ItemCache, ReadsEveryParameterOfEveryKindOfItem) {
     itemParamsNewTime(0.0, 0);
     // Lights, cameras, objects and their bones: five items, twelve host calls each.
-    EXPECT_EQ(fakehost::scene->paramCalls.load(), 5 * 12);
+    EXPECT_EQ(host.paramCalls.load(), 5 * 12);
     struct Case {
         uintptr_t item;
         LWItemParam param;
@@ -85,7 +86,7 @@ TEST_F(ItemCache, RebuildReplacesTheSnapshot) {
     EXPECT_EQ(upY(nullptr, 0x31), 2.0);  // same time, same snapshot
 
     // An item removed from the scene keeps its stale record only until the next rebuild.
-    fakehost::scene->items.pop_back();
+    host.items.pop_back();
     EXPECT_EQ(upY(nullptr, 0x40), 2.0);
     itemParamsNewTime(3.0, 72);
     EXPECT_EQ(upY(nullptr, 0x40), -1.0);

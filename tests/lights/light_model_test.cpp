@@ -7,42 +7,48 @@
 #include <vector>
 
 #include "base/host_globals.h"
-#include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_model.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using fakehost::id;
+using testhost::id;
 
 namespace {
 
 const LWItemID kLight = id(0x100);
-const LWImageID kImage = id(0x900);
 const double kPi = 3.14159265358979323846;
 
 class LightModel : public ::testing::Test {
 protected:
+    testhost::FakeHost host;
     void SetUp() override {
-        fakehost::install();
-        light_ = &fakehost::scene->add(0x100, LWI_LIGHT);
+        host.setShaderGlobals();
+        light_ = &host.add(0x100, LWI_LIGHT);
         light_->color[0] = 0.3;
         light_->color[1] = 0.6;
         light_->color[2] = 0.9;
         light_->set(LWIP_RIGHT, 1, 0, 0);
         light_->set(LWIP_UP, 0, 1, 0);
         light_->set(LWIP_FORWARD, 0, 0, 1);
-        fakehost::scene->images[reinterpret_cast<uintptr_t>(kImage)] = {4, 8, {0.5, 0.25, 2.0}};
+        image_ = host.image("projection", "projection.png");
+        image_->width = 4;
+        image_->height = 8;
+        image_->rgb[0] = 0.5;
+        image_->rgb[1] = 0.25;
+        image_->rgb[2] = 2.0;
     }
     void TearDown() override {
-        fakehost::scene->items.clear();
+        host.items.clear();
         itemParamsNewTime(0, 0);
-        fakehost::uninstall();
+        resetHostGlobals();
     }
     void placeLight(double x, double y, double z) {
         light_->set(LWIP_W_POSITION, x, y, z);
         itemParamsNewTime(0, 0);
     }
-    fakehost::Item *light_ = nullptr;
+    testhost::FakeItem *light_ = nullptr;
+    testhost::FakeImage *image_ = nullptr;
 };
 
 struct Lit {
@@ -139,8 +145,8 @@ TEST_F(LightModel, SpotConeHasASmoothEdge) {
 
     // A light missing from the snapshot sits at the origin with a zero axis, so the cosine to the
     // axis is 0: inside a cone wider than 90 degrees, outside a narrower one.
-    fakehost::Item &loose = fakehost::scene->add(0x100, LWI_BONE);  // a bone of no object: never snapshotted
-    fakehost::scene->items.pop_front();
+    testhost::FakeItem &loose = host.add(0x100, LWI_BONE);  // a bone of no object: never snapshotted
+    host.items.pop_front();
     itemParamsNewTime(0, 0);
     loose.lightType = LWLIGHT_SPOT;
     loose.coneEdge = 0.1;
@@ -195,7 +201,7 @@ TEST_F(LightModel, ProjectionCoversASquareBeyondCotR) {
 
 TEST_F(LightModel, ProjectionImageTintsTheSpotInsteadOfTheCone) {
     light_->lightType = LWLIGHT_SPOT;
-    light_->projImage = kImage;
+    light_->projImage = LWImageID(image_);
     light_->coneRadius = kPi / 4;
     light_->coneEdge = 0.5;
     placeLight(0, 0, 0);
@@ -205,9 +211,9 @@ TEST_F(LightModel, ProjectionImageTintsTheSpotInsteadOfTheCone) {
     EXPECT_DOUBLE_EQ(centre.color[1], 0.6 * 0.25);
     EXPECT_DOUBLE_EQ(centre.color[2], 0.9 * 2.0);
     // One pixel of the longer side (8 high), blended, at the projected (u, v).
-    EXPECT_EQ(fakehost::scene->lastSpot.size, 0.125);
-    EXPECT_EQ(fakehost::scene->lastSpot.blend, 1);
-    EXPECT_NEAR(fakehost::scene->lastSpot.u, 0.5, 1e-12);
+    EXPECT_EQ(host.lastSpot.size, 0.125);
+    EXPECT_EQ(host.lastSpot.blend, 1);
+    EXPECT_NEAR(host.lastSpot.u, 0.5, 1e-12);
 
     // Near the soft edge the image colour is full: the cone's edge does not apply.
     const Lit edge = unshadowed(1.9, 0, 2);
@@ -226,17 +232,18 @@ TEST_F(LightModel, ImageSpotSizeIsOnePixelOfTheLongerSide) {
     } cases[] = {
         {4, 8, 0.125, true}, {16, 2, 0.0625, true}, {5, 5, 0.2, true}, {0, 8, 0, false}, {0, 0, 0, false}};
     for (const Case &c : cases) {
-        fakehost::scene->images[reinterpret_cast<uintptr_t>(kImage)] = {c.w, c.h, {0.5, 0.25, 2.0}};
-        fakehost::scene->coloredSpots = 0;
+        image_->width = c.w;
+        image_->height = c.h;
+        host.coloredSpots = 0;
         double rgb[3] = {-1, -1, -1};
-        imageSpotRGB(kImage, 0.25, 0.75, rgb);
+        imageSpotRGB(LWImageID(image_), 0.25, 0.75, rgb);
         const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h);
-        EXPECT_EQ(fakehost::scene->coloredSpots.load(), c.sampled ? 1 : 0) << what;
+        EXPECT_EQ(host.coloredSpots.load(), c.sampled ? 1 : 0) << what;
         EXPECT_EQ(rgb[2], c.sampled ? 2.0 : 0.0) << what;
         if (c.sampled) {
-            EXPECT_EQ(fakehost::scene->lastSpot.size, c.size) << what;
-            EXPECT_EQ(fakehost::scene->lastSpot.u, 0.25) << what;
-            EXPECT_EQ(fakehost::scene->lastSpot.v, 0.75) << what;
+            EXPECT_EQ(host.lastSpot.size, c.size) << what;
+            EXPECT_EQ(host.lastSpot.u, 0.25) << what;
+            EXPECT_EQ(host.lastSpot.v, 0.75) << what;
         }
     }
 }
@@ -258,18 +265,18 @@ TEST(TransformPoint, DividesByANonZeroW) {
 
 TEST_F(LightModel, ProjectionImagesOfSpotLightsAreReadied) {
     light_->lightType = LWLIGHT_SPOT;
-    light_->projImage = kImage;
-    fakehost::scene->add(0x101, LWI_LIGHT).lightType = LWLIGHT_SPOT;  // no image
-    fakehost::Item &point = fakehost::scene->add(0x102, LWI_LIGHT);
+    light_->projImage = LWImageID(image_);
+    host.add(0x101, LWI_LIGHT).lightType = LWLIGHT_SPOT;  // no image
+    testhost::FakeItem &point = host.add(0x102, LWI_LIGHT);
     point.lightType = LWLIGHT_POINT;
     point.projImage = id(0x901);  // ignored: not a spot light
     prepareProjectionImages();
-    ASSERT_EQ(fakehost::scene->needAA.size(), 1u);
-    EXPECT_EQ(fakehost::scene->needAA[0], kImage);
+    ASSERT_EQ(host.needAA.size(), 1u);
+    EXPECT_EQ(host.needAA[0], LWImageID(image_));
 
     shaderGlobals.itemInfo = nullptr;
     prepareProjectionImages();
-    EXPECT_EQ(fakehost::scene->needAA.size(), 1u);
+    EXPECT_EQ(host.needAA.size(), 1u);
 }
 
 // --- Area shadows ---------------------------------------------------------------------------------

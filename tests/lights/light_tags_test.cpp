@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "base/host_globals.h"
-#include "fake_host.h"
 #include "lights/item_cache.h"
 #include "lights/light_tags.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
-using fakehost::id;
+using testhost::id;
 
 namespace {
 
@@ -21,16 +21,17 @@ const LWItemID kLight = id(0x200);
 
 class LightTags : public ::testing::Test {
 protected:
+    testhost::FakeHost host;
     void SetUp() override {
-        fakehost::install();
-        light_ = &fakehost::scene->add(0x200, LWI_LIGHT);
+        host.setShaderGlobals();
+        light_ = &host.add(0x200, LWI_LIGHT);
         lightTagsClear();
     }
     void TearDown() override {
         lightTagsClear();
-        fakehost::scene->items.clear();
+        host.items.clear();
         itemParamsNewTime(0, 0);
-        fakehost::uninstall();
+        resetHostGlobals();
     }
     LightTagRecord read(const std::vector<std::string> &tags) {
         lightTagsClear();
@@ -38,7 +39,7 @@ protected:
         const LightTagRecord *record = lightTagsGet(kLight);
         return record ? *record : LightTagRecord{-99, -99, -99, -99, -99, -99, -99};
     }
-    fakehost::Item *light_ = nullptr;
+    testhost::FakeItem *light_ = nullptr;
 };
 
 }  // namespace
@@ -201,7 +202,7 @@ TEST_F(LightTags, AreaShadowsOnlyForTaggedPointAndSpotLightsWithTracedShadows) {
         hostCalls = 0;
         light_->lightType = c.lightType;
         light_->tags.resize(c.tagged ? 2 : 0);
-        fakehost::scene->sceneInfo.renderOpts = c.renderOpts;
+        host.sceneInfo.renderOpts = c.renderOpts;
         double dir[3] = {0, 0, 0}, color[3] = {0, 0, 0};
         const int lit = illuminateTagged(&sa, kLight, p, dir, color);
         EXPECT_EQ(lit, c.sampled ? 1 : 5) << c.what;
@@ -210,7 +211,7 @@ TEST_F(LightTags, AreaShadowsOnlyForTaggedPointAndSpotLightsWithTracedShadows) {
     }
 
     // Without the scene information the module cannot tell that shadows are traced: host.
-    fakehost::scene->sceneInfo.renderOpts = LWROPT_SHADOWTRACE;
+    host.sceneInfo.renderOpts = LWROPT_SHADOWTRACE;
     light_->lightType = LWLIGHT_POINT;
     light_->tags.resize(2);
     struct Missing {

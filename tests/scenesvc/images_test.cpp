@@ -9,6 +9,7 @@
 #include "host/services/scene_services.h"
 #include "host/state/memory_state.h"
 #include "tests/scenesvc/test_scene.h"
+#include "tests/support/test_state.h"
 
 namespace {
 
@@ -174,11 +175,11 @@ TEST_F(Images, SceneDataRoundTrips) {
     std::string path = writePng("saved.png", 1, 1, {0, 1, 0});
     LWImageID img = il->load(path.c_str());
     ASSERT_NE(img, nullptr);
-    Tape tape;
+    testhost::TestState tape;
     il->sceneSave(tape.save(), img);
     il->sceneSave(tape.save(), checker);
     il->sceneSave(tape.save(), LWITEM_RADIOSITY);  // writes nothing
-    ASSERT_EQ(tape.items.size(), 6u);
+    ASSERT_EQ(tape.root.children.size(), 6u);
 
     // A fresh session: the loaded image is read again under its saved name, the scene's found.
     host::services::withdrawSceneServices();
@@ -188,7 +189,7 @@ TEST_F(Images, SceneDataRoundTrips) {
     EXPECT_STREQ(il->name(back), "saved.png");
     EXPECT_STREQ(il->filename(back, 0), path.c_str());
     EXPECT_EQ(il->sceneLoad(tape.load()), checker);
-    tape.pos = 0;
+    tape.rewind();
     EXPECT_EQ(il->sceneLoad(tape.load()), back) << "a second load finds the image by name";
 }
 
@@ -217,25 +218,27 @@ TEST_F(Images, SceneDataRoundTripsThroughTheHostStates) {
 }
 
 TEST_F(Images, UnusableSceneDataGivesNoImage) {
-    using Item = std::variant<int, std::string>;
+    using testhost::Node;
     struct Case {
-        std::vector<Item> items;
+        std::vector<Node> items;
         const char *what;
         size_t messages;
     } cases[] = {
         {{}, "nothing", 0},
-        {{Item(2), Item("checker"), Item("")}, "another version", 0},
-        {{Item(1)}, "cut after the version", 0},
-        {{Item(1), Item("ghost")}, "cut after the name", 0},
-        {{Item("checker")}, "a string where the version goes", 0},
-        {{Item(1), Item(""), Item("")}, "no name and no file", 0},
-        {{Item(1), Item("ghost"), Item(std::string("/nonexistent/ghost.png"))}, "a file that is not there", 1},
-        {{Item(1), Item(std::string(5000, 'n')), Item(std::string(9000, 'p'))}, "overlong texts", 1},
+        {{Node::i4(2), Node::str("checker"), Node::str("")}, "another version", 0},
+        {{Node::i4(1)}, "cut after the version", 0},
+        {{Node::i4(1), Node::str("ghost")}, "cut after the name", 0},
+        {{Node::str("checker")}, "a string where the version goes", 0},
+        {{Node::i4(1), Node::str(""), Node::str("")}, "no name and no file", 0},
+        {{Node::i4(1), Node::str("ghost"), Node::str(std::string("/nonexistent/ghost.png"))},
+         "a file that is not there",
+         1},
+        {{Node::i4(1), Node::str(std::string(5000, 'n')), Node::str(std::string(9000, 'p'))}, "overlong texts", 1},
     };
     for (const Case &c : cases) {
         messages.clear();
-        Tape tape;
-        tape.items = c.items;
+        testhost::TestState tape;
+        tape.root.children = c.items;
         EXPECT_EQ(il->sceneLoad(tape.load()), nullptr) << c.what;
         EXPECT_EQ(messages.size(), c.messages) << c.what;
     }

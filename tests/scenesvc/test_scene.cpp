@@ -145,49 +145,6 @@ std::unique_ptr<TestScene> makeScene() {
     return t;
 }
 
-namespace {
-
-Tape *tape(void *d) { return static_cast<Tape *>(d); }
-
-void wI4(void *d, const int *v, int n) {
-    for (int i = 0; i < n; ++i) tape(d)->items.emplace_back(v[i]);
-}
-void wStr(void *d, const char *s) { tape(d)->items.emplace_back(std::string(s ? s : "")); }
-
-int rI4(void *d, int *v, int n) {
-    Tape *t = tape(d);
-    for (int i = 0; i < n; ++i) {
-        if (t->pos >= t->items.size() || !std::holds_alternative<int>(t->items[t->pos])) return 0;
-        v[i] = std::get<int>(t->items[t->pos++]);
-    }
-    return n;
-}
-
-int rStr(void *d, char *buf, int max) {
-    Tape *t = tape(d);
-    if (max <= 0) return -1;
-    buf[0] = '\0';
-    if (t->pos >= t->items.size() || !std::holds_alternative<std::string>(t->items[t->pos])) return -1;
-    const std::string &s = std::get<std::string>(t->items[t->pos++]);
-    size_t n = std::min(s.size(), static_cast<size_t>(max - 1));
-    std::memcpy(buf, s.data(), n);
-    buf[n] = '\0';
-    return static_cast<int>(n);
-}
-
-}  // namespace
-
-Tape::Tape() {
-    save_.ioMode = LWIO_BINARY;
-    save_.writeData = this;
-    save_.writeI4 = wI4;
-    save_.writeStr = wStr;
-    load_.ioMode = LWIO_BINARY;
-    load_.readData = this;
-    load_.readI4 = rI4;
-    load_.readStr = rStr;
-}
-
 TempDir::TempDir() {
     std::random_device rd;
     dir_ = (std::filesystem::temp_directory_path() / ("velmora_scenesvc_" + std::to_string(rd()))).string();

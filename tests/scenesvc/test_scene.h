@@ -3,11 +3,9 @@
 
 #include <memory>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "host/scene/scene.h"
-#include "sdk/io_state.h"
 
 namespace scenesvc_test {
 
@@ -22,20 +20,6 @@ struct TestScene {
     host::scene::BoneItem *bone1 = nullptr, *bone2 = nullptr, *bone3 = nullptr;
 };
 std::unique_ptr<TestScene> makeScene();
-
-// A token tape standing in for the host's load and save states (32-bit integers and strings).
-class Tape {
-public:
-    Tape();
-    const LWSaveState *save() const { return &save_; }
-    const LWLoadState *load() const { return &load_; }
-    std::vector<std::variant<int, std::string>> items;
-    size_t pos = 0;
-
-private:
-    LWSaveState save_{};
-    LWLoadState load_{};
-};
 
 // A directory under the system's temporary folder, removed with its files on destruction.
 class TempDir {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "base/host_globals.h"
-#include "tests/vparam/fake_host.h"
-#include "tests/vparam/memory_state.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_state.h"
 #include "vparam/image_refs.h"
 
 using namespace velmora;
@@ -15,14 +15,14 @@ class ImageRefs : public ::testing::Test {
 protected:
     void SetUp() override {
         resetHostGlobals();
-        hostGlobal = RecordingHost::lookup;
+        hostGlobal = FakeHost::lookup;
     }
     void TearDown() override { resetHostGlobals(); }
 
     // Loads what `saved` wrote, through `loaded`, and checks that the state was left balanced.
     template <typename Load>
-    void reload(MemoryState &state, Load load) {
-        state.startLoad(state.bytes);
+    void reload(TestState &state, Load load) {
+        state.startLoad(state.bytes());
         load(state.load());
         EXPECT_TRUE(state.balanced()) << state.finds << " finds, " << state.loadEnds << " ends";
     }
@@ -35,7 +35,7 @@ protected:
 TEST_F(ImageRefs, OnlyLayerTwoHasAnImage) {
     FakeImage *skin = host.image("skin.png", "maps/skin.png");
     FakeTexture *saved = host.texture({{}, {}, {nullptr, true, skin}});
-    MemoryState state;
+    TestState state;
     imageRefSave(state.save(), saved);
     EXPECT_EQ(state.outline(), R"(IREF[IVAL[1] IVAL[2] IDAT[256 1s "skin.png" "maps/skin.png"]])");
 
@@ -58,11 +58,11 @@ TEST_F(ImageRefs, ReusesAnImageOfTheSameNameIgnoringCase) {
         FakeHost scene;
         acquireLibraryGlobals();  // the reference operations do it before they save or load images
         FakeImage saved = {"Skin.PNG", "maps/skin.png"};
-        MemoryState state;
+        TestState state;
         imageDataSave(state.save(), &saved);
         FakeImage *present = c.sceneImage ? scene.image(c.sceneImage, "elsewhere/skin.png") : nullptr;
 
-        state.startLoad(state.bytes);
+        state.startLoad(state.bytes());
         FakeImage *got = static_cast<FakeImage *>(imageDataLoad(state.load()));
         EXPECT_TRUE(state.balanced());
         ASSERT_NE(got, nullptr);
@@ -78,7 +78,7 @@ TEST_F(ImageRefs, ReusesAnImageOfTheSameNameIgnoringCase) {
 
 TEST_F(ImageRefs, TextureWithoutImageLayersSavesACountOfZero) {
     FakeTexture *saved = host.texture({{nullptr, false, nullptr}, {}});
-    MemoryState state;
+    TestState state;
     imageRefSave(state.save(), saved);
     EXPECT_EQ(state.outline(), "IREF[IVAL[0]]");
 
@@ -91,7 +91,7 @@ TEST_F(ImageRefs, TextureWithoutImageLayersSavesACountOfZero) {
 TEST_F(ImageRefs, LayerEnvelopesAreSavedLayerByLayerChannelByChannel) {
     FakeEnvelope *a = host.envelope(0.5f), *b = host.envelope(1.5f), *c = host.envelope(2.5f);
     FakeTexture *saved = host.texture({{host.group("0", {a, nullptr, b})}, {}, {host.group("2", {c})}});
-    MemoryState state;
+    TestState state;
     imageEnvSave(state.save(), saved);
     EXPECT_EQ(state.outline(), "IENV[IVAL[3] IENV[0.5f] IENV[1.5f] IENV[2.5f]]");
     const std::vector<std::string> tokens = {"ImageEnvelope", "ImageRefValue", "ImageEnvelopeData",
@@ -107,7 +107,7 @@ TEST_F(ImageRefs, LayerEnvelopesAreSavedLayerByLayerChannelByChannel) {
 
 TEST_F(ImageRefs, LayersWithoutChannelGroupsSaveAnEmptyEnvelopeBlock) {
     FakeTexture *tex = host.texture({{}, {}});
-    MemoryState state;
+    TestState state;
     imageEnvSave(state.save(), tex);
     EXPECT_EQ(state.outline(), "IENV[IVAL[0]]");
     reload(state, [&](const LWLoadState *load) { imageEnvLoad(load, tex); });
@@ -121,7 +121,7 @@ TEST_F(ImageRefs, UnusableReferencesFallBack) {
     // More saved references than the loading texture has layers: the rest are skipped by the
     // end of the IREF block, and whatever follows it still reads.
     {
-        MemoryState state;
+        TestState state;
         imageRefSave(state.save(), host.texture({{nullptr, true, face}, {}, {nullptr, true, skin}}));
         valueBlockWrite(state.save(), 77);
         FakeTexture *twoLayers = host.texture({{}, {}});
@@ -134,7 +134,7 @@ TEST_F(ImageRefs, UnusableReferencesFallBack) {
     }
     // An IDAT block of another version gives the layer whose index was read no image.
     {
-        MemoryState state;
+        TestState state;
         const LWSaveState *save = state.save();
         const LWBlockIdent iref = {kBlockIREF, "ImageRef"}, idat = {kBlockIDAT, "ImageRefData"};
         save->beginBlk(save->writeData, &iref, 0);
@@ -155,7 +155,7 @@ TEST_F(ImageRefs, UnusableReferencesFallBack) {
     }
     // A block that is not IREF changes nothing.
     {
-        MemoryState state;
+        TestState state;
         valueBlockWrite(state.save(), 1);
         FakeTexture *tex = host.texture({{nullptr, true, face}});
         reload(state, [&](const LWLoadState *load) { imageRefLoad(load, tex); });

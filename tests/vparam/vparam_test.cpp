@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "base/host_globals.h"
-#include "tests/vparam/fake_host.h"
-#include "tests/vparam/memory_state.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_state.h"
 #include "vparam/image_refs.h"
 #include "vparam/vparam.h"
 
@@ -20,7 +20,7 @@ class VparamTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetHostGlobals();
-        hostGlobal = RecordingHost::lookup;
+        hostGlobal = FakeHost::lookup;
         owner = host.group("owner");
     }
     void TearDown() override { resetHostGlobals(); }
@@ -207,7 +207,7 @@ TEST_F(VparamTest, EnvelopedComponentsEachSaveOneBlock) {
         auto vp = make("skin_color", LWVP_COLOR, LWVPDT_COLOR);
         fake(*vp)->data = 7;
         std::copy(c.envs, c.envs + 3, fake(*vp)->envs);
-        MemoryState state;
+        TestState state;
         vparamSave(vp.get(), state.save());
         EXPECT_EQ(state.outline(), c.outline);
         EXPECT_TRUE(state.balanced());
@@ -215,7 +215,7 @@ TEST_F(VparamTest, EnvelopedComponentsEachSaveOneBlock) {
         auto back = make("skin_color", LWVP_COLOR, LWVPDT_COLOR);
         FakeEnvelope fresh[3];
         for (int i = 0; i < 3; ++i) fake(*back)->envs[i] = c.envs[i] ? &fresh[i] : nullptr;
-        state.startLoad(state.bytes);
+        state.startLoad(state.bytes());
         vparamLoad(back.get(), state.load());
         EXPECT_TRUE(state.balanced());
         EXPECT_EQ(fake(*back)->data, 7);
@@ -235,7 +235,7 @@ TEST_F(VparamTest, LoadLeavesTheParameterWithoutAUsableBlock) {
         {"version 255", kBlockVPRM, 255}, {"version 257", kBlockVPRM, 257}, {"a PTEX block", kBlockPTEX, 256}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        MemoryState state;
+        TestState state;
         const LWBlockIdent row = {c.id, "Other"};
         const int data = 9;
         const float env = 4.f;
@@ -249,7 +249,7 @@ TEST_F(VparamTest, LoadLeavesTheParameterWithoutAUsableBlock) {
         FakeEnvelope kept{1.f};
         fake(*vp)->data = 5;
         fake(*vp)->envs[0] = &kept;
-        state.startLoad(state.bytes);
+        state.startLoad(state.bytes());
         vparamLoad(vp.get(), state.load());
         EXPECT_TRUE(state.balanced());
         EXPECT_EQ(state.loadEnds, 1) << "one end, whether or not VPRM was found";
@@ -302,7 +302,7 @@ protected:
 };
 
 TEST_F(Persistence, SaveThenLoadRestoresEverything) {
-    MemoryState state;
+    TestState state;
     vparamSave(source.get(), state.save());
     textureParamSave(&bare, state.save());
     EXPECT_EQ(state.outline(),
@@ -313,7 +313,7 @@ TEST_F(Persistence, SaveThenLoadRestoresEverything) {
     auto t = blankTarget();
     TextureParam loadedBare = {0, host.texture({{host.group("layer 0", {host.envelope(0.f)})}, {}}), 0, 0};
     FakeTexture *bareTex = static_cast<FakeTexture *>(loadedBare.texture);
-    state.startLoad(state.bytes);
+    state.startLoad(state.bytes());
     vparamLoad(t->vp.get(), state.load());
     textureParamLoad(&loadedBare, state.load());
     EXPECT_TRUE(state.balanced());
@@ -330,16 +330,17 @@ TEST_F(Persistence, SaveThenLoadRestoresEverything) {
 }
 
 TEST_F(Persistence, EveryTruncationLoadsSafely) {
-    MemoryState saved;
+    TestState saved;
     vparamSave(source.get(), saved.save());
     textureParamSave(&bare, saved.save());
-    for (size_t length = 0; length <= saved.bytes.size(); ++length) {
-        SCOPED_TRACE(testing::Message() << "first " << length << " of " << saved.bytes.size() << " bytes");
+    const std::vector<uint8_t> bytes = saved.bytes();
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        SCOPED_TRACE(testing::Message() << "first " << length << " of " << bytes.size() << " bytes");
         auto t = blankTarget();
         FakeTexture *bareTex = host.texture({{host.group("layer 0", {host.envelope(0.f)})}, {}});
         TextureParam loadedBare = {0, bareTex, 0, 0};
-        MemoryState state;
-        state.startLoad(std::vector<uint8_t>(saved.bytes.begin(), saved.bytes.begin() + length));
+        TestState state;
+        state.startLoad(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
         vparamLoad(t->vp.get(), state.load());
         textureParamLoad(&loadedBare, state.load());
         ASSERT_TRUE(state.balanced()) << state.finds << " finds, " << state.loadEnds << " ends";
@@ -352,7 +353,7 @@ TEST_F(Persistence, EveryTruncationLoadsSafely) {
         EXPECT_TRUE(t->texture->layers[1].image == nullptr || t->texture->layers[1].image == skin);
         EXPECT_TRUE(bareTex->data == 0 || bareTex->data == 23) << bareTex->data;
         EXPECT_TRUE(bareTex->layers[1].image == nullptr || bareTex->layers[1].image == skin);
-        if (length == saved.bytes.size()) {
+        if (length == bytes.size()) {
             EXPECT_EQ(bareTex->layers[1].image, skin);
         }
     }

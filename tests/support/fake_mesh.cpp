@@ -1,4 +1,4 @@
-#include "tests/mesh/fake_mesh.h"
+#include "tests/support/fake_mesh.h"
 
 namespace testhost {
 
