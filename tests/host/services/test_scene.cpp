@@ -1,4 +1,4 @@
-#include "tests/scenesvc/test_scene.h"
+#include "tests/host/services/test_scene.h"
 
 #include <cstring>
 #include <filesystem>

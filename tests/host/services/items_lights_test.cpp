@@ -4,7 +4,7 @@
 
 #include "host/services/global_lookup.h"
 #include "host/services/scene_services.h"
-#include "tests/scenesvc/test_scene.h"
+#include "tests/host/services/test_scene.h"
 
 namespace {
 

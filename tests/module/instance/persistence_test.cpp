@@ -12,7 +12,7 @@
 #include "host/vparm/vparm_service.h"
 #include "instance/plugin_data.h"
 #include "instance/skin_instance.h"
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 #include "vparam/vparam.h"
 
 namespace {

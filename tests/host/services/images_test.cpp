@@ -8,7 +8,7 @@
 #include "host/services/global_lookup.h"
 #include "host/services/scene_services.h"
 #include "host/state/memory_state.h"
-#include "tests/scenesvc/test_scene.h"
+#include "tests/host/services/test_scene.h"
 #include "tests/support/test_state.h"
 
 namespace {

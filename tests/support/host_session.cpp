@@ -1,4 +1,4 @@
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 
 #include <algorithm>
 #include <cctype>

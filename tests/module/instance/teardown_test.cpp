@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "instance/skin_instance.h"
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 #include "vparam/gradient_inputs.h"
 
 namespace {

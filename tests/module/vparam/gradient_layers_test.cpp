@@ -11,7 +11,7 @@
 #include "host/texture/texture_system.h"
 #include "host/vparm/vparm_service.h"
 #include "instance/skin_instance.h"
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 #include "vparam/gradient_inputs.h"
 #include "vparam/vparam.h"
 
