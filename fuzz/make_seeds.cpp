@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/animation/envelopes.h"
-#include "tests/integration/host_session.h"
+#include "tests/support/host_session.h"
 #include "vparam/gradient_inputs.h"
 
 namespace {

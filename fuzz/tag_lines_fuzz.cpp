@@ -8,16 +8,18 @@
 #include <vector>
 
 #include "lights/light_tags.h"
-#include "tests/lights/fake_host.h"
+#include "tests/support/fake_host.h"
 
 namespace {
 
-const LWItemID kLight = fakehost::id(0x200);
+const LWItemID kLight = testhost::id(0x200);
+testhost::FakeHost host;
 
-fakehost::Item &light() {
-    static fakehost::Item *item = [] {
-        fakehost::install();
-        return &fakehost::scene->add(0x200, LWI_LIGHT);
+testhost::FakeItem &light() {
+    static testhost::FakeItem *item = [] {
+        host.setShaderGlobals();
+        host.keepRecords = false;
+        return &host.add(0x200, LWI_LIGHT);
     }();
     return *item;
 }
@@ -25,7 +27,7 @@ fakehost::Item &light() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fakehost::Item &l = light();
+    testhost::FakeItem &l = light();
     l.tags.clear();
     std::string text(reinterpret_cast<const char *>(data), size);
     for (size_t from = 0; from <= text.size() && l.tags.size() < 64;) {

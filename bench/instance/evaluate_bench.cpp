@@ -7,16 +7,16 @@
 #include <cstring>
 
 #include "base/host_globals.h"
-#include "fake_host.h"
 #include "instance/skin_instance.h"
 #include "shading/evaluate.h"
+#include "tests/support/fake_host.h"
 #include "vparam/vparam.h"
 
 using namespace velmora;
 
 namespace {
 
-void setParm(skintest::FakeHost &host, Vparam *vp, double v) {
+void setParm(testhost::FakeHost &host, Vparam *vp, double v) {
     double *value = host.parm(vp->parameter)->value;
     value[0] = value[1] = value[2] = v;
 }
@@ -24,22 +24,19 @@ void setParm(skintest::FakeHost &host, Vparam *vp, double v) {
 // lights: how many; trace: sheen tracing on, with every light casting shadows.
 void evaluateSpot(benchmark::State &state, bool trace) {
     const int lights = static_cast<int>(state.range(0));
-    skintest::FakeHost host;
+    testhost::FakeHost host;
     for (int i = 0; i < lights; ++i) {
-        skintest::FakeLight &l = host.addLight(i % 2 ? "key" : "rim");
+        testhost::FakeItem &l = host.addLight(i % 2 ? "key" : "rim");
         const double a = 0.7 * i;  // spread round the spot, some in front, some behind
-        l.forward[0] = -std::sin(a);
-        l.forward[1] = -std::cos(a) * 0.3;
-        l.forward[2] = i % 3 == 2 ? 0.6 : -0.8;
-        l.type = i % 2 ? LWLIGHT_POINT : LWLIGHT_DISTANT;
-        l.position[0] = 4.0 * std::sin(a);
-        l.position[2] = 4.0;
+        l.aim(-std::sin(a), -std::cos(a) * 0.3, i % 3 == 2 ? 0.6 : -0.8);
+        l.lightType = i % 2 ? LWLIGHT_POINT : LWLIGHT_DISTANT;
+        l.place(4.0 * std::sin(a), 0.0, 4.0);
         l.shadowType = trace ? LWSHAD_RAYTRACE : LWSHAD_OFF;
         l.exitColor[0] = 0.5;
     }
     host.ambient[0] = host.ambient[1] = host.ambient[2] = 0.1;
     host.rayCastDistance = 0.3;
-    host.install();
+    host.activate();
     SkinInstance *skin = static_cast<SkinInstance *>(skinCreate(nullptr, nullptr, nullptr));
     setParm(host, skin->diff_rough, 0.3);
     skin->sheen_trace = trace;

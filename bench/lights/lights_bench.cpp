@@ -4,20 +4,23 @@
 
 #include <string>
 
+#include "base/host_globals.h"
 #include "lights/item_cache.h"
 #include "lights/light_model.h"
 #include "lights/light_tags.h"
-#include "tests/lights/fake_host.h"
+#include "tests/support/fake_host.h"
 
 using namespace velmora;
 
 namespace {
 
-const LWItemID kLight = fakehost::id(0x500);
+const LWItemID kLight = testhost::id(0x500);
+testhost::FakeHost host;
 
-fakehost::Item &setUpLight(int type) {
-    fakehost::install();
-    fakehost::Item &light = fakehost::scene->add(0x500, LWI_LIGHT);
+testhost::FakeItem &setUpLight(int type) {
+    host.setShaderGlobals();
+    host.keepRecords = false;
+    testhost::FakeItem &light = host.add(0x500, LWI_LIGHT);
     light.lightType = type;
     light.falloff = LWLFALL_INV_DIST_2;
     light.range = 5.0;
@@ -30,9 +33,9 @@ fakehost::Item &setUpLight(int type) {
 
 void tearDown() {
     lightTagsClear();
-    fakehost::scene->items.clear();
+    host.items.clear();
     itemParamsNewTime(0, 0);
-    fakehost::uninstall();
+    resetHostGlobals();
 }
 
 int lit(LWItemID, const LWDVector, LWDVector dir, LWDVector color) {
@@ -55,7 +58,7 @@ BENCHMARK(BM_LightUnshadowed)->ArgName("type")->Arg(LWLIGHT_DISTANT)->Arg(LWLIGH
 
 // Arg 0: an untagged light, handed to the host; otherwise the samples per side of area shadows.
 void BM_IlluminateTagged(benchmark::State &state) {
-    fakehost::Item &light = setUpLight(LWLIGHT_POINT);
+    testhost::FakeItem &light = setUpLight(LWLIGHT_POINT);
     if (state.range(0) > 0)
         light.tags = {"QZ_lightParam: areashadow = 1",
                       "QZ_lightParam: areashadow_sample = " + std::to_string(state.range(0))};

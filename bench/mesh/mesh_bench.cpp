@@ -7,7 +7,7 @@
 
 #include "base/host_globals.h"
 #include "mesh/mesh_cache.h"
-#include "tests/mesh/fake_mesh.h"
+#include "tests/support/fake_mesh.h"
 
 using namespace velmora;
 using testhost::FakeMesh;
