@@ -31,7 +31,7 @@ namespace host::scene::mesh_pvt {
 // declared twice with different properties, and makes room for as many elements as the header
 // declares, whatever the file holds. The header must end within its first megabyte, name each
 // element once, and what its elements would take must fit the memory limit.
-bool MeshImport::plyHeader(std::string &error) {
+bool MeshImport::plyHeader(util::Diagnostic &error) {
     constexpr size_t kMost = 1 << 20;
     std::string head(kMost, '\0'), why;
     uint64_t size = 0;
@@ -64,30 +64,30 @@ bool MeshImport::plyHeader(std::string &error) {
             std::string name = line.substr(std::min(line.size(), size_t(8)));
             name = name.substr(0, name.find(' '));
             if (std::find(elements.begin(), elements.end(), name) != elements.end())
-                return refuse(error, label_ + ": the PLY header declares element " + quote(name) + " twice");
+                return refuseFile(error, "the PLY header declares element " + quote(name) + " twice");
             elements.push_back(name);
             size_t space = line.find_last_of(' ');
             count =
                 std::strtoull(line.c_str() + (space == std::string::npos ? line.size() : space + 1), nullptr, 10);
             if (count > kMaxLayerPoints)
-                return refuse(error, label_ + ": the PLY header declares more elements than a layer holds");
+                return refuseFile(error, "the PLY header declares more elements than a layer holds");
         } else if (word == "property") {
             properties += line.compare(0, 14, "property list ") == 0 ? 3 : 1;
         }
     }
-    return refuse(error, label_ + ": the PLY header has no end_header line in its first megabyte");
+    return refuseFile(error, "the PLY header has no end_header line in its first megabyte");
 }
 
 // The index lists of a Collada file (<p>, <h>, <v>, <vcount>) and its data arrays, checked
 // before assimp reads them: assimp 5.2's reader appends indices for ever, its memory growing
 // without bound, when a list holds anything but whole numbers, and crashes on a data array
 // without a count.
-bool MeshImport::colladaIndices(const std::string &text, std::string &error) {
+bool MeshImport::colladaIndices(const std::string &text, util::Diagnostic &error) {
     static const char *const lists[] = {"<p>", "<p ", "<h>", "<h ", "<v>", "<v ", "<vcount>", "<vcount "};
     static const char *const arrays[] = {"<float_array", "<int_array", "<Name_array", "<IDREF_array",
                                          "<bool_array"};
     auto lineOf = [&](size_t k) {
-        return std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(k), '\n'));
+        return 1 + static_cast<long long>(std::count(text.begin(), text.begin() + static_cast<long>(k), '\n'));
     };
     for (size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
         for (const char *tag : arrays) {
@@ -96,7 +96,7 @@ bool MeshImport::colladaIndices(const std::string &text, std::string &error) {
             std::string start = text.substr(at, close == std::string::npos ? std::string::npos : close - at);
             if (start.find(" count=") == std::string::npos && start.find("\tcount=") == std::string::npos &&
                 start.find("\ncount=") == std::string::npos)
-                return refuse(error, label_ + ", line " + lineOf(at) + ": a data array without a count");
+                return refuseLine(error, lineOf(at), "a data array without a count");
         }
         bool list = false;
         for (const char *tag : lists) list = list || text.compare(at, std::strlen(tag), tag) == 0;
@@ -111,8 +111,8 @@ bool MeshImport::colladaIndices(const std::string &text, std::string &error) {
                 char shown[16];
                 std::snprintf(shown, sizeof shown, c > 0x20 && c < 0x7F ? "\"%c\"" : "byte 0x%02X",
                               c > 0x20 && c < 0x7F ? c : static_cast<unsigned char>(c));
-                return refuse(error, label_ + ", line " + lineOf(k) + ": an index list holds " + shown +
-                                         ", not only whole numbers");
+                return refuseLine(error, lineOf(k),
+                                  std::string("an index list holds ") + shown + ", not only whole numbers");
             }
         }
         at = to - 1;  // the next tag starts at `to`
@@ -125,7 +125,7 @@ bool MeshImport::colladaIndices(const std::string &text, std::string &error) {
 // is not counted), past the end of the buffer. Every buffer view must lie within its buffer's
 // declared length, and every accessor (and sparse accessor) within its buffer view. Whether the
 // buffers hold their declared lengths assimp checks itself.
-bool MeshImport::gltfBounds(const std::string &data, std::string &error) {
+bool MeshImport::gltfBounds(const std::string &data, util::Diagnostic &error) {
     using json = nlohmann::json;
     std::string text = data;
     if (data.size() >= 20 && data.compare(0, 4, "glTF") == 0) {  // binary: the JSON chunk
@@ -134,7 +134,7 @@ bool MeshImport::gltfBounds(const std::string &data, std::string &error) {
                    uint32_t(uint8_t(data[at + 2])) << 16 | uint32_t(uint8_t(data[at + 3])) << 24;
         };
         uint32_t length = u4(12);
-        if (length > data.size() - 20) return refuse(error, label_ + ": the glTF JSON chunk runs past the file");
+        if (length > data.size() - 20) return refuseFile(error, "the glTF JSON chunk runs past the file");
         text = data.substr(20, length);
     }
     // assimp's JSON reader recurses once a nesting level: deep nesting would exhaust the stack.
@@ -150,7 +150,7 @@ bool MeshImport::gltfBounds(const std::string &data, std::string &error) {
         } else if (c == '"') {
             quoted = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > 128) return refuse(error, label_ + ": its JSON nests deeper than 128 levels");
+            if (++depth > 128) return refuseFile(error, "its JSON nests deeper than 128 levels");
         } else if (c == ']' || c == '}') {
             --depth;
         }
@@ -159,7 +159,7 @@ bool MeshImport::gltfBounds(const std::string &data, std::string &error) {
     // refused rather than left to assimp.
     json root = json::parse(text, nullptr, false);
     if (root.is_discarded() || !root.is_object())
-        return refuse(error, label_ + ": its glTF JSON is not a valid JSON object (in UTF-8)");
+        return refuseFile(error, "its glTF JSON is not a valid JSON object (in UTF-8)");
     auto number = [](const json &o, const char *key, uint64_t def) -> uint64_t {
         auto it = o.find(key);
         if (it == o.end() || !it->is_number_unsigned()) return def;
@@ -176,12 +176,10 @@ bool MeshImport::gltfBounds(const std::string &data, std::string &error) {
     const json &skins = list("skins");
     for (size_t i = 0; i < skins.size(); ++i)
         if (!skins[i].is_object() || !skins[i].contains("inverseBindMatrices"))
-            return refuse(error, label_ + ": skin " + std::to_string(i) +
-                                     " has no inverse bind matrices, which assimp 5.2 cannot read");
+            return refuseFile(error, "skin " + std::to_string(i) +
+                                         " has no inverse bind matrices, which assimp 5.2 cannot read");
     const uint64_t kNo = ~0ull;
-    auto bad = [&](const std::string &what) {
-        return refuse(error, label_ + ": " + what + " lies outside its data");
-    };
+    auto bad = [&](const std::string &what) { return refuseFile(error, what + " lies outside its data"); };
     std::vector<uint64_t> viewLength;
     for (size_t i = 0; i < views.size(); ++i) {
         const json &v = views[i];

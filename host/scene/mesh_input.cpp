@@ -22,7 +22,7 @@ namespace host::scene::mesh_pvt {
 // ---------------------------------------------------------------------------------------------
 // The import.
 
-bool MeshImport::file(int layer, ImportedMesh &out, std::string &error) {
+bool MeshImport::file(int layer, ImportedMesh &out, util::Diagnostic &error) {
     uint64_t size = 0;
     std::string why;
     int fd = io::openRegularFile(path_, io::kMaxMeshBytes, "mesh file", size, why);
@@ -33,18 +33,18 @@ bool MeshImport::file(int layer, ImportedMesh &out, std::string &error) {
     got = std::max<ssize_t>(got, 0);
     // Zip archives (Collada's .zae among them) are not opened: what they hold could not be checked.
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
-        return refuse(error, label_ + " is a zip archive, which is not read");
+        return refuseSentence(error, "is a zip archive, which is not read");
     Format format = formatOf(path_, head, static_cast<size_t>(got));
     if (format == Format::None)
-        return refuse(error, label_ +
-                                 " is not a mesh file of a kind read here (host object, OBJ, PLY, STL, "
-                                 "glTF 2, FBX or Collada)");
+        return refuseSentence(error,
+                              "is not a mesh file of a kind read here (host object, OBJ, PLY, STL, "
+                              "glTF 2, FBX or Collada)");
     out.files.push_back(path_);
     if (format == Format::Obj) {
         std::string text;
         if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", text, why))
             return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
-        if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+        if (layer > 1) return refuseSentence(error, "has one layer, not " + std::to_string(layer));
         return obj(text, true, out, error);
     }
     uint64_t factor = format == Format::Lwo   ? kLwoFactor
@@ -55,7 +55,7 @@ bool MeshImport::file(int layer, ImportedMesh &out, std::string &error) {
     uint64_t estimate = size * factor;
     if (!fits(estimate, error)) return false;
     if (format != Format::Lwo) {
-        if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+        if (layer > 1) return refuseSentence(error, "has one layer, not " + std::to_string(layer));
         if (format == Format::Ply && !plyHeader(error)) return false;
         if (format == Format::Collada || format == Format::Gltf) {
             std::string text;
@@ -75,13 +75,13 @@ bool MeshImport::file(int layer, ImportedMesh &out, std::string &error) {
 
 // OBJ text: checked and its points read by checkObj, then read by assimp with each point
 // statement replaced by the point's number.
-bool MeshImport::obj(std::string &text, bool sideFiles, ImportedMesh &out, std::string &error) {
+bool MeshImport::obj(std::string &text, bool sideFiles, ImportedMesh &out, util::Diagnostic &error) {
     // The points read on the way take at most 12 bytes for each 7 of text ("v 0 0 0\n").
     if (!fits(3 * uint64_t(text.size()), error)) return false;
     ObjCounts counts;
     std::vector<float> filePoints;
     if (!checkObj(text, label_, counts, error, &filePoints)) return false;
-    if (counts.faces == 0) return refuse(error, label_ + " has no polygons");
+    if (counts.faces == 0) return refuseSentence(error, "has no polygons");
     filePoints.shrink_to_fit();
     uint64_t estimate = 2 * text.size() + counts.bytes;
     if (!fits(estimate, error)) return false;
@@ -129,8 +129,8 @@ bool MeshImport::obj(std::string &text, bool sideFiles, ImportedMesh &out, std::
         maps(mesh, pointOf, layer);
     }
     if (faces != counts.faces)
-        return refuse(error, label_ + ": the importer read " + std::to_string(faces) +
-                                 " polygons where the file has " + std::to_string(counts.faces));
+        return refuseFile(error, "the importer read " + std::to_string(faces) + " polygons where the file has " +
+                                     std::to_string(counts.faces));
     return finish(out, error);
 }
 
@@ -140,23 +140,39 @@ bool MeshImport::binary(const char *head, ssize_t got) {
     return got >= 4 && (std::memcmp(head, "glTF", 4) == 0 || std::memcmp(head, "Kaydara", 7) == 0);
 }
 
-bool MeshImport::refuse(std::string &error, const std::string &message) {
-    error = message;
+bool MeshImport::refuse(util::Diagnostic &error, util::Diagnostic why) {
+    error = std::move(why);
     return false;
 }
 
-bool MeshImport::fits(uint64_t bytes, std::string &error) {
+bool MeshImport::refuse(util::Diagnostic &error, const std::string &message) {
+    return refuse(error, util::Diagnostic::plain(message));
+}
+
+bool MeshImport::refuseFile(util::Diagnostic &error, const std::string &message) {
+    return refuse(error, util::Diagnostic::at(util::FileLoc::ofFile(label_), message));
+}
+
+bool MeshImport::refuseSentence(util::Diagnostic &error, const std::string &predicate) {
+    return refuse(error, util::Diagnostic::of(label_, predicate));
+}
+
+bool MeshImport::refuseLine(util::Diagnostic &error, long long line, const std::string &message) {
+    return refuse(error, util::Diagnostic::at(util::FileLoc::atLine(label_, line), message));
+}
+
+bool MeshImport::fits(uint64_t bytes, util::Diagnostic &error) {
     if (!limit_ || bytes <= limit_) return true;
-    return refuse(error, label_ + " would need about " + io::byteText(bytes) + " of memory, more than the " +
-                             io::byteText(limit_) + " left for the scene");
+    return refuseSentence(error, "would need about " + io::byteText(bytes) + " of memory, more than the " +
+                                     io::byteText(limit_) + " left for the scene");
 }
 
 // Why the import failed: a file refused on the way, or the importer's own message.
-bool MeshImport::refuseImport(std::string &error) {
+bool MeshImport::refuseImport(util::Diagnostic &error) {
     if (!refusal_.empty()) return refuse(error, refusal_);
     std::string why = importError_.empty() ? "not a mesh file assimp reads" : importError_;
     while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ')) why.pop_back();
-    return refuse(error, label_ + ": " + excerpt(why, 4 * kExcerpt));
+    return refuseFile(error, excerpt(why, 4 * kExcerpt));
 }
 
 // Runs assimp over the mesh file with only our files and readers; null on failure (the reason
@@ -195,20 +211,20 @@ std::unique_ptr<Assimp::Importer> MeshImport::read(Format format, const std::str
 // corner's point given by `pointOf` (-1: the importer named a point the file lacks).
 template <typename PointOf>
 bool MeshImport::polygons(const aiMesh &mesh, const std::vector<int> &surfaceOf, const PointOf &pointOf, bool flip,
-                          MeshLayer &layer, std::string &error) {
+                          MeshLayer &layer, util::Diagnostic &error) {
     int surface = mesh.mMaterialIndex < surfaceOf.size() ? surfaceOf[mesh.mMaterialIndex] : -1;
     for (unsigned f = 0; f < mesh.mNumFaces; ++f) {
         const aiFace &face = mesh.mFaces[f];
         if (face.mNumIndices < 3) continue;
         if (layer.polygons.size() >= kMaxLayerPoints)
-            return refuse(error,
-                          label_ + " has more than " + std::to_string(kMaxLayerPoints) + " polygons in a layer");
+            return refuseSentence(error,
+                                  "has more than " + std::to_string(kMaxLayerPoints) + " polygons in a layer");
         MeshPolygon poly;
         poly.surface = surface;
         poly.points.resize(face.mNumIndices);
         for (unsigned k = 0; k < face.mNumIndices; ++k) {
             int p = pointOf(face.mIndices[flip ? face.mNumIndices - 1 - k : k]);
-            if (p < 0) return refuse(error, label_ + ": the importer gave a point that is not in the file");
+            if (p < 0) return refuseFile(error, "the importer gave a point that is not in the file");
             poly.points[k] = p;
         }
         layer.polygons.push_back(std::move(poly));
@@ -307,11 +323,11 @@ void MeshImport::fileMaps(const LwoLayer &raw, const std::vector<int> &placeOf, 
 
 // Host objects: layers from the file's own chunks, polygons from assimp's nodes. An older
 // object (LWOB) is repackaged as a current one first, in `data`.
-bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error) {
+bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMesh &out, util::Diagnostic &error) {
     if (isLwob(data)) {
-        if (layer > 1) return refuse(error, label_ + " has one layer, not " + std::to_string(layer));
+        if (layer > 1) return refuseSentence(error, "has one layer, not " + std::to_string(layer));
         std::string current, why;
-        if (!lwobAsLwo2(data, current, why)) return refuse(error, label_ + ": " + why);
+        if (!lwobAsLwo2(data, current, why)) return refuseFile(error, why);
         data.swap(current);
         current = std::string();
         // What assimp takes grows with the file it reads: the repackaged one.
@@ -319,7 +335,7 @@ bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMe
         if (!fits(estimate, error)) return false;
     }
     LwoFile file = readLwoChunks(data);
-    if (!file.fault.empty()) return refuse(error, label_ + ": " + file.fault);
+    if (!file.fault.empty()) return refuseFile(error, file.fault);
     if (layer > 0) {
         bool found = false;
         std::string numbers;
@@ -328,8 +344,9 @@ bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMe
             numbers += (numbers.empty() ? "" : ", ") + std::to_string(l.number + 1);
         }
         if (!found)
-            return refuse(error, label_ + " has no layer " + std::to_string(layer) +
-                                     (numbers.empty() ? "" : " (its layers: " + excerpt(numbers, 80) + ")"));
+            return refuseSentence(error,
+                                  "has no layer " + std::to_string(layer) +
+                                      (numbers.empty() ? "" : " (its layers: " + excerpt(numbers, 80) + ")"));
     }
     // The file's weight and UV maps, each a value for every point of its layer, and their entries
     // (assimp makes its own of each VMAP too, as large).
@@ -359,8 +376,8 @@ bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMe
         LwoLayer &raw = file.layers[kept[i]];
         for (float c : raw.points)
             if (!(std::fabs(c) <= kMaxCoordinate))
-                return refuse(
-                    error, label_ + ": a point's coordinate is not a number within " + numberText(kMaxCoordinate));
+                return refuseFile(error,
+                                  "a point's coordinate is not a number within " + numberText(kMaxCoordinate));
         out.layers.emplace_back();
         ImportedLayer &l = out.layers.back();
         l.index = raw.number + 1;
@@ -412,8 +429,7 @@ bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMe
                 (!first || !first->mNumVertices || found(i, first->mVertices[0])))
                 at = i;
         if (at == kept.size())
-            return refuse(error,
-                          label_ + ": the importer gave a layer " + quote(name) + " the file does not have");
+            return refuseFile(error, "the importer gave a layer " + quote(name) + " the file does not have");
         matched[at] = 1;
         MeshLayer &target = out.layers[at].mesh;
         const PointTable &table = *tables[at];
@@ -436,7 +452,7 @@ bool MeshImport::lwo(std::string &data, int layer, uint64_t estimate, ImportedMe
 // Any other format: one layer, every mesh of every node placed by the node's transform, points
 // welded in the order the polygons first use them.
 bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out,
-                       std::string &error, const std::string *data) {
+                       util::Diagnostic &error, const std::string *data) {
     auto importer = read(format, path_, data, size, true, "", kBinaryFactor, 0, estimate);
     if (!importer) return refuseImport(error);
     const aiScene *scene = importer->GetScene();
@@ -456,7 +472,7 @@ bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool mat
         Placed at = stack.back();
         stack.pop_back();
         if (!at.node) continue;
-        if (at.depth > 1024) return refuse(error, label_ + ": its nodes nest deeper than 1024 levels");
+        if (at.depth > 1024) return refuseFile(error, "its nodes nest deeper than 1024 levels");
         for (unsigned c = at.node->mNumChildren; c-- > 0;) {
             const aiNode *child = at.node->mChildren[c];
             if (child) stack.push_back({child, at.toFile * child->mTransformation, at.depth + 1});
@@ -468,7 +484,7 @@ bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool mat
             // Points are welded as the polygons first use them; corners the polygons do not use
             // are left out.
             std::vector<int> pointAt(mesh.mNumVertices, -1);
-            std::string bad;
+            util::Diagnostic bad;
             auto place = [&](unsigned v) -> int {
                 if (v >= mesh.mNumVertices) return -1;
                 if (pointAt[v] >= 0) return pointAt[v];
@@ -487,14 +503,16 @@ bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool mat
                 }
                 for (float c : mp.pos)
                     if (!(std::fabs(c) <= kMaxCoordinate)) {
-                        bad =
-                            label_ + ": a point's coordinate is not a number within " + numberText(kMaxCoordinate);
+                        bad = util::Diagnostic::at(
+                            util::FileLoc::ofFile(label_),
+                            "a point's coordinate is not a number within " + numberText(kMaxCoordinate));
                         return -1;
                     }
                 int found = table.find(mp.pos);
                 if (found < 0) {
                     if (layer.points.size() >= kMaxLayerPoints) {
-                        bad = label_ + " has more than " + std::to_string(kMaxLayerPoints) + " points in a layer";
+                        bad = util::Diagnostic::of(
+                            label_, "has more than " + std::to_string(kMaxLayerPoints) + " points in a layer");
                         return -1;
                     }
                     layer.points.push_back(mp);
@@ -503,7 +521,7 @@ bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool mat
                 return pointAt[v] = found;
             };
             if (!polygons(mesh, surfaceOf, place, false, layer, error))
-                return bad.empty() ? false : refuse(error, bad);
+                return bad.empty() ? false : refuse(error, std::move(bad));
             maps(
                 mesh, [&](unsigned v) { return v < pointAt.size() ? pointAt[v] : -1; }, layer);
         }
@@ -514,7 +532,7 @@ bool MeshImport::other(Format format, uint64_t size, uint64_t estimate, bool mat
 // The last checks: limits, finite coordinates, at least one polygon; and the bytes taken.
 // Surfaces no polygon uses (materials a file defines but does not use, or that the importer
 // made up) are left out.
-bool MeshImport::finish(ImportedMesh &out, std::string &error) {
+bool MeshImport::finish(ImportedMesh &out, util::Diagnostic &error) {
     std::vector<int> used(out.surfaces.size(), -1);
     std::vector<Surface> kept;
     for (ImportedLayer &l : out.layers)
@@ -539,13 +557,13 @@ bool MeshImport::finish(ImportedMesh &out, std::string &error) {
         uint64_t corners = 0;
         for (const MeshPolygon &p : m.polygons) corners += p.points.size();
         if (m.points.size() > kMaxLayerPoints || m.polygons.size() > kMaxLayerPoints || corners > kMaxLayerCorners)
-            return refuse(error, label_ + " has more than " + std::to_string(kMaxLayerPoints) +
-                                     " points or polygons in a layer");
+            return refuseSentence(
+                error, "has more than " + std::to_string(kMaxLayerPoints) + " points or polygons in a layer");
         for (const MeshPoint &p : m.points)
             for (float c : p.pos)
                 if (!(std::fabs(c) <= kMaxCoordinate))
-                    return refuse(error, label_ + ": a point's coordinate is not a number within " +
-                                             numberText(kMaxCoordinate));
+                    return refuseFile(error,
+                                      "a point's coordinate is not a number within " + numberText(kMaxCoordinate));
         for (UVMap &u : m.uvMaps) {
             u.values.resize(2 * m.points.size(), 0.0f);
             u.has.resize(m.points.size(), 0);
@@ -560,7 +578,7 @@ bool MeshImport::finish(ImportedMesh &out, std::string &error) {
         for (const WeightMap &w : m.weightMaps) bytes += w.values.size() * 4 + w.has.size();
         m.index = l.index;
     }
-    if (polygons == 0) return refuse(error, label_ + " has no polygons");
+    if (polygons == 0) return refuseSentence(error, "has no polygons");
     out.bytes = bytes;
     return true;
 }
@@ -574,32 +592,41 @@ using util::excerpt;
 using util::kExcerpt;
 using util::quoteFile;
 
-bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error, uint64_t memoryLimit) {
+bool importMesh(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
+                uint64_t memoryLimit) {
     out = ImportedMesh();
-    error.clear();
+    error = util::Diagnostic();
+    std::string label = "mesh file " + quoteFile(path);
     try {
-        MeshImport import(path, "mesh file " + quoteFile(path), memoryLimit);
+        MeshImport import(path, label, memoryLimit);
         if (import.file(layer, out, error)) return true;
     } catch (const std::bad_alloc &) {
-        error = "mesh file " + quoteFile(path) + " needs more memory than there is";
+        error = util::Diagnostic::of(label, "needs more memory than there is");
     } catch (const std::exception &e) {
-        error = "mesh file " + quoteFile(path) + ": " + excerpt(e.what(), 4 * kExcerpt);
+        error = util::Diagnostic::at(util::FileLoc::ofFile(label), excerpt(e.what(), 4 * kExcerpt));
     }
     out = ImportedMesh();
     return false;
 }
 
-bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, std::string &error) {
+bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error, uint64_t memoryLimit) {
+    util::Diagnostic why;
+    bool ok = importMesh(path, layer, out, why, memoryLimit);
+    error = ok ? std::string() : why.text();
+    return ok;
+}
+
+bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, util::Diagnostic &error) {
     out = ImportedMesh();
-    error.clear();
+    error = util::Diagnostic();
     try {
         std::string copy = text;
         MeshImport import("<text>.obj", label, 0);
         if (import.obj(copy, false, out, error)) return true;
     } catch (const std::bad_alloc &) {
-        error = label + ": the mesh needs more memory than there is";
+        error = util::Diagnostic::at(util::FileLoc::ofFile(label), "the mesh needs more memory than there is");
     } catch (const std::exception &e) {
-        error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
+        error = util::Diagnostic::at(util::FileLoc::ofFile(label), excerpt(e.what(), 4 * kExcerpt));
     }
     out = ImportedMesh();
     return false;

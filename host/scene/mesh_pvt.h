@@ -27,6 +27,7 @@
 #include "host/io/file_io.h"
 #include "host/scene/mesh_import.h"
 #include "host/scene/obj_check.h"
+#include "host/util/diagnostic.h"
 #include "host/util/paths.h"
 #include "host/util/text.h"
 
@@ -261,11 +262,11 @@ public:
     MeshImport(std::string path, std::string label, uint64_t limit)
         : path_(std::move(path)), label_(std::move(label)), limit_(limit) {}
 
-    bool file(int layer, ImportedMesh &out, std::string &error);
+    bool file(int layer, ImportedMesh &out, util::Diagnostic &error);
 
     // OBJ text: checked and its points read by checkObj, then read by assimp with each point
     // statement replaced by the point's number.
-    bool obj(std::string &text, bool sideFiles, ImportedMesh &out, std::string &error);
+    bool obj(std::string &text, bool sideFiles, ImportedMesh &out, util::Diagnostic &error);
 
 private:
     // A PLY file's header, checked before assimp reads it: assimp 5.2's reader loops for ever on a
@@ -273,29 +274,36 @@ private:
     // declared twice with different properties, and makes room for as many elements as the header
     // declares, whatever the file holds. The header must end within its first megabyte, name each
     // element once, and what its elements would take must fit the memory limit.
-    bool plyHeader(std::string &error);
+    bool plyHeader(util::Diagnostic &error);
 
     // The index lists of a Collada file (<p>, <h>, <v>, <vcount>) and its data arrays, checked
     // before assimp reads them: assimp 5.2's reader appends indices for ever, its memory growing
     // without bound, when a list holds anything but whole numbers, and crashes on a data array
     // without a count.
-    bool colladaIndices(const std::string &text, std::string &error);
+    bool colladaIndices(const std::string &text, util::Diagnostic &error);
 
     // A glTF file's accessors and buffer views, checked before assimp reads them: assimp 5.2 reads
     // an accessor's data without checking that it lies within its buffer view (an accessor's offset
     // is not counted), past the end of the buffer. Every buffer view must lie within its buffer's
     // declared length, and every accessor (and sparse accessor) within its buffer view. Whether the
     // buffers hold their declared lengths assimp checks itself.
-    bool gltfBounds(const std::string &data, std::string &error);
+    bool gltfBounds(const std::string &data, util::Diagnostic &error);
 
     static bool binary(const char *head, ssize_t got);
 
-    bool refuse(std::string &error, const std::string &message);
+    // Refusals: a diagnostic as it is; a message that names the file itself; a message about the
+    // file as a whole ("LABEL: ...") or told as a sentence about it ("LABEL has ..."); a message
+    // at a line of it.
+    bool refuse(util::Diagnostic &error, util::Diagnostic why);
+    bool refuse(util::Diagnostic &error, const std::string &message);
+    bool refuseFile(util::Diagnostic &error, const std::string &message);
+    bool refuseSentence(util::Diagnostic &error, const std::string &predicate);
+    bool refuseLine(util::Diagnostic &error, long long line, const std::string &message);
 
-    bool fits(uint64_t bytes, std::string &error);
+    bool fits(uint64_t bytes, util::Diagnostic &error);
 
     // Why the import failed: a file refused on the way, or the importer's own message.
-    bool refuseImport(std::string &error);
+    bool refuseImport(util::Diagnostic &error);
 
     // Runs assimp over the mesh file with only our files and readers; null on failure (the reason
     // in refusal_ or importError_).
@@ -311,7 +319,7 @@ private:
     // corner's point given by `pointOf` (-1: the importer named a point the file lacks).
     template <typename PointOf>
     bool polygons(const aiMesh &mesh, const std::vector<int> &surfaceOf, const PointOf &pointOf, bool flip,
-                  MeshLayer &layer, std::string &error);
+                  MeshLayer &layer, util::Diagnostic &error);
 
     // The mesh's UV channels and bone weights as the layer's UV and weight maps, by name, each
     // point taking the value of the first corner that gives it one.
@@ -328,17 +336,17 @@ private:
 
     // Host objects: layers from the file's own chunks, polygons from assimp's nodes. An older
     // object (LWOB) is repackaged as a current one first, in `data`.
-    bool lwo(std::string &data, int layer, uint64_t estimate, ImportedMesh &out, std::string &error);
+    bool lwo(std::string &data, int layer, uint64_t estimate, ImportedMesh &out, util::Diagnostic &error);
 
     // Any other format: one layer, every mesh of every node placed by the node's transform, points
     // welded in the order the polygons first use them.
     bool other(Format format, uint64_t size, uint64_t estimate, bool materials, ImportedMesh &out,
-               std::string &error, const std::string *data = nullptr);
+               util::Diagnostic &error, const std::string *data = nullptr);
 
     // The last checks: limits, finite coordinates, at least one polygon; and the bytes taken.
     // Surfaces no polygon uses (materials a file defines but does not use, or that the importer
     // made up) are left out.
-    bool finish(ImportedMesh &out, std::string &error);
+    bool finish(ImportedMesh &out, util::Diagnostic &error);
 
     std::string path_, label_;
     uint64_t limit_;
