@@ -212,7 +212,7 @@ int run(int argc, char **argv) {
     }
     const host::scene::Scene &scene = *loaded.scene;
     // A preset's settings go to every skin shader instance, the way a scene's settings do.
-    std::vector<host::plugin::SettingOverride> presetSettings;
+    std::vector<host::scene::ShaderSetting> presetSettings;
     if (!o.preset.empty()) {
         std::vector<host::presets::Preset> presets = host::presets::loadPresets(message);
         if (!message.empty()) {
@@ -226,8 +226,7 @@ int run(int argc, char **argv) {
                          host::presets::presetNames(presets).c_str());
             return 2;
         }
-        for (auto it = p->settings.begin(); it != p->settings.end(); ++it)
-            presetSettings.push_back({it.key(), it.value()});
+        presetSettings = host::scene::readSettings(p->settings, scene);
         settings.overrides = presetSettings;
     }
     // Exposure scales every output; the display curve shapes 8-bit outputs only.
@@ -391,7 +390,7 @@ int run(int argc, char **argv) {
         host::render::RenderStats total;
         for (const nlohmann::json &v : o.sweepValues) {
             settings.overrides = presetSettings;
-            settings.overrides.push_back({o.sweepName, v});
+            settings.overrides.push_back({o.sweepName, host::scene::readSettingValue(v, scene)});
             outcome = host::render::renderScene(scene, settings, [&](const host::render::Frame &f) {
                 frames.push_back(f);
                 return std::string();

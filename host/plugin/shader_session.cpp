@@ -8,11 +8,12 @@
 #include "host/animation/envelopes.h"
 #include "host/panel/panel_model.h"
 #include "host/plugin/texture_build.h"
-#include "host/scene/loader.h"
+#include "host/scene/saver.h"
 #include "host/services/global_lookup.h"
 #include "host/services/host_services.h"
 #include "host/services/render_services.h"
 #include "host/services/scene_services.h"
+#include "host/util/diagnostic.h"
 #include "host/vparm/vparm_service.h"
 #include "sdk/envelope_funcs.h"
 #include "sdk/vparm_funcs.h"
@@ -20,8 +21,6 @@
 namespace host::plugin {
 
 namespace {
-
-using json = nlohmann::json;
 
 // ---- What each panel was described with ---------------------------------------------------------
 // The panel model keeps its tables to itself; the host's own settings code needs the data names,
@@ -121,11 +120,13 @@ bool endsWith(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-struct Refusal {
-    std::string path, why;
-};
+// Refuses a setting at a JSON path (the scene's file is named where the refusal is caught).
+[[noreturn]] void refuse(const std::string &path, const std::string &why) {
+    throw util::Diagnostic::at(util::FileLoc::atPath("", path), why);
+}
 
-[[noreturn]] void refuse(const std::string &path, const std::string &why) { throw Refusal{path, why}; }
+// Refuses a setting with a message that names its file and place itself.
+[[noreturn]] void refuseWhole(const std::string &message) { throw util::Diagnostic::plain(message); }
 
 // The range a value of a data type may take: percentages 0 to 1000 % (as fractions), colours'
 // components 0 to 100, distances not negative, other numbers any finite value up to 1e6.
@@ -140,42 +141,35 @@ Range rangeOf(const std::string &type) {
     return {-1e6, 1e6};
 }
 
-double numberIn(const json &j, const std::string &path, Range r) {
-    if (!j.is_number()) refuse(path, "expected a number, found " + scene::jsonTypeName(j));
-    double v = j.get<double>();
+using Kind = scene::SettingValue::Kind;
+
+double numberIn(const scene::SettingValue &j, const std::string &path, Range r) {
+    if (j.kind != Kind::Number) refuse(path, "expected a number, found " + j.kindName());
+    double v = j.number;
     if (!std::isfinite(v) || v < r.lo || v > r.hi)
         refuse(path, "value " + number(v) + " is out of range [" + number(r.lo) + ", " + number(r.hi) + "]");
     return v;
 }
 
 // {"keys": [[seconds, value], ...], "spline": bool}, times increasing.
-std::vector<animation::Key> readKeys(const json &j, const std::string &path, Range r) {
-    for (auto it = j.begin(); it != j.end(); ++it)
-        if (it.key() != "keys" && it.key() != "spline")
-            refuse(path + "/" + it.key(), "unknown field \"" + it.key() + "\"");
-    bool spline = false;
-    if (j.contains("spline")) {
-        if (!j["spline"].is_boolean()) refuse(path + "/spline", "expected true or false");
-        spline = j["spline"].get<bool>();
-    }
-    const json &keys = j["keys"];
-    if (!keys.is_array() || keys.empty() || keys.size() > 65536)
+std::vector<animation::Key> readKeys(const scene::SettingValue &j, const std::string &path, Range r) {
+    if (!j.fault.empty()) refuse(path + j.fault.path, j.fault.message);
+    if (!j.keyList || j.items.empty() || j.items.size() > 65536)
         refuse(path + "/keys", "expected a non-empty array of [time, value] pairs");
     std::vector<animation::Key> out;
-    for (size_t i = 0; i < keys.size(); ++i) {
+    for (size_t i = 0; i < j.items.size(); ++i) {
+        const scene::SettingValue &pair = j.items[i];
         std::string kp = path + "/keys/" + std::to_string(i);
-        if (!keys[i].is_array() || keys[i].size() != 2) refuse(kp, "expected a [time, value] pair");
+        if (pair.kind != Kind::List || pair.items.size() != 2) refuse(kp, "expected a [time, value] pair");
         animation::Key k;
-        k.time = numberIn(keys[i][0], kp + "/0", {-1e9, 1e9});
-        k.value = numberIn(keys[i][1], kp + "/1", r);
-        k.shape = spline ? LWKEY_TCB : LWKEY_LINEAR;
+        k.time = numberIn(pair.items[0], kp + "/0", {-1e9, 1e9});
+        k.value = numberIn(pair.items[1], kp + "/1", r);
+        k.shape = j.spline ? LWKEY_TCB : LWKEY_LINEAR;
         if (!out.empty() && k.time <= out.back().time) refuse(kp + "/0", "key times must increase");
         out.push_back(k);
     }
     return out;
 }
-
-bool isKeys(const json &j) { return j.is_object() && j.contains("keys"); }
 
 // A variant parameter's constant or enveloped value: n numbers, each possibly a key list.
 struct ParmValue {
@@ -183,24 +177,24 @@ struct ParmValue {
     std::vector<animation::Key> keys[3];
 };
 
-ParmValue readParmValue(const json &j, const std::string &path, int n, Range r) {
+ParmValue readParmValue(const scene::SettingValue &j, const std::string &path, int n, Range r) {
     ParmValue v;
-    if (n == 1 && j.is_number()) {
+    if (n == 1 && j.kind == Kind::Number) {
         v.constant[0] = numberIn(j, path, r);
-    } else if (n == 1 && isKeys(j)) {
+    } else if (n == 1 && j.kind == Kind::Envelope) {
         v.keys[0] = readKeys(j, path, r);
-    } else if (n == 3 && j.is_array() && j.size() == 3) {
+    } else if (n == 3 && j.kind == Kind::List && j.items.size() == 3) {
         for (int c = 0; c < 3; ++c) {
             std::string cp = path + "/" + std::to_string(c);
-            if (isKeys(j[c]))
-                v.keys[c] = readKeys(j[c], cp, r);
+            const scene::SettingValue &part = j.items[static_cast<size_t>(c)];
+            if (part.kind == Kind::Envelope)
+                v.keys[c] = readKeys(part, cp, r);
             else
-                v.constant[c] = numberIn(j[c], cp, r);
+                v.constant[c] = numberIn(part, cp, r);
         }
     } else {
-        refuse(path, n == 3
-                         ? "expected three numbers (each may be {\"keys\": ...}), found " + scene::jsonTypeName(j)
-                         : "expected a number or {\"keys\": ...}, found " + scene::jsonTypeName(j));
+        refuse(path, n == 3 ? "expected three numbers (each may be {\"keys\": ...}), found " + j.kindName()
+                            : "expected a number or {\"keys\": ...}, found " + j.kindName());
     }
     return v;
 }
@@ -216,29 +210,33 @@ void setThroughPanel(LWXPanelID panel, const std::string &name, const std::strin
     if (!o.ok) refuse(path, o.message);
 }
 
-void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &row, const json &value,
-                  const std::string &path, const scene::Scene &scene) {
+// The texture a setting gave, read when the setting was, its paths placed under the setting's.
+scene::TextureSpec placedTexture(const scene::SettingValue &value, const std::string &path,
+                                 const scene::Scene &scene) {
+    const scene::SettingFault &f = value.textureFault;
+    if (!f.empty() || !value.texture) refuseWhole(scene.filename + ": " + path + f.path + ": " + f.message);
+    scene::TextureSpec spec = *value.texture;
+    spec.path = path + spec.path;
+    for (scene::TextureLayerSpec &l : spec.layers) l.path = path + l.path;
+    return spec;
+}
+
+void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &row,
+                  const scene::SettingValue &value, const std::string &path, const scene::Scene &scene) {
     void *parm = v.get ? v.get(v.inst, row.id) : nullptr;
     int n = vparm::components(parm);
     if (!n) refuse(path, "the plug-in gives no variant parameter for \"" + row.name + "\"");
     Range r = rangeOf(row.type);
-    const json *base = &value;
-    const json *tex = nullptr;
-    json none;
-    if (value.is_object() && value.contains("texture")) {
-        for (auto it = value.begin(); it != value.end(); ++it)
-            if (it.key() != "texture" && it.key() != "value")
-                refuse(path + "/" + it.key(), "unknown field \"" + it.key() + "\"");
-        tex = &value["texture"];
-        base = value.contains("value") ? &value["value"] : nullptr;
+    const scene::SettingValue *base = &value;
+    bool tex = value.kind == Kind::Textured;
+    if (tex) {
+        if (!value.fault.empty()) refuse(path + value.fault.path, value.fault.message);
+        base = value.items.empty() ? nullptr : &value.items.front();
     }
     ParmValue pv;
     if (base) pv = readParmValue(*base, tex ? path + "/value" : path, n, r);
     scene::TextureSpec spec;
-    if (tex) {
-        std::string error;
-        if (!scene::parseTexture(*tex, path + "/texture", scene, spec, error)) throw Refusal{"", error};
-    }
+    if (tex) spec = placedTexture(value, path, scene);
     // The constant through the panel, as the host's panel would set it, then envelopes and texture.
     if (base) {
         std::string text;
@@ -255,36 +253,37 @@ void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &ro
         LWTextureID t = vparm::setTextured(parm, true);
         if (!t) refuse(path + "/texture", "this value takes no texture");
         std::string error;
-        if (!buildTexture(t, spec, scene, error)) throw Refusal{"", error};
+        if (!buildTexture(t, spec, scene, error)) refuseWhole(error);
     }
 }
 
-void applyPlain(LWXPanelID panel, const PanelView::Row &row, const json &value, const std::string &path) {
+void applyPlain(LWXPanelID panel, const PanelView::Row &row, const scene::SettingValue &value,
+                const std::string &path) {
     const std::string &t = row.type;
     if (t == "string") {
-        if (!value.is_string()) refuse(path, "expected a string, found " + scene::jsonTypeName(value));
-        setThroughPanel(panel, row.name, value.get<std::string>(), path);
+        if (value.kind != Kind::Text) refuse(path, "expected a string, found " + value.kindName());
+        setThroughPanel(panel, row.name, value.text, path);
     } else if (t == "integer" || t == "iBoolean" || t == "iChoice" || t == "choice" || t == "iSlider") {
         bool toggle = t == "iBoolean" || row.ctrlClass == "iBoolean";
         long long v = 0;
-        if (value.is_boolean() && toggle)
-            v = value.get<bool>() ? 1 : 0;
-        else if (value.is_number_integer())
-            v = value.get<long long>();
+        if (value.kind == Kind::Flag && toggle)
+            v = value.flag ? 1 : 0;
+        else if (value.kind == Kind::Number && value.whole)
+            v = value.integer;
         else
             refuse(path, std::string(toggle ? "expected true or false" : "expected a whole number") + ", found " +
-                             (value.is_number() ? "a fraction" : scene::jsonTypeName(value)));
+                             (value.kind == Kind::Number ? "a fraction" : value.kindName()));
         long long lo = toggle ? 0 : INT32_MIN, hi = toggle ? 1 : INT32_MAX;
         if (v < lo || v > hi)
             refuse(path, "value " + std::to_string(v) + " is out of range [" + std::to_string(lo) + ", " +
                              std::to_string(hi) + "]");
         setThroughPanel(panel, row.name, std::to_string(v), path);
     } else if (t == "color" || t == "fvec" || t == "distance3") {
-        if (!value.is_array() || value.size() != 3)
-            refuse(path, "expected three numbers, found " + scene::jsonTypeName(value));
+        if (value.kind != Kind::List || value.items.size() != 3)
+            refuse(path, "expected three numbers, found " + value.kindName());
         std::string text;
-        for (int c = 0; c < 3; ++c)
-            text += (c ? " " : "") + number(numberIn(value[c], path + "/" + std::to_string(c), rangeOf(t)));
+        for (size_t c = 0; c < 3; ++c)
+            text += (c ? " " : "") + number(numberIn(value.items[c], path + "/" + std::to_string(c), rangeOf(t)));
         setThroughPanel(panel, row.name, text, path);
     } else if (t == "float" || t == "distance" || t == "percent" || t == "angle" || t == "time") {
         setThroughPanel(panel, row.name, number(numberIn(value, path, rangeOf(t))), path);
@@ -297,8 +296,8 @@ std::string pathOf(int si, int k) { return "/surfaces/" + std::to_string(si) + "
 
 }  // namespace
 
-std::string applySetting(LWXPanelID panel, const std::string &name, const json &value, const std::string &path,
-                         const scene::Scene &scene) {
+std::string applySetting(LWXPanelID panel, const std::string &name, const scene::SettingValue &value,
+                         const std::string &path, const scene::Scene &scene) {
     auto it = views().find(panel);
     try {
         if (it == views().end() || !panel::isPanel(panel)) refuse(path, "the shader has no options panel");
@@ -313,8 +312,8 @@ std::string applySetting(LWXPanelID panel, const std::string &name, const json &
             applyVariant(panel, v, *row, value, path, scene);
         else
             applyPlain(panel, *row, value, path);
-    } catch (const Refusal &r) {
-        return r.path.empty() ? r.why : scene.filename + ": " + r.path + ": " + r.why;
+    } catch (const util::Diagnostic &d) {
+        return d.loc.path.empty() ? d.text() : d.in(scene.filename).text();
     } catch (const std::exception &e) {
         return scene.filename + ": " + path + ": " + e.what();
     }
@@ -392,7 +391,7 @@ int ShaderSet::create(const std::string &server, scene::Surface *surface, int si
 }
 
 int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
-                    const std::vector<SettingOverride> &overrides, std::string &message) {
+                    const std::vector<scene::ShaderSetting> &overrides, std::string &message) {
     bool any = false;
     for (const auto &s : scene.surfaces) any = any || !s->shaders.empty();
     if (!any) {
@@ -432,13 +431,14 @@ int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
                     scene.filename + ": " + at + "/settings: shader \"" + ref.server + "\" has no options panel";
                 return 2;
             }
-            for (auto it = ref.settings.begin(); it != ref.settings.end(); ++it) {
-                message = applySetting(s.panel, it.key(), it.value(), at + "/settings/" + it.key(), scene);
+            for (const scene::ShaderSetting &setting : ref.settings) {
+                message =
+                    applySetting(s.panel, setting.name, setting.value, at + "/settings/" + setting.name, scene);
                 if (!message.empty()) return 2;
             }
         }
     }
-    for (const SettingOverride &o : overrides) {
+    for (const scene::ShaderSetting &o : overrides) {
         bool used = false;
         for (const ShaderInstance &s : instances_) {
             auto v = views().find(s.panel);
@@ -519,7 +519,7 @@ std::vector<uint8_t> ShaderSet::save(const ShaderInstance &s, state::Format form
 // ---- Describing and saving ----------------------------------------------------------------------
 
 int describePanels(const scene::Scene &scene, const std::string &pluginPath, std::string &text,
-                   std::string &message, const std::vector<SettingOverride> &overrides) {
+                   std::string &message, const std::vector<scene::ShaderSetting> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
     int status = shaders.open(scene, pluginPath, overrides, message);
@@ -537,114 +537,16 @@ int describePanels(const scene::Scene &scene, const std::string &pluginPath, std
     return 0;
 }
 
-namespace {
-
-// Whether text is well-formed UTF-8 (no overlong forms, surrogates or values beyond U+10FFFF).
-bool validUtf8(const std::string &text) {
-    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const auto *end = p + text.size();
-    while (p < end) {
-        unsigned c = *p++;
-        if (c < 0x80) continue;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
-        if (more < 0 || c > 0xF4 || end - p < more) return false;
-        unsigned second = p[0];
-        if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
-            (c == 0xF4 && second > 0x8F))
-            return false;
-        for (int k = 0; k < more; ++k)
-            if ((*p++ & 0xC0) != 0x80) return false;
-    }
-    return true;
-}
-
-// A file name of the scene made absolute, so the scene written elsewhere still finds it. Returns
-// false when the absolute name is not UTF-8, which a scene file cannot hold.
-bool anchorFile(json &holder, const std::string &folder) {
-    if (!holder.is_object() || !holder.contains("file") || !holder["file"].is_string()) return true;
-    std::string file = holder["file"].get<std::string>();
-    if (file.empty() || file[0] == '/') return true;
-    std::error_code ec;
-    std::filesystem::path p =
-        std::filesystem::absolute(std::filesystem::path(folder.empty() ? "." : folder) / file, ec);
-    if (ec) return true;
-    std::string anchored = p.lexically_normal().string();
-    if (!validUtf8(anchored)) return false;
-    holder["file"] = anchored;
-    return true;
-}
-
-// Anchors every file name; the JSON path of the first that cannot be written as UTF-8, or "".
-std::string anchorFiles(json &root, const std::string &folder) {
-    if (root.contains("images") && root["images"].is_array())
-        for (size_t i = 0; i < root["images"].size(); ++i)
-            if (!anchorFile(root["images"][i], folder)) return "/images/" + std::to_string(i) + "/file";
-    if (root.contains("items") && root["items"].is_array())
-        for (size_t i = 0; i < root["items"].size(); ++i) {
-            json &item = root["items"][i];
-            std::string at = "/items/" + std::to_string(i);
-            if (!item.is_object()) continue;
-            if (item.contains("mesh") && !anchorFile(item["mesh"], folder)) return at + "/mesh/file";
-            if (item.contains("layers") && item["layers"].is_array())
-                for (size_t k = 0; k < item["layers"].size(); ++k)
-                    if (!anchorFile(item["layers"][k], folder))
-                        return at + "/layers/" + std::to_string(k) + "/file";
-        }
-    return {};
-}
-
-}  // namespace
-
 int saveSceneStates(const scene::Scene &scene, const std::string &pluginPath, state::Format format,
-                    std::string &out, std::string &message, const std::vector<SettingOverride> &overrides) {
+                    std::string &out, std::string &message, const std::vector<scene::ShaderSetting> &overrides) {
     HostSession session(scene, scene.render.width, scene.render.height, scene.render.samples);
     ShaderSet shaders;
     int status = shaders.open(scene, pluginPath, overrides, message);
     if (status) return status;
-    json root = scene.source.is_object() ? scene.source : json::object();
-    std::string unwritable = anchorFiles(root, scene.folder);
-    if (!unwritable.empty()) {
-        message = scene.filename + ": " + unwritable +
-                  ": the file's absolute name is not valid UTF-8 (nor is its folder's), so a saved scene "
-                  "could not name it; save from a folder whose name is UTF-8";
-        return 2;
-    }
-    static const char digits[] = "0123456789abcdef";
-    for (const ShaderInstance &s : shaders.instances()) {
-        std::vector<uint8_t> bytes = shaders.save(s, format);
-        std::string data;
-        if (format == state::Format::Text) {
-            data.assign(bytes.begin(), bytes.end());
-        } else {
-            for (uint8_t b : bytes) {
-                data += digits[b >> 4];
-                data += digits[b & 15];
-            }
-        }
-        // The scene file's surface of that name (mesh files bring surfaces of their own, after the
-        // scene file's, so indices differ); a mesh file's surface with shaders (from an overlay)
-        // gets an entry of its own.
-        const std::string &name = scene.surfaces[static_cast<size_t>(s.surface)]->name;
-        json &surfaces = root["surfaces"];
-        if (!surfaces.is_array()) surfaces = json::array();
-        json *surface = nullptr;
-        for (json &e : surfaces)
-            if (!surface && e.is_object() && e.value("name", std::string()) == name) surface = &e;
-        if (!surface) {
-            surfaces.push_back({{"name", name}});
-            surface = &surfaces.back();
-        }
-        json &entry = (*surface)["shaders"][static_cast<size_t>(s.index)];
-        entry.erase("settings");
-        entry["state"] = {{"format", format == state::Format::Text ? "text" : "binary"}, {"data", data}};
-    }
-    try {
-        out = root.dump(2) + "\n";
-    } catch (const json::exception &) {
-        message = scene.filename + ": a shader's saved data is not valid UTF-8 and cannot be written as a scene";
-        return 2;
-    }
-    return 0;
+    std::vector<scene::SavedShader> saved;
+    for (const ShaderInstance &s : shaders.instances())
+        saved.push_back({s.surface, s.index, format == state::Format::Binary, shaders.save(s, format)});
+    return scene::writeSceneStates(scene, saved, out, message);
 }
 
 }  // namespace host::plugin

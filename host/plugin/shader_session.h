@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "host/plugin/plugin_loader.h"
 #include "host/plugin/shader_slot.h"
 #include "host/scene/scene.h"
@@ -30,13 +28,6 @@ public:
     ~HostSession();
     HostSession(const HostSession &) = delete;
     HostSession &operator=(const HostSession &) = delete;
-};
-
-// One setting given outside the scene file (a sweep's value), applied to every instance whose
-// panel has a control of that data name.
-struct SettingOverride {
-    std::string name;
-    nlohmann::json value;
 };
 
 // One instance: its handler, the surface it shades (-1: none), its place in the surface's shader
@@ -57,10 +48,11 @@ public:
     ~ShaderSet() { destroy(); }
 
     // Loads the plug-in and creates the instances, each with its saved data or its settings, then
-    // the overrides. Status 0, 2 for bad input (an unknown shader, a refused setting: `message`
-    // names the file and the JSON path), 1 for any other failure.
+    // the overrides: settings given outside the scene file (a preset's, a sweep's value), each
+    // applied to every instance whose panel has a control of that data name. Status 0, 2 for bad input (an unknown
+    // shader, a refused setting: `message` names the file and the JSON path), 1 for any other failure.
     int open(const scene::Scene &scene, const std::string &pluginPath,
-             const std::vector<SettingOverride> &overrides, std::string &message);
+             const std::vector<scene::ShaderSetting> &overrides, std::string &message);
     // One instance of the plug-in's first shader on no surface, with its defaults.
     int openDefault(const std::string &pluginPath, std::string &message);
 
@@ -97,7 +89,7 @@ private:
 // parameter (a constant, per-component envelope keys, or a texture over either), a string, an
 // integer or toggle, a number or three numbers. Returns "" or why it was refused ("FILE: PATH:
 // why"), leaving nothing half-applied that the renderer would use.
-std::string applySetting(LWXPanelID panel, const std::string &name, const nlohmann::json &value,
+std::string applySetting(LWXPanelID panel, const std::string &name, const scene::SettingValue &value,
                          const std::string &path, const scene::Scene &scene);
 
 // The range a setting of a data type takes from a scene (numbers and each colour component):
@@ -111,11 +103,12 @@ SettingRange settingRange(const std::string &type);
 // none), as the panel model prints them, each under a heading naming its surface; `overrides` (a
 // preset's settings) are applied after each instance's own.
 int describePanels(const scene::Scene &scene, const std::string &pluginPath, std::string &text,
-                   std::string &message, const std::vector<SettingOverride> &overrides = {});
+                   std::string &message, const std::vector<scene::ShaderSetting> &overrides = {});
 
 // The scene file with each instance's settings replaced by its saved data ("state": {"format",
 // "data"}: the text state as a string, the binary one in hex), `overrides` applied before saving.
 int saveSceneStates(const scene::Scene &scene, const std::string &pluginPath, state::Format format,
-                    std::string &json, std::string &message, const std::vector<SettingOverride> &overrides = {});
+                    std::string &out, std::string &message,
+                    const std::vector<scene::ShaderSetting> &overrides = {});
 
 }  // namespace host::plugin

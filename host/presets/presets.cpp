@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/util/diagnostic.h"
 #include "host/util/paths.h"
 
 namespace host::presets {
@@ -14,45 +15,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One preset file; empty `error` on success.
-Preset readPreset(const fs::path &file, std::string &error) {
+// One preset file; an empty `error` on success.
+Preset readPreset(const fs::path &file, util::Diagnostic &error) {
     Preset p;
     const std::string where = file.string();
+    auto refuse = [&](const std::string &path, const std::string &message) {
+        error = path.empty() ? util::Diagnostic::at(util::FileLoc::ofFile(where), message)
+                             : util::Diagnostic::at(util::FileLoc::atPath(where, path), message);
+        return p;
+    };
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    if (!in) {
-        error = where + ": cannot be read";
-        return p;
-    }
+    if (!in) return refuse("", "cannot be read");
     nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
-    if (j.is_discarded()) {
-        error = where + ": not valid JSON";
-        return p;
-    }
-    if (!j.is_object()) {
-        error = where + ": /: a preset is a JSON object";
-        return p;
-    }
+    if (j.is_discarded()) return refuse("", "not valid JSON");
+    if (!j.is_object()) return refuse("/", "a preset is a JSON object");
     for (const char *key : {"name", "source"})
-        if (!j.contains(key) || !j[key].is_string() || j[key].get<std::string>().empty()) {
-            error = where + ": /" + key + ": wants a non-empty string";
-            return p;
-        }
-    if (!j.contains("settings") || !j["settings"].is_object() || j["settings"].empty()) {
-        error = where + ": /settings: wants an object of shader settings by data name";
-        return p;
-    }
+        if (!j.contains(key) || !j[key].is_string() || j[key].get<std::string>().empty())
+            return refuse(std::string("/") + key, "wants a non-empty string");
+    if (!j.contains("settings") || !j["settings"].is_object() || j["settings"].empty())
+        return refuse("/settings", "wants an object of shader settings by data name");
     for (auto it = j.begin(); it != j.end(); ++it)
-        if (it.key() != "name" && it.key() != "source" && it.key() != "settings") {
-            error = where + ": /" + it.key() + ": unknown field";
-            return p;
-        }
+        if (it.key() != "name" && it.key() != "source" && it.key() != "settings")
+            return refuse("/" + it.key(), "unknown field");
     p.name = j["name"].get<std::string>();
-    if (p.name != file.stem().string()) {
-        error = where + ": /name: \"" + p.name + "\" differs from the file's name";
-        return p;
-    }
+    if (p.name != file.stem().string()) return refuse("/name", "\"" + p.name + "\" differs from the file's name");
     p.source = j["source"].get<std::string>();
     p.settings = j["settings"];
     return p;
@@ -85,14 +73,20 @@ std::vector<Preset> loadPresets(const std::string &folder, std::string &error) {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         if (it->path().extension() == ".json") files.push_back(it->path());
     if (ec) {
-        error = folder + ": cannot list the presets folder: " + ec.message();
+        error =
+            util::Diagnostic::at(util::FileLoc::ofFile(folder), "cannot list the presets folder: " + ec.message())
+                .text();
         return {};
     }
     std::sort(files.begin(), files.end());
     std::vector<Preset> out;
     for (const fs::path &f : files) {
-        Preset p = readPreset(f, error);
-        if (!error.empty()) return {};
+        util::Diagnostic why;
+        Preset p = readPreset(f, why);
+        if (!why.empty()) {
+            error = why.text();
+            return {};
+        }
         out.push_back(std::move(p));
     }
     return out;

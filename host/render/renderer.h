@@ -25,9 +25,9 @@ struct RenderSettings {
     bool hostShading = false;                // ignore shader plug-ins
     bool smoothOrigins = true;               // false: rays leave smooth-shaded spots from the facet
     std::string pluginPath;
-    bool progress = false;                           // draw a progress bar on stderr
-    int pixelX = -1, pixelY = -1;                    // render only this pixel (debugging)
-    std::vector<plugin::SettingOverride> overrides;  // applied to every instance after its own settings
+    bool progress = false;                        // draw a progress bar on stderr
+    int pixelX = -1, pixelY = -1;                 // render only this pixel (debugging)
+    std::vector<scene::ShaderSetting> overrides;  // applied to every instance after its own settings
     // When given and set (from any thread), the render stops at the next tile; the frame under
     // way is not delivered.
     const std::atomic<bool> *cancel = nullptr;

@@ -13,16 +13,16 @@
 
 namespace host::scene {
 
-std::unique_ptr<Scene> Loader::load(const json &root) {
+std::unique_ptr<Scene> JsonLoader::load(const json &root) {
     scene_ = std::make_unique<Scene>();
     scene_->filename = label_;
-    Obj o(root, "");
+    ObjectFields o(root, "");
     scene_->name = o.str("name", "untitled");
     if (const json *v = o.get("images")) readImages(*v, o.at("images"));
     if (const json *v = o.get("surfaces")) readSurfaces(*v, o.at("surfaces"));
     if (const json *v = o.get("render")) readRender(*v, o.at("render"), scene_->render);
     if (const json *v = o.get("ambient")) {
-        Obj a(*v, o.at("ambient"));
+        ObjectFields a(*v, o.at("ambient"));
         scene_->ambientColor = readColor(a, "color", scene_->ambientColor);
         scene_->ambientIntensity = a.num("intensity", scene_->ambientIntensity, 0, 1e6);
         a.finish();
@@ -45,7 +45,7 @@ std::unique_ptr<Scene> Loader::load(const json &root) {
     return std::move(scene_);
 }
 
-void Loader::smoothAll() {
+void JsonLoader::smoothAll() {
     for (ObjectItem *obj : scene_->objects)
         for (MeshLayer &layer : obj->layers) {
             if (uint64_t bytes = cornerNormalBytes(layer, scene_->surfaces))
@@ -54,13 +54,13 @@ void Loader::smoothAll() {
         }
 }
 
-std::string Loader::resolve(const std::string &file) const {
+std::string JsonLoader::resolve(const std::string &file) const {
     if (file.empty() || file[0] == '/' || baseDir_.empty()) return file;
     return baseDir_ + "/" + file;
 }
 
-void Loader::readRender(const json &j, const std::string &path, RenderOptions &r) {
-    Obj o(j, path);
+void JsonLoader::readRender(const json &j, const std::string &path, RenderOptions &r) {
+    ObjectFields o(j, path);
     r.width = o.integer("width", r.width, 1, 16384);
     r.height = o.integer("height", r.height, 1, 16384);
     r.pixelAspect = o.num("pixel_aspect", r.pixelAspect, 0.1, 10);
@@ -74,7 +74,7 @@ void Loader::readRender(const json &j, const std::string &path, RenderOptions &r
     r.exposure = o.num("exposure", r.exposure, -20, 20);
     r.filmDisplay = o.choice("display", {"srgb", "film"}, r.filmDisplay ? 1 : 0) == 1;
     if (const json *v = o.get("radiosity")) {
-        Obj ro(*v, o.at("radiosity"));
+        ObjectFields ro(*v, o.at("radiosity"));
         r.radiosity = static_cast<Radiosity>(
             ro.choice("mode", {"off", "backdrop", "monte_carlo"}, static_cast<int>(r.radiosity)));
         r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
@@ -92,8 +92,8 @@ void Loader::readRender(const json &j, const std::string &path, RenderOptions &r
     o.finish();
 }
 
-void Loader::readBackdrop(const json &j, const std::string &path) {
-    Obj o(j, path);
+void JsonLoader::readBackdrop(const json &j, const std::string &path) {
+    ObjectFields o(j, path);
     Backdrop &b = scene_->backdrop;
     int kind = o.choice("type", {"solid", "gradient", "image"}, 0);
     b.kind = kind == 0 ? BackdropKind::Solid : kind == 1 ? BackdropKind::Gradient : BackdropKind::Image;
@@ -114,52 +114,65 @@ LoadResult loadSceneText(const std::string &text, const std::string &label, cons
                          uint64_t memoryLimit) {
     LoadResult result;
     try {
-        Loader loader(label, baseDir, memoryLimit);
+        JsonLoader loader(label, baseDir, memoryLimit);
         json root;
         if (!parseJson(
                 text, label, [&](uint64_t bytes) { loader.charge(bytes, "the scene's text"); }, root,
-                result.error))
+                result.diagnostic)) {
+            result.error = result.diagnostic.text();
             return result;
+        }
         result.scene = loader.load(root);
         result.scene->filename = label;
-        result.scene->source = std::move(root);
+        result.scene->sourceText = text;
         result.scene->folder = baseDir;
-    } catch (const LoadError &e) {
-        result.error = label + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
+    } catch (const util::Diagnostic &e) {
+        result.diagnostic = refusalIn(e, label);
         result.scene.reset();
     } catch (const std::bad_alloc &) {
-        result.error = label + ": /: the scene needs more memory than there is";
+        result.diagnostic =
+            util::Diagnostic::at(util::FileLoc::atPath(label, "/"), "the scene needs more memory than there is");
         result.scene.reset();
     } catch (const std::exception &e) {
-        result.error = label + ": " + excerpt(e.what(), 4 * kExcerpt);
+        result.diagnostic = util::Diagnostic::at(util::FileLoc::ofFile(label), excerpt(e.what(), 4 * kExcerpt));
         result.scene.reset();
     }
+    if (!result.diagnostic.empty()) result.error = result.diagnostic.text();
     return result;
 }
 
 bool parseObjText(const std::string &text, const std::string &label, MeshLayer &out, std::string &error) {
     ImportedMesh mesh;
-    if (!importObjText(text, label, mesh, error)) return false;
+    util::Diagnostic why;
+    if (!importObjText(text, label, mesh, why)) {
+        error = why.text();
+        return false;
+    }
     out = std::move(mesh.layers.at(0).mesh);
     for (MeshPolygon &p : out.polygons) p.surface = 0;
     return true;
 }
 
-bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
-                  std::string &error) {
-    Loader loader(scene.filename, "");
+SettingValue readSettingValue(const nlohmann::json &j, const Scene &scene) {
+    JsonLoader loader(scene.filename, "");
     loader.useScene(const_cast<Scene *>(&scene));  // only read: names of images
-    bool ok = false;
+    SettingValue v;
     try {
-        out = loader.readTexture(j, path);
-        ok = true;
-    } catch (const LoadError &e) {
-        error = scene.filename + ": " + e.path + ": " + e.message;
-    } catch (const std::exception &e) {
-        error = scene.filename + ": " + path + ": " + e.what();
+        v = loader.readSetting(j, true);
+    } catch (...) {
+        loader.releaseScene();
+        throw;
     }
     loader.releaseScene();
-    return ok;
+    return v;
+}
+
+std::vector<ShaderSetting> readSettings(const nlohmann::json &object, const Scene &scene) {
+    std::vector<ShaderSetting> out;
+    if (!object.is_object()) return out;
+    for (auto it = object.begin(); it != object.end(); ++it)
+        out.push_back({it.key(), readSettingValue(*it, scene)});
+    return out;
 }
 
 bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &error) {
@@ -168,23 +181,29 @@ bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &err
     if (!io::readFile(overlayPath, io::kMaxSceneBytes, "overlay file", text, why)) {
         const std::string opened = "cannot be opened: ";
         if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
-        error = overlayPath + ": cannot open the overlay file: " + why;
+        error = util::Diagnostic::at(util::FileLoc::ofFile(overlayPath), "cannot open the overlay file: " + why)
+                    .text();
         return false;
     }
-    Loader loader(overlayPath, scene.folder);
+    JsonLoader loader(overlayPath, scene.folder);
     loader.useScene(&scene);
     try {
         json root;
+        util::Diagnostic syntax;
         if (parseJson(
                 text, overlayPath, [&](uint64_t bytes) { loader.charge(bytes, "the overlay's text"); }, root,
-                error))
+                syntax))
             loader.overlay(root);
-    } catch (const LoadError &e) {
-        error = overlayPath + ": " + (e.path.empty() ? "/" : e.path) + ": " + e.message;
+        else
+            error = syntax.text();
+    } catch (const util::Diagnostic &e) {
+        error = refusalIn(e, overlayPath).text();
     } catch (const std::bad_alloc &) {
-        error = overlayPath + ": /: the overlay needs more memory than there is";
+        error = util::Diagnostic::at(util::FileLoc::atPath(overlayPath, "/"),
+                                     "the overlay needs more memory than there is")
+                    .text();
     } catch (const std::exception &e) {
-        error = overlayPath + ": " + excerpt(e.what(), 4 * kExcerpt);
+        error = util::Diagnostic::at(util::FileLoc::ofFile(overlayPath), excerpt(e.what(), 4 * kExcerpt)).text();
     }
     loader.releaseScene();
     return error.empty();
@@ -198,7 +217,8 @@ LoadResult loadFileWith(const std::string &path,
         LoadResult r;
         const std::string opened = "cannot be opened: ";
         if (why.compare(0, opened.size(), opened) == 0) why.erase(0, opened.size());
-        r.error = path + ": cannot open the scene file: " + why;
+        r.diagnostic = util::Diagnostic::at(util::FileLoc::ofFile(path), "cannot open the scene file: " + why);
+        r.error = r.diagnostic.text();
         return r;
     }
     size_t slash = path.find_last_of('/');

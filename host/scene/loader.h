@@ -12,14 +12,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "host/scene/scene.h"
+#include "host/util/diagnostic.h"
 
 namespace host::scene {
 
 struct LoadResult {
     std::unique_ptr<Scene> scene;  // null on failure
-    std::string error;             // "FILE: PLACE: what is wrong" on failure
+    util::Diagnostic diagnostic;   // on failure: the file, the place and what is wrong
+    std::string error;             // on failure: the diagnostic's text, "FILE: PLACE: what is wrong"
 };
 
 // Loads a scene file; relative mesh and image paths are taken from the file's folder.
@@ -30,9 +35,6 @@ LoadResult loadSceneFile(const std::string &path);
 LoadResult loadFileWith(const std::string &path,
                         LoadResult (*fromText)(const std::string &text, const std::string &label,
                                                const std::string &folder));
-
-// "a string", "an object", ...: how refusals name the kind of value found.
-std::string jsonTypeName(const nlohmann::json &j);
 
 // Loads a scene from text; `label` names it in messages, `baseDir` resolves relative paths.
 // The scene may take at most `memoryLimit` bytes (0: half the memory free when loading starts);
@@ -55,13 +57,15 @@ bool parseObjText(const std::string &text, const std::string &label, MeshLayer &
 // files are (size, nesting, duplicate keys, every field); a name the scene lacks is refused.
 // Nothing changes unless the whole overlay is sound. On refusal returns false with
 // "OVERLAY: line L, column C: ..." or "OVERLAY: PATH: ..." in `error`. The scene's document
-// (Scene::source) takes the overlay's fields too, so a scene saved from it keeps them.
+// (Scene::sourceText) takes the overlay's fields too, so a scene saved from it keeps them.
 bool applyOverlay(Scene &scene, const std::string &overlayPath, std::string &error);
 
-// Reads a texture ({"layers": [...]}, as surfaces' "textures" take it) given outside the scene's own
-// fields, such as a shader setting; image and item names refer to `scene`. On failure returns
-// false with "FILE: PATH: what is wrong" in `error`.
-bool parseTexture(const nlohmann::json &j, const std::string &path, const Scene &scene, TextureSpec &out,
-                  std::string &error);
+// A shader setting's value as a scene file, an overlay, a preset or a look-development request gives
+// it in JSON (host/scene/setting.h): a texture in it is read now, its image names against `scene`'s
+// images; what a control would refuse is kept for the panel's code to report.
+SettingValue readSettingValue(const nlohmann::json &j, const Scene &scene);
+// The settings of an object of them by data name, in the order they are applied (by name). An
+// argument that is not an object gives none.
+std::vector<ShaderSetting> readSettings(const nlohmann::json &object, const Scene &scene);
 
 }  // namespace host::scene

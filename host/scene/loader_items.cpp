@@ -13,7 +13,7 @@
 
 namespace host::scene {
 
-void Loader::readItems(const json &j, const std::string &path) {
+void JsonLoader::readItems(const json &j, const std::string &path) {
     if (!j.is_array()) fail(path, "expected an array of items");
     // First pass: every item with its own fields; names are known before any reference.
     struct Pending {
@@ -24,7 +24,7 @@ void Loader::readItems(const json &j, const std::string &path) {
     std::vector<Pending> pending;
     std::map<std::string, Item *> byName;
     for (size_t i = 0; i < j.size(); ++i) {
-        Obj o(j[i], path + "/" + std::to_string(i));
+        ObjectFields o(j[i], path + "/" + std::to_string(i));
         int kind = o.choice("type", {"object", "light", "camera", "bone"}, -1);
         if (kind < 0) fail(o.path(), "missing field \"type\"");
         std::unique_ptr<Item> item;
@@ -117,7 +117,7 @@ void Loader::readItems(const json &j, const std::string &path) {
     }
 }
 
-void Loader::readObject(Obj &o, ObjectItem &obj, std::vector<std::string> &exclude) {
+void JsonLoader::readObject(ObjectFields &o, ObjectItem &obj, std::vector<std::string> &exclude) {
     obj.castShadows = o.boolean("cast_shadows", true);
     obj.excludeRadiosity = o.boolean("exclude_radiosity", false);
     if (const json *ex = o.get("exclude_lights")) {
@@ -145,8 +145,8 @@ void Loader::readObject(Obj &o, ObjectItem &obj, std::vector<std::string> &exclu
     }
 }
 
-void Loader::readMesh(const json &j, const std::string &path, MeshLayer &layer, ObjectItem &obj) {
-    Obj o(j, path);
+void JsonLoader::readMesh(const json &j, const std::string &path, MeshLayer &layer, ObjectItem &obj) {
+    ObjectFields o(j, path);
     const json *prim = o.get("primitive");
     const json *file = o.get("file");
     const json *points = o.get("points");
@@ -200,7 +200,7 @@ void Loader::readMesh(const json &j, const std::string &path, MeshLayer &layer, 
     o.finish();
 }
 
-void Loader::readInline(Obj &o, const json &points, MeshLayer &layer, int surface) {
+void JsonLoader::readInline(ObjectFields &o, const json &points, MeshLayer &layer, int surface) {
     if (!points.is_array()) fail(o.at("points"), "expected an array of [x, y, z] points");
     const json &polys = o.need("polygons");
     if (!polys.is_array()) fail(o.at("polygons"), "expected an array of point index lists");
@@ -242,11 +242,11 @@ void Loader::readInline(Obj &o, const json &points, MeshLayer &layer, int surfac
     }
 }
 
-void Loader::readFile(const std::string &filename, const std::string &path, int fileLayer, MeshLayer &layer,
-                      int surface) {
+void JsonLoader::readFile(const std::string &filename, const std::string &path, int fileLayer, MeshLayer &layer,
+                          int surface) {
     ImportedMesh mesh;
-    std::string error;
-    if (!importMesh(filename, fileLayer, mesh, error, budget_.left())) fail(path, error);
+    util::Diagnostic error;
+    if (!importMesh(filename, fileLayer, mesh, error, budget_.left())) fail(path, error.text());
     for (const std::string &f : mesh.files) scene_->inputFiles.push_back(f);
     budget_.charge(mesh.bytes, path, "mesh file " + qf(filename));
     std::vector<int> surfaces;
@@ -280,7 +280,7 @@ void Loader::readFile(const std::string &filename, const std::string &path, int 
     }
 }
 
-int Loader::fileSurface(const Surface &from) {
+int JsonLoader::fileSurface(const Surface &from) {
     int i = scene_->findSurface(from.name);
     if (i < 0) {
         scene_->surfaces.push_back(std::make_unique<Surface>(from));
@@ -291,7 +291,7 @@ int Loader::fileSurface(const Surface &from) {
         Surface s = from;
         auto it = given_.find(from.name);
         if (it != given_.end()) {
-            Obj o(*it->second.object, it->second.path);
+            ObjectFields o(*it->second.object, it->second.path);
             readSurfaceFields(o, s);
         }
         *scene_->surfaces[static_cast<size_t>(i)] = std::move(s);
@@ -299,10 +299,10 @@ int Loader::fileSurface(const Surface &from) {
     return i;
 }
 
-void Loader::readWeightMaps(const json &j, const std::string &path, MeshLayer &layer) {
+void JsonLoader::readWeightMaps(const json &j, const std::string &path, MeshLayer &layer) {
     if (!j.is_array()) fail(path, "expected an array of weight maps");
     for (size_t i = 0; i < j.size(); ++i) {
-        Obj o(j[i], path + "/" + std::to_string(i));
+        ObjectFields o(j[i], path + "/" + std::to_string(i));
         WeightMap map;
         map.name = o.str("name", "");
         if (map.name.empty()) fail(o.path(), "missing field \"name\"");
@@ -334,7 +334,7 @@ void Loader::readWeightMaps(const json &j, const std::string &path, MeshLayer &l
     }
 }
 
-void Loader::readLight(Obj &o, LightItem &l) {
+void JsonLoader::readLight(ObjectFields &o, LightItem &l) {
     l.type = static_cast<LightType>(o.choice("light", {"distant", "point", "spot", "linear", "area"}, 1));
     l.color = readColor(o, "color", l.color);
     l.intensity = optChannel(o, "intensity", 1.0, 0, 1e6);

@@ -201,7 +201,8 @@ std::string syntaxMessage(const std::string &what) {
     return m.substr(0, start) + excerpt(m.substr(start, end - start)) + tail;
 }
 
-std::string syntaxPlace(const std::string &text, size_t byte) {
+// The line and column of a byte of the text (from 1), in `label`.
+util::FileLoc syntaxPlace(const std::string &label, const std::string &text, size_t byte) {
     size_t line = 1, column = 1;
     for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
         if (text[i] == '\n') {
@@ -211,7 +212,7 @@ std::string syntaxPlace(const std::string &text, size_t byte) {
             ++column;
         }
     }
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+    return util::FileLoc::atLine(label, static_cast<long long>(line), static_cast<long long>(column));
 }
 
 }  // namespace
@@ -244,7 +245,7 @@ Channel readChannel(const json &j, const std::string &path, double lo, double hi
         c.constant = asNumber(j, path, lo, hi) * scale;
         return c;
     }
-    Obj o(j, path);
+    ObjectFields o(j, path);
     c.spline = o.boolean("spline", false);
     const json &keys = o.need("keys");
     if (!keys.is_array() || keys.empty()) fail(o.at("keys"), "expected a non-empty array of [time, value] pairs");
@@ -259,12 +260,12 @@ Channel readChannel(const json &j, const std::string &path, double lo, double hi
     return c;
 }
 
-Channel optChannel(Obj &o, const std::string &key, double def, double lo, double hi, double scale) {
+Channel optChannel(ObjectFields &o, const std::string &key, double def, double lo, double hi, double scale) {
     const json *v = o.get(key);
     return v ? readChannel(*v, o.at(key), lo, hi, scale) : Channel::fixed(def * scale);
 }
 
-Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double scale) {
+Channel3 readChannel3(ObjectFields &o, const std::string &key, const Vec3 &def, double scale) {
     const json *v = o.get(key);
     if (!v) return Channel3::fixed(def[0] * scale, def[1] * scale, def[2] * scale);
     if (!v->is_array() || v->size() != 3) fail(o.at(key), "expected an array of three numbers or key lists");
@@ -272,6 +273,17 @@ Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double sc
     for (int i = 0; i < 3; ++i)
         r.c[i] = readChannel((*v)[i], o.at(key) + "/" + std::to_string(i), -kHuge, kHuge, scale);
     return r;
+}
+
+json sourceDocument(const Scene &scene) {
+    json root;
+    util::Diagnostic error;
+    if (scene.sourceText.empty() ||
+        !parseJson(
+            scene.sourceText, scene.filename, [](uint64_t) {}, root, error) ||
+        !root.is_object())
+        return json::object();
+    return root;
 }
 
 std::string jsonTypeName(const nlohmann::json &j) {
@@ -293,28 +305,30 @@ std::string jsonTypeName(const nlohmann::json &j) {
 
 // Parses JSON text as scene files are read: a first pass checks the syntax and nesting and
 // estimates what the document will take, `charge` is told that before any of it is built (and
-// may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
+// may refuse by throwing a util::Diagnostic), and the second builds it, refusing a key given twice. On a
 // syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
 bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
-               json &root, std::string &error) {
+               json &root, util::Diagnostic &error) {
     const char *last = text.data();
     const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
     JsonCost cost(text.data(), &last);
     if (!json::sax_parse(begin, end, &cost)) {
         if (cost.tooDeep)
-            error = label + ": " + syntaxPlace(text, cost.tooDeepAt + 1) +
-                    ": arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
+            error = util::Diagnostic::at(
+                syntaxPlace(label, text, cost.tooDeepAt + 1),
+                "arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels");
         else
-            error = label + ": " + syntaxPlace(text, cost.errorByte) + ": " + syntaxMessage(cost.errorText);
+            error = util::Diagnostic::at(syntaxPlace(label, text, cost.errorByte), syntaxMessage(cost.errorText));
         return false;
     }
     charge(cost.bytes);
     DomBuilder dom(root, text, &last);
     if (!json::sax_parse(begin, end, &dom)) {
-        error = label + ": " +
-                (dom.duplicate.empty() ? syntaxPlace(text, dom.errorByte) + ": " + syntaxMessage(dom.errorText)
-                                       : syntaxPlace(text, dom.duplicateAt + 1) + ": duplicate key " +
-                                             q(dom.duplicate) + " (an object names each key once)");
+        error =
+            dom.duplicate.empty()
+                ? util::Diagnostic::at(syntaxPlace(label, text, dom.errorByte), syntaxMessage(dom.errorText))
+                : util::Diagnostic::at(syntaxPlace(label, text, dom.duplicateAt + 1),
+                                       "duplicate key " + q(dom.duplicate) + " (an object names each key once)");
         return false;
     }
     return true;

@@ -12,14 +12,14 @@
 
 namespace host::scene {
 
-void Loader::overlay(const json &root) {
-    Obj o(root, "");
+void JsonLoader::overlay(const json &root) {
+    ObjectFields o(root, "");
     std::map<int, Surface> surfaces;  // by index, the surfaces as they will be
     const json *list = o.get("surfaces");
     if (list) {
         if (!list->is_array()) fail(o.at("surfaces"), "expected an array of surfaces");
         for (size_t i = 0; i < list->size(); ++i) {
-            Obj so((*list)[i], o.at("surfaces") + "/" + std::to_string(i));
+            ObjectFields so((*list)[i], o.at("surfaces") + "/" + std::to_string(i));
             std::string name = so.str("name", "");
             if (name.empty()) fail(so.path(), "missing field \"name\"");
             int at = scene_->findSurface(name);
@@ -37,7 +37,7 @@ void Loader::overlay(const json &root) {
     if (items) {
         if (!items->is_array()) fail(o.at("items"), "expected an array of items");
         for (size_t i = 0; i < items->size(); ++i) {
-            Obj io((*items)[i], o.at("items") + "/" + std::to_string(i));
+            ObjectFields io((*items)[i], o.at("items") + "/" + std::to_string(i));
             std::string name = io.str("name", "");
             if (name.empty()) fail(io.path(), "missing field \"name\"");
             Item *item = scene_->findItem(name);
@@ -62,8 +62,7 @@ void Loader::overlay(const json &root) {
         for (ObjectItem *obj : scene_->objects)
             for (MeshLayer &layer : obj->layers) smoothCorners(layer, scene_->surfaces);
 
-    json &source = scene_->source;
-    if (!source.is_object()) source = json::object();
+    json source = sourceDocument(*scene_);
     if (list)
         for (const json &add : *list) {
             json &entries = source["surfaces"];
@@ -106,6 +105,7 @@ void Loader::overlay(const json &root) {
                     for (const json &line : add["tags"]) t.push_back(line);
                 }
         }
+    scene_->sourceText = source.dump();
 }
 
 }  // namespace host::scene

@@ -18,6 +18,7 @@
 #include "host/scene/mesh_import.h"
 #include "host/scene/obj_check.h"
 #include "host/scene/primitives.h"
+#include "host/util/diagnostic.h"
 #include "host/util/text.h"
 
 namespace host::scene {
@@ -29,19 +30,25 @@ using util::quote;
 using util::quoteFile;
 
 using json = nlohmann::json;
+
+// "a string", "an object", ...: how refusals name the kind of value found.
+std::string jsonTypeName(const json &j);
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr double kHuge = kMaxCoordinate;
 constexpr int kMaxDepth = 256;    // deepest item hierarchy; worldTransform walks no further
 constexpr int kMaxNesting = 128;  // deepest nesting of JSON arrays and objects
 
-// A refusal: the JSON path of the offending value and what is wrong with it.
-struct LoadError {
-    std::string path;
-    std::string message;
-};
-
+// Refuses the document at the JSON path of the offending value (the file is named where the
+// refusal is caught).
 [[noreturn]] inline void fail(const std::string &path, const std::string &message) {
-    throw LoadError{path, message};
+    throw util::Diagnostic::at(util::FileLoc::atPath("", path), message);
+}
+
+// A refusal caught at the top of a document, in `file`: at "/" when it names no path.
+inline util::Diagnostic refusalIn(const util::Diagnostic &d, const std::string &file) {
+    util::Diagnostic in = d.in(file);
+    if (in.loc.path.empty() && in.loc.line < 0) in.loc.path = "/";
+    return in;
 }
 
 // An input string quoted for a message.
@@ -77,9 +84,9 @@ double asNumber(const json &j, const std::string &path, double lo, double hi);
 int asInt(const json &j, const std::string &path, int lo, int hi);
 
 // An object being read: hands out its fields and, on finish, refuses any field nobody read.
-class Obj {
+class ObjectFields {
 public:
-    Obj(const json &j, std::string path) : j_(j), path_(std::move(path)) {
+    ObjectFields(const json &j, std::string path) : j_(j), path_(std::move(path)) {
         if (!j.is_object()) fail(path_.empty() ? "/" : path_, "expected an object, found " + jsonTypeName(j));
     }
     const std::string &path() const { return path_; }
@@ -148,20 +155,26 @@ private:
 
 // A number, or {"keys": [[seconds, value], ...], "spline": bool}; values are multiplied by scale.
 Channel readChannel(const json &j, const std::string &path, double lo, double hi, double scale);
-Channel optChannel(Obj &o, const std::string &key, double def, double lo, double hi, double scale = 1.0);
-Channel3 readChannel3(Obj &o, const std::string &key, const Vec3 &def, double scale = 1.0);
-inline Vec3 readColor(Obj &o, const std::string &key, const Vec3 &def) { return o.vec3(key, def, 0.0, 1e6); }
+Channel optChannel(ObjectFields &o, const std::string &key, double def, double lo, double hi, double scale = 1.0);
+Channel3 readChannel3(ObjectFields &o, const std::string &key, const Vec3 &def, double scale = 1.0);
+inline Vec3 readColor(ObjectFields &o, const std::string &key, const Vec3 &def) {
+    return o.vec3(key, def, 0.0, 1e6);
+}
 
 // Parses JSON text as scene files are read: a first pass checks the syntax and nesting and
 // estimates what the document will take, `charge` is told that before any of it is built (and
-// may refuse by throwing LoadError), and the second builds it, refusing a key given twice. On a
-// syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
+// may refuse by throwing a util::Diagnostic), and the second builds it, refusing a key given twice. On a
+// syntax fault returns false with the line and column in `error`.
 bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
-               json &root, std::string &error);
+               json &root, util::Diagnostic &error);
 
-class Loader {
+// The scene file's document as read (Scene::sourceText, with any overlay's fields), or an empty
+// object for a scene without one.
+json sourceDocument(const Scene &scene);
+
+class JsonLoader {
 public:
-    Loader(std::string label, std::string baseDir, uint64_t memoryLimit = 0)
+    JsonLoader(std::string label, std::string baseDir, uint64_t memoryLimit = 0)
         : label_(std::move(label)), baseDir_(std::move(baseDir)), budget_(memoryLimit) {}
 
     std::unique_ptr<Scene> load(const json &root);
@@ -173,15 +186,15 @@ public:
 private:
     std::string resolve(const std::string &file) const;
 
-    int imageRef(Obj &o, const std::string &key);
+    int imageRef(ObjectFields &o, const std::string &key);
 
     int defaultSurface();
 
-    int surfaceRef(Obj &o, const std::string &key);
+    int surfaceRef(ObjectFields &o, const std::string &key);
 
     void readImages(const json &j, const std::string &path);
 
-    EnvironmentOptions readEnvironment(Obj &parent, const std::string &key);
+    EnvironmentOptions readEnvironment(ObjectFields &parent, const std::string &key);
 
     void readSurfaces(const json &j, const std::string &path);
 
@@ -189,7 +202,7 @@ public:
     // Reads a surface's fields (all but its name) over the values `s` has: fields the object gives
     // replace them, fields it leaves out keep them. A texture or shader list given replaces the
     // surface's own.
-    void readSurfaceFields(Obj &o, Surface &surface);
+    void readSurfaceFields(ObjectFields &o, Surface &surface);
 
 private:
     // Saved instance data: {"format": "text", "data": TEXT} or {"format": "binary", "data": HEX}.
@@ -201,6 +214,10 @@ private:
 public:
     // {"layers": [LAYER, ...]}, top layer first.
     TextureSpec readTexture(const json &j, const std::string &path);
+
+    // A shader setting's value (host/scene/setting.h); at the top of a setting (`top`) an object
+    // with a "texture" is a texture over a value, its texture read here.
+    SettingValue readSetting(const json &j, bool top);
 
     // Applies an overlay document to the scene in use: every field is checked before anything
     // changes, then surfaces, render options and item tags change together, the layers' corner
@@ -224,11 +241,11 @@ private:
 
     void readItems(const json &j, const std::string &path);
 
-    void readObject(Obj &o, ObjectItem &obj, std::vector<std::string> &exclude);
+    void readObject(ObjectFields &o, ObjectItem &obj, std::vector<std::string> &exclude);
 
     void readMesh(const json &j, const std::string &path, MeshLayer &layer, ObjectItem &obj);
 
-    void readInline(Obj &o, const json &points, MeshLayer &layer, int surface);
+    void readInline(ObjectFields &o, const json &points, MeshLayer &layer, int surface);
 
     // A mesh file (any format importMesh reads): its layers, or the one `fileLayer` names (0:
     // all of them, one after the other), as one layer whose polygons keep the file's surfaces
@@ -267,7 +284,7 @@ private:
     // Weight maps: explicit values per point, or a ramp along an axis of the object's space.
     void readWeightMaps(const json &j, const std::string &path, MeshLayer &layer);
 
-    void readLight(Obj &o, LightItem &l);
+    void readLight(ObjectFields &o, LightItem &l);
 
     // The surfaces the scene file gives, by name: their fields, read again over a mesh file's
     // surface of the same name.

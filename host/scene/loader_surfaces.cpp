@@ -12,7 +12,7 @@
 
 namespace host::scene {
 
-int Loader::imageRef(Obj &o, const std::string &key) {
+int JsonLoader::imageRef(ObjectFields &o, const std::string &key) {
     std::string name = o.str(key, "");
     if (name.empty()) return -1;
     int i = scene_->findImage(name);
@@ -20,7 +20,7 @@ int Loader::imageRef(Obj &o, const std::string &key) {
     return i;
 }
 
-int Loader::defaultSurface() {
+int JsonLoader::defaultSurface() {
     int i = scene_->findSurface("Default");
     if (i >= 0) return i;
     auto s = std::make_unique<Surface>();
@@ -29,7 +29,7 @@ int Loader::defaultSurface() {
     return static_cast<int>(scene_->surfaces.size() - 1);
 }
 
-int Loader::surfaceRef(Obj &o, const std::string &key) {
+int JsonLoader::surfaceRef(ObjectFields &o, const std::string &key) {
     const json *v = o.get(key);
     if (!v) return defaultSurface();
     if (!v->is_string()) fail(o.at(key), "expected a surface name, found " + jsonTypeName(*v));
@@ -38,10 +38,10 @@ int Loader::surfaceRef(Obj &o, const std::string &key) {
     return i;
 }
 
-void Loader::readImages(const json &j, const std::string &path) {
+void JsonLoader::readImages(const json &j, const std::string &path) {
     if (!j.is_array()) fail(path, "expected an array of images");
     for (size_t i = 0; i < j.size(); ++i) {
-        Obj o(j[i], path + "/" + std::to_string(i));
+        ObjectFields o(j[i], path + "/" + std::to_string(i));
         auto img = std::make_unique<image::Image>();
         img->name = o.str("name", "");
         if (img->name.empty()) fail(o.path(), "missing field \"name\"");
@@ -61,11 +61,11 @@ void Loader::readImages(const json &j, const std::string &path) {
     }
 }
 
-EnvironmentOptions Loader::readEnvironment(Obj &parent, const std::string &key) {
+EnvironmentOptions JsonLoader::readEnvironment(ObjectFields &parent, const std::string &key) {
     EnvironmentOptions env;
     const json *v = parent.get(key);
     if (!v) return env;
-    Obj o(*v, parent.at(key));
+    ObjectFields o(*v, parent.at(key));
     env.option = o.choice("mode", {"backdrop", "raytrace", "image", "raytrace_image"}, 1);
     env.image = imageRef(o, "image");
     env.seamAngle = o.num("seam_angle", 0, -36000, 36000) * kDegree;
@@ -73,10 +73,10 @@ EnvironmentOptions Loader::readEnvironment(Obj &parent, const std::string &key) 
     return env;
 }
 
-void Loader::readSurfaces(const json &j, const std::string &path) {
+void JsonLoader::readSurfaces(const json &j, const std::string &path) {
     if (!j.is_array()) fail(path, "expected an array of surfaces");
     for (size_t i = 0; i < j.size(); ++i) {
-        Obj o(j[i], path + "/" + std::to_string(i));
+        ObjectFields o(j[i], path + "/" + std::to_string(i));
         auto s = std::make_unique<Surface>();
         s->name = o.str("name", "");
         if (s->name.empty()) fail(o.path(), "missing field \"name\"");
@@ -87,7 +87,7 @@ void Loader::readSurfaces(const json &j, const std::string &path) {
     }
 }
 
-void Loader::readSurfaceFields(Obj &o, Surface &surface) {
+void JsonLoader::readSurfaceFields(ObjectFields &o, Surface &surface) {
     Surface *s = &surface;
     o.get("name");  // read by the caller
     s->color = readColor(o, "color", s->color);
@@ -112,7 +112,7 @@ void Loader::readSurfaceFields(Obj &o, Surface &surface) {
     const json *ctex = o.get("color_texture");
     bool colorTexture = false;
     if (const json *t = o.get("textures")) {
-        Obj to(*t, o.at("textures"));
+        ObjectFields to(*t, o.at("textures"));
         for (int c = 0; c < kSurfaceChannels; ++c)
             if (const json *v = to.get(kSurfaceChannelNames[c])) {
                 s->textures[c] = readTexture(*v, to.at(kSurfaceChannelNames[c]));
@@ -129,7 +129,7 @@ void Loader::readSurfaceFields(Obj &o, Surface &surface) {
         if (!sh->is_array()) fail(o.at("shaders"), "expected an array of shaders");
         s->shaders.clear();
         for (size_t k = 0; k < sh->size(); ++k) {
-            Obj so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
+            ObjectFields so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
             ShaderRef ref;
             ref.server = so.str("server", "");
             if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
@@ -138,7 +138,8 @@ void Loader::readSurfaceFields(Obj &o, Surface &surface) {
             if (set && st) fail(so.path(), "give either \"settings\" or \"state\", not both");
             if (set) {
                 if (!set->is_object()) fail(so.at("settings"), "expected an object");
-                ref.settings = *set;
+                for (auto it = set->begin(); it != set->end(); ++it)
+                    ref.settings.push_back({it.key(), readSetting(*it, true)});
             }
             if (st) readState(*st, so.at("state"), ref);
             so.finish();
@@ -148,8 +149,8 @@ void Loader::readSurfaceFields(Obj &o, Surface &surface) {
     o.finish();
 }
 
-void Loader::readState(const json &j, const std::string &path, ShaderRef &ref) {
-    Obj o(j, path);
+void JsonLoader::readState(const json &j, const std::string &path, ShaderRef &ref) {
+    ObjectFields o(j, path);
     ref.binaryState = o.choice("format", {"text", "binary"}, 0) == 1;
     const json &data = o.need("data");
     if (!data.is_string()) fail(o.at("data"), "expected a string, found " + jsonTypeName(data));
@@ -171,8 +172,70 @@ void Loader::readState(const json &j, const std::string &path, ShaderRef &ref) {
     o.finish();
 }
 
-TextureSpec Loader::readColorTexture(const json &j, const std::string &path) {
-    Obj to(j, path);
+SettingValue JsonLoader::readSetting(const json &j, bool top) {
+    using Kind = SettingValue::Kind;
+    SettingValue v;
+    switch (j.type()) {
+        case json::value_t::boolean:
+            return SettingValue::ofFlag(j.get<bool>());
+        case json::value_t::string:
+            return SettingValue::ofText(j.get<std::string>());
+        case json::value_t::number_integer:
+        case json::value_t::number_unsigned:
+            v = SettingValue::ofWhole(j.get<long long>());
+            v.number = j.get<double>();
+            return v;
+        case json::value_t::number_float:
+            return SettingValue::ofNumber(j.get<double>());
+        case json::value_t::array:
+            v.kind = Kind::List;
+            for (const json &e : j) v.items.push_back(readSetting(e, false));
+            return v;
+        case json::value_t::object:
+            break;
+        default:
+            return v;
+    }
+    auto firstOther = [&](const char *a, const char *b) {
+        for (auto it = j.begin(); it != j.end(); ++it)
+            if (it.key() != a && it.key() != b)
+                return SettingFault{"/" + it.key(), "unknown field \"" + it.key() + "\""};
+        return SettingFault{};
+    };
+    if (top && j.contains("texture")) {
+        // A texture over a value: the texture is read now, against the scene's images.
+        v.kind = Kind::Textured;
+        v.fault = firstOther("texture", "value");
+        if (j.contains("value")) v.items.push_back(readSetting(j["value"], false));
+        try {
+            v.texture = std::make_shared<const TextureSpec>(readTexture(j["texture"], "/texture"));
+        } catch (const util::Diagnostic &e) {
+            v.textureFault = {e.loc.path, e.message};
+        } catch (const std::exception &e) {
+            v.textureFault = {"/texture", e.what()};
+        }
+    } else if (j.contains("keys")) {
+        v.kind = Kind::Envelope;
+        v.fault = firstOther("keys", "spline");
+        if (j.contains("spline")) {
+            if (!j["spline"].is_boolean()) {
+                if (v.fault.empty()) v.fault = {"/spline", "expected true or false"};
+            } else {
+                v.spline = j["spline"].get<bool>();
+            }
+        }
+        const json &keys = j["keys"];
+        v.keyList = keys.is_array();
+        if (v.keyList)
+            for (const json &k : keys) v.items.push_back(readSetting(k, false));
+    } else {
+        v.kind = Kind::Object;
+    }
+    return v;
+}
+
+TextureSpec JsonLoader::readColorTexture(const json &j, const std::string &path) {
+    ObjectFields to(j, path);
     TextureLayerSpec l;
     l.type = TextureLayerSpec::Type::Image;
     l.path = path;
@@ -191,8 +254,8 @@ TextureSpec Loader::readColorTexture(const json &j, const std::string &path) {
     return t;
 }
 
-TextureSpec Loader::readTexture(const json &j, const std::string &path) {
-    Obj o(j, path);
+TextureSpec JsonLoader::readTexture(const json &j, const std::string &path) {
+    ObjectFields o(j, path);
     TextureSpec t;
     t.path = path;
     const json &layers = o.need("layers");
@@ -204,8 +267,8 @@ TextureSpec Loader::readTexture(const json &j, const std::string &path) {
     return t;
 }
 
-TextureLayerSpec Loader::readLayer(const json &j, const std::string &path) {
-    Obj o(j, path);
+TextureLayerSpec JsonLoader::readLayer(const json &j, const std::string &path) {
+    ObjectFields o(j, path);
     TextureLayerSpec l;
     l.path = path;
     int type = o.choice("type", {"image", "noise", "gradient"}, -1);

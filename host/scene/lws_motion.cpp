@@ -26,19 +26,19 @@ using util::quote;
 
 }  // namespace
 
-Channel &Reader::motionChannel(Item &item, int index) {
+Channel &LwsReader::motionChannel(Item &item, int index) {
     Channel3 &group = index < 3 ? item.motion.position : index < 6 ? item.motion.rotation : item.motion.scale;
     return group.c[index % 3];
 }
 
-void Reader::closeMotion() {
+void LwsReader::closeMotion() {
     if (motion_.declared >= 0 && motion_.seen != motion_.declared)
         failAt(motion_.line, "NumChannels declares " + std::to_string(motion_.declared) + " channels but " +
                                  std::to_string(motion_.seen) + " follow");
     motion_ = MotionState();
 }
 
-void Reader::expectEnvelope(Channel &c) {
+void LwsReader::expectEnvelope(Channel &c) {
     std::vector<std::string_view> w = nextWords("an envelope");
     std::string_view open = w[0];
     bool ok = open == "{" ? w.size() >= 2 && w[1] == "Envelope" : open == "{Envelope";
@@ -46,7 +46,7 @@ void Reader::expectEnvelope(Channel &c) {
     readEnvelope(c, lines_.number());
 }
 
-void Reader::readEnvelope(Channel &c, int openLine) {
+void LwsReader::readEnvelope(Channel &c, int openLine) {
     c = Channel();
     c.shaped = true;
     long long declared = -1;
@@ -106,7 +106,7 @@ void Reader::readEnvelope(Channel &c, int openLine) {
     fail("the file ends inside the envelope opened on line " + std::to_string(openLine));
 }
 
-void Reader::addKey(Channel &c, const Key &k) {
+void LwsReader::addKey(Channel &c, const Key &k) {
     if (!c.keys.empty() && !(k.time > c.keys.back().time))
         fail(quote(line_) + ": the key's time " + numberText(k.time, 10) + " is not after the previous key's " +
              numberText(c.keys.back().time, 10));
@@ -115,7 +115,7 @@ void Reader::addKey(Channel &c, const Key &k) {
     c.keys.push_back(k);
 }
 
-void Reader::readOldMotion(Item &item) {
+void LwsReader::readOldMotion(Item &item) {
     std::vector<std::string_view> w = nextWords("the number of channels");
     if (w.size() != 1) fail(quote(line_) + ": expected the motion's number of channels");
     long long channels = whole(w[0], "the number of channels", 0, kMaxChannels);
@@ -149,7 +149,7 @@ void Reader::readOldMotion(Item &item) {
     }
 }
 
-void Reader::readOldBehaviors(const std::vector<std::string_view> &w) {
+void LwsReader::readOldBehaviors(const std::vector<std::string_view> &w) {
     if (oldChannels_.empty()) return;
     if (w.size() < 1 + 2 * oldChannels_.size())
         fail(quote(line_) + ": expected two behaviours for each of the " + std::to_string(oldChannels_.size()) +

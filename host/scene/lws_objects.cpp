@@ -26,7 +26,7 @@ using util::quote;
 
 }  // namespace
 
-std::string Reader::findObjectFile(std::string file) const {
+std::string LwsReader::findObjectFile(std::string file) const {
     std::replace(file.begin(), file.end(), '\\', '/');
     std::vector<std::string> tries;
     if (!file.empty() && file[0] == '/') tries.push_back(file);
@@ -39,7 +39,7 @@ std::string Reader::findObjectFile(std::string file) const {
     return {};
 }
 
-void Reader::loadObject(ObjectItem &obj, const std::string &file, int layer) {
+void LwsReader::loadObject(ObjectItem &obj, const std::string &file, int layer) {
     std::string path = findObjectFile(file);
     if (path.empty())
         fail(quote(line_) + ": object file " + quote(file) + " not found (looked beside the scene file, in " +
@@ -48,8 +48,8 @@ void Reader::loadObject(ObjectItem &obj, const std::string &file, int layer) {
         fail(quote(line_) + ": the objects loaded so far take the " + io::byteText(memoryLimit_) +
              " of memory the scene may take");
     ImportedMesh mesh;
-    std::string why;
-    if (!importMesh(path, layer, mesh, why, memoryLimit_ - meshBytes_)) fail(quote(line_) + ": " + why);
+    util::Diagnostic why;
+    if (!importMesh(path, layer, mesh, why, memoryLimit_ - meshBytes_)) fail(quote(line_) + ": " + why.text());
     if (mesh.layers.empty()) fail(quote(line_) + ": object file " + quote(file) + " has no layer to load");
     meshBytes_ += mesh.bytes;
 
@@ -87,7 +87,7 @@ void Reader::loadObject(ObjectItem &obj, const std::string &file, int layer) {
     scene_->objects.push_back(&obj);
 }
 
-int Reader::addSurface(Surface s) {
+int LwsReader::addSurface(Surface s) {
     auto found = surfaceByName_.find(s.name);
     if (found != surfaceByName_.end()) return found->second;
     int i = static_cast<int>(scene_->surfaces.size());
@@ -96,13 +96,13 @@ int Reader::addSurface(Surface s) {
     return i;
 }
 
-int Reader::defaultSurface() {
+int LwsReader::defaultSurface() {
     Surface s;
     s.name = "Default";
     return addSurface(std::move(s));
 }
 
-void Reader::finish() {
+void LwsReader::finish() {
     for (const Parenting &p : parents_) {
         auto found = ids_.find(p.id);
         if (found == ids_.end()) failAt(p.line, "the parent " + hexId(p.id) + " is no item of the scene");
@@ -138,7 +138,7 @@ void Reader::finish() {
     uniqueNames();
 }
 
-void Reader::smoothAll() {
+void LwsReader::smoothAll() {
     for (ObjectItem *obj : scene_->objects)
         for (MeshLayer &layer : obj->layers) {
             uint64_t bytes = cornerNormalBytes(layer, scene_->surfaces);
@@ -152,7 +152,7 @@ void Reader::smoothAll() {
         }
 }
 
-void Reader::uniqueNames() {
+void LwsReader::uniqueNames() {
     std::set<std::string> taken;
     std::map<std::string, long long> next;  // the next suffix to try for a name
     for (const auto &it : scene_->items) {

@@ -20,6 +20,7 @@
 #include "host/io/file_io.h"
 #include "host/scene/lws_scene.h"
 #include "host/scene/mesh_import.h"
+#include "host/util/diagnostic.h"
 #include "host/util/text.h"
 
 namespace host::scene {
@@ -34,11 +35,6 @@ constexpr size_t kMaxWords = 2 * kMaxChannels + 16;  // words read from a line
 
 // Item id prefixes: the top hex digit of an id names the kind, the rest the index among its kind.
 enum IdKind : uint32_t { kObjectId = 1, kLightId = 2, kCameraId = 3, kBoneId = 4 };
-
-struct Refusal {
-    int line;
-    std::string message;
-};
 
 std::string_view trim(std::string_view s);
 
@@ -69,9 +65,9 @@ std::string baseName(const std::string &path);
 void scaleChannel(Channel &c, double k);
 
 // Reads a whole file's text line by line (lines end at \n, \r\n or a lone \r).
-class Lines {
+class TextLines {
 public:
-    explicit Lines(const std::string &text) : text_(text) {}
+    explicit TextLines(const std::string &text) : text_(text) {}
     bool next(std::string_view &line) {
         if (pos_ >= text_.size()) return false;
         size_t end = text_.find_first_of("\r\n", pos_);
@@ -91,9 +87,9 @@ private:
     int number_ = 0;
 };
 
-class Reader {
+class LwsReader {
 public:
-    Reader(const std::string &text, std::string label, std::string folder)
+    LwsReader(const std::string &text, std::string label, std::string folder)
         : lines_(text), label_(std::move(label)), folder_(std::move(folder)) {
         uint64_t avail = io::availableMemory();
         memoryLimit_ = avail ? avail / 2 : (8ull << 30);
@@ -102,8 +98,11 @@ public:
     std::unique_ptr<Scene> read();
 
 private:
-    [[noreturn]] void fail(const std::string &what) const { throw Refusal{lines_.number(), what}; }
-    [[noreturn]] void failAt(int line, const std::string &what) const { throw Refusal{line, what}; }
+    // Refusals at a line; the file is named where they are caught.
+    [[noreturn]] void fail(const std::string &what) const { failAt(lines_.number(), what); }
+    [[noreturn]] void failAt(int line, const std::string &what) const {
+        throw util::Diagnostic::at(util::FileLoc::atLine("", line), what);
+    }
 
     bool nextLine() { return lines_.next(line_); }
 
@@ -235,7 +234,7 @@ private:
         int line;
     };
 
-    Lines lines_;
+    TextLines lines_;
     std::string_view line_;
     std::string label_, folder_;
     int version_ = 0;

@@ -129,12 +129,12 @@ void scaleChannel(Channel &c, double k) {
     }
 }
 
-std::unique_ptr<Scene> Reader::read() {
+std::unique_ptr<Scene> LwsReader::read() {
     scene_ = std::make_unique<Scene>();
     scene_->filename = label_;
     scene_->folder = folder_;
     scene_->name = baseName(label_);
-    scene_->source = nlohmann::json();
+    scene_->sourceText.clear();
     readHeader();
     while (nextLine()) {
         std::vector<std::string_view> w = words(line_);
@@ -153,7 +153,7 @@ std::unique_ptr<Scene> Reader::read() {
     return std::move(scene_);
 }
 
-std::vector<std::string_view> Reader::nextWords(const std::string &expected) {
+std::vector<std::string_view> LwsReader::nextWords(const std::string &expected) {
     while (nextLine()) {
         std::vector<std::string_view> w = words(line_);
         if (!w.empty()) return w;
@@ -161,7 +161,7 @@ std::vector<std::string_view> Reader::nextWords(const std::string &expected) {
     fail("the file ends where " + expected + " should follow");
 }
 
-double Reader::num(std::string_view w, const std::string &what, double lo, double hi) {
+double LwsReader::num(std::string_view w, const std::string &what, double lo, double hi) {
     double v = 0;
     if (!number(w, v)) fail(quote(line_) + ": " + what + " must be a number, not " + quote(w));
     if (v < lo || v > hi)
@@ -170,7 +170,7 @@ double Reader::num(std::string_view w, const std::string &what, double lo, doubl
     return v;
 }
 
-long long Reader::whole(std::string_view w, const std::string &what, long long lo, long long hi) {
+long long LwsReader::whole(std::string_view w, const std::string &what, long long lo, long long hi) {
     long long v = 0;
     if (!integer(w, v)) fail(quote(line_) + ": " + what + " must be a whole number, not " + quote(w));
     if (v < lo || v > hi)
@@ -179,11 +179,11 @@ long long Reader::whole(std::string_view w, const std::string &what, long long l
     return v;
 }
 
-void Reader::need(const std::vector<std::string_view> &w, size_t n, const std::string &what) {
+void LwsReader::need(const std::vector<std::string_view> &w, size_t n, const std::string &what) {
     if (w.size() < n) fail(quote(line_) + ": expected " + what);
 }
 
-void Reader::readHeader() {
+void LwsReader::readHeader() {
     std::vector<std::string_view> w = nextWords("the LWSC tag");
     // A UTF-8 byte order mark before the tag is allowed.
     std::string_view tag = w[0];
@@ -195,7 +195,7 @@ void Reader::readHeader() {
     if (version_ < 2) fail("scene files of version 1 are not read (versions 2 and later are)");
 }
 
-void Reader::skipBlock(int openLine) {
+void LwsReader::skipBlock(int openLine) {
     long long depth = 1;
     while (nextLine()) {
         std::string_view t = trim(line_);
@@ -206,20 +206,20 @@ void Reader::skipBlock(int openLine) {
     fail("the file ends inside the block opened on line " + std::to_string(openLine));
 }
 
-void Reader::skipPlugin() {
+void LwsReader::skipPlugin() {
     int open = lines_.number();
     while (nextLine())
         if (trim(line_).substr(0, 9) == "EndPlugin") return;
     fail("the file ends inside the Plugin opened on line " + std::to_string(open));
 }
 
-bool Reader::readId(const std::vector<std::string_view> &w, size_t at, uint32_t &id) {
+bool LwsReader::readId(const std::vector<std::string_view> &w, size_t at, uint32_t &id) {
     if (version_ < 4) return false;
     if (w.size() <= at || !itemId(w[at], id)) fail(quote(line_) + ": expected the item id (hex digits)");
     return true;
 }
 
-void Reader::statement(const std::vector<std::string_view> &w) {
+void LwsReader::statement(const std::vector<std::string_view> &w) {
     const std::string_view kw = w[0];
     uint32_t id = 0;
     if (kw == "LoadObjectLayer") {
@@ -325,11 +325,11 @@ void Reader::statement(const std::vector<std::string_view> &w) {
     }
 }
 
-LightItem *Reader::light() {
+LightItem *LwsReader::light() {
     return current_ && current_->kind == ItemKind::Light ? static_cast<LightItem *>(current_) : nullptr;
 }
 
-bool Reader::lightStatement(const std::vector<std::string_view> &w) {
+bool LwsReader::lightStatement(const std::vector<std::string_view> &w) {
     const std::string_view kw = w[0];
     LightItem *l = light();
     if (kw == "LightName" || kw == "BoneName") {
@@ -377,7 +377,7 @@ bool Reader::lightStatement(const std::vector<std::string_view> &w) {
     return true;
 }
 
-bool Reader::cameraStatement(const std::vector<std::string_view> &w) {
+bool LwsReader::cameraStatement(const std::vector<std::string_view> &w) {
     const std::string_view kw = w[0];
     if (kw == "GlobalFrameSize") {
         globalSize_ = frameSize(w);
@@ -404,7 +404,7 @@ bool Reader::cameraStatement(const std::vector<std::string_view> &w) {
     return true;
 }
 
-bool Reader::sceneStatement(const std::vector<std::string_view> &w) {
+bool LwsReader::sceneStatement(const std::vector<std::string_view> &w) {
     const std::string_view kw = w[0];
     RenderOptions &r = scene_->render;
     if (kw == "FirstFrame" || kw == "LastFrame" || kw == "FrameStep") {
@@ -454,18 +454,18 @@ bool Reader::sceneStatement(const std::vector<std::string_view> &w) {
     return true;
 }
 
-std::pair<int, int> Reader::frameSize(const std::vector<std::string_view> &w) {
+std::pair<int, int> LwsReader::frameSize(const std::vector<std::string_view> &w) {
     need(w, 3, "a width and a height");
     return {static_cast<int>(whole(w[1], "the width", 1, 16384)),
             static_cast<int>(whole(w[2], "the height", 1, 16384))};
 }
 
-Vec3 Reader::vec3(const std::vector<std::string_view> &w, const std::string &what) {
+Vec3 LwsReader::vec3(const std::vector<std::string_view> &w, const std::string &what) {
     need(w, 4, "three numbers for " + what);
     return {num(w[1], what), num(w[2], what), num(w[3], what)};
 }
 
-Vec3 Reader::color(const std::vector<std::string_view> &w, const std::string &what) {
+Vec3 LwsReader::color(const std::vector<std::string_view> &w, const std::string &what) {
     need(w, 4, "three components for " + what);
     double scale = version_ <= 2 ? 1.0 / 255 : 1.0;
     std::vector<std::string> parts(w.begin() + 1, w.begin() + 4);
@@ -482,8 +482,8 @@ Vec3 Reader::color(const std::vector<std::string_view> &w, const std::string &wh
     return c;
 }
 
-Channel Reader::valueOrEnvelope(const std::vector<std::string_view> &w, const std::string &what, double lo,
-                                double hi, double scale) {
+Channel LwsReader::valueOrEnvelope(const std::vector<std::string_view> &w, const std::string &what, double lo,
+                                   double hi, double scale) {
     need(w, 2, what);
     Channel c;
     if (w[1] == "(envelope)") {
@@ -510,16 +510,20 @@ bool isLwsPath(const std::string &path) {
 LoadResult loadLwsText(const std::string &text, const std::string &label, const std::string &folder) {
     LoadResult result;
     try {
-        Reader reader(text, label, folder);
+        LwsReader reader(text, label, folder);
         result.scene = reader.read();
-    } catch (const Refusal &r) {
-        result.error = label + ", line " + std::to_string(r.line) + ": " + r.message;
+    } catch (const util::Diagnostic &d) {
+        result.diagnostic = d.in(label);
     } catch (const std::bad_alloc &) {
-        result.error = label + ": the scene needs more memory than there is";
+        result.diagnostic =
+            util::Diagnostic::at(util::FileLoc::ofFile(label), "the scene needs more memory than there is");
     } catch (const std::exception &e) {
-        result.error = label + ": " + e.what();
+        result.diagnostic = util::Diagnostic::at(util::FileLoc::ofFile(label), e.what());
     }
-    if (!result.error.empty()) result.scene.reset();
+    if (!result.diagnostic.empty()) {
+        result.error = result.diagnostic.text();
+        result.scene.reset();
+    }
     return result;
 }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "host/scene/scene.h"
+#include "host/util/diagnostic.h"
 
 namespace host::scene {
 
@@ -54,16 +55,19 @@ struct ImportedMesh {
 // Reads a mesh file. `layer` > 0 keeps only that layer of a layered host object file, and
 // refuses a number the file lacks; 0 keeps every layer. `memoryLimit` (0: none) bounds what the
 // import may take at its peak, estimated before anything is read and checked again as the file
-// is read. On refusal returns false with a message naming the file: `mesh file "PATH": what is
-// wrong` (with ", line N" after the name for OBJ text), `cannot open mesh file "PATH": why` or
-// `cannot read material file "PATH": why`; the importer's own message is quoted where it gives
-// one. Never throws.
+// is read. On refusal returns false with a diagnostic naming the file, whose text reads
+// `mesh file "PATH": what is wrong` (with ", line N" after the name for OBJ text),
+// `cannot open mesh file "PATH": why` or `cannot read material file "PATH": why`; the importer's
+// own message is quoted where it gives one. Never throws.
+bool importMesh(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
+                uint64_t memoryLimit = 0);
+// The same, with the refusal's text.
 bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error,
                 uint64_t memoryLimit = 0);
 
 // Reads OBJ text as importMesh reads an OBJ file, without opening any file (material files are
 // not read, so every polygon is on surface -1 or a material with default values). Refusals start
 // with `label`: "LABEL, line N: ..." or "LABEL ...". Never throws.
-bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, std::string &error);
+bool importObjText(const std::string &text, const std::string &label, ImportedMesh &out, util::Diagnostic &error);
 
 }  // namespace host::scene

@@ -120,7 +120,7 @@ bool objIndex(const char *b, const char *e, int64_t &v) {
 
 // The importer's own reading of numbers is not exact and lets indices wrap: nothing it would
 // read differently from the check may reach it (see numberObjPoints).
-bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, std::string &error,
+bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, util::Diagnostic &error,
               std::vector<float> *points) {
     c = ObjCounts();
     uint64_t longest = 0;
@@ -131,7 +131,8 @@ bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, s
         if (!words.next(kb, ke) || *kb == '#') return true;
         auto refuse = [&](const std::string &what) {
             while (end > kb && (end[-1] == ' ' || end[-1] == '\t')) --end;
-            error = label + ", line " + std::to_string(line) + ": " + quote(std::string(kb, end)) + ": " + what;
+            error = util::Diagnostic::at(util::FileLoc::atLine(label, static_cast<long long>(line)),
+                                         quote(std::string(kb, end)) + ": " + what);
             return false;
         };
         // Reads the remaining words as numbers, up to `most` of them into `v`; `count` is how many
@@ -225,7 +226,8 @@ bool checkObj(const std::string &text, const std::string &label, ObjCounts &c, s
             c.bytes += 128 + n * 48 + 2 * uint64_t(end - begin);  // groups, names, material statements
         }
         if (c.points > kMaxLayerPoints || c.faces > kMaxLayerPoints || c.corners > kMaxLayerCorners) {
-            error = label + " has more than " + std::to_string(kMaxLayerPoints) + " points or polygons";
+            error = util::Diagnostic::of(
+                label, "has more than " + std::to_string(kMaxLayerPoints) + " points or polygons");
             return false;
         }
         return true;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/util/diagnostic.h"
+
 namespace host::scene {
 
 constexpr size_t kMaxLayerPoints = 1 << 27;     // points or polygons of one layer: indices * 3 stay ints
@@ -32,8 +34,9 @@ struct ObjCounts {
 // a weight or an RGB colour; texture coordinates and normals take numbers; faces, lines and point
 // statements refer to existing points, texture coordinates and normals by whole numbers (from 1,
 // or negative from the last). On refusal returns false with "LABEL, line N: ..." (or "LABEL ...")
-// in `error`. When `points` is given, each point's x, y and z are appended to it, in file order.
-bool checkObj(const std::string &text, const std::string &label, ObjCounts &counts, std::string &error,
+// in `error` (host/util/diagnostic.h). When `points` is given, each point's x, y and z are appended to it, in file
+// order.
+bool checkObj(const std::string &text, const std::string &label, ObjCounts &counts, util::Diagnostic &error,
               std::vector<float> *points = nullptr);
 
 // The text checkObj passed, as the importer is to read it: the same lines, each point statement

@@ -22,9 +22,9 @@
 
 #include <Imath/ImathMatrix.h>
 #include <Imath/ImathVec.h>
-#include <nlohmann/json.hpp>
 
 #include "host/image/image.h"
+#include "host/scene/setting.h"
 #include "sdk/host_types.h"
 
 namespace host::scene {
@@ -173,15 +173,17 @@ struct MeshLayer {
     std::vector<float> cornerNormals;
 };
 
-// One shader plug-in on a surface: its server name, and either its settings (kept as parsed JSON,
-// applied through the plug-in's panel when the instance is made) or the instance's saved data in
-// one of the host's state formats (handed to the instance's load).
+// One shader plug-in on a surface: its server name, and either its settings (applied through the
+// plug-in's panel when the instance is made, in this order: by name, as the scene loader hands them)
+// or the instance's saved data in one of the host's state formats (handed to the instance's load).
 struct ShaderRef {
     std::string server;
-    nlohmann::json settings = nlohmann::json::object();
+    std::vector<ShaderSetting> settings;
     bool hasState = false;
     bool binaryState = false;
     std::vector<uint8_t> state;
+
+    const SettingValue *setting(const std::string &name) const;  // null when not given
 };
 
 // A surface's environment for reflection or refraction: the option (0 backdrop, 1 ray tracing,
@@ -361,8 +363,10 @@ struct RenderOptions {
 struct Scene {
     std::string name;
     std::string filename;
-    nlohmann::json source;  // the file as read, for writing the scene back
-    std::string folder;     // where relative mesh and image file names start
+    // The scene file's JSON text as read (with an overlay's fields merged in), for writing the
+    // scene back; empty for a host scene file.
+    std::string sourceText;
+    std::string folder;  // where relative mesh and image file names start
     // Every file the scene was read from: the scene file, its meshes, material files and images.
     // Outputs never overwrite one of these.
     std::vector<std::string> inputFiles;

@@ -8,6 +8,7 @@
 #include "host/panel/panel_model.h"
 #include "host/plugin/shader_session.h"
 #include "host/render/renderer.h"
+#include "host/scene/loader.h"
 #include "host/state/memory_state.h"
 
 namespace host::serve {
@@ -238,7 +239,7 @@ json Lookdev::describeInstances(std::string &message) {
     return out;
 }
 
-std::string Lookdev::applyChange(size_t instance, const std::vector<plugin::SettingOverride> &settings,
+std::string Lookdev::applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
                                  bool everyInstance) {
     plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
     plugin::ShaderSet set;
@@ -254,18 +255,18 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<plugin::Sett
         }
         panel::PanelInfo info;
         panel::describe(target.panel, info);
-        for (const plugin::SettingOverride &o : settings) {
+        for (const scene::ShaderSetting &o : settings) {
             bool known = false;
             for (const panel::ControlInfo &c : info.controls) known = known || c.name == o.name;
             if (everyInstance && !known) continue;
             message = plugin::applySetting(target.panel, o.name, o.value, o.name, scene_);
             if (!message.empty()) return withoutFile(message, scene_);
             // A string the plug-in keeps shorter than given is refused rather than silently cut.
-            if (!o.value.is_string()) continue;
+            if (o.value.kind != scene::SettingValue::Kind::Text) continue;
             panel::describe(target.panel, info);
             for (const panel::ControlInfo &c : info.controls)
-                if (c.name == o.name && c.text != o.value.get<std::string>())
-                    return o.name + ": \"" + o.value.get<std::string>() + "\" is longer than the " +
+                if (c.name == o.name && c.text != o.value.text)
+                    return o.name + ": \"" + o.value.text + "\" is longer than the " +
                            std::to_string(c.text.size()) + " characters this setting keeps";
         }
     }
@@ -337,7 +338,7 @@ void Lookdev::renderSweep(const Sweep &sweep) {
         settings.pluginPath = config_.pluginPath;
         settings.frameStart = settings.frameEnd = scene_.render.frameStart;
         settings.cancel = &cancel_;
-        settings.overrides = {{sweep.name, sweep.values[k]}};
+        settings.overrides = {{sweep.name, sweep.settings[k]}};
         std::vector<uint8_t> png;
         render::RenderOutcome outcome =
             render::renderScene(scene_, settings, [&](const render::Frame &f) { return encode(f, png); });
@@ -412,6 +413,7 @@ Reply Lookdev::setControl(const std::string &body) {
         instance = req["instance"].get<size_t>();
     }
     std::string name = req["name"];
+    std::vector<scene::ShaderSetting> change = {{name, scene::readSettingValue(req["value"], scene_)}};
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (!started_) return errorReply(503, "the shaders are not open yet");
@@ -421,7 +423,7 @@ Reply Lookdev::setControl(const std::string &body) {
     uint64_t generation = 0;
     bool queued = runOnHost(
         [&] {
-            why = applyChange(instance, {{name, req["value"]}}, false);
+            why = applyChange(instance, change, false);
             if (!why.empty()) return;
             std::string message;
             described = describeInstances(message);
@@ -479,6 +481,7 @@ Reply Lookdev::startSweep(const std::string &body) {
     Sweep s;
     s.name = name;
     s.values = req["values"].get<std::vector<json>>();
+    for (const json &v : s.values) s.settings.push_back(scene::readSettingValue(v, scene_));
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (stopping_) return errorReply(503, "stopping");
@@ -552,8 +555,7 @@ Reply Lookdev::applyPreset(const std::string &body) {
     if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a preset");
     const presets::Preset *p = presets::findPreset(presets_, req["name"].get<std::string>());
     if (!p) return errorReply(400, "no preset \"" + req["name"].get<std::string>() + "\"");
-    std::vector<plugin::SettingOverride> settings;
-    for (auto it = p->settings.begin(); it != p->settings.end(); ++it) settings.push_back({it.key(), it.value()});
+    std::vector<scene::ShaderSetting> settings = scene::readSettings(p->settings, scene_);
     json described;
     uint64_t generation = 0;
     bool queued = runOnHost(

@@ -36,9 +36,9 @@ struct LookdevConfig {
     std::string pluginPath;
     std::string savePath;  // empty: saving is refused
     bool binaryState = false;
-    int threads = 0;                                     // render threads, 0: every core
-    std::vector<io::FileId> inputs;                      // the scene's own files, never overwritten by a save
-    std::vector<plugin::SettingOverride> startSettings;  // applied once at start (a preset)
+    int threads = 0;                                  // render threads, 0: every core
+    std::vector<io::FileId> inputs;                   // the scene's own files, never overwritten by a save
+    std::vector<scene::ShaderSetting> startSettings;  // applied once at start (a preset)
     double exposure = 0;  // stops, and the film display curve: as the renderer's PNG outputs
     bool film = false;
     std::string presetsFolder;  // empty: presets/ as the renderer finds it
@@ -82,7 +82,8 @@ private:
     };
     struct Sweep {
         std::string name;
-        std::vector<nlohmann::json> values;
+        std::vector<nlohmann::json> values;         // as the request gave them, for the labels
+        std::vector<scene::SettingValue> settings;  // the values read as settings
         uint64_t id = 0;
     };
 
@@ -93,7 +94,7 @@ private:
     void renderSweep(const Sweep &sweep);
     // On the host thread: applies settings to one instance (or with `everyInstance`, to each
     // instance whose panel has them); "" or why they were refused, and nothing changed then.
-    std::string applyChange(size_t instance, const std::vector<plugin::SettingOverride> &settings,
+    std::string applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
                             bool everyInstance);
     std::string encode(const render::Frame &f, std::vector<uint8_t> &png) const;
     nlohmann::json describeInstances(std::string &message);  // host thread

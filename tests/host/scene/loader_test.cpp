@@ -127,7 +127,8 @@ TEST(SceneLoader, ReadsMeshesLightsAndSurfaces) {
     EXPECT_EQ(surf.reflection.option, 2);
     EXPECT_EQ(surf.reflection.image, 0);
     EXPECT_NEAR(surf.reflection.seamAngle, 1.5707963267948966, 1e-12);
-    EXPECT_EQ(surf.shaders.at(0).settings["Ksub"], 0.5);
+    ASSERT_NE(surf.shaders.at(0).setting("Ksub"), nullptr);
+    EXPECT_EQ(surf.shaders.at(0).setting("Ksub")->number, 0.5);
     ASSERT_EQ(surf.textures[host::scene::kChannelColor].layers.size(), 1u);
     EXPECT_EQ(surf.textures[host::scene::kChannelColor].layers[0].image, 0);
     EXPECT_EQ(surf.textures[host::scene::kChannelColor].layers[0].axis, 1);

@@ -1015,7 +1015,8 @@ TEST_F(Overlay, ChangesSurfacesRenderOptionsAndTags) {
     EXPECT_EQ(skin.specular, 0.4);                            // the overlay's
     EXPECT_NEAR(skin.smoothingAngle, 30 * kDeg, 1e-12);
     ASSERT_EQ(skin.shaders.size(), 1u);
-    EXPECT_EQ(skin.shaders[0].settings["Ksub"], 0.5);
+    ASSERT_NE(skin.shaders[0].setting("Ksub"), nullptr);
+    EXPECT_EQ(skin.shaders[0].setting("Ksub")->number, 0.5);
     EXPECT_FALSE(r.scene->objects[0]->layers[0].cornerNormals.empty());  // the box's edges are now hard
     EXPECT_EQ(r.scene->render.width, 320);
     EXPECT_EQ(r.scene->render.samples, 4);
@@ -1024,7 +1025,7 @@ TEST_F(Overlay, ChangesSurfacesRenderOptionsAndTags) {
     EXPECT_EQ(r.scene->lights.at(0)->tags,
               (std::vector<std::string>{"one", "QZ_lightParam: areashadow = 1", "QZ_lightParam: samples = 4"}));
     // The scene's document has the overlay's fields, for a scene saved from it.
-    const nlohmann::json &src = r.scene->source;
+    const nlohmann::json src = nlohmann::json::parse(r.scene->sourceText);
     EXPECT_EQ(src["surfaces"][0]["specular"], 0.4);
     EXPECT_EQ(src["surfaces"][0]["color"][1], 0.5);
     EXPECT_EQ(src["render"]["radiosity"]["mode"], "backdrop");
