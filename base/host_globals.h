@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host services the module keeps, in three independent sets, and the look-ups that fill them.
 //
 // Pointers are written on the host's main thread at activation (or on first need) and only read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three kernel services the module uses: a lock, the calling thread's numeric identifier and a
 // 32-bit atomic exchange. A critical section on Windows; elsewhere a word taken by atomic exchange,
 // spinning briefly and then yielding while another thread holds it.

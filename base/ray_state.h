@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-thread ray-state flags in named blocks of the host's render memory pool, shared by name with
 // other plug-ins of the same shading library.
 #pragma once

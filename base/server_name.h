@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's server name, which the entry's server table and every instance use.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Light-name prefix test of the skin layers, and the check that shading's host services exist.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vector3d: three doubles for positions, directions and colours, laid out like the host's
 // three-double arrays. Operations write into an output supplied by the caller and return it.
 #pragma once

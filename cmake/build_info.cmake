@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes OUT, a C++ file naming the program's version and the commit it is built from, and
 # rewrites it only when that changes, so a build that changes nothing compiles nothing.
 # Run at every build: cmake -DSOURCE_DIR=... -DVERSION=... -DOUT=... -P build_info.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts where, and the packages CPack makes of it.
 #   Linux:   bin/velmora-render, lib/velmora/ (the plug-in and the image codecs), share/velmora/
 #            (presets, examples, docs, the licence and changes), share/man/man1/velmora-render.1.

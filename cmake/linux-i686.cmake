@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-compiles the module and its tests for 32-bit x86 Linux, to run them under user-mode
 # emulation (qemu-i386), which needs no kernel support for 32-bit code. The arithmetic and record
 # layouts are those of the Windows target: scalar SSE2 doubles, and doubles aligned to 8 bytes in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's entry layer: the exported descriptor, its server table and the two activations.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the command line: the input, split at zero bytes, is the argument list after the program
 // name. Every list must end in options, a refusal with a short message, or help text; the options
 // must hold what the checks promise.

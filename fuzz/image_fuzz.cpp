@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the image reader with the bytes of one image file, named with the extension chosen at
 // build time so that format's reader is tried first. Every input must end in a short refusal, or
 // an image whose pixels are all there and all finite. Memory for pixels is capped at 512 MB, so an

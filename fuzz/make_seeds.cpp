@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the fuzzers' seeds: a default and a customised instance saved in each state format.
 // Usage: velmora_fuzz_seeds CORPUS_DIR (writes CORPUS_DIR/binary/* and CORPUS_DIR/text/*).
 #include <cstdio>

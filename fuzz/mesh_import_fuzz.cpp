@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the mesh import (host::importMesh over assimp) with mesh files. The first byte picks the
 // file's name (.lwo, .obj, .ply, .stl, .gltf, .glb, .fbx, .dae; the reader is told by content as
 // well), the rest is the file, written to a private folder. Every input must end in a short

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the OBJ reader with mesh text. Every input must end in a short refusal that names the
 // mesh, or a layer whose polygons name existing points, whose points are finite, and which the
 // renderer can finish (normals and triangles) as it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // main() of a fuzz target built without libFuzzer: replays inputs (files, or every file of a
 // folder, in name order) through LLVMFuzzerTestOneInput once each. The sanitizer build uses it to
 // replay the committed corpora as tests, so a finding fixed once stays fixed.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the fuzz targets (preset linux-fuzz) and, for each, first replays its committed corpus
 # (fuzz/corpus/<corpus>/) and then fuzzes for SECONDS seconds from it, with its dictionary. Exits
 # non-zero when any target fails (a crash, a sanitizer report, a time-out, an out-of-memory or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the scene loader with scene text. Every input must end in one of two ways: a refusal
 // that names the scene and stays short, or a scene that the renderer can take as it is: a camera,
 // surfaces and images that exist, polygons whose points and surfaces exist, finite points, and a

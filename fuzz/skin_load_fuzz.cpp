@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes an instance's load through the host's real load state, in the format chosen at build
 // time. Besides the sanitizers' findings, an input fails when the load leaves a block entered or
 // when what it loaded does not survive its own save and load unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzes the light tag lines: the input, split at line feeds, becomes a light's tag lines, read
 // through the module's tag table and its two line readers with every key of the grammar. Besides
 // the sanitizers' findings, an input fails when the record read does not match what the line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small generic store: a table of named, typed entries saved into one plug-in data block, and
 // loaded back by name and type in any order.
 #pragma once

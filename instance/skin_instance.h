@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SkinInstance: one shader instance per surface, its thirteen parameters and its host operations.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The options panel of a SkinInstance: control, data-description and hint tables, and the get and
 // set callbacks that map control identifiers to the instance's fields.
 #pragma once

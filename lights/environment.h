@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reflection and refraction look-ups that honour the surface's own environment options.
 //
 // Both operations use the shader set's surface functions, backdrop, scene information and image

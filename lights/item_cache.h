@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-time snapshot of the twelve item parameters of every light, camera, object and bone.
 // One shared cache (rebuilt at new-time) and private ones; all guarded by itemCacheLock.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's own light model (falloff, cone, projection image) and square area shadows.
 //
 // Every operation runs on the render threads concurrently and keeps its state on the stack; light

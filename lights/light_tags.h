@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Light tags: "QZ_lightParam:" tag lines that give point and spot lights sampled area shadows.
 //
 // A tag line "QZ_lightParam: <key> = <value>" sets one field; blanks and the run of "=" are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "mesh/mesh_cache.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-object cache of which polygons use each point, and the smoothed normal computed from it.
 // Not locked inside: callers hold meshCacheLock around every smoothedNormal.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks that every #include "folder/..." runs down the layers of the module and of the host.
 
 Each source file in a listed folder is read. An include of another folder passes when that folder

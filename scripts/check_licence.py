@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks that every source file of the repository names its licence in an SPDX line near its top.
 
 Source files are the tracked C++ sources and headers, scripts, CMake files, the page's HTML, CSS

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian 12 packages a job needs; does nothing that is already done. Run as root or
 # with sudo.
 #   scripts/install-deps.sh render   what building the plug-in and rendering need

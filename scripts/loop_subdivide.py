@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Loop subdivision of a triangle OBJ (positions and faces only): each level splits every
 triangle in four and moves the points towards the smooth limit surface (Loop 1987, with Warren's
 weights; boundary edges use the cubic B-spline rule). It adds no detail the scan did not have; it

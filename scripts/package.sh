@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the packages into build/packages/: the Debian package of the renderer (velmora_*.deb) and
 # the Windows plug-in's zip (velmora-*-win32-plugin.zip). Installs what it needs first.
 #   scripts/package.sh

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what rendering needs, builds the plug-in and the renderer, and renders the built-in
 # default scene to velmora.png.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Slurm job array: each task renders one chunk of a frame range with velmora-render.
 #
 #   sbatch --array=0-29 scripts/slurm-frames.sh shot.json out.exr 1 240

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the test and CI scripts: `stage NAME COMMAND...` runs one stage and records its wall
 # and CPU time; `stage_table` prints them. Stages nested in a script called by another (CI runs
 # scripts/test-all.sh) are recorded in the caller's table through VELMORA_STAGE_LOG.

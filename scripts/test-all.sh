@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds every target and runs every test:
 #  - the Linux suite (host, module, renders, server, browser), two tests at a time;
 #  - the module's tests and the plug-in load check built for 32-bit x86 Linux with the Windows

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Tests the Debian package as a user gets it: its dependencies resolve, and the copy it installs
 # (into a clean root of its own) renders the default scene, an example and a preset from its own
 # files, with the source and build trees out of its reach where the kernel allows hiding them.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Renders a small multi-threaded scene with the skin shader under ThreadSanitizer: a skin-shaded
 # head and floor, a point light with sampled area shadows, a spot light and a half-transparent
 # skin-shaded blocker whose shader runs inside the floor's shadow queries. Fails on any report

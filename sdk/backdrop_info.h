@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Backdrop Info 2": the colour seen along a ray that hits nothing. Callable from any thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Channel Info 2": walks channel groups and their channels. Main thread only.
 #pragma once
 

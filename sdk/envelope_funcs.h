@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Animation Envelopes": channel groups and keyframed envelopes. Main thread only, except value.
 #pragma once
 

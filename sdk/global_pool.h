@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Global Render Memory": named memory chunks that live as long as the host's render memory pool.
 // Chunks belong to the pool and are never freed by a plug-in. find and create may be called from
 // any render thread; a chunk's name is unique in the pool.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Basic types shared by every host interface record.
 //
 // Identifiers are opaque machine words handed out by the host; null means none. Where the module

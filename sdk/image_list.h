@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Image List 3": the scene's images. Sampling calls are made from render threads; needAA is
 // called at render initialisation, before an image is spot-sampled.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Load and save states: the host's scene-file reader and writer, handed to a plug-in's load and
 // save operations. The same calls serve the binary and the text formats.
 //

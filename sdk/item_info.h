@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Item Info 3": the scene's items (objects, lights, cameras, bones), their names, tags and
 // animated parameters. Every call may be made from any thread; returned texts live until the
 // item is renamed or removed.

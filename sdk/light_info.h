@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Light Info 3": the settings of the scene's lights. Callable from any thread.
 #pragma once
 

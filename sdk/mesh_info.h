@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh records: read access to one object layer's points and polygons. A record returned by a
 // look-up (LWObjectInfo::meshInfo, LWObjectFuncs::layerMesh) is released with its destroy, when
 // the record offers one. A record may be read from one thread at a time.

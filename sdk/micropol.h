@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Micropolygon: the spot record with which variant parameters and textures are evaluated.
 #pragma once
 

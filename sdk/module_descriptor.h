@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record a plug-in library exports as `_mod_descrip`, and its server table.
 //
 // Every field is one machine word; on the 32-bit target each is 32 bits, as the host reads them.

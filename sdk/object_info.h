@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Object Info 4": per-object render data. Callable from any thread.
 #pragma once
 

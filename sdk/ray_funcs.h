@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ray and light functions the host hands to shaders through LWShaderAccess and LWMicropol.
 // They act for the calling render thread; any non-zero direction is accepted and its unit vector
 // used, and a zero direction reports no hit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Scene Info 3": a read-only record of the scene's render settings, valid for the session.
 #pragma once
 

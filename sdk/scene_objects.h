@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Scene Objects 4": the objects of the scene by index, with their layers' meshes. Main thread only.
 #pragma once
 

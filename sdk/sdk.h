@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's plug-in interface as the module sees it: every record, service table and constant.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shader server: the handler record a "ShaderHandler" activation fills, and the shading access
 // record the host passes to evaluate for every shaded spot.
 #pragma once

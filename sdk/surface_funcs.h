@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Surface Functions 2": the scene's surfaces and their channels, read by channel name.
 // Callable from any thread; a returned pointer lives until the surface is changed.
 #pragma once

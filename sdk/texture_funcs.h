@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Texture Functions 3": layered textures, and gradient-input contexts through which a plug-in adds
 // inputs to the host's gradient layers. Evaluation may be called from render threads; the rest
 // from the main thread.

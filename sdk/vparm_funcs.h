@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LWVParmFuncs 2": variant parameters, values that are constant, enveloped per component or
 // driven by a texture. getVal may be called from render threads; the rest from the main thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LWXPanel": the host's panel service. A view panel shows the fields of one instance through
 // get and set callbacks; hints arrange and label its controls. Main thread only.
 #pragma once

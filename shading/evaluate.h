@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The skin shader's per-spot evaluation.
 #pragma once
 

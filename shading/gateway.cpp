@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shading/gateway.h"
 
 #include "base/host_globals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The illumination gateway: every shadowed light query of the skin evaluation, with a per-thread
 // recursion guard and coloured shadows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 36 gradient inputs the module adds to the host's gradient layers, and their shared context.
 //
 // Values are computed from the library service set (item, light and object information) and the

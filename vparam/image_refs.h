@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image references and layer envelopes of a texture, stored beside the host's texture data.
 #pragma once
 

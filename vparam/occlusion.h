@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ambient and half occlusion of a spot, from stratified ray casts over its hemisphere.
 #pragma once
 

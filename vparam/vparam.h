@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vparam: the wrapper of one host variant parameter (constant, enveloped or textured value), its
 // events, its scene persistence, and the micropolygon through which it is evaluated at a spot.
 #pragma once

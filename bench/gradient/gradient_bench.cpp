@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Occlusion sampling against the bare host ray cast it calls, and the cost of one gradient-input
 // value for the inputs that cast no rays.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host benchmarks on the built-in default scene:
 //  - rayCast through the access record's function against rtcIntersect1 on the same rays;
 //  - a whole frame (host shading) on 1 thread and on every core;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host services on the per-spot path: envelope values, texture evaluation and variant
 // parameter values, on one thread and on several at once.
 #include <benchmark/benchmark.h>

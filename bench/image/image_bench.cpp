@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A 4096 x 4096 RGBA frame written as EXR (half and float) and loaded back (header check and
 // decoding), through the same calls the renderer makes. The frame is a smooth gradient with a
 // little noise, so it compresses about as a render does. Times are processor seconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cost of one spot's evaluation with 1, 3 and 8 lights: the module's whole path (ray state,
 // parameters, gateway, light model, tags, item cache, environment) against a fake host that
 // answers from prepared values and records nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-call cost of the module's light model and of the per-light illumination entry, on the
 // light tests' fake scene (host calls are trivial, so the figures are the module's own cost).
 #include <benchmark/benchmark.h>

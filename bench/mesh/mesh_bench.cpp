@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mesh neighbourhood cache over a grid of about a million triangles: building an object's
 // entry, and one smoothed-normal query against a built entry.
 #include <benchmark/benchmark.h>

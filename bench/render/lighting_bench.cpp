@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the host's lighting costs, side by side in one run: the default scene as it is, with Monte
 // Carlo radiosity over one and two bounces, with its key light an area light of 16 and 64 samples,
 // and with rays leaving smooth spots from the flat facets. Every variant is rendered inside each

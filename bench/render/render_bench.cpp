@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The default scene at 640x480 with 4 samples, rendered with the skin shader and with the host's
 // own shading one after the other inside each iteration, so that both see the same machine load.
 // Each benchmark reports the tile-loop seconds of both, their rays per second and the ratio; a

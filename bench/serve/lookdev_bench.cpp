@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Look development's response on the default scene: over 20 changes of Ksub through the request
 // handler, the wall time from the change's request to its first preview (1/4 resolution, one
 // sample) and to the full-quality picture, as medians and worst cases, with the machine's load

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The curve maths of envelopes, shared by the envelope service and the scene model's channels, so
 // that a channel and the envelope made from it give the same value at every time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's channel groups and envelopes, and the "Animation Envelopes" and "Channel Info 2"
 // tables over them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the program is: its version, the commit it was built from, and the libraries it runs on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/cli/default_scene.h"
 
 namespace host::cli {

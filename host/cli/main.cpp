@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velmora-render: renders a scene file (or the built-in default scene) with the shader plug-in.
 // Exit status: 0 success, 2 bad input (command line, scene, plug-in's shader names), 1 any other
 // failure. Only this file ends the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of velmora-render, parsed and checked without side effects: no output, no
 // process exit, no rendering, so it can be tested and fuzzed on its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The codecs' table, the one symbol the library exports.
 #include "host/codecs/codecs_pvt.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the codecs' reader (image_input.cpp), writer (image_output.cpp), spot filter
 // (spot_filter.cpp) and table (codecs.cpp); not for use outside host/codecs.
 #pragma once

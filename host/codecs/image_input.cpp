@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading images: the formats read, each told by its content; bounded, checked reads of headers
 // and pixels through OpenImageIO.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing images through OpenImageIO: PNG, TIFF, EXR and HDR files, PNG bytes in memory, and
 // labels drawn into a picture.
 #include <OpenImageIO/filesystem.h>

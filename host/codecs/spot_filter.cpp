@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spot filter's side in the codecs: OpenImageIO's TextureSystem over images handed over in
 // memory (see host/image/spot_filter.h).
 #include <OpenImageIO/imagecache.h>

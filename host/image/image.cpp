@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Images in memory: pixel access and sampling, colour encodings, exposure and the film curve.
 #include "host/image/image.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Images: linear-light RGB pictures in memory, their loading (PNG, JPEG, TIFF, EXR, HDR and others
 // through OpenImageIO) and sampling, and the writers for rendered frames.
 //

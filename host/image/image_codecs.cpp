@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading the codecs library, and the reading calls that go through it: image files checked at
 // loading and decoded on first use, and images held in memory.
 #include "host/image/image_codecs.h"

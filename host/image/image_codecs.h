@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The image codecs: reading, writing, text and texture filtering through OpenImageIO, in a library
 // of their own (libvelmora-codecs.so, built from host/codecs) that the renderer loads on first use.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing images: the checks made before any write, the format an extension names, PFM files
 // written here, and the other formats handed to the codecs.
 #include <algorithm>

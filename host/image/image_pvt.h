@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by pixel access (image.cpp) and the calls into the codecs (image_codecs.cpp); not for use
 // outside host/image.
 #pragma once

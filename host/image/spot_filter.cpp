@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spot filter's side in the renderer: a filter of the codecs, made when the first image is
 // added (see spot_filter.h).
 #include "host/image/spot_filter.h"

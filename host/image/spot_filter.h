@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Filtered colour over square spots of images, through OpenImageIO's TextureSystem: mip-mapped,
 // its levels made on first use from the image's own pixels, trilinear between two levels or the
 // nearest pixel of one. Images are handed over decoded, from memory: the library reads no file,

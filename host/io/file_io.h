@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded, checked access to the files a render reads and writes.
 //
 // Reading: only regular files are read (a folder, FIFO, device or socket is refused without

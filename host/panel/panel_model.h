@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's panel service ("LWXPanel") and a model of each panel that the host can print and
 // drive without drawing anything.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opens a plug-in library, checks its module descriptor and activates its servers, as the real
 // host does. Portable: dlopen on Linux, LoadLibrary on Windows.
 #pragma once

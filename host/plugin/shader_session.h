@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shader plug-in as the host drives it outside the tile loop: the services published for a
 // scene, the plug-in loaded, one instance per surface shader, each instance's options panel (its
 // "ShaderInterface"), the scene's settings applied through that panel and the host's variant

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One shader plug-in instance on a surface, as render threads call it: the handler's functions
 // and the instance they act on. The ShaderSet that made it owns the instance.
 #pragma once

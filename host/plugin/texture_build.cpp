@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/plugin/texture_build.h"
 
 #include "host/texture/texture_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builds host textures from the textures a scene file describes, through the host's texture
 // system: for surface channels (evaluated by the host per spot) and for shader values (the
 // texture of a variant parameter, evaluated by the plug-in). Main thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Named looks for the skin shader: each a file presets/<name>.json holding the shader's panel
 // settings by data name, and where its values come from:
 //   {"name": "light_skin", "source": "...", "settings": {"skin_color": [r, g, b], "Ksub": 0.8, ...}}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What rays that leave the scene see: the backdrop, and reflection and refraction per a surface's
 // environment options.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's own shading model (Lambert diffuse, Blinn-Phong highlight, translucency, ambient or
 // radiosity, reflection and refraction) and the surface's channel textures.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Light arriving at a spot: falloff, cones, shadow rays through transparent surfaces, and the
 // samples of area and linear lights.
 #include <algorithm>

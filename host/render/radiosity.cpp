@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Radiosity: light gathered over the hemisphere from the backdrop or, in Monte Carlo mode, from
 // the spots gathering rays meet.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The functions shaders get in the access record, acting for the calling render thread.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The render sequence: loads the shader plug-in, creates one instance per surface that lists a
 // shader, then render initialisation of each instance, per frame the ray-tracing scene at the
 // frame's time, new-time of every instance and the tiles on a pool of threads, and finally the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's shading of one spot: the access record filled from a hit, the surface's shaders run
 // over it, the host's own shading otherwise; the frame's context; rays traced and shaded.
 #include "host/render/shading.h"

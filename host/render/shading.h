@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's shading: what render threads do for one ray. It fills the shading access record of
 // a hit, runs the surface's shader plug-ins in order, applies their replacement colour, and
 // otherwise shades with the host's own model (Lambert diffuse, Blinn-Phong highlight,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the files of the host's shading (shading.cpp, light_sampling.cpp, radiosity.cpp,
 // environment.cpp, host_shading.cpp, spot.cpp, ray_functions.cpp); not for use outside
 // host/render.

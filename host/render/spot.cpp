@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The spot being shaded: its smooth surface point (the shadow-terminator offset), and where rays
 // leaving it start.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading JSON scene files: the scene's top level, render settings and backdrop, and the entry
 // points (scene text and files, overlays, OBJ text, textures).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a scene from its JSON text (format: docs/scene-format.md). Every field is checked: a
 // syntax error, an unknown or misspelt field, a wrong type, an out-of-range value or a missing
 // mesh or image file refuses the whole scene with one message naming the file and the place

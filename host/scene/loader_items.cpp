@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON scene loader's items: objects and their meshes (inline, from files, primitives) and
 // weight maps, lights, cameras and bones.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON as scene files are read: parsed in two passes with positions for messages, nesting and
 // cost bounded before the document is built; numbers and channels read from fields.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overlays: a second JSON file that changes settings of a loaded scene.
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the JSON scene loader's files (loader.cpp, loader_json.cpp, loader_surfaces.cpp,
 // loader_overlay.cpp, loader_items.cpp); not for use outside host/scene.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON scene loader's images, surfaces, shader references and textures.
 #include <algorithm>
 #include <cmath>

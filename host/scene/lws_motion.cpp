@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host scene reader's motions: channels, envelopes and their keys, and the older motion
 // blocks.
 #include <algorithm>

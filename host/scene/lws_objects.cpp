@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host scene reader's objects and the scene's completion: object files found and loaded,
 // surfaces, parenting, smoothing and unique names.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the host scene reader's files (lws_scene.cpp, lws_motion.cpp, lws_objects.cpp); not
 // for use outside host/scene.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading host scene files: the reader's words and numbers, the file's statements (items, lights,
 // cameras, the scene's settings), and the entry points.
 #include <algorithm>

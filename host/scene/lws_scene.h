@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads the host's scene files (.lws, a line-based text format) into the scene model: objects
 // (their meshes read from the host's object files), null objects, lights and cameras, with their
 // parenting, pivots and keyframed motion (every envelope shape and pre and post behaviour), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks that keep assimp 5.2 from its own faults: its internal checks made to throw, and the
 // PLY, Collada and glTF files that would make its readers loop, grow without bound or read out of
 // bounds, refused before it reads them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh files read through assimp: host objects (.lwo, the current format; the older LWOB
 // format repackaged as the current one first, since assimp 5.2 reads none of those), OBJ, PLY,
 // STL, glTF 2 (.gltf, .glb), FBX and Collada (.dae), each told by its content and extension.

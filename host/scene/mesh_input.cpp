@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/scene/mesh_import.h"
 
 #include <fcntl.h>

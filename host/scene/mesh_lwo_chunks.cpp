@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What assimp does not hand on from a host object, read from the file's own chunks.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Older host objects repackaged as current ones, for assimp and the chunk walk.
 #include <initializer_list>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh files' materials as host surfaces: a host object's own SURF chunks, what assimp's readers
 // made of other materials, and the surfaces of an import.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared by the mesh import's files: bounded reading (mesh_streams.cpp), the checks that keep
 // assimp from its own faults (mesh_guards.cpp), host object chunks (mesh_lwo_chunks.cpp), the older
 // host object converter (mesh_lwob.cpp), materials (mesh_materials.cpp), point welding

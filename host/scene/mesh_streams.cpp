@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh files as assimp reads them: from memory or from a file descriptor, only through host/io,
 // within the byte and memory limits of one import; and which of assimp's readers takes a file.
 #include <fcntl.h>

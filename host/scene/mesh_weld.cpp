@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Point welding: the table of points by exact position.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's own reading of OBJ text, before any importer sees it: every line is checked (numbers,
 // references, the coordinate limit) and refused with its line number, the points are read exactly,
 // and what the mesh will take is counted. The importer then reads the text with each point

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generated meshes: sphere, box, plane, grid and disc, built as mesh layers with outward-facing
 // polygons (a polygon faces where (v1 - v0) x (v2 - v0) points).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing a JSON scene back (velmora-render --save): the scene file's text as read, with an
 // overlay's fields, every file name made absolute, and each shader instance's settings replaced by
 // its saved data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's scene model: items in a hierarchy (objects with mesh layers and bones, lights,
 // cameras), surfaces, images, backdrop, ambient light and render options, with the evaluation of
 // every item parameter at a time. Portable C++; knows nothing of the ray tracer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/scene/setting.h"
 
 #include "host/scene/scene.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A shader setting as a scene file, an overlay, a preset, a look-development request or the
 // command line gives it: a data name and a typed value, read where it comes in. Which values a
 // setting takes depends on the control it names, which only the shader's panel knows, so the

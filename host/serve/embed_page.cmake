@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes OUT: a C++ file holding each page file given in FILES (a ;-list) as bytes, with its name
 # and content type, so the program serves its page without reading any file at run time.
 set(body "")

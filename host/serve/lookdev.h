@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Look development in the browser: the request handling behind `velmora-render --serve`, without
 // any HTTP. One host thread owns everything that calls the plug-in (its instances, panels and
 // renders): it applies panel changes through the plug-in's panel callbacks and keeps each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The look-development page's files, built into the program (see embed_page.cmake).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velmora-render --serve: the look-development page over HTTP (cpp-httplib). Listens on
 // `address` (loopback unless told otherwise), prints the page's address on stdout, and serves
 // until SIGINT or SIGTERM, which cancel any render and end it cleanly.

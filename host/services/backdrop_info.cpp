@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Backdrop Info 2": the colour a ray that hits nothing sees (solid, four-colour gradient or
 // spherical image), the backdrop's kind and its gradient colours.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's global look-up: one flat function from a service name to its table. The host
 // registers each service it offers; a name it does not know gets null, as a real host without
 // that service would answer. Registration happens on the main thread before plug-ins are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Image List 3": the scene's images, followed by those loaded through the list (load and
 // sceneLoad), with pixel access and filtered spot sampling.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Item Info 3" over the scene's items: lists by kind (bones by object), hierarchy, names,
 // the twelve item parameters from the scene model's evaluation, and the free tag lines.
 #include "host/services/scene_services.h"

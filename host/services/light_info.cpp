@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Light Info 3" over the scene's lights. An identifier that names no light (an object, a
 // pseudo-light such as LWITEM_RADIOSITY, a stale pointer) gets type -1, black colours, zero
 // angles and range, no flags, no shadows, no falloff and no projection image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh records (LWMeshInfo) over one object's layers: points and polygons are the scene's own
 // MeshPoint and MeshPolygon records, checked against the record's layers before they are read.
 // A frozen record gives, as the other position, the point's world position at the services' time

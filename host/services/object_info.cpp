@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "LW Object Info 4" over the scene's objects: file name, counts, mesh records and per-object
 // light exclusion (also of the pseudo-lights LWITEM_RADIOSITY and LWITEM_CAUSTICS).
 #include "host/services/scene_services.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Services the renderer offers from its own state: "LW Scene Info 3" (the scene's render settings)
 // and "Global Render Memory" (named memory chunks for plug-ins), and the active scene that the
 // scene-backed services answer from.

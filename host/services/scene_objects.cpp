@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Scene Objects 4": the scene's objects by index (file order) and their layers. Layer numbers
 // here count from 0: layer number n is the MeshLayer whose index is n + 1. Layer meshes are
 // unfrozen records (both positions are the base positions).

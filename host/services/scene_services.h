@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scene-backed services a plug-in reads the scene through: "LW Item Info 3", "LW Light Info 3",
 // "LW Object Info 4" (with its mesh records), "Scene Objects 4", "LW Image List 3",
 // "Surface Functions 2" and "LW Backdrop Info 2".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The index the scene-backed services answer from: built once per registered scene on the main
 // thread, then read from any thread. The parts that change while plug-ins run (images loaded
 // through the image list, their spot filtering, per-frame object transforms, lazily read channels and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Surface Functions 2" over the scene's surfaces. Channels are read by name: the environment
 // options ("ReflectionOptions", "ReflectionImage", "ReflectionSeamAngle" and the refraction
 // twins) and the values of Surface::channel (colour, diffuse, specularity and the rest). Lists

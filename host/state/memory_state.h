@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // In-memory load and save states in two formats with the same meaning.
 //
 // Binary: a block is its four-character code and a 32-bit big-endian length, then its contents;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How textures reach image pixels without knowing the scene: the renderer implements this and
 // installs it with setImageSource (texture_system.h).
 #pragma once

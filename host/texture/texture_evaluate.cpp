@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Evaluation of layered textures: procedural noise, image and gradient layers, and their
 // composition.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The textures' records, shared by the service (texture_system.cpp) and evaluation
 // (texture_evaluate.cpp); not for use outside host/texture.
 #pragma once

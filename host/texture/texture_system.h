@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's layered textures and the "Texture Functions 3" table over them.
 //
 // A texture is a stack of layers; firstLayer is the top. Evaluation starts from the value the

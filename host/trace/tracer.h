@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ray tracing of a scene at one time, behind an interface of its own. All Embree calls of the host
 // live in tracer.cpp: device (error callback first), one scene holding every object layer in world
 // space at the frame's time, commit, trace, release. After build, intersect and occluded may be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a fault in an input lies and what it is: one type for every reader (JSON scenes and
 // overlays, host scene files, mesh files and OBJ text, presets) and the settings code, so that
 // every refusal names its file and place the same way.

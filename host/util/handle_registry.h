@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The objects a service hands to plug-ins as opaque handles. A handle is the object's address;
 // it is valid from add() until remove(), and find() answers null for any other pointer (stale,
 // foreign, of another kind or null) without reading through it. Each kind of object has a table

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names of files: case folding, extensions, and where the running program lives.
 #pragma once
 

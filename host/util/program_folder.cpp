@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the running program lives, and where it finds what was built or installed with it.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How messages show input and numbers: short excerpts with control characters escaped, file names
 // a little longer, numbers exactly or to a stated precision. Shared by every reader and writer, so
 // that a message quotes its input the same way wherever it comes from.

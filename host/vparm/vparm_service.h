@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's variant parameters and the "LWVParmFuncs 2" table over them.
 //
 // A parameter holds a constant value per component (three for LWVP_COLOR, one otherwise); each

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """The look-development page in headless Chromium, driven with Selenium.
 
 Starts `velmora-render --serve --port 0 --save PATH`, opens the page it prints, and checks: both

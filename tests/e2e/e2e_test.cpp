@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole renders with the real skin shader plug-in, in-process: tiny scenes whose light, shadow
 // and projection follow in closed form, checked with a tolerance counted in pixels that are
 // badly off.

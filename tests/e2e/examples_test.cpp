@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every example scene, rendered by velmora-render, against the picture kept beside it. Renders
 // that do not use the occlusion inputs repeat bit for bit, so their decoded pixels must equal the
 // picture's exactly. The occlusion inputs share one random generator between render threads, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A pass-through shader plug-in for end-to-end tests: it loads velmora.so, offers its
 // "ShaderHandler" under the same name and counts every evaluation, apart those that start on a
 // thread already inside an evaluation (a shader run by the host's shadow computation of an outer

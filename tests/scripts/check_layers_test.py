@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Tests of scripts/check_layers.py on small trees written for each case."""
 
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fake host of the module's tests: plain records behind every service table the module looks
 // up (items and lights, objects and their meshes, the scene, render memory, images, surfaces, the
 // backdrop, variant parameters, envelopes and channels, textures, the panel) and the functions of a

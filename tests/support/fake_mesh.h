@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A mesh record over plain arrays, as the host's object and scene services hand them out. Point
 // and polygon IDs are their indices plus one, so that none stays null. destroy only counts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module loaded into the stand-in host's real services: variant parameters, envelopes and
 // channels, textures, and a small image list standing in for the scene's (the scene-backed image
 // list lives with the renderer). Shared by the integration tests and the fuzz targets; no test

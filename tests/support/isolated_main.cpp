@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // main() of the host's test programs. Each process works in a temporary folder of its own, named
 // by TMPDIR and TEST_TMPDIR (GoogleTest's TempDir()), so tests run side by side never share a file,
 // and the programs they start inherit it. The folder is removed when every test passed, and kept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A tiny shader plug-in for the host's tests: one "ShaderHandler" server, "QZ_record", that
 // records the render sequence it sees and shades every spot with the light arriving from one
 // chosen light (for the radiosity item, the radiosity around the spot's normal). In shadow queries

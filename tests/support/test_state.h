@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An in-memory scene-file state for the module's tests, kept as a tree: a save state that records
 // every write and block, and a load state that reads a tree back (one written by the save state,
 // one built by a test, or one decoded from bytes). Values are kept one element a node and know

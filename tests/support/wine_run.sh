@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a Windows test program under wine, or reports it skipped (exit 77) where this machine cannot
 # run it: wine's loader is a 32-bit x86 program, and some kernels execute no 32-bit code at all.
 #   wine_run.sh WINE PROGRAM [ARGS...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The wine tests' runner: skipped (77, with the reason) where no 32-bit code can run or when asked,
 # never passed in that case; otherwise the program runs and its status is passed through.
 set -u

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The look-development page: draws each shader instance's options panel from the description the
 // server serves, sends every change through it, and shows the render as it refines.
 "use strict";

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Frames 1-8 rendered by four GNU parallel jobs of two frames each give the same files, byte for
 # byte, as one serial --frames 1-8 run. Usage: split_frames.sh RENDERER PLUGIN SCENE WORKDIR
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // velmora-render with the skin shader: --describe-panel, --save and loading what it wrote in both
 // state formats, --sweep's contact sheet, and a refused setting leaving no image.
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The skin shader in the host: scene settings applied through each instance's panel and the
 // host's variant parameters (and refused with the file and JSON path before anything renders),
 // the panel's print, saved instance data round trips in both state formats, and textures on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shipped presets: every one reads, names its source and applies through the skin shader's
 // panel without a refusal; bad preset files are refused naming the file and the place.
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Renders that must finish whatever the scene asks: untraceable rays, geometry out of the tracer's
 // range, extreme shader settings, exponential ray trees, colours beyond float range, extreme frame
 // numbers; and renders that must not depend on the number of threads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Refusals of bad input files: scene text, meshes and the files behind them.
 #include <stdlib.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host scene file reader over the scene files of assimp's test models: positions at frames as
 // the files' keys give them (every shape, the pre and post behaviours), the older formats against
 // the current one, lights and cameras, parenting and pivots, refusals of damaged files, and a

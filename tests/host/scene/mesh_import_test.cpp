@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mesh files through assimp (host/scene/mesh_import.h), checked against what the files say: the
 // assimp test models (Debian's assimp-testmodels, /usr/share/assimp/models; tests that need them
 // skip when the folder is absent), and small files written here. Also the scene loader's use of

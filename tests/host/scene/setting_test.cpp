@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one diagnostic type's printed forms, and shader settings read from JSON: their typed shape,
 // the faults kept for the panel's code, textures read against the scene's images, and the order
 // a scene's settings are applied in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The look-development server's request handling without HTTP: refused requests answer 4xx with a
 // message and change nothing; an accepted change goes through the plug-in's panel and is rendered
 // to a preview and then a full picture, and a newer one cancels the render in progress; sweeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several threads call every service at once and must get the answers one thread gets alone.
 // Run under the linux-tsan preset to check the locking as well.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's per-spot service paths that renders lean on: render memory found by name without a
 // lock while chunks are created, mesh records handed out again after destruction, items found
 // through the flat index, and variant-parameter reads alongside writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The image list: walking, pixels, spot filtering (nearest, bilinear, the spot filter's levels),
 // loading, and the image data kept in scene files.
 #include <cmath>

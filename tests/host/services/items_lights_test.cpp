@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Item and light information: lists, hierarchy, parameters at a time, tags, light values, and
 // the answers for identifiers that name nothing.
 #include <gtest/gtest.h>

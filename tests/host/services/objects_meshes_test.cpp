@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Object information, light exclusion, mesh records (scans, polygons, tags, positions, weight
 // maps) and the scene objects by index.
 #include <gtest/gtest.h>

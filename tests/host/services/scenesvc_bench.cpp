@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Costs of the scene-service calls plug-ins make per shaded spot.
 #include <benchmark/benchmark.h>
 

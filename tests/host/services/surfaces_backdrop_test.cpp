@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Surface functions (lists, channels by name, channel groups) and the backdrop.
 #include <cmath>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/host/services/test_scene.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A small scene built in code for the scene-service tests, and helpers shared by them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault injection over the load state: the Nth call fails as a short or corrupt file would make
 // it fail. Every loader must then either take the data whole or leave its object as it was.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A plug-in's way of storing a textured variant parameter: its own blocks around the host's
 // data, the parameter's envelopes, every layer channel's envelope and the layers' images, then
 // the same read back through finds over block lists. The host's states and services must carry

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-thread ray-state blocks: their names, their memory from the host's render pool, one
 // per thread.
 #include <gtest/gtest.h>

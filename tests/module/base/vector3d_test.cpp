@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vector math, the light-name prefix test and the shading services check.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Server activation and the host service sets.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails unless the plug-in library exports exactly one symbol, _mod_descrip.
 # cmake -DTOOL=<nm or objdump> -DMODE=<elf or pe> -DLIBRARY=<file> -P check_exports.cmake
 execute_process(COMMAND ${TOOL} ${ARGS} ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads a built plug-in through the host's loader, as the host does, and checks its descriptor,
 // its two servers and their version rule. Prints one line per check and "N passed, N failed".
 #include <cstdio>

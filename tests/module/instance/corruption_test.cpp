@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Damaged saved data through the host's real states: a customised instance cut at every byte
 // (as a file is cut, and inside its blocks with the blocks around kept whole), and with every
 // byte changed in several ways, in both formats. A load must stop cleanly and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An instance saved and loaded through the host's own states, variant parameters, envelopes and
 // textures: every value comes back, and a default instance is laid out as the format fixes it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Instance persistence: the saved layout of an instance, loading in any order, and loading of
 // damaged data.
 #include <gtest/gtest.h>

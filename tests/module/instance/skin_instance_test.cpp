@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shader instance: defaults, description, copy, render hooks and the options panel.
 #include <gtest/gtest.h>
 

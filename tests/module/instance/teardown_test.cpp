@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The end of a process that links the module together with the host (these tests, the fuzz
 // targets, a host that never unloads the plug-in before exit).
 #include <gtest/gtest.h>

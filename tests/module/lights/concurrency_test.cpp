@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Render threads using the gateway, the light tags and the item caches while the main thread
 // rebuilds the snapshots, as during a render. Run under ThreadSanitizer in CI.
 #include <gtest/gtest.h>

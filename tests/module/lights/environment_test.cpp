@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reflection and refraction look-ups: the surface's options, the spherical image's mapping, and the
 // silent fall-backs when a service is missing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The item parameter cache: snapshots of every light, camera, object and bone for one time.
 #include <gtest/gtest.h>
 

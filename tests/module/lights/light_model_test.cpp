@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The module's light model: falloff, spot cone and projection, and sampled square area shadows.
 #include <gtest/gtest.h>
 

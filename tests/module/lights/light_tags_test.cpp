@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Light tags: the tag-line grammar, the per-render record table and the choice between the host's
 // illuminate and sampled area shadows.
 #include <gtest/gtest.h>

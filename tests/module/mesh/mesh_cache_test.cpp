@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mesh neighbourhood cache and the smoothed normal it gives.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-spot evaluation, checked against the skin model's terms in closed form on scenes built
 // so that one layer at a time shows. Lights are distant unless said; the light model gives their
 // colour unshadowed (no falloff), the host's illuminate the shadowed colour.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The illumination gateway: the recursion guard and coloured shadows.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient layers of the host's texture system on the module's own inputs: the host offers the
 // module's 36 inputs in a textured parameter's gradients and, at render time, evaluates them
 // through the module's context on spots the module fills from a shading access record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Gradient inputs: the value of each of the 36 inputs on one constructed spot, the fall-backs when
 // a service, a spot function or the user's pick is missing, and the shared context's life cycle.
 #include <gtest/gtest.h>

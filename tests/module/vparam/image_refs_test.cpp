@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image references and layer envelopes of textures, saved and loaded through a memory state.
 #include <gtest/gtest.h>
 

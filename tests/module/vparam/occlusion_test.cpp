@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Occlusion sampling: the generator's first values, the fraction of blocked hemisphere directions
 // in closed-form worlds, and the stratified pattern of the rays cast.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Variant parameters: naming, events, the spot micropolygon, and persistence with envelopes,
 // textures and image references.
 #include <gtest/gtest.h>
