@@ -214,6 +214,7 @@ int run(int argc, char **argv) {
     const host::scene::Scene &scene = *loaded.scene;
     // A preset's settings go to every skin shader instance, the way a scene's settings do.
     std::vector<host::scene::ShaderSetting> presetSettings;
+    std::string presetFile;  // the applied preset's file, one of the files the scene is read from
     if (!o.preset.empty()) {
         std::vector<host::presets::Preset> presets = host::presets::loadPresets(message);
         if (!message.empty()) {
@@ -229,6 +230,7 @@ int run(int argc, char **argv) {
         }
         presetSettings = host::scene::readSettings(p->settings, scene);
         settings.overrides = presetSettings;
+        presetFile = host::presets::presetsFolder() + "/" + p->name + ".json";
     }
     // Exposure scales every output; the display curve shapes 8-bit outputs only.
     const double exposure = o.hasExposure ? o.exposure : scene.render.exposure;
@@ -237,6 +239,7 @@ int run(int argc, char **argv) {
     std::vector<host::io::FileId> inputs;
     if (!o.scenePath.empty()) inputs.push_back(host::io::fileId(o.scenePath));
     if (!o.overlayPath.empty()) inputs.push_back(host::io::fileId(o.overlayPath));
+    if (!presetFile.empty()) inputs.push_back(host::io::fileId(presetFile));
     for (const std::string &f : scene.inputFiles) inputs.push_back(host::io::fileId(f));
 
     if (o.serve) {

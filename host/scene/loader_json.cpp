@@ -310,6 +310,12 @@ std::string jsonTypeName(const nlohmann::json &j) {
 // syntax fault returns false with "LABEL: line L, column C: what is wrong" in `error`.
 bool parseJson(const std::string &text, const std::string &label, const std::function<void(uint64_t)> &charge,
                json &root, util::Diagnostic &error) {
+    // The parser takes a NUL byte for the end of the text; what follows it would go unread.
+    if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+        error = util::Diagnostic::at(syntaxPlace(label, text, nul + 1),
+                                     "a NUL byte: a JSON file is text, and nothing may follow the document");
+        return false;
+    }
     const char *last = text.data();
     const TrackingIterator begin(text.data(), &last), end(text.data() + text.size(), &last);
     JsonCost cost(text.data(), &last);

@@ -200,6 +200,16 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     }
     std::ifstream in(sceneCopy);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
+    // The preset being applied is one of the scene's files too (a copy, in a presets folder here).
+    const std::string presets = dir + "/presets", wax = presets + "/wax.json";
+    ASSERT_EQ(std::system(("mkdir -p " + presets + " && cp " VELMORA_SOURCE_PRESETS "/wax.json " + wax).c_str()), 0);
+    std::ifstream waxIn(wax);
+    const std::string waxText{std::istreambuf_iterator<char>(waxIn), std::istreambuf_iterator<char>()};
+    Outcome r = run(good + " --preset wax --save " + wax, "VELMORA_PRESETS=" + presets + " " + kProgram);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("wax.json: is a file the scene is read from"), std::string::npos) << r.err;
+    std::ifstream waxAfter(wax);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(waxAfter), std::istreambuf_iterator<char>()), waxText);
     std::system(("rm -rf " + dir).c_str());
 }
 

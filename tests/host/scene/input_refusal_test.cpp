@@ -106,6 +106,8 @@ TEST(InputRefusal, HostileSceneTextIsRefusedShortlyWithItsPlace) {
         {"document past the memory limit", sceneWith(R"(, "name": [)" + zeros + "]"),
          "/: the scene's text would need about 3 MB of memory, more than the 1 MB left", 1 << 20},
         {"invalid UTF-8", sceneWith(",\n\"name\": \"\xff\xfe\""), "line 2, column"},
+        {"a NUL byte after the document", sceneWith("") + std::string("\n\0junk", 6),
+         "line 2, column 1: a NUL byte: a JSON file is text, and nothing may follow the document"},
         {"number past double range in an item",
          sceneWith("", ",\n  {\"type\": \"light\", \"name\": \"l\", \"intensity\": 1e309}"),
          "line 2, column 47: number overflow parsing '1e309'"},
