@@ -32,8 +32,8 @@ MODULE_LAYERS = [
 # also include sdk/, and none the module's folders: the host loads the plug-in, never compiles it.
 HOST_LAYERS = [
     ["util"],
-    ["io", "state", "presets"],
-    ["image", "animation"],
+    ["io", "state"],
+    ["image", "animation", "presets"],
     ["scene", "texture", "codecs"],
     ["trace", "vparm"],
     ["panel"],

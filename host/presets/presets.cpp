@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/io/file_io.h"
 #include "host/util/diagnostic.h"
 #include "host/util/paths.h"
 
@@ -15,6 +16,31 @@ namespace host::presets {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uint64_t kMaxPresetBytes = 1u << 20;
+constexpr int kMaxNesting = 128;
+
+// The byte (from 1) where arrays and objects first nest deeper than kMaxNesting, or 0.
+size_t tooDeep(const std::string &text) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting) return i + 1;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return 0;
+}
 
 // One preset file; an empty `error` on success.
 Preset readPreset(const fs::path &file, util::Diagnostic &error) {
@@ -25,11 +51,13 @@ Preset readPreset(const fs::path &file, util::Diagnostic &error) {
                              : util::Diagnostic::at(util::FileLoc::atPath(where, path), message);
         return p;
     };
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) return refuse("", "cannot be read");
-    nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+    // Read as scene files are: a regular file within a cap (never blocking on a FIFO or reading a
+    // device without end), and nested no deeper than scene files may be.
+    std::string text, why;
+    if (!io::readFile(where, kMaxPresetBytes, "preset file", text, why)) return refuse("", why);
+    if (size_t at = tooDeep(text)) return refuse("", "byte " + std::to_string(at) + ": arrays and objects nest deeper than " +
+                                                         std::to_string(kMaxNesting) + " levels");
+    nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (j.is_discarded()) return refuse("", "not valid JSON");
     if (!j.is_object()) return refuse("/", "a preset is a JSON object");
     for (const char *key : {"name", "source"})

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The shipped presets: every one reads, names its source and applies through the skin shader's
 // panel without a refusal; bad preset files are refused naming the file and the place.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,10 +53,17 @@ TEST(Presets, ShippedLooksApplyToEverySkinInstance) {
 TEST(Presets, BadFilesRefusedNamingFileAndPlace) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(::testing::TempDir()) / ("velmora_bad_presets_" + std::to_string(::getpid()));
+    enum Kind { File, Fifo, Folder, Device };
+    const std::string deep = std::string(1000000, '[');
     struct Case {
         const char *file, *text, *message;
+        Kind kind = File;
     } cases[] = {
         {"a.json", "{", "a.json: not valid JSON"},
+        {"a.json", deep.c_str(), "a.json: byte 129: arrays and objects nest deeper than 128 levels"},
+        {"fifo.json", "", "fifo.json: is a pipe, not a regular file", Fifo},
+        {"sub.json", "", "sub.json: is a folder, not a file", Folder},
+        {"zero.json", "", "zero.json: is a device", Device},
         {"a.json", R"({"name": "a", "settings": {"Ksub": 1}})", "a.json: /source: wants a non-empty string"},
         {"a.json", R"({"name": "b", "source": "x", "settings": {"Ksub": 1}})", "a.json: /name: \"b\" differs"},
         {"a.json", R"({"name": "a", "source": "x", "settings": [1]})", "a.json: /settings: wants an object"},
@@ -65,7 +73,12 @@ TEST(Presets, BadFilesRefusedNamingFileAndPlace) {
         SCOPED_TRACE(c.text);
         fs::remove_all(dir);
         fs::create_directories(dir);
-        std::ofstream(dir / c.file) << c.text;
+        if (c.kind == File) std::ofstream(dir / c.file) << c.text;
+        if (c.kind == Fifo) {
+            ASSERT_EQ(::mkfifo((dir / c.file).c_str(), 0600), 0);
+        }
+        if (c.kind == Folder) fs::create_directory(dir / c.file);
+        if (c.kind == Device) fs::create_symlink("/dev/zero", dir / c.file);
         std::string error;
         EXPECT_TRUE(host::presets::loadPresets(dir.string(), error).empty());
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
