@@ -9,6 +9,7 @@
 
 #include "host/io/file_io.h"
 #include "host/util/diagnostic.h"
+#include "host/util/text.h"
 #include "host/util/paths.h"
 
 namespace host::presets {
@@ -19,28 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kMaxPresetBytes = 1u << 20;
 constexpr int kMaxNesting = 128;
-
-// The byte (from 1) where arrays and objects first nest deeper than kMaxNesting, or 0.
-size_t tooDeep(const std::string &text) {
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > kMaxNesting) return i + 1;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return 0;
-}
 
 // One preset file; an empty `error` on success.
 Preset readPreset(const fs::path &file, util::Diagnostic &error) {
@@ -55,7 +34,7 @@ Preset readPreset(const fs::path &file, util::Diagnostic &error) {
     // device without end), and nested no deeper than scene files may be.
     std::string text, why;
     if (!io::readFile(where, kMaxPresetBytes, "preset file", text, why)) return refuse("", why);
-    if (size_t at = tooDeep(text)) return refuse("", "byte " + std::to_string(at) + ": arrays and objects nest deeper than " +
+    if (size_t at = util::jsonNestingPast(text, kMaxNesting)) return refuse("", "byte " + std::to_string(at) + ": arrays and objects nest deeper than " +
                                                          std::to_string(kMaxNesting) + " levels");
     nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (j.is_discarded()) return refuse("", "not valid JSON");

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/scene/mesh_pvt.h"
+#include "host/util/text.h"
 
 // Debian's assimp 5.2 is built with its internal checks on (ai_assert), and a failed check calls
 // this function, whose own version prints a line and aborts the process: a damaged file could
@@ -139,23 +140,7 @@ bool MeshImport::gltfBounds(const std::string &data, util::Diagnostic &error) {
         text = data.substr(20, length);
     }
     // assimp's JSON reader recurses once a nesting level: deep nesting would exhaust the stack.
-    int depth = 0;
-    bool quoted = false;
-    for (size_t k = 0; k < text.size(); ++k) {
-        char c = text[k];
-        if (quoted) {
-            if (c == '\\')
-                ++k;
-            else if (c == '"')
-                quoted = false;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > 128) return refuseFile(error, "its JSON nests deeper than 128 levels");
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
+    if (util::jsonNestingPast(text, 128)) return refuseFile(error, "its JSON nests deeper than 128 levels");
     // What this reading cannot check (not JSON, not UTF-8: assimp's own reader is laxer) is
     // refused rather than left to assimp.
     json root = json::parse(text, nullptr, false);

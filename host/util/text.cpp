@@ -31,4 +31,25 @@ std::string numberText(double v, int digits) {
     return buf;
 }
 
+size_t jsonNestingPast(const std::string &text, int limit) {
+    int depth = 0;
+    bool quoted = false;
+    for (size_t k = 0; k < text.size(); ++k) {
+        const char c = text[k];
+        if (quoted) {
+            if (c == '\\')
+                ++k;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return k + 1;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return 0;
+}
+
 }  // namespace host::util

@@ -33,4 +33,8 @@ std::string numberText(T v) {
 // A number to `digits` significant digits, as printf's %g writes it.
 std::string numberText(double v, int digits);
 
+// The byte (from 1) at which the arrays and objects of JSON text first nest deeper than `limit`,
+// or 0 when they never do. Strings are skipped; the text need not be valid JSON otherwise.
+size_t jsonNestingPast(const std::string &text, int limit);
+
 }  // namespace host::util
