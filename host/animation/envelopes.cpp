@@ -426,6 +426,15 @@ bool valueAt(LWEnvelopeID env, double time, double &value) {
     return true;
 }
 
+bool anyAnimated() {
+    auto r = reg().read();
+    bool animated = false;
+    r.each<Envelope>([&](Envelope &e) {
+        for (const auto &k : e.keys) animated = animated || k->key.value != e.keys.front()->key.value;
+    });
+    return animated;
+}
+
 std::vector<Key> keys(LWEnvelopeID env) {
     auto r = reg().read();
     std::vector<Key> out;

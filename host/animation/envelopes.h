@@ -41,6 +41,8 @@ bool isEnvelope(LWEnvelopeID env);
 bool isGroup(LWChanGroupID group);
 // The envelope's value at `time`; false (value untouched) for an unknown envelope. Render threads.
 bool valueAt(LWEnvelopeID env, double time, double &value);
+// Whether any envelope changes over time (holds keys of different values). Main thread.
+bool anyAnimated();
 // The keys in time order; empty for an unknown envelope.
 std::vector<Key> keys(LWEnvelopeID env);
 // Replaces every key; keys are sorted and later duplicates of a time win. False when refused.

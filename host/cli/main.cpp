@@ -405,6 +405,11 @@ int run(int argc, char **argv) {
             total.samples += outcome.stats.samples;
             total.cutRays += outcome.stats.cutRays;
             total.badSamples += outcome.stats.badSamples;
+            total.cacheRecords = std::max(total.cacheRecords, outcome.stats.cacheRecords);
+            total.cacheBytes = std::max(total.cacheBytes, outcome.stats.cacheBytes);
+            total.cacheStarts += outcome.stats.cacheStarts;
+            total.cacheMisses += outcome.stats.cacheMisses;
+            total.cacheSeconds += outcome.stats.cacheSeconds;
         }
         if (!outcome.status) {
             outcome.stats = total;
@@ -429,6 +434,13 @@ int run(int argc, char **argv) {
                      static_cast<unsigned long long>(st.samples), static_cast<unsigned long long>(st.rays),
                      st.seconds, st.seconds > 0 ? st.rays / st.seconds / 1e6 : 0.0,
                      static_cast<unsigned long long>(st.cutRays), static_cast<unsigned long long>(st.badSamples));
+        if (st.cacheStarts > 0)
+            std::fprintf(stderr,
+                         "velmora-render: irradiance cache: %llu records (%.1f MB), started %llu times, filled in "
+                         "%.2f s; %llu spots outside it gathered afresh\n",
+                         static_cast<unsigned long long>(st.cacheRecords), st.cacheBytes / 1048576.0,
+                         static_cast<unsigned long long>(st.cacheStarts), st.cacheSeconds,
+                         static_cast<unsigned long long>(st.cacheMisses));
     }
     return 0;
 }

@@ -83,6 +83,7 @@ double hostRayTrace(const LWDVector position, const LWDVector direction, LWDVect
     double d[3];
     if (!ts || !position || !direction || !normalize(vec(direction), d)) return -1.0;
     if (ts->depth >= ts->rc->recursionLimit) return -1.0;
+    if (ts->probe && ts->depth == 0) return -1.0;  // the cache fill looks for radiosity alone
     // The ray's weight: the spot's own times the larger of its reflection and transparency as its
     // shaders have left them (a plug-in traces for those); a spot with neither traces for some
     // other purpose the host cannot weigh, so the ray keeps the spot's weight.

@@ -49,6 +49,11 @@ struct RenderStats {
     uint64_t samples = 0;     // camera samples
     uint64_t cutRays = 0;     // secondary rays not traced for their small weight
     uint64_t badSamples = 0;  // samples whose colour was not finite or beyond float range
+    // Interpolated radiosity: records in the cache after the last frame and its memory, frames
+    // that started a cache afresh, the fill's wall time (within `seconds`), and spots the cache
+    // did not cover, which gathered afresh.
+    uint64_t cacheRecords = 0, cacheBytes = 0, cacheStarts = 0, cacheMisses = 0;
+    double cacheSeconds = 0;
 };
 
 // The outcome: status 0 on success, 2 for bad input (a shader the plug-in does not offer, a setting

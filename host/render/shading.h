@@ -9,10 +9,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "host/plugin/shader_slot.h"
+#include "host/render/irradiance_cache.h"
 #include "host/scene/scene.h"
 #include "host/trace/tracer.h"
 #include "sdk/shader.h"
@@ -51,6 +53,8 @@ struct RenderContext {
     // Rays leaving the spot being shaded start from the smooth surface (see ThreadState::Spot);
     // false starts them from the flat facet, the baseline for comparisons.
     bool smoothOrigins = true;
+    // Interpolated radiosity: the frame's irradiance cache (null while it has none).
+    const IrradianceCache *irradiance = nullptr;
 };
 
 // Builds the frame's context: light states, camera, offsets. Shader slots are filled by the caller.
@@ -72,6 +76,14 @@ struct ThreadState {
     // The access record of the spot whose shaders run now (null outside them): a plug-in's
     // rayTrace is weighed by its reflection and transparency.
     const LWShaderAccess *spotAccess = nullptr;
+    // Interpolated radiosity. While the cache is filled, the records this thread's task adds go
+    // to `cacheWriter` (read alongside the cache), and `probe` marks the fill's camera spots,
+    // which ask for radiosity but need no direct light. Otherwise the cache is only read, and a
+    // spot it does not cover gathers afresh (counted in cacheMisses).
+    IrradianceWriter *cacheWriter = nullptr;
+    bool probe = false;
+    uint64_t cacheMisses = 0;
+    std::vector<double> gatherScratch[scene::kMaxRadiosityBounces];  // a record's rays, per level
     // The spot being shaded on this thread. Rays from exactly its position that leave above the
     // smooth surface its corner normals describe start from `lifted`, on that surface, and shadow
     // rays among them pass the facets around the spot; shadow rays that leave below the smooth
@@ -107,6 +119,20 @@ void backdropColor(const scene::Scene &scene, const double dir[3], double out[3]
 // Traces a camera ray for pixel coordinates (sx, sy) (sub-pixel positions allowed) and writes
 // the colour seen. Returns whether the ray hit geometry. The thread must be bound.
 bool shadeCameraSample(ThreadState &ts, double sx, double sy, double color[3]);
+
+// Interpolated radiosity. fillIrradianceCache adds to `cache` the records the frame of `rc` needs
+// (rc.irradiance must point to it), on `threads` threads, the same on any number of them; false
+// when cancelled. A cache stays valid for a later frame while the fingerprint of what its light
+// depends on (geometry, lights, items) is the same and nothing is animated: shader settings or
+// plug-in envelopes that change over time.
+struct IrradianceFillStats {
+    uint64_t rays = 0;   // rays traced by the fill
+    uint64_t added = 0;  // records added
+};
+bool fillIrradianceCache(const RenderContext &rc, int threads, IrradianceCache &cache, IrradianceFillStats &stats,
+                         const std::atomic<bool> *cancel);
+uint64_t lightingFingerprint(const RenderContext &rc, const std::vector<scene::ShaderSetting> &overrides,
+                             bool &animated);
 
 // Traces a ray from org along a unit direction and shades the first hit (the backdrop on a
 // miss). Returns the hit distance, negative on a miss.

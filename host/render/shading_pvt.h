@@ -117,6 +117,7 @@ bool nearSpot(const ThreadState &ts, const trace::Hit &hit);
 template <class Visit>
 void sampleLight(ThreadState &ts, const LightState &l, const double p[3], Visit &&visit) {
     const RenderContext &rc = *ts.rc;
+    if (ts.probe && ts.depth == 0) return;  // the cache fill's camera spot needs no direct light
     bool shadows = (rc.renderOpts & 1) && l.item->shadow != scene::ShadowType::Off;
     double dir[3], col[3], trans[3];
     int n = lightSampleCount(l);

@@ -77,11 +77,34 @@ void JsonLoader::readRender(const json &j, const std::string &path, RenderOption
     if (const json *v = o.get("radiosity")) {
         ObjectFields ro(*v, o.at("radiosity"));
         r.radiosity = static_cast<Radiosity>(
-            ro.choice("mode", {"off", "backdrop", "monte_carlo"}, static_cast<int>(r.radiosity)));
+            ro.choice("mode", {"off", "backdrop", "monte_carlo", "interpolated"}, static_cast<int>(r.radiosity)));
         r.radiosityRays = ro.integer("rays", r.radiosityRays, 1, 4096);
         r.radiositySecondaryRays = ro.integer("secondary_rays", (r.radiosityRays + 3) / 4, 1, 4096);
         r.radiosityBounces = ro.integer("bounces", r.radiosityBounces, 1, kMaxRadiosityBounces);
+        r.radiosityTolerance = ro.num("tolerance", r.radiosityTolerance, 0.01, 1);
+        r.radiosityMinSpacing = ro.num("min_spacing", r.radiosityMinSpacing, 0.1, 1000);
+        r.radiosityMaxSpacing =
+            ro.num("max_spacing", std::max(r.radiosityMaxSpacing, r.radiosityMinSpacing), 0.1, 10000);
+        if (r.radiosityMaxSpacing < r.radiosityMinSpacing)
+            fail(ro.at("max_spacing"), "must not be less than min_spacing");
+        double perSpot = r.radiosityRays;
+        for (int b = 1; b < r.radiosityBounces; ++b) perSpot *= r.radiositySecondaryRays;
+        if (r.radiosity == Radiosity::MonteCarlo && perSpot > kMaxGatheringRays)
+            fail(o.at("radiosity"), "rays x secondary_rays^(bounces - 1) = " + util::numberText(perSpot) +
+                                        " gathering rays per spot is more than " +
+                                        util::numberText(kMaxGatheringRays) +
+                                        ", which no render finishes; lower them, or use \"interpolated\"");
         ro.finish();
+    }
+    if (const json *v = o.get("adaptive")) {
+        ObjectFields ad(*v, o.at("adaptive"));
+        r.adaptive = true;
+        r.adaptiveThreshold = ad.num("threshold", r.adaptiveThreshold, 1e-6, 1);
+        r.adaptiveMaxSamples = ad.integer("max_samples", 0, 1, 1024);
+        r.adaptiveMinSamples = ad.integer("min_samples", r.adaptiveMinSamples, 1, 1024);
+        if (r.adaptiveMaxSamples > 0 && r.adaptiveMinSamples > r.adaptiveMaxSamples)
+            fail(ad.at("min_samples"), "must not be more than max_samples");
+        ad.finish();
     }
     if (const json *v = o.get("frames")) {
         if (!v->is_array() || v->size() != 2) fail(o.at("frames"), "expected [first, last]");

@@ -336,10 +336,14 @@ struct Backdrop {
     double seamAngle = 0.0;
 };
 
-// Radiosity: none (ambient light alone), the backdrop seen over the hemisphere, or Monte Carlo
-// gathering of the light that geometry and the backdrop send, over a number of bounces.
-enum class Radiosity { Off, Backdrop, MonteCarlo };
+// Radiosity: none (ambient light alone), the backdrop seen over the hemisphere, Monte Carlo
+// gathering of the light that geometry and the backdrop send, over a number of bounces, or the
+// same gathering done at chosen spots and interpolated between them (an irradiance cache).
+enum class Radiosity { Off, Backdrop, MonteCarlo, Interpolated };
 constexpr int kMaxRadiosityBounces = 4;
+// Monte Carlo gathering rays per spot the camera sees (rays x secondary rays^(bounces - 1)) above
+// which a render is refused: beyond it no picture finishes.
+constexpr double kMaxGatheringRays = 65536;
 
 // Render settings: traced effects, recursion, sampling, resolution, radiosity and frames.
 struct RenderOptions {
@@ -352,7 +356,16 @@ struct RenderOptions {
     Radiosity radiosity = Radiosity::Off;
     int radiosityRays = 16;          // gathering rays at a spot the camera's rays reach
     int radiositySecondaryRays = 4;  // gathering rays at a spot reached by gathering
-    int radiosityBounces = 1;        // Monte Carlo: bounces of indirect light, 1..kMaxRadiosityBounces
+    int radiosityBounces = 1;        // bounces of indirect light, 1..kMaxRadiosityBounces
+    // Interpolated radiosity: how far a record's light may be carried, as a share of the mean
+    // distance to what it sees, and the least and greatest radius of a record, in pixels.
+    double radiosityTolerance = 0.3;
+    double radiosityMinSpacing = 1.5, radiosityMaxSpacing = 40;
+    // Adaptive sampling: a pixel takes samples (at least min, at most max: 0 for the render's
+    // samples) until the estimated error of its mean falls below the threshold.
+    bool adaptive = false;
+    double adaptiveThreshold = 0.01;
+    int adaptiveMinSamples = 4, adaptiveMaxSamples = 0;
     int frameStart = 1, frameEnd = 1, frameStep = 1;
     double fps = 30.0;
     double exposure = 0.0;       // stops: every output is scaled by 2^exposure

@@ -320,8 +320,12 @@ TEST(RobustRender, AreaShadowRaysFromTags) {
 
 // A skin-shaded scene without occlusion inputs, with sampled area shadows, transparency and
 // reflection: the same bits on every thread count.
+// With interpolated radiosity (two bounces) and adaptive sampling too, the cache is the same.
 TEST(RobustRender, SameBitsOnAnyThreadCount) {
-    auto scene = load(R"({"render": {"width": 40, "height": 30, "samples": 2, "recursion_limit": 3},
+    for (const char *extra : {"", R"(, "radiosity": {"mode": "interpolated", "bounces": 2, "rays": 16},
+                                  "adaptive": {"threshold": 0.02, "min_samples": 2})"}) {
+        auto scene = load(R"({"render": {"width": 40, "height": 30, "samples": 2, "recursion_limit": 3)" +
+                          std::string(extra) + R"(},
       "surfaces": [{"name": "Skin", "color": [0.85, 0.62, 0.52], "specular": 0.3, "translucency": 0.2,
                     "shaders": [{"server": "QZ_velmora", "settings": {"sheen_trace": 1}}]},
                    {"name": "Veil", "transparency": 0.5, "reflection": 0.3, "shaders": [{"server": "QZ_velmora"}]}],
@@ -334,13 +338,85 @@ TEST(RobustRender, SameBitsOnAnyThreadCount) {
          "tags": ["QZ_lightParam: areashadow = 1", "QZ_lightParam: areashadow_size = 0.8",
                   "QZ_lightParam: areashadow_sample = 3"]},
         {"type": "light", "name": "rim", "position": [-2, 3, 3]}]})");
-    ASSERT_TRUE(scene);
-    Rendered one = render(*scene, kSkin, 1);
-    ASSERT_EQ(one.out.status, 0) << one.out.message;
-    for (int threads : {2, 3}) {
-        Rendered many = render(*scene, kSkin, threads);
-        ASSERT_EQ(many.out.status, 0) << many.out.message;
-        EXPECT_TRUE(many.frames.at(0).rgb == one.frames.at(0).rgb) << threads << " threads";
+        ASSERT_TRUE(scene);
+        Rendered one = render(*scene, kSkin, 1);
+        ASSERT_EQ(one.out.status, 0) << one.out.message;
+        for (int threads : {2, 3}) {
+            Rendered many = render(*scene, kSkin, threads);
+            ASSERT_EQ(many.out.status, 0) << many.out.message;
+            EXPECT_TRUE(many.frames.at(0).rgb == one.frames.at(0).rgb) << threads << " threads" << extra;
+            EXPECT_EQ(many.out.stats.cacheRecords, one.out.stats.cacheRecords) << threads << " threads" << extra;
+        }
+    }
+}
+
+// The cache lives from frame to frame while nothing its light depends on moves: a static
+// animation has the same indirect light, bit for bit, in every frame; a moving light, a moving
+// object or an animated shader setting starts it again each frame. A moving camera keeps it.
+TEST(RobustRender, InterpolatedRadiosityKeepsItsCacheWhileNothingMoves) {
+    const std::string moving = R"({"keys": [[0, 0], [1, 1.5]]})";
+    struct Case {
+        const char *what;
+        std::string camera, light, ball, skin;
+        uint64_t starts;
+        bool sameFrames;
+    } cases[] = {
+        {"static", "0", "3", "0", "", 1, true},
+        {"camera moving", moving, "3", "0", "", 1, false},
+        {"light moving", "0", moving, "0", "", 3, false},
+        {"object moving", "0", "3", moving, "", 3, false},
+        {"shader setting animated", "0", "3", "0", R"(, "settings": {"Ksub": {"keys": [[0, 0.2], [1, 0.9]]}})", 3,
+         false},
+    };
+    for (const Case &c : cases) {
+        auto scene = load(R"({"render": {"width": 24, "height": 18, "samples": 1, "frames": [1, 3], "fps": 4,
+            "radiosity": {"mode": "interpolated", "bounces": 2, "rays": 9}},
+          "surfaces": [{"name": "Skin", "color": [0.85, 0.62, 0.52], "shaders": [{"server": "QZ_velmora")" +
+                          c.skin + R"(}]}],
+          "items": [{"type": "camera", "name": "cam", "position": [)" +
+                          c.camera + R"(, 1.5, -5], "rotation": [0, 10, 0]},
+            {"type": "object", "name": "ball", "position": [)" +
+                          c.ball + R"(, 1, 0], "mesh": {"primitive": "sphere", "surface": "Skin"}},
+            {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [20, 20], "surface": "Skin"}},
+            {"type": "light", "name": "key", "position": [1.6, )" +
+                          c.light + R"(, -1.2]}]})");
+        ASSERT_TRUE(scene) << c.what;
+        Rendered r = render(*scene, kSkin, 2);
+        ASSERT_EQ(r.out.status, 0) << c.what << ": " << r.out.message;
+        ASSERT_EQ(r.frames.size(), 3u) << c.what;
+        EXPECT_EQ(r.out.stats.cacheStarts, c.starts) << c.what;
+        EXPECT_EQ(r.frames[1].rgb == r.frames[0].rgb && r.frames[2].rgb == r.frames[0].rgb, c.sameFrames)
+            << c.what;
+    }
+}
+
+// Adaptive sampling stops where a pixel's samples agree: a frame of backdrop alone takes the
+// minimum everywhere; a lit, shadowed scene takes more, never beyond the maximum.
+TEST(RobustRender, AdaptiveSamplingStopsWhereSamplesAgree) {
+    struct Case {
+        const char *what, *items;
+        bool atLeast;  // every pixel at the minimum, else some above it
+    } cases[] = {
+        {"backdrop alone", "", true},
+        {"shadowed sphere", R"(, {"type": "object", "name": "ball", "mesh": {"primitive": "sphere"}},
+            {"type": "object", "name": "floor", "position": [0, -1, 0], "mesh": {"primitive": "plane", "size": [20, 20]}},
+            {"type": "light", "name": "key", "light": "area", "size": [2, 2], "samples": 4, "position": [1, 4, -1]})",
+         false},
+    };
+    for (const Case &c : cases) {
+        auto scene = load(R"({"render": {"width": 20, "height": 16, "samples": 4,
+            "adaptive": {"threshold": 0.002, "min_samples": 3, "max_samples": 24}},
+          "items": [{"type": "camera", "name": "cam", "position": [0, 1, -6], "rotation": [0, 8, 0]})" +
+                          std::string(c.items) + "]}");
+        ASSERT_TRUE(scene);
+        Rendered r = render(*scene, "");
+        ASSERT_EQ(r.out.status, 0) << r.out.message;
+        const uint64_t pixels = 20 * 16;
+        if (c.atLeast)
+            EXPECT_EQ(r.out.stats.samples, pixels * 3) << c.what;
+        else
+            EXPECT_GT(r.out.stats.samples, pixels * 3) << c.what;
+        EXPECT_LE(r.out.stats.samples, pixels * 24) << c.what;
     }
 }
 

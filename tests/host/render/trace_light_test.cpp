@@ -19,8 +19,9 @@ struct Bound {
     host::render::RenderContext rc;
     host::render::ThreadState ts;
 
-    explicit Bound(const std::string &items, const std::string &top = "") {
-        std::string text = "{" + top + "\"items\": [{\"type\": \"camera\", \"name\": \"cam\"}" + items + "]}";
+    explicit Bound(const std::string &items, const std::string &top = "",
+                   const std::string &camera = R"({"type": "camera", "name": "cam"})") {
+        std::string text = "{" + top + "\"items\": [" + camera + items + "]}";
         host::scene::LoadResult r = host::scene::loadSceneText(text, "test.json", ".");
         if (!r.scene) throw std::runtime_error(r.error);
         scene = std::move(r.scene);
@@ -237,6 +238,71 @@ TEST(Radiosity, ConvexBallUnderAUniformBackdrop) {
             double org[3] = {0.3, 0.2, -5}, dir[3] = {0, 0, 1};
             EXPECT_NEAR(shadeAlong(b, org, dir), a * L, 1e-9) << "albedo " << a << ", " << bounces << " bounces";
         }
+}
+
+// Fills an irradiance cache for the bound scene's view and has its lookups use it.
+host::render::IrradianceCache &fillCache(Bound &b, host::render::IrradianceCache &cache) {
+    host::render::IrradianceFillStats stats;
+    b.rc.irradiance = &cache;
+    EXPECT_TRUE(host::render::fillIrradianceCache(b.rc, 2, cache, stats, nullptr));
+    host::render::bindThread(&b.ts);
+    return cache;
+}
+
+TEST(Radiosity, InterpolatedBallUnderAUniformBackdrop) {
+    // The furnace again, from a filled cache: records see the backdrop alone, so their gradients
+    // vanish and interpolation between them is exact.
+    for (int bounces : {1, 2}) {
+        Bound b(
+            R"(, {"type": "object", "name": "ball", "mesh": {"primitive": "sphere", "radius": 1, "surface": "Ball"}})",
+            R"("ambient": {"intensity": 0}, "backdrop": {"type": "solid", "color": [0.8, 0.8, 0.8]},
+                "render": {"radiosity": {"mode": "interpolated", "rays": 16, "bounces": )" +
+                std::to_string(bounces) +
+                R"(}}, "surfaces": [{"name": "Ball", "color": [0.5, 0.5, 0.5], "specular": 0}],)",
+            R"({"type": "camera", "name": "cam", "position": [0, 0, -5]})");
+        host::render::IrradianceCache cache;
+        fillCache(b, cache);
+        ASSERT_GT(cache.records(), 0u);
+        for (double x : {0.0, 0.31, -0.57, 0.8}) {
+            double org[3] = {x, 0.2, -5}, dir[3] = {0, 0, 1};
+            EXPECT_NEAR(shadeAlong(b, org, dir), 0.5 * 0.8, 1e-9) << bounces << " bounces at x " << x;
+        }
+        EXPECT_EQ(b.ts.cacheMisses, 0u);
+    }
+}
+
+TEST(Radiosity, InterpolatedFloorUnderAPanelHasNoBlotches) {
+    // A luminous 4 x 2 panel (radiance 1) at height 1.5 over a white floor, in the dark: the
+    // floor's radiosity is the panel's form factor. Along a line that crosses the panel's edge and
+    // many records, every interpolated value stays within 3% of the closed form's peak.
+    Bound b(R"(, {"type": "object", "name": "floor", "mesh": {"primitive": "plane", "size": [40, 40]}},
+      {"type": "object", "name": "panel", "position": [0, 1.5, 0],
+       "mesh": {"primitive": "plane", "size": [4, 2], "surface": "Panel"}})",
+            R"("ambient": {"intensity": 0}, "backdrop": {"type": "solid", "color": [0, 0, 0]},
+              "render": {"radiosity": {"mode": "interpolated", "rays": 4096, "bounces": 1}},
+              "surfaces": [{"name": "Default", "color": [1, 1, 1]},
+                           {"name": "Panel", "color": [1, 1, 1], "diffuse": 0, "specular": 0, "luminosity": 1,
+                            "double_sided": true}],)",
+            R"({"type": "camera", "name": "cam", "position": [0, 1.2, -5], "rotation": [0, 20, 0], "fov": 60})");
+    host::render::IrradianceCache cache;
+    fillCache(b, cache);
+    // The form factor of the panel [-2, 2] x [-1, 1] at height 1.5 from (x, 0, z).
+    auto formFactor = [](double x, double z) {
+        auto g = [](double u, double v) {
+            double s = (u < 0) != (v < 0) ? -1 : 1;
+            return s * cornerFormFactor(std::fabs(u) / 1.5, std::fabs(v) / 1.5);
+        };
+        return g(2 - x, 1 - z) - g(-2 - x, 1 - z) - g(2 - x, -1 - z) + g(-2 - x, -1 - z);
+    };
+    const double peak = formFactor(0, 0);
+    const int n = 400;
+    for (int i = 0; i <= n; ++i) {
+        double x = 0.3 + 2.5 * i / n, z = -3.0 + 3.5 * i / n;
+        double p[3] = {x, 0, z}, up[3] = {0, 1, 0}, col[3];
+        ASSERT_EQ(host::render::hostIlluminate(LWITEM_RADIOSITY, p, up, col), 1);
+        EXPECT_NEAR(col[0], formFactor(x, z), 0.03 * peak) << "at x " << x << ", z " << z;
+    }
+    EXPECT_LT(b.ts.cacheMisses, static_cast<uint64_t>(n / 10)) << "the line lies in view: the cache covers it";
 }
 
 TEST(AreaLights, FloorUnderARectangleMatchesItsFormFactor) {

@@ -81,6 +81,19 @@ TEST(SceneLoader, RefusesBadScenesWithFileAndPlace) {
         {"too many bounces",
          sceneWith(",\n  \"render\": {\"radiosity\": {\"mode\": \"monte_carlo\", \"bounces\": 5}}"),
          "/render/radiosity/bounces: value 5 is out of range [1, 4]"},
+        {"Monte Carlo past the gathering cap",
+         sceneWith(
+             ",\n  \"render\": {\"radiosity\": {\"mode\": \"monte_carlo\", \"rays\": 4096, \"secondary_rays\": "
+             "4096, \"bounces\": 4}}"),
+         "/render/radiosity: rays x secondary_rays^(bounces - 1) = 281474976710656 gathering rays per spot is "
+         "more than 65536"},
+        {"spacings crossed",
+         sceneWith(",\n  \"render\": {\"radiosity\": {\"mode\": \"interpolated\", \"min_spacing\": 8, "
+                   "\"max_spacing\": 4}}"),
+         "/render/radiosity/max_spacing: must not be less than min_spacing"},
+        {"adaptive minimum above its maximum",
+         sceneWith(",\n  \"render\": {\"adaptive\": {\"min_samples\": 8, \"max_samples\": 4}}"),
+         "/render/adaptive/min_samples: must not be more than max_samples"},
         {"infinite point in a mesh file",
          sceneWith("", ",\n {\"type\": \"object\", \"name\": \"o\", \"mesh\": {\"file\": \"nan.obj\"}}"),
          "/items/1/mesh/file: mesh file \"" + kData +
