@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # Renders a small multi-threaded scene with the skin shader under ThreadSanitizer: a skin-shaded
 # head and floor, a point light with sampled area shadows, a spot light and a half-transparent
-# skin-shaded blocker whose shader runs inside the floor's shadow queries. Fails on any report
+# skin-shaded blocker whose shader runs inside the floor's shadow queries; then the same over two
+# frames with interpolated radiosity, whose cache is filled on every thread. Fails on any report
 # outside the ray-tracing libraries that tests/host/tsan.supp names.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,16 +41,22 @@ cat >"$work/scene.json" <<'JSON'
 }
 JSON
 
+sed 's/"recursion_limit": 3}/"recursion_limit": 3, "frames": [1, 2],\
+             "radiosity": {"mode": "interpolated", "bounces": 2, "rays": 9}}/' "$work/scene.json" >"$work/bounced.json"
+grep -q interpolated "$work/bounced.json"
+
 export TSAN_OPTIONS="suppressions=$PWD/tests/host/tsan.supp halt_on_error=1 exitcode=66 report_signal_unsafe=0"
-build/linux-tsan/velmora-render -q --threads 2 -o "$work/out.png" "$work/scene.json" 2>"$work/log" || {
-  status=$?
-  cat "$work/log" >&2
-  echo "tsan-render: the threaded render failed (status $status)" >&2
-  exit 1
-}
-if grep -q "WARNING: ThreadSanitizer" "$work/log"; then
-  cat "$work/log" >&2
-  echo "tsan-render: ThreadSanitizer reported" >&2
-  exit 1
-fi
-echo "tsan-render: 2 threads, no ThreadSanitizer report"
+for scene in scene bounced; do
+  build/linux-tsan/velmora-render -q --threads 2 -o "$work/$scene.png" "$work/$scene.json" 2>"$work/log" || {
+    status=$?
+    cat "$work/log" >&2
+    echo "tsan-render: the threaded render of $scene.json failed (status $status)" >&2
+    exit 1
+  }
+  if grep -q "WARNING: ThreadSanitizer" "$work/log"; then
+    cat "$work/log" >&2
+    echo "tsan-render: ThreadSanitizer reported on $scene.json" >&2
+    exit 1
+  fi
+done
+echo "tsan-render: 2 threads, direct and bounced light, no ThreadSanitizer report"

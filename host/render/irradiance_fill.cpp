@@ -116,4 +116,12 @@ uint64_t lightingFingerprint(const RenderContext &rc, const std::vector<scene::S
     return f.h;
 }
 
+uint64_t cameraFingerprint(const RenderContext &rc) {
+    Fingerprint f;
+    for (const Vec3 *v : {&rc.cameraPos, &rc.cameraRight, &rc.cameraUp, &rc.cameraForward}) f.add(*v);
+    double d[3] = {rc.zoom, static_cast<double>(rc.width), static_cast<double>(rc.height)};
+    f.add(d, sizeof d);
+    return f.h;
+}
+
 }  // namespace host::render

@@ -180,28 +180,6 @@ bool renderTiles(const RenderContext &rc, const PixelSampling &ps, int threads, 
     return !(cancel && cancel->load());
 }
 
-// What the fill's camera rays depend on: the camera and the frame's size.
-uint64_t cameraFingerprint(const RenderContext &rc) {
-    double v[14] = {rc.cameraPos[0],
-                    rc.cameraPos[1],
-                    rc.cameraPos[2],
-                    rc.cameraRight[0],
-                    rc.cameraRight[1],
-                    rc.cameraRight[2],
-                    rc.cameraUp[0],
-                    rc.cameraUp[1],
-                    rc.cameraUp[2],
-                    rc.cameraForward[0],
-                    rc.cameraForward[1],
-                    rc.cameraForward[2],
-                    rc.zoom,
-                    rc.width * 65536.0 + rc.height};
-    uint64_t h = 1469598103934665603ull;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(v);
-    for (size_t i = 0; i < sizeof v; ++i) h = (h ^ p[i]) * 1099511628211ull;
-    return h;
-}
-
 // "QZ_lightParam: KEY = VALUE": the value text when the line sets exactly `key`, else null.
 const char *tagValue(const std::string &line, const char *key) {
     static const char kPrefix[] = "QZ_lightParam:";

@@ -133,6 +133,9 @@ bool fillIrradianceCache(const RenderContext &rc, int threads, IrradianceCache &
                          const std::atomic<bool> *cancel);
 uint64_t lightingFingerprint(const RenderContext &rc, const std::vector<scene::ShaderSetting> &overrides,
                              bool &animated);
+// What the fill's camera rays depend on: the camera and the frame's size. While it stays the same
+// too, a kept cache needs no fill.
+uint64_t cameraFingerprint(const RenderContext &rc);
 
 // Traces a ray from org along a unit direction and shades the first hit (the backdrop on a
 // miss). Returns the hit distance, negative on a miss.
