@@ -241,7 +241,7 @@ json Lookdev::describeInstances(std::string &message) {
 }
 
 std::string Lookdev::applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
-                                 bool everyInstance) {
+                                 bool everyInstance, bool keep) {
     plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
     plugin::ShaderSet set;
     std::string message;
@@ -271,6 +271,7 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<scene::Shade
                            std::to_string(c.text.size()) + " characters this setting keeps";
         }
     }
+    if (!keep) return {};
     // Accepted: every instance's data becomes the scene's saved state.
     for (const plugin::ShaderInstance &s : set.instances()) {
         scene::ShaderRef &ref =
@@ -482,7 +483,15 @@ Reply Lookdev::startSweep(const std::string &body) {
     Sweep s;
     s.name = name;
     s.values = req["values"].get<std::vector<json>>();
-    for (const json &v : s.values) s.settings.push_back(scene::readSettingValue(v, scene_));
+    std::vector<scene::ShaderSetting> tried;
+    for (const json &v : s.values) {
+        s.settings.push_back(scene::readSettingValue(v, scene_));
+        tried.push_back({name, s.settings.back()});
+    }
+    // Each value passes the panel's own checks, as a change would, before any cell is rendered.
+    bool queued = runOnHost([&] { why = applyChange(0, tried, true, false); }, false);
+    if (!queued) return errorReply(503, "too many changes are waiting; try again");
+    if (!why.empty()) return errorReply(400, why);
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (stopping_) return errorReply(503, "stopping");

@@ -94,9 +94,10 @@ private:
     void renderProgressive(uint64_t generation);
     void renderSweep(const Sweep &sweep);
     // On the host thread: applies settings to one instance (or with `everyInstance`, to each
-    // instance whose panel has them); "" or why they were refused, and nothing changed then.
-    std::string applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
-                            bool everyInstance);
+    // instance whose panel has them) through the panel's callbacks; "" or why they were refused,
+    // and nothing changed then. Without `keep`, only checks them: every route's one validation.
+    std::string applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings, bool everyInstance,
+                            bool keep = true);
     std::string encode(const render::Frame &f, std::vector<uint8_t> &png) const;
     nlohmann::json describeInstances(std::string &message);  // host thread
 
