@@ -9,7 +9,7 @@
 #include <cstring>
 #include <random>
 
-#include "host/serve/lookdev.h"
+#include "host/serve/requests.h"
 
 namespace host::serve {
 

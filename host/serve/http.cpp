@@ -333,9 +333,11 @@ void HttpServer::workLoop() {
             if (stopping_) return;
             c = std::move(waiting_.front());
             waiting_.pop_front();
+            busy_.push_back(c.fd);
         }
         After after = serveOne(c);
         std::lock_guard<std::mutex> hold(lock_);
+        busy_.erase(std::find(busy_.begin(), busy_.end(), c.fd));
         if (after == After::Close || stopping_) {
             ::shutdown(c.fd, SHUT_RDWR);
             ::close(c.fd);
@@ -376,6 +378,7 @@ void HttpServer::closeConnections() {
         std::lock_guard<std::mutex> hold(lock_);
         if (stopping_ && !started_) return;
         stopping_ = true;
+        for (int fd : busy_) ::shutdown(fd, SHUT_RDWR);
         if (wake_[1] >= 0) {
             char one = 1;
             (void)!::write(wake_[1], &one, 1);

@@ -21,7 +21,7 @@
 #include <httplib.h>
 
 #include "host/serve/gate.h"
-#include "host/serve/lookdev.h"
+#include "host/serve/requests.h"
 
 namespace host::serve {
 
@@ -86,6 +86,7 @@ private:
     std::condition_variable ready_;
     std::vector<Connection> incoming_;  // new or answered connections, for the poller to watch
     std::deque<Connection> waiting_;    // a request begun, waiting for a worker
+    std::vector<int> busy_;             // being answered: shut down on stopping, so no read waits
     size_t open_ = 0;
     bool stopping_ = false, started_ = false;
     int wake_[2] = {-1, -1};  // a pipe that wakes the poller
