@@ -18,9 +18,6 @@ namespace {
 
 using json = nlohmann::json;
 
-Reply jsonReply(int status, const json &j) { return {status, "application/json", j.dump()}; }
-Reply errorReply(int status, const std::string &message) { return jsonReply(status, {{"error", message}}); }
-
 // What kind of widget a control is, from its data type and control class.
 std::string kindOf(const panel::ControlInfo &c) {
     std::string base = c.type;
@@ -75,19 +72,6 @@ json panelJson(const panel::PanelInfo &p) {
 std::string withoutFile(const std::string &message, const scene::Scene &scene) {
     std::string head = scene.filename + ": ";
     return message.compare(0, head.size(), head) == 0 ? message.substr(head.size()) : message;
-}
-
-bool parseBody(const std::string &body, json &out, std::string &why) {
-    out = json::parse(body, nullptr, false);
-    if (out.is_discarded()) {
-        why = "the request body is not valid JSON";
-        return false;
-    }
-    if (!out.is_object()) {
-        why = "the request body must be a JSON object";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -241,7 +225,7 @@ json Lookdev::describeInstances(std::string &message) {
 }
 
 std::string Lookdev::applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
-                                 bool everyInstance) {
+                                 bool everyInstance, bool keep) {
     plugin::HostSession session(scene_, scene_.render.width, scene_.render.height, scene_.render.samples);
     plugin::ShaderSet set;
     std::string message;
@@ -271,6 +255,7 @@ std::string Lookdev::applyChange(size_t instance, const std::vector<scene::Shade
                            std::to_string(c.text.size()) + " characters this setting keeps";
         }
     }
+    if (!keep) return {};
     // Accepted: every instance's data becomes the scene's saved state.
     for (const plugin::ShaderInstance &s : set.instances()) {
         scene::ShaderRef &ref =
@@ -367,26 +352,7 @@ void Lookdev::renderSweep(const Sweep &sweep) {
 
 Reply Lookdev::handle(const std::string &method, const std::string &path,
                       const std::map<std::string, std::string> &query, const std::string &body) {
-    try {
-        if (body.size() > kMaxBody) return errorReply(413, "the request body is larger than 64 KB");
-        if (method == "GET") {
-            if (path == "/api/panels") return panels();
-            if (path == "/api/status") return status();
-            if (path == "/api/image") return image(query);
-            if (path == "/api/presets") return presets();
-            if (path == "/api/sweep/image") return sweepImage(query);
-        } else if (method == "POST") {
-            if (path == "/api/set") return setControl(body);
-            if (path == "/api/sweep") return startSweep(body);
-            if (path == "/api/save") return save();
-            if (path == "/api/preset") return applyPreset(body);
-        } else {
-            return errorReply(405, "method " + method + " is not served");
-        }
-        return errorReply(404, "nothing is served at " + path);
-    } catch (const std::exception &e) {
-        return errorReply(500, std::string("internal failure: ") + e.what());
-    }
+    return dispatch(*this, method, path, query, body);
 }
 
 Reply Lookdev::panels() const {
@@ -401,20 +367,10 @@ Reply Lookdev::panels() const {
                            {"instances", panels_}});
 }
 
-Reply Lookdev::setControl(const std::string &body) {
-    json req;
+Reply Lookdev::setControl(const Change &request) {
     std::string why;
-    if (!parseBody(body, req, why)) return errorReply(400, why);
-    if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a control");
-    if (!req.contains("value")) return errorReply(400, "\"value\" is missing");
-    size_t instance = 0;
-    if (req.contains("instance")) {
-        if (!req["instance"].is_number_unsigned())
-            return errorReply(400, "\"instance\" must be an instance number");
-        instance = req["instance"].get<size_t>();
-    }
-    std::string name = req["name"];
-    std::vector<scene::ShaderSetting> change = {{name, scene::readSettingValue(req["value"], scene_)}};
+    const size_t instance = request.instance;
+    std::vector<scene::ShaderSetting> change = {{request.name, scene::readSettingValue(request.value, scene_)}};
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (!started_) return errorReply(503, "the shaders are not open yet");
@@ -451,26 +407,16 @@ Reply Lookdev::status() const {
     return jsonReply(200, j);
 }
 
-Reply Lookdev::image(const std::map<std::string, std::string> &query) const {
-    auto it = query.find("stage");
-    std::string stage = it == query.end() ? "full" : it->second;
-    if (stage != "full" && stage != "preview") return errorReply(400, "stage must be preview or full");
+Reply Lookdev::image(const std::string &stage) const {
     std::lock_guard<std::mutex> hold(lock_);
     const Picture &p = stage == "full" ? full_ : preview_;
     if (p.png.empty()) return errorReply(404, "no " + stage + " picture yet");
     return {200, "image/png", std::string(p.png.begin(), p.png.end())};
 }
 
-Reply Lookdev::startSweep(const std::string &body) {
-    json req;
+Reply Lookdev::startSweep(const SweepRequest &request) {
     std::string why;
-    if (!parseBody(body, req, why)) return errorReply(400, why);
-    if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a control");
-    if (!req.contains("values") || !req["values"].is_array() || req["values"].empty() ||
-        req["values"].size() > kMaxSweepValues)
-        return errorReply(400,
-                          "\"values\" must be an array of 1 to " + std::to_string(kMaxSweepValues) + " values");
-    std::string name = req["name"];
+    const std::string &name = request.name;
     bool known = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -481,8 +427,16 @@ Reply Lookdev::startSweep(const std::string &body) {
     if (!known) return errorReply(400, "no control named \"" + name + "\"");
     Sweep s;
     s.name = name;
-    s.values = req["values"].get<std::vector<json>>();
-    for (const json &v : s.values) s.settings.push_back(scene::readSettingValue(v, scene_));
+    s.values = request.values;
+    std::vector<scene::ShaderSetting> tried;
+    for (const json &v : s.values) {
+        s.settings.push_back(scene::readSettingValue(v, scene_));
+        tried.push_back({name, s.settings.back()});
+    }
+    // Each value passes the panel's own checks, as a change would, before any cell is rendered.
+    bool queued = runOnHost([&] { why = applyChange(0, tried, true, false); }, false);
+    if (!queued) return errorReply(503, "too many changes are waiting; try again");
+    if (!why.empty()) return errorReply(400, why);
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (stopping_) return errorReply(503, "stopping");
@@ -501,17 +455,7 @@ Reply Lookdev::startSweep(const std::string &body) {
     return jsonReply(202, {{"id", s.id}});
 }
 
-Reply Lookdev::sweepImage(const std::map<std::string, std::string> &query) const {
-    auto it = query.find("cell");
-    size_t cell = 0;
-    try {
-        if (it == query.end() || it->second.empty() || it->second.size() > 3 ||
-            it->second.find_first_not_of("0123456789") != std::string::npos)
-            throw std::invalid_argument("cell");
-        cell = std::stoul(it->second);
-    } catch (const std::exception &) {
-        return errorReply(400, "cell must be a cell number");
-    }
+Reply Lookdev::sweepImage(size_t cell) const {
     std::lock_guard<std::mutex> hold(lock_);
     if (cell >= sweepCells_.size() || sweepCells_[cell].empty())
         return errorReply(404, "that cell is not rendered");
@@ -549,13 +493,10 @@ Reply Lookdev::presets() const {
     return jsonReply(200, {{"presets", list}, {"error", presetsError_}});
 }
 
-Reply Lookdev::applyPreset(const std::string &body) {
-    json req;
+Reply Lookdev::applyPreset(const std::string &name) {
     std::string why;
-    if (!parseBody(body, req, why)) return errorReply(400, why);
-    if (!req.contains("name") || !req["name"].is_string()) return errorReply(400, "\"name\" must name a preset");
-    const presets::Preset *p = presets::findPreset(presets_, req["name"].get<std::string>());
-    if (!p) return errorReply(400, "no preset \"" + req["name"].get<std::string>() + "\"");
+    const presets::Preset *p = presets::findPreset(presets_, name);
+    if (!p) return errorReply(400, "no preset \"" + name + "\"");
     std::vector<scene::ShaderSetting> settings = scene::readSettings(p->settings, scene_);
     json described;
     uint64_t generation = 0;

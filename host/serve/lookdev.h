@@ -25,13 +25,12 @@
 #include "host/presets/presets.h"
 #include "host/render/renderer.h"
 #include "host/scene/scene.h"
+#include "host/serve/requests.h"
 
 namespace host::serve {
 
-constexpr size_t kMaxBody = 64 * 1024;  // request bodies beyond this are refused
-constexpr size_t kMaxQueuedJobs = 32;   // panel changes waiting for the host thread
-constexpr size_t kMaxSweepValues = 8;   // cells of one sweep
-constexpr int kPreviewDivisor = 4;      // the preview's resolution, in parts of the full one
+constexpr size_t kMaxQueuedJobs = 32;  // panel changes waiting for the host thread
+constexpr int kPreviewDivisor = 4;     // the preview's resolution, in parts of the full one
 
 struct LookdevConfig {
     std::string pluginPath;
@@ -45,13 +44,7 @@ struct LookdevConfig {
     std::string presetsFolder;  // empty: presets/ as the renderer finds it
 };
 
-struct Reply {
-    int status = 200;
-    std::string type = "application/json";
-    std::string body;
-};
-
-class Lookdev {
+class Lookdev : private Api {
 public:
     // The scene stays owned by the caller and must outlive this object.
     Lookdev(scene::Scene &scene, LookdevConfig config);
@@ -94,21 +87,23 @@ private:
     void renderProgressive(uint64_t generation);
     void renderSweep(const Sweep &sweep);
     // On the host thread: applies settings to one instance (or with `everyInstance`, to each
-    // instance whose panel has them); "" or why they were refused, and nothing changed then.
-    std::string applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings,
-                            bool everyInstance);
+    // instance whose panel has them) through the panel's callbacks; "" or why they were refused,
+    // and nothing changed then. Without `keep`, only checks them: every route's one validation.
+    std::string applyChange(size_t instance, const std::vector<scene::ShaderSetting> &settings, bool everyInstance,
+                            bool keep = true);
     std::string encode(const render::Frame &f, std::vector<uint8_t> &png) const;
     nlohmann::json describeInstances(std::string &message);  // host thread
 
-    Reply panels() const;
-    Reply setControl(const std::string &body);
-    Reply status() const;
-    Reply image(const std::map<std::string, std::string> &query) const;
-    Reply startSweep(const std::string &body);
-    Reply sweepImage(const std::map<std::string, std::string> &query) const;
-    Reply save();
-    Reply presets() const;
-    Reply applyPreset(const std::string &body);
+    // The answers to the requests dispatch (requests.h) has read.
+    Reply panels() const override;
+    Reply setControl(const Change &change) override;
+    Reply status() const override;
+    Reply image(const std::string &stage) const override;
+    Reply startSweep(const SweepRequest &request) override;
+    Reply sweepImage(size_t cell) const override;
+    Reply save() override;
+    Reply presets() const override;
+    Reply applyPreset(const std::string &name) override;
 
     scene::Scene &scene_;
     LookdevConfig config_;

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 """The look-development page in headless Chromium, driven with Selenium.
 
-Starts `velmora-render --serve --port 0 --save PATH`, opens the page it prints, and checks: both
+Starts `velmora-render --serve --port 0 --save PATH`, opens the page at the tokened address it
+prints (the page's own requests then go with the cookie it is given), and checks: both
 tabs and all thirteen controls with their labels; a change of Ksub refines the picture to a new
 full-quality render; bad values get the panel's message and change nothing; a prefix shows the
 lights it selects; a preset and a sweep; Save writes a scene that the command line renders to the
@@ -72,13 +73,25 @@ def rgb_of(png):
     return w, h, px if ch == 3 else bytes(b for i, b in enumerate(px) if i % 4 != 3)
 
 
+TOKEN = ""
+
+
 def fetch(url, body=None):
-    req = urllib.request.Request(url, data=body, method="POST" if body is not None else "GET")
+    req = urllib.request.Request(url, data=body, method="POST" if body is not None else "GET",
+                                 headers={"Authorization": "token " + TOKEN})
     try:
         with urllib.request.urlopen(req, timeout=30) as r:
             return r.status, r.read()
     except urllib.error.HTTPError as e:
         return e.code, e.read()
+
+
+def fetch_without_token(url):
+    try:
+        with urllib.request.urlopen(url, timeout=30) as r:
+            return r.status
+    except urllib.error.HTTPError as e:
+        return e.code
 
 
 def type_into(field, text):
@@ -104,19 +117,23 @@ def main():
                               stderr=subprocess.PIPE, text=True)
     driver = None
     try:
+        global TOKEN
         line = server.stdout.readline()
-        m = re.search(r"(http://\S+/)", line)
-        check(m is not None, "the server prints its address: " + line.strip())
-        url = m.group(1)
+        m = re.search(r"(http://\S+/)\?token=([0-9a-f]{32,})", line)
+        check(m is not None, "the server prints its address with a token: " + line.strip())
+        url, TOKEN = m.group(1), m.group(2)
+        check(fetch_without_token(url + "api/status") == 403, "a request without the token is refused")
         options = webdriver.ChromeOptions()
         for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                   "--window-size=1500,1000"):
             options.add_argument(a)
         driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        driver.get(url)
+        driver.get(url + "?token=" + TOKEN)
         wait = WebDriverWait(driver, 120, poll_frequency=0.1)
 
         wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, ".control")) == 13)
+        check(driver.execute_script("return document.cookie") == "" and "token" not in driver.current_url,
+              "the page works from its HttpOnly cookie, the token gone from its address")
         tabs = [t.get_attribute("textContent") for t in driver.find_elements(By.CSS_SELECTOR, "[role=tab]")]
         check(tabs == ["Standard", "Experimental"], "both tabs: %s" % tabs)
         labels = [e.get_attribute("textContent") for e in driver.find_elements(By.CSS_SELECTOR, ".control label")]

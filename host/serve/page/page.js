@@ -338,6 +338,8 @@ async function save() {
 // ---- Start -----------------------------------------------------------------------------------------
 
 async function start() {
+  // The page was given the token's cookie with its first load: the address need not show it.
+  if (new URLSearchParams(location.search).has("token")) history.replaceState(null, "", "/");
   const { ok, data } = await call("GET", "/api/panels");
   if (!ok) {
     document.getElementById("render-state").textContent = data.error;

@@ -115,6 +115,12 @@ TEST_F(LookdevTest, RefusedRequestsAnswerWithAMessageAndChangeNothing) {
         {"POST", "/api/sweep", R"({"name": "Ksub", "values": []})", 400, "values"},
         {"POST", "/api/sweep", R"({"name": "Ksub", "values": [1,2,3,4,5,6,7,8,9]})", 400, "values"},
         {"POST", "/api/sweep", R"({"name": "nope", "values": [1]})", 400, "no control named"},
+        // A sweep's values pass the same panel checks as a change.
+        {"POST", "/api/sweep", R"({"name": "Ksub", "values": [0.5, 30]})", 400, "out of range"},
+        {"POST", "/api/sweep", json({{"name", "skin_prefix"}, {"values", {std::string(40, 'k')}}}).dump(), 400,
+         "longer than the 16 characters"},
+        {"POST", "/api/sweep", json({{"name", "skin_prefix"}, {"values", {"ke", std::string(8000, 'k')}}}).dump(),
+         400, "longer than the 16 characters"},
         {"POST", "/api/save", "{}", 403, "--save"},
         {"POST", "/api/preset", R"({"name": "nope"})", 400, "no preset \"nope\""},
         {"POST", "/api/preset", R"({"name": 3})", 400, "name"},
@@ -142,13 +148,14 @@ TEST_F(LookdevTest, RefusedRequestsAnswerWithAMessageAndChangeNothing) {
     };
     for (const Query &q : queries) EXPECT_EQ(get(q.path, q.query).status, q.status) << q.path;
     EXPECT_EQ(lookdev_->generation(), generation);
+    EXPECT_EQ(status()["sweep"]["id"], 0) << "no refused sweep started";
     EXPECT_EQ(control("Ksub")["value"], 1.0);
     EXPECT_EQ(control("skin_prefix")["value"], "key");
 }
 
 TEST_F(LookdevTest, AChangeGoesThroughThePanelAndRefinesToTheFullPicture) {
     open();
-    ASSERT_TRUE(eventually([&] { return lookdev_->stageOf(lookdev_->generation()) == "full"; }));
+    ASSERT_TRUE(eventually([&] { return lookdev_->stageOf(lookdev_->generation()) == "full"; })) << status().dump();
     std::string before = get("/api/image", {{"stage", "full"}}).body;
     Reply r = post("/api/set", R"({"name": "Ksub", "value": 0.25})");
     ASSERT_EQ(r.status, 200) << r.body;
@@ -318,8 +325,10 @@ TEST(LookdevHttp, RefusesBadRequestsAndStopsOnASignal) {
         const host::serve::LookdevConfig config = skinConfig();
         std::promise<int> bound;
         std::future<int> port = bound.get_future();
+        std::string token;
         std::future<int> served = std::async(std::launch::async, [&] {
-            return host::serve::serve(*scene, config, o.address, 0, message, [&](int p) {
+            return host::serve::serve(*scene, config, o.address, 0, message, [&](int p, const std::string &t) {
+                token = t;
                 bound.set_value(p);
                 if (atStart) kill(getpid(), SIGTERM);
             });
@@ -327,6 +336,7 @@ TEST(LookdevHttp, RefusesBadRequestsAndStopsOnASignal) {
         if (!atStart && port.wait_for(std::chrono::seconds(30)) == std::future_status::ready) {
             httplib::Client client(o.address, port.get());
             client.set_read_timeout(10, 0);
+            client.set_default_headers({{"Authorization", "token " + token}});
             struct Case {
                 const char *method, *path;
                 std::string body;
