@@ -228,9 +228,14 @@ int run(int argc, char **argv) {
                          host::presets::presetNames(presets).c_str());
             return 2;
         }
-        presetSettings = host::scene::readSettings(p->settings, scene);
-        settings.overrides = presetSettings;
         presetFile = host::presets::presetsFolder() + "/" + p->name + ".json";
+        // A value the shader refuses is named in the preset's file (named by the preset).
+        presetSettings = host::scene::readSettings(p->settings, scene);
+        for (host::scene::ShaderSetting &s : presetSettings) {
+            s.givenIn = presetFile;
+            s.givenAt = "/settings/" + s.name;
+        }
+        settings.overrides = presetSettings;
     }
     // Exposure scales every output; the display curve shapes 8-bit outputs only.
     const double exposure = o.hasExposure ? o.exposure : scene.render.exposure;

@@ -77,6 +77,17 @@ std::string expand(std::string text) {
         {"{badShot}", writeFile("velmora_bad.lws",
                                 "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
                                 "  1\n  Key 0 0\n}\n")},
+        {"{overlayShader}",
+         writeFile("velmora_overlay_shader.json",
+                   R"({"surfaces": [{"name": "Default", "shaders": [{"server": "QZ_none"}]}]})")},
+        {"{overlaySettings}",
+         writeFile(
+             "velmora_overlay_settings.json",
+             R"({"surfaces": [{"name": "Default", "shaders": [{"server": "QZ_record", "settings": {"a": 1}}]}]})")},
+        {"{overlayTexture}",
+         writeFile("velmora_overlay_texture.json",
+                   R"({"surfaces": [{"name": "Default", "textures": {"color": {"layers": [)"
+                   R"({"type": "gradient", "input": "Nowhere", "keys": [[0, [1, 1, 1]]]}]}}}]})")},
         {"{out}", out},
         {"{plugin}", kPlugin},
     };
@@ -116,6 +127,13 @@ const ExitCase kExitCases[] = {
     {"unknown display", "{good} --display log -o {out}", 2, false, "--display"},
     {"exposure out of range", "{good} --exposure 21 -o {out}", 2, false, "--exposure"},
     {"scene's display unknown", "{badDisplay} -o {out}", 2, false, "{badDisplay}: /render/display"},
+    // What an overlay gives is refused in the overlay, also when it is checked only at render.
+    {"overlay's unknown shader", "{shot} --plugin {plugin} --overlay {overlayShader} -o {out}", 2, false,
+     "{overlayShader}: /surfaces/0/shaders/0/server: "},
+    {"overlay's settings", "{shot} --plugin {plugin} --overlay {overlaySettings} -o {out}", 2, false,
+     "{overlaySettings}: /surfaces/0/shaders/0/settings: shader \"QZ_record\" has no options panel"},
+    {"overlay's texture", "{shot} --plugin {plugin} --overlay {overlayTexture} -o {out}", 2, false,
+     "{overlayTexture}: /surfaces/0/textures/color/layers/0/input: unknown gradient input \"Nowhere\""},
 };
 
 // A test name from a case's description: its letters and digits, the rest as underscores.
@@ -178,7 +196,8 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
         {"the scene itself", sceneCopy + quiet + "-o " + alias, "the scene is read from"},
         {"save over the scene", sceneCopy + " --save " + sceneCopy, "the scene is read from"},
         {"save to a full disk", good + " --save " + dir + "/full.png", "full.png"},
-        {"a name with no room for its temporary", good + quiet + "-o " + dir + "/" + std::string(240, 'n') + ".png",
+        {"a name with no room for its temporary",
+         good + quiet + "-o " + dir + "/" + std::string(240, 'n') + ".png",
          "the file name is too long: 244 bytes, and the temporary file it is written through adds 18"},
         {"more memory than there is",
          good + quiet + "--width 16384 --height 16384 --sweep Ksub=" +
@@ -202,7 +221,8 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
     // The preset being applied is one of the scene's files too (a copy, in a presets folder here).
     const std::string presets = dir + "/presets", wax = presets + "/wax.json";
-    ASSERT_EQ(std::system(("mkdir -p " + presets + " && cp " VELMORA_SOURCE_PRESETS "/wax.json " + wax).c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + presets + " && cp " VELMORA_SOURCE_PRESETS "/wax.json " + wax).c_str()),
+              0);
     std::ifstream waxIn(wax);
     const std::string waxText{std::istreambuf_iterator<char>(waxIn), std::istreambuf_iterator<char>()};
     Outcome r = run(good + " --preset wax --save " + wax, "VELMORA_PRESETS=" + presets + " " + kProgram);
@@ -220,19 +240,26 @@ TEST(Cli, MovedProgramNamesWhatItMisses) {
     const std::string moved = "velmora_cli_moved_" + std::to_string(::getpid());
     const std::string dir = ::testing::TempDir() + "/" + moved, copy = dir + "/velmora-render";
     const std::string good = writeFile("velmora_good.json", kTiny), quiet = " --host-shading -q -o " + dir;
-    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()), 0);
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()),
+              0);
     const std::string where = moved + ", ", installed = moved + "/../lib/velmora";
     struct Case {
         std::string args, output;
         int status;
         std::vector<std::string> messages;
     } cases[] = {
-        {good + quiet + "/out.png", "out.png", 2,
+        {good + quiet + "/out.png",
+         "out.png",
+         2,
          {"out.png: cannot be written: the image codecs library libvelmora-codecs.so is in none of ", where,
           installed}},
-        {good + " -q -o " + dir + "/out.pfm", "out.pfm", 2,
+        {good + " -q -o " + dir + "/out.pfm",
+         "out.pfm",
+         2,
          {"velmora.so: no readable shader plug-in in ", where, installed, "--host-shading"}},
-        {good + " --preset light_skin" + quiet + "/out.pfm", "out.pfm", 2,
+        {good + " --preset light_skin" + quiet + "/out.pfm",
+         "out.pfm",
+         2,
          {"no presets folder: looked for presets/ in ", where, moved + "/../share/velmora"}},
         {good + quiet + "/out.pfm", "out.pfm", 0, {}},
     };
