@@ -181,18 +181,25 @@ TempOutput::TempOutput(const std::string &path) : path_(path) {
         char tag[32];
         std::snprintf(tag, sizeof tag, ".%08x.tmp", static_cast<unsigned>(rd()));
         std::string name = folder + "/." + base + tag + ext;
+        // Registered before it exists, so that no signal finds it made and unregistered.
+        slot_ = registerTempFile(name);
         int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
             temp_ = name;
-        } else if (errno != EEXIST) {
-            break;
+            continue;
         }
+        const int e = errno;
+        unregisterTempFile(slot_);
+        slot_ = -1;
+        errno = e;
+        if (e != EEXIST) break;
     }
 }
 
 TempOutput::~TempOutput() {
     if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    unregisterTempFile(slot_);
 }
 
 bool TempOutput::commit(std::string &why) {
@@ -211,6 +218,8 @@ bool TempOutput::commit(std::string &why) {
         return false;
     }
     committed_ = true;
+    unregisterTempFile(slot_);
+    slot_ = -1;
     return true;
 }
 

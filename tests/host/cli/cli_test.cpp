@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -236,6 +239,94 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
 // A copy of the program moved out of its build, with nothing beside it or in its installed
 // folders, refuses what needs a missing companion before rendering, saying what it looked for
 // and where; what needs none still works.
+// A child of the program with `args`, its standard output through a pipe (its standard error to
+// `errFile`); the pid, and the pipe's reading end in `out`.
+pid_t spawn(const std::vector<std::string> &args, const std::string &errFile, int &out) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, 2);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(kProgram.c_str()));
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kProgram.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    out = fds[0];
+    return pid;
+}
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A render stopped by SIGTERM or SIGINT while it writes its output leaves no temporary file and
+// no output: a large float EXR takes seconds to write, and the signal comes once its temporary
+// file appears.
+TEST(Cli, SignalDuringAWriteLeavesNoTemporaryFile) {
+    const std::string dir = ::testing::TempDir() + "/velmora_cli_signal_" + std::to_string(::getpid());
+    const std::string shot = writeFile("velmora_signal_shot.lws", "LWSC\n3\nAddCamera\n");
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str());
+        int out = -1;
+        pid_t pid = spawn({shot, "--host-shading", "-q", "--width", "4096", "--height", "4096", "--exr-type",
+                           "float", "-o", dir + "/big.exr"},
+                          dir + "/../velmora_signal_err.txt", out);
+        ASSERT_GT(pid, 0);
+        auto listing = [&] {
+            std::vector<std::string> names;
+            if (DIR *d = ::opendir(dir.c_str())) {
+                while (dirent *e = ::readdir(d))
+                    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+                ::closedir(d);
+            }
+            return names;
+        };
+        bool writing = false;
+        int status = 0;
+        for (int k = 0; k < 60000 && !writing; ++k) {
+            writing = !listing().empty();
+            if (!writing && ::waitpid(pid, &status, WNOHANG) == pid) break;
+            if (!writing) ::usleep(1000);
+        }
+        ASSERT_TRUE(writing) << "the output's temporary file never appeared";
+        ::kill(pid, sig);
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(out);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        std::vector<std::string> left = listing();
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// The look-development server started from the command line stops cleanly on SIGINT.
+TEST(Cli, ServerStopsCleanlyOnSigint) {
+    const std::string err = ::testing::TempDir() + "/velmora_cli_serve_err_" + std::to_string(::getpid()) + ".txt";
+    int out = -1;
+    pid_t pid =
+        spawn({writeFile("velmora_good.json", kTiny), "--plugin", kPlugin, "--serve", "--port", "0"}, err, out);
+    ASSERT_GT(pid, 0);
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && ::read(out, &c, 1) == 1) line += c;
+    ASSERT_NE(line.find("serving http://127.0.0.1:"), std::string::npos) << line << slurp(err);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(out);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << ": " << slurp(err);
+    EXPECT_NE(slurp(err).find("velmora-render: stopped"), std::string::npos) << slurp(err);
+    std::remove(err.c_str());
+}
+
 TEST(Cli, MovedProgramNamesWhatItMisses) {
     const std::string moved = "velmora_cli_moved_" + std::to_string(::getpid());
     const std::string dir = ::testing::TempDir() + "/" + moved, copy = dir + "/velmora-render";
