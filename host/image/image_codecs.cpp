@@ -121,6 +121,8 @@ bool loadImage(const std::string &path, Image &out, std::string &why) {
     out.rgb.clear();
     out.width = out.height = 0;
     out.lazy_ = std::make_unique<Image::Lazy>();
+    // Refused before the codecs are loaded: anything but a regular file within the cap.
+    if (!io::checkRegularFile(path, io::kMaxImageBytes, "image file", why)) return false;
     const ImageCodecs *codecs = imageCodecs(why);
     if (!codecs) why = "cannot be read: " + why;
     int width = 0, height = 0;

@@ -58,7 +58,8 @@ std::string byteText(uint64_t bytes) {
 }
 
 static std::string tooLargeText(uint64_t maxBytes, const char *what) {
-    return "is larger than the " + byteText(maxBytes) + " limit for a " + what;
+    const bool vowel = std::strchr("aeiou", what[0]) != nullptr;
+    return "is larger than the " + byteText(maxBytes) + " limit for " + (vowel ? "an " : "a ") + what;
 }
 
 int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
@@ -89,6 +90,13 @@ int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what
     int fd = f.fd;
     f.fd = -1;
     return fd;
+}
+
+bool checkRegularFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &why) {
+    uint64_t size = 0;
+    Fd f;
+    f.fd = openRegularFile(path, maxBytes, what, size, why);
+    return f.fd >= 0;
 }
 
 bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &out, std::string &why) {

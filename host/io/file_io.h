@@ -28,6 +28,11 @@ constexpr uint64_t kMaxImageBytes = 2048ull << 20;  // image files
 int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
                     std::string &why);
 
+// Whether `path` is a regular file of at most maxBytes, checked as openRegularFile checks it
+// (without blocking or reading), for refusing a file before a library is loaded to read it; the
+// reader still opens it with openRegularFile. On failure returns false with the reason in `why`.
+bool checkRegularFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &why);
+
 // Reads a whole regular file of at most maxBytes. On failure returns false with a short reason
 // ("is a folder, not a file", "is larger than the 256 MB limit for ...", "cannot be opened: ...").
 // `what` names the kind of file in messages ("scene file", "mesh file", ...).
