@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -68,6 +69,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     char pattern[] = "/tmp/velmora-fuzz-overlay-XXXXXX";
     if (!::mkdtemp(pattern)) std::abort();
     folder = pattern;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    });
     if (::mkdir((folder + "/presets").c_str(), 0700) != 0) std::abort();
     // A sound preset beside the fuzzed one, read with it.
     std::ofstream(folder + "/presets/a.json") << R"({"name": "a", "source": "s", "settings": {"Ksub": 0.5}})";
