@@ -2,6 +2,8 @@
 // velmora-render: renders a scene file (or the built-in default scene) with the shader plug-in.
 // Exit status: 0 success, 2 bad input (command line, scene, plug-in's shader names), 1 any other
 // failure. Only this file ends the process.
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,6 +165,17 @@ int run(int argc, char **argv) {
         std::fprintf(stderr, "velmora-render: %s\n", message.c_str());
         return 2;
     }
+    if (o.serve) {
+        // The server waits for SIGINT and SIGTERM in a thread of its own and stops cleanly;
+        // blocked here, before any thread starts, they reach no other thread.
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int sig : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&stops, sig);
+        pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    } else {
+        // An output being written when the program is stopped is removed, not left half written.
+        host::io::removeTempFilesOnSignals();
+    }
 
     host::render::RenderSettings settings;
     settings.width = o.width;
@@ -228,9 +241,14 @@ int run(int argc, char **argv) {
                          host::presets::presetNames(presets).c_str());
             return 2;
         }
-        presetSettings = host::scene::readSettings(p->settings, scene);
-        settings.overrides = presetSettings;
         presetFile = host::presets::presetsFolder() + "/" + p->name + ".json";
+        // A value the shader refuses is named in the preset's file (named by the preset).
+        presetSettings = host::scene::readSettings(p->settings, scene);
+        for (host::scene::ShaderSetting &s : presetSettings) {
+            s.givenIn = presetFile;
+            s.givenAt = "/settings/" + s.name;
+        }
+        settings.overrides = presetSettings;
     }
     // Exposure scales every output; the display curve shapes 8-bit outputs only.
     const double exposure = o.hasExposure ? o.exposure : scene.render.exposure;

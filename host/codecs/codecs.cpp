@@ -20,6 +20,7 @@ const host::image::ImageCodecs kCodecs = {
         const int v = OIIO::openimageio_version();
         return std::to_string(v / 10000) + "." + std::to_string(v / 100 % 100) + "." + std::to_string(v % 100);
     },
+    host::io::shareTempFiles,
 };
 
 }  // namespace

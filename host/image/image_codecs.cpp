@@ -54,11 +54,15 @@ const ImageCodecs *loadImageCodecs(const std::vector<std::string> &folders, std:
         // Never closed: OpenImageIO keeps threads, caches and exit-time work of its own.
         auto entry = reinterpret_cast<const ImageCodecs *(*)()>(::dlsym(library, kCodecsEntry));
         const ImageCodecs *codecs = entry ? entry() : nullptr;
-        if (codecs && codecs->size == sizeof(ImageCodecs)) return codecs;
+        if (codecs && codecs->size == sizeof(ImageCodecs)) {
+            codecs->shareTempFiles(&io::tempFiles());
+            return codecs;
+        }
         if (firstError.empty()) firstError = path + " is not this build's";
     }
     why = std::string("the image codecs library ") + kCodecsLibrary +
-          (firstError.empty() ? " is in none of " + util::folderList(folders) : " cannot be loaded (" + firstError + ")");
+          (firstError.empty() ? " is in none of " + util::folderList(folders)
+                              : " cannot be loaded (" + firstError + ")");
     return nullptr;
 #endif
 }
@@ -117,6 +121,8 @@ bool loadImage(const std::string &path, Image &out, std::string &why) {
     out.rgb.clear();
     out.width = out.height = 0;
     out.lazy_ = std::make_unique<Image::Lazy>();
+    // Refused before the codecs are loaded: anything but a regular file within the cap.
+    if (!io::checkRegularFile(path, io::kMaxImageBytes, "image file", why)) return false;
     const ImageCodecs *codecs = imageCodecs(why);
     if (!codecs) why = "cannot be read: " + why;
     int width = 0, height = 0;
@@ -151,7 +157,8 @@ bool loadImageBytes(const std::string &bytes, const std::string &label, Image &o
     return true;
 }
 
-bool encodePng(int width, int height, const std::vector<uint8_t> &srgb, std::vector<uint8_t> &png, std::string &why) {
+bool encodePng(int width, int height, const std::vector<uint8_t> &srgb, std::vector<uint8_t> &png,
+               std::string &why) {
     const ImageCodecs *codecs = imageCodecs(why);
     if (!codecs) why = "the picture could not be encoded: " + why;
     return codecs && codecs->encodePng(width, height, srgb, png, why);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/image/image.h"
+#include "host/io/file_io.h"
 
 namespace host::image {
 
@@ -51,6 +52,10 @@ struct ImageCodecs {
 
     // The version of the OpenImageIO library in use ("2.4.7").
     std::string (*libraryVersion)();
+
+    // Makes the library's outputs register their temporary files in the program's registry
+    // (io::tempFiles), which the program's signal handler empties.
+    void (*shareTempFiles)(io::TempFiles *files);
 };
 
 // The library's file name and the function it exports, which returns its table.

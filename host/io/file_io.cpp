@@ -58,7 +58,8 @@ std::string byteText(uint64_t bytes) {
 }
 
 static std::string tooLargeText(uint64_t maxBytes, const char *what) {
-    return "is larger than the " + byteText(maxBytes) + " limit for a " + what;
+    const bool vowel = std::strchr("aeiou", what[0]) != nullptr;
+    return "is larger than the " + byteText(maxBytes) + " limit for " + (vowel ? "an " : "a ") + what;
 }
 
 int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
@@ -89,6 +90,13 @@ int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what
     int fd = f.fd;
     f.fd = -1;
     return fd;
+}
+
+bool checkRegularFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &why) {
+    uint64_t size = 0;
+    Fd f;
+    f.fd = openRegularFile(path, maxBytes, what, size, why);
+    return f.fd >= 0;
 }
 
 bool readFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &out, std::string &why) {
@@ -181,18 +189,25 @@ TempOutput::TempOutput(const std::string &path) : path_(path) {
         char tag[32];
         std::snprintf(tag, sizeof tag, ".%08x.tmp", static_cast<unsigned>(rd()));
         std::string name = folder + "/." + base + tag + ext;
+        // Registered before it exists, so that no signal finds it made and unregistered.
+        slot_ = registerTempFile(name);
         int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
             temp_ = name;
-        } else if (errno != EEXIST) {
-            break;
+            continue;
         }
+        const int e = errno;
+        unregisterTempFile(slot_);
+        slot_ = -1;
+        errno = e;
+        if (e != EEXIST) break;
     }
 }
 
 TempOutput::~TempOutput() {
     if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+    unregisterTempFile(slot_);
 }
 
 bool TempOutput::commit(std::string &why) {
@@ -211,6 +226,8 @@ bool TempOutput::commit(std::string &why) {
         return false;
     }
     committed_ = true;
+    unregisterTempFile(slot_);
+    slot_ = -1;
     return true;
 }
 

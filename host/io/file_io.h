@@ -28,6 +28,11 @@ constexpr uint64_t kMaxImageBytes = 2048ull << 20;  // image files
 int openRegularFile(const std::string &path, uint64_t maxBytes, const char *what, uint64_t &size,
                     std::string &why);
 
+// Whether `path` is a regular file of at most maxBytes, checked as openRegularFile checks it
+// (without blocking or reading), for refusing a file before a library is loaded to read it; the
+// reader still opens it with openRegularFile. On failure returns false with the reason in `why`.
+bool checkRegularFile(const std::string &path, uint64_t maxBytes, const char *what, std::string &why);
+
 // Reads a whole regular file of at most maxBytes. On failure returns false with a short reason
 // ("is a folder, not a file", "is larger than the 256 MB limit for ...", "cannot be opened: ...").
 // `what` names the kind of file in messages ("scene file", "mesh file", ...).
@@ -59,7 +64,8 @@ bool writeFileAtomic(const std::string &path, const std::function<bool(const Byt
 
 // For writers that need a file name of their own (image libraries): makes a temporary name in
 // the folder of `path` with the same extension. commit() renames it over `path`; the destructor
-// removes it when not committed.
+// removes it when not committed. While it lives it is in the registry of temporary files below,
+// so that a program ended by a signal leaves no partial output behind.
 class TempOutput {
 public:
     explicit TempOutput(const std::string &path);
@@ -72,7 +78,25 @@ public:
 private:
     std::string path_, temp_;
     bool committed_ = false;
+    int slot_ = -1;  // in the registry of temporary files
 };
+
+// The registry of live temporary files: fixed slots with room for their paths made in advance,
+// which a signal handler can read. A library linked with its own copy of this code (the image
+// codecs) shares the program's registry through shareTempFiles(&tempFiles()).
+struct TempFiles;
+TempFiles &tempFiles();
+void shareTempFiles(TempFiles *files);
+// A slot for `path`, or -1 when it cannot have one (all 32 taken, or a path of 4096 bytes or
+// more); unregisterTempFile(-1) does nothing.
+int registerTempFile(const std::string &path);
+void unregisterTempFile(int slot);
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP (those not ignored) that remove every
+// registered temporary file, with async-signal-safe calls only (unlink), then end the program
+// by the signal's default action. For programs that write outputs; a program that waits for
+// these signals itself (the look-development server) blocks them instead.
+void removeTempFilesOnSignals();
 
 // Physical memory this process can still use, in bytes: the smaller of the system's available
 // memory, the room under this process's cgroup limit and VELMORA_MEMORY_LIMIT (bytes, or a number

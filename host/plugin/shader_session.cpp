@@ -213,17 +213,19 @@ void setThroughPanel(LWXPanelID panel, const std::string &name, const std::strin
 
 // The texture a setting gave, read when the setting was, its paths placed under the setting's.
 scene::TextureSpec placedTexture(const scene::SettingValue &value, const std::string &path,
-                                 const scene::Scene &scene) {
+                                 const std::string &file) {
     const scene::SettingFault &f = value.textureFault;
-    if (!f.empty() || !value.texture) refuseWhole(scene.filename + ": " + path + f.path + ": " + f.message);
+    if (!f.empty() || !value.texture) refuseWhole(file + ": " + path + f.path + ": " + f.message);
     scene::TextureSpec spec = *value.texture;
+    spec.givenIn = file;
     spec.path = path + spec.path;
     for (scene::TextureLayerSpec &l : spec.layers) l.path = path + l.path;
     return spec;
 }
 
 void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &row,
-                  const scene::SettingValue &value, const std::string &path, const scene::Scene &scene) {
+                  const scene::SettingValue &value, const std::string &path, const scene::Scene &scene,
+                  const std::string &file) {
     void *parm = v.get ? v.get(v.inst, row.id) : nullptr;
     int n = vparm::components(parm);
     if (!n) refuse(path, "the plug-in gives no variant parameter for \"" + row.name + "\"");
@@ -237,7 +239,7 @@ void applyVariant(LWXPanelID panel, const PanelView &v, const PanelView::Row &ro
     ParmValue pv;
     if (base) pv = readParmValue(*base, tex ? path + "/value" : path, n, r);
     scene::TextureSpec spec;
-    if (tex) spec = placedTexture(value, path, scene);
+    if (tex) spec = placedTexture(value, path, file);
     // The constant through the panel, as the host's panel would set it, then envelopes and texture.
     if (base) {
         std::string text;
@@ -298,7 +300,8 @@ std::string pathOf(int si, int k) { return "/surfaces/" + std::to_string(si) + "
 }  // namespace
 
 std::string applySetting(LWXPanelID panel, const std::string &name, const scene::SettingValue &value,
-                         const std::string &path, const scene::Scene &scene) {
+                         const std::string &path, const scene::Scene &scene, const std::string &givenIn) {
+    const std::string &file = givenIn.empty() ? scene.filename : givenIn;
     auto it = views().find(panel);
     try {
         if (it == views().end() || !panel::isPanel(panel)) refuse(path, "the shader has no options panel");
@@ -310,13 +313,13 @@ std::string applySetting(LWXPanelID panel, const std::string &name, const scene:
             refuse(path, "unknown setting \"" + name + "\" (the panel has: " + known + ")");
         }
         if (endsWith(row->type, "-env"))
-            applyVariant(panel, v, *row, value, path, scene);
+            applyVariant(panel, v, *row, value, path, scene, file);
         else
             applyPlain(panel, *row, value, path);
     } catch (const util::Diagnostic &d) {
-        return d.loc.path.empty() ? d.text() : d.in(scene.filename).text();
+        return d.loc.path.empty() ? d.text() : d.in(file).text();
     } catch (const std::exception &e) {
-        return scene.filename + ": " + path + ": " + e.what();
+        return file + ": " + path + ": " + e.what();
     }
     return {};
 }
@@ -411,10 +414,12 @@ int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
         scene::Surface &surf = *scene.surfaces[si];
         for (size_t k = 0; k < surf.shaders.size(); ++k) {
             const scene::ShaderRef &ref = surf.shaders[k];
-            std::string at = pathOf(static_cast<int>(si), static_cast<int>(k));
+            // Named where it was given: the scene file, or the overlay that gave it.
+            const std::string &file = ref.givenIn.empty() ? scene.filename : ref.givenIn;
+            std::string at = ref.givenAt.empty() ? pathOf(static_cast<int>(si), static_cast<int>(k)) : ref.givenAt;
             int status = create(ref.server, &surf, static_cast<int>(si), static_cast<int>(k), message);
             if (status) {
-                if (status == 2) message = scene.filename + ": " + at + "/server: " + message;
+                if (status == 2) message = file + ": " + at + "/server: " + message;
                 return status;
             }
             const ShaderInstance &s = instances_.back();
@@ -422,19 +427,18 @@ int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
                 state::LoadState load(ref.binaryState ? state::Format::Binary : state::Format::Text, ref.state);
                 LWError e = s.handler->inst->load ? s.handler->inst->load(s.instance, load.record()) : nullptr;
                 if (e) {
-                    message = scene.filename + ": " + at + "/state: the shader refused its saved data: " + e;
+                    message = file + ": " + at + "/state: the shader refused its saved data: " + e;
                     return 2;
                 }
                 continue;
             }
             if (!ref.settings.empty() && !s.panel) {
-                message =
-                    scene.filename + ": " + at + "/settings: shader \"" + ref.server + "\" has no options panel";
+                message = file + ": " + at + "/settings: shader \"" + ref.server + "\" has no options panel";
                 return 2;
             }
             for (const scene::ShaderSetting &setting : ref.settings) {
-                message =
-                    applySetting(s.panel, setting.name, setting.value, at + "/settings/" + setting.name, scene);
+                message = applySetting(s.panel, setting.name, setting.value, at + "/settings/" + setting.name,
+                                       scene, ref.givenIn);
                 if (!message.empty()) return 2;
             }
         }
@@ -445,7 +449,8 @@ int ShaderSet::open(const scene::Scene &scene, const std::string &pluginPath,
             auto v = views().find(s.panel);
             if (!s.panel || v == views().end() || !rowNamed(v->second, o.name)) continue;
             used = true;
-            message = applySetting(s.panel, o.name, o.value, "(" + o.name + ")", scene);
+            message = applySetting(s.panel, o.name, o.value, o.givenAt.empty() ? "(" + o.name + ")" : o.givenAt,
+                                   scene, o.givenIn);
             if (!message.empty()) return 2;
         }
         if (!used) {

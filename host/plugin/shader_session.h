@@ -89,9 +89,10 @@ private:
 // Applies one setting by its data-description name to an instance's panel: a value for a variant
 // parameter (a constant, per-component envelope keys, or a texture over either), a string, an
 // integer or toggle, a number or three numbers. Returns "" or why it was refused ("FILE: PATH:
-// why"), leaving nothing half-applied that the renderer would use.
+// why", FILE being `givenIn` or, when that is empty, the scene file), leaving nothing half-applied
+// that the renderer would use.
 std::string applySetting(LWXPanelID panel, const std::string &name, const scene::SettingValue &value,
-                         const std::string &path, const scene::Scene &scene);
+                         const std::string &path, const scene::Scene &scene, const std::string &givenIn = {});
 
 // The range a setting of a data type takes from a scene (numbers and each colour component):
 // what applySetting accepts, for hosts that show it.

@@ -50,7 +50,7 @@ texture::LayerSettings settingsOf(const scene::TextureLayerSpec &l) {
 
 bool buildTexture(LWTextureID tex, const scene::TextureSpec &spec, const scene::Scene &scene, std::string &error) {
     auto refuse = [&](const std::string &path, const std::string &why) {
-        error = scene.filename + ": " + path + ": " + why;
+        error = (spec.givenIn.empty() ? scene.filename : spec.givenIn) + ": " + path + ": " + why;
         return false;
     };
     if (!texture::isTexture(tex)) return refuse(spec.path, "the host could not make a texture here");

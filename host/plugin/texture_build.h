@@ -15,7 +15,8 @@ namespace host::plugin {
 
 // Adds the layers of `spec` to `tex` (listed top first, so added bottom up). A gradient's
 // input must be one of the host's inputs or of the texture's gradient-input context, and its
-// picked item must exist. On failure returns false with "FILE: PATH: what is wrong".
+// picked item must exist. On failure returns false with "FILE: PATH: what is wrong", FILE being
+// the file the texture was given in (the scene file or an overlay).
 bool buildTexture(LWTextureID tex, const scene::TextureSpec &spec, const scene::Scene &scene, std::string &error);
 
 // The textures of every surface channel of a scene, by surface index and channel (null where a

@@ -22,9 +22,12 @@ struct Preset {
 // share/velmora, or for a program in its build tree the source tree. Empty when there is none.
 std::string presetsFolder();
 
-// Every preset of presetsFolder(), sorted by name. On a bad file (not JSON, a field missing or
-// of the wrong type, a name that is not its file's) returns nothing and sets `error` to one line
-// naming the file and the place; a missing folder is an error too, naming where it was looked for.
+// Every preset of presetsFolder(), sorted by name: every entry named *.json is a preset. On a bad
+// one (not a regular file: a folder named sub.json is refused as a folder, never skipped, so a
+// look is not silently missing; not JSON, a field missing or of the wrong type, a name that is
+// not its file's) returns nothing and sets `error` to one line naming the file and the place; a
+// missing folder is an error too, naming where it was looked for. A value the shader refuses is
+// found when the preset is applied: the command line names the preset's file and /settings/NAME.
 std::vector<Preset> loadPresets(std::string &error);
 // The same for a given folder.
 std::vector<Preset> loadPresets(const std::string &folder, std::string &error);

@@ -14,6 +14,7 @@
 namespace host::scene {
 
 void JsonLoader::overlay(const json &root) {
+    givenIn_ = label_;
     ObjectFields o(root, "");
     std::map<int, Surface> surfaces;  // by index, the surfaces as they will be
     const json *list = o.get("surfaces");

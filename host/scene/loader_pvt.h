@@ -223,7 +223,9 @@ public:
     // Applies an overlay document to the scene in use: every field is checked before anything
     // changes, then surfaces, render options and item tags change together, the layers' corner
     // normals follow the surfaces' smoothing, and the scene's own document takes the overlay's
-    // fields (so that a scene saved from it keeps them).
+    // fields (so that a scene saved from it keeps them). The shaders and textures it gives keep
+    // the overlay's file and their place in it, for refusals that come later (a shader's settings
+    // are checked when its instance is made).
     void overlay(const json &root);
 
     // Charges memory taken outside the loader, such as the parsed document, at the top of the file.
@@ -297,6 +299,7 @@ private:
     std::set<std::string> merged_;  // surfaces that have taken a mesh file's values
 
     std::string label_, baseDir_;
+    std::string givenIn_;  // the overlay being read; empty for a scene file
     std::unique_ptr<Scene> scene_;
     MemoryBudget budget_;
 };

@@ -132,6 +132,10 @@ void JsonLoader::readSurfaceFields(ObjectFields &o, Surface &surface) {
         for (size_t k = 0; k < sh->size(); ++k) {
             ObjectFields so((*sh)[k], o.at("shaders") + "/" + std::to_string(k));
             ShaderRef ref;
+            if (!givenIn_.empty()) {
+                ref.givenIn = givenIn_;
+                ref.givenAt = so.path();
+            }
             ref.server = so.str("server", "");
             if (ref.server.empty()) fail(so.path(), "missing field \"server\"");
             const json *set = so.get("settings");
@@ -251,6 +255,7 @@ TextureSpec JsonLoader::readColorTexture(const json &j, const std::string &path)
     to.finish();
     TextureSpec t;
     t.path = path;
+    t.givenIn = givenIn_;
     t.layers.push_back(l);
     return t;
 }
@@ -259,6 +264,7 @@ TextureSpec JsonLoader::readTexture(const json &j, const std::string &path) {
     ObjectFields o(j, path);
     TextureSpec t;
     t.path = path;
+    t.givenIn = givenIn_;
     const json &layers = o.need("layers");
     if (!layers.is_array() || layers.empty()) fail(o.at("layers"), "expected a non-empty array of layers");
     if (layers.size() > 64) fail(o.at("layers"), "more than 64 layers");

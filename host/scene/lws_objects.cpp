@@ -110,11 +110,21 @@ void LwsReader::finish() {
         if (found->second.item == p.child) failAt(p.line, "an item cannot be its own parent");
         p.child->parent = found->second.item;
     }
-    for (const Parenting &p : parents_) {
-        size_t steps = 0;
-        for (const Item *up = p.child->parent; up; up = up->parent)
-            if (up == p.child || ++steps > scene_->items.size())
-                failAt(p.line, "the parenting makes a loop: the item is its own ancestor");
+    // Loops are refused, and chains deeper than a transform walks (kMaxParentDepth), as JSON
+    // scenes refuse them: an item further down would lose its upper ancestors' motion. Every item
+    // is checked, as a bone's owner gives it a parent without a ParentItem line.
+    std::map<const Item *, int> lineOf;  // the item's ParentItem line, else the line adding it
+    for (const auto &entry : ids_) lineOf[entry.second.item] = entry.second.line;
+    for (const Parenting &p : parents_) lineOf[p.child] = p.line;
+    for (const auto &owned : scene_->items) {
+        const Item *child = owned.get();
+        int line = lineOf[child];
+        int depth = 0;
+        for (const Item *up = child->parent; up; up = up->parent) {
+            if (up == child) failAt(line, "the parenting makes a loop: the item is its own ancestor");
+            if (++depth > kMaxParentDepth)
+                failAt(line, "the parent chain is deeper than " + std::to_string(kMaxParentDepth));
+        }
     }
     // A layer loaded alone turns about its own pivot unless the scene gives one.
     for (const auto &lp : layerPivot_)

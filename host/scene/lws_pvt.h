@@ -33,6 +33,7 @@ constexpr long long kMaxEnvelopeKeys = 100000;       // keys in one envelope
 constexpr size_t kMaxSceneKeys = 1000000;            // keys in the whole file
 constexpr double kMaxNumber = 1e9;                   // the size of any number read
 constexpr size_t kMaxWords = 2 * kMaxChannels + 16;  // words read from a line
+constexpr int kMaxParentDepth = 256;                 // deepest parent chain; worldTransform walks no further
 
 // Item id prefixes: the top hex digit of an id names the kind, the rest the index among its kind.
 enum IdKind : uint32_t { kObjectId = 1, kLightId = 2, kCameraId = 3, kBoneId = 4 };
@@ -46,8 +47,10 @@ std::vector<std::string_view> words(std::string_view s);
 // The line after its first n words, trimmed (a file or item name, which may hold spaces).
 std::string_view after(std::string_view s, size_t n);
 
-// A decimal number: the whole word, finite and within kMaxNumber.
-bool number(std::string_view w, double &out);
+// A decimal number, the whole word, read as strtod reads it: to the nearest double, a number
+// too small for one becoming 0 or a denormal; one too large for a double is an overflow.
+enum class NumberRead { Ok, NotNumber, Overflow };
+NumberRead number(std::string_view w, double &out);
 
 // A whole decimal number, the whole word.
 bool integer(std::string_view w, long long &out);
@@ -177,6 +180,7 @@ private:
         Item *item = nullptr;
         long long declared = -1, seen = 0;
         int line = 0;
+        std::map<long long, int> channelLine;  // each channel given, and its line
     };
 
     Channel &motionChannel(Item &item, int index);

@@ -58,19 +58,21 @@ std::string_view after(std::string_view s, size_t n) {
     return trim(s.substr(i));
 }
 
-// A decimal number: the whole word, finite and within kMaxNumber.
-bool number(std::string_view w, double &out) {
-    if (w.empty() || w.size() > 64) return false;
+// A decimal number, the whole word, read as strtod reads it: to the nearest double, a number
+// too small for one becoming 0 or a denormal. Only decimal text counts (no "inf", "nan" or hex).
+NumberRead number(std::string_view w, double &out) {
+    if (w.empty()) return NumberRead::NotNumber;
     for (char c : w)
-        if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E')) return false;
+        if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'))
+            return NumberRead::NotNumber;
     std::string s(w);
     char *end = nullptr;
     errno = 0;
     double v = std::strtod(s.c_str(), &end);
-    if (end != s.c_str() + s.size() || errno == ERANGE || !std::isfinite(v) || std::fabs(v) > kMaxNumber)
-        return false;
+    if (end != s.c_str() + s.size()) return NumberRead::NotNumber;
+    if (std::isinf(v)) return NumberRead::Overflow;  // ERANGE with a finite result is underflow
     out = v;
-    return true;
+    return NumberRead::Ok;
 }
 
 // A whole decimal number, the whole word.
@@ -164,7 +166,10 @@ std::vector<std::string_view> LwsReader::nextWords(const std::string &expected) 
 
 double LwsReader::num(std::string_view w, const std::string &what, double lo, double hi) {
     double v = 0;
-    if (!number(w, v)) fail(quote(line_) + ": " + what + " must be a number, not " + quote(w));
+    NumberRead read = number(w, v);
+    if (read == NumberRead::Overflow)
+        fail(quote(line_) + ": " + what + " " + quote(w) + " is too large for a number (it overflows a double)");
+    if (read != NumberRead::Ok) fail(quote(line_) + ": " + what + " must be a number, not " + quote(w));
     if (v < lo || v > hi)
         fail(quote(line_) + ": " + what + " " + numberText(v, 10) + " is out of range [" + numberText(lo, 10) +
              ", " + numberText(hi, 10) + "]");
@@ -292,6 +297,10 @@ void LwsReader::statement(const std::vector<std::string_view> &w) {
         if (motion_.declared >= 0 && index >= motion_.declared)
             fail(quote(line_) + ": channel " + std::to_string(index) + " is past the " +
                  std::to_string(motion_.declared) + " that NumChannels declares");
+        auto given = motion_.channelLine.emplace(index, lines_.number());
+        if (!given.second)
+            fail(quote(line_) + ": channel " + std::to_string(index) + " is given twice (first on line " +
+                 std::to_string(given.first->second) + ")");
         ++motion_.seen;
         // Channels past the nine of position, rotation and scale are read and dropped.
         Channel unused;

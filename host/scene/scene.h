@@ -183,6 +183,9 @@ struct ShaderRef {
     bool hasState = false;
     bool binaryState = false;
     std::vector<uint8_t> state;
+    // Where it was given, for messages, when not in the scene file (an overlay): that file and
+    // the JSON path of its entry. Empty: the scene file, at /surfaces/S/shaders/K.
+    std::string givenIn, givenAt;
 
     const SettingValue *setting(const std::string &name) const;  // null when not given
 };
@@ -228,6 +231,7 @@ struct TextureLayerSpec {
 struct TextureSpec {
     std::vector<TextureLayerSpec> layers;
     std::string path;
+    std::string givenIn;  // the file it was given in when not the scene file (an overlay), for messages
     bool empty() const { return layers.empty(); }
 };
 

@@ -68,6 +68,9 @@ struct SettingValue {
 struct ShaderSetting {
     std::string name;
     SettingValue value;
+    // Where it was given, for messages, when not in the scene file (a preset): that file and the
+    // JSON path of its value. Empty: the scene file.
+    std::string givenIn = {}, givenAt = {};
 };
 
 }  // namespace host::scene

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +80,17 @@ std::string expand(std::string text) {
         {"{badShot}", writeFile("velmora_bad.lws",
                                 "LWSC\n3\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n"
                                 "  1\n  Key 0 0\n}\n")},
+        {"{overlayShader}",
+         writeFile("velmora_overlay_shader.json",
+                   R"({"surfaces": [{"name": "Default", "shaders": [{"server": "QZ_none"}]}]})")},
+        {"{overlaySettings}",
+         writeFile(
+             "velmora_overlay_settings.json",
+             R"({"surfaces": [{"name": "Default", "shaders": [{"server": "QZ_record", "settings": {"a": 1}}]}]})")},
+        {"{overlayTexture}",
+         writeFile("velmora_overlay_texture.json",
+                   R"({"surfaces": [{"name": "Default", "textures": {"color": {"layers": [)"
+                   R"({"type": "gradient", "input": "Nowhere", "keys": [[0, [1, 1, 1]]]}]}}}]})")},
         {"{out}", out},
         {"{plugin}", kPlugin},
     };
@@ -116,6 +130,13 @@ const ExitCase kExitCases[] = {
     {"unknown display", "{good} --display log -o {out}", 2, false, "--display"},
     {"exposure out of range", "{good} --exposure 21 -o {out}", 2, false, "--exposure"},
     {"scene's display unknown", "{badDisplay} -o {out}", 2, false, "{badDisplay}: /render/display"},
+    // What an overlay gives is refused in the overlay, also when it is checked only at render.
+    {"overlay's unknown shader", "{shot} --plugin {plugin} --overlay {overlayShader} -o {out}", 2, false,
+     "{overlayShader}: /surfaces/0/shaders/0/server: "},
+    {"overlay's settings", "{shot} --plugin {plugin} --overlay {overlaySettings} -o {out}", 2, false,
+     "{overlaySettings}: /surfaces/0/shaders/0/settings: shader \"QZ_record\" has no options panel"},
+    {"overlay's texture", "{shot} --plugin {plugin} --overlay {overlayTexture} -o {out}", 2, false,
+     "{overlayTexture}: /surfaces/0/textures/color/layers/0/input: unknown gradient input \"Nowhere\""},
 };
 
 // A test name from a case's description: its letters and digits, the rest as underscores.
@@ -178,7 +199,8 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
         {"the scene itself", sceneCopy + quiet + "-o " + alias, "the scene is read from"},
         {"save over the scene", sceneCopy + " --save " + sceneCopy, "the scene is read from"},
         {"save to a full disk", good + " --save " + dir + "/full.png", "full.png"},
-        {"a name with no room for its temporary", good + quiet + "-o " + dir + "/" + std::string(240, 'n') + ".png",
+        {"a name with no room for its temporary",
+         good + quiet + "-o " + dir + "/" + std::string(240, 'n') + ".png",
          "the file name is too long: 244 bytes, and the temporary file it is written through adds 18"},
         {"more memory than there is",
          good + quiet + "--width 16384 --height 16384 --sweep Ksub=" +
@@ -202,7 +224,8 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), kTiny);
     // The preset being applied is one of the scene's files too (a copy, in a presets folder here).
     const std::string presets = dir + "/presets", wax = presets + "/wax.json";
-    ASSERT_EQ(std::system(("mkdir -p " + presets + " && cp " VELMORA_SOURCE_PRESETS "/wax.json " + wax).c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + presets + " && cp " VELMORA_SOURCE_PRESETS "/wax.json " + wax).c_str()),
+              0);
     std::ifstream waxIn(wax);
     const std::string waxText{std::istreambuf_iterator<char>(waxIn), std::istreambuf_iterator<char>()};
     Outcome r = run(good + " --preset wax --save " + wax, "VELMORA_PRESETS=" + presets + " " + kProgram);
@@ -216,23 +239,118 @@ TEST(Cli, OutputsCheckedBeforeRendering) {
 // A copy of the program moved out of its build, with nothing beside it or in its installed
 // folders, refuses what needs a missing companion before rendering, saying what it looked for
 // and where; what needs none still works.
+// A child of the program with `args`, its standard output through a pipe (its standard error to
+// `errFile`); the pid, and the pipe's reading end in `out`.
+pid_t spawn(const std::vector<std::string> &args, const std::string &errFile, int &out) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(err, 2);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(kProgram.c_str()));
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kProgram.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    out = fds[0];
+    return pid;
+}
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A render stopped by SIGTERM or SIGINT while it writes its output leaves no temporary file and
+// no output: a large float EXR takes seconds to write, and the signal comes once its temporary
+// file appears.
+TEST(Cli, SignalDuringAWriteLeavesNoTemporaryFile) {
+    const std::string dir = ::testing::TempDir() + "/velmora_cli_signal_" + std::to_string(::getpid());
+    const std::string shot = writeFile("velmora_signal_shot.lws", "LWSC\n3\nAddCamera\n");
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str());
+        int out = -1;
+        pid_t pid = spawn({shot, "--host-shading", "-q", "--width", "4096", "--height", "4096", "--exr-type",
+                           "float", "-o", dir + "/big.exr"},
+                          dir + "/../velmora_signal_err.txt", out);
+        ASSERT_GT(pid, 0);
+        auto listing = [&] {
+            std::vector<std::string> names;
+            if (DIR *d = ::opendir(dir.c_str())) {
+                while (dirent *e = ::readdir(d))
+                    if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+                ::closedir(d);
+            }
+            return names;
+        };
+        bool writing = false;
+        int status = 0;
+        for (int k = 0; k < 60000 && !writing; ++k) {
+            writing = !listing().empty();
+            if (!writing && ::waitpid(pid, &status, WNOHANG) == pid) break;
+            if (!writing) ::usleep(1000);
+        }
+        ASSERT_TRUE(writing) << "the output's temporary file never appeared";
+        ::kill(pid, sig);
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(out);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        std::vector<std::string> left = listing();
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// The look-development server started from the command line stops cleanly on SIGINT.
+TEST(Cli, ServerStopsCleanlyOnSigint) {
+    const std::string err = ::testing::TempDir() + "/velmora_cli_serve_err_" + std::to_string(::getpid()) + ".txt";
+    int out = -1;
+    pid_t pid =
+        spawn({writeFile("velmora_good.json", kTiny), "--plugin", kPlugin, "--serve", "--port", "0"}, err, out);
+    ASSERT_GT(pid, 0);
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && ::read(out, &c, 1) == 1) line += c;
+    ASSERT_NE(line.find("serving http://127.0.0.1:"), std::string::npos) << line << slurp(err);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(out);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << ": " << slurp(err);
+    EXPECT_NE(slurp(err).find("velmora-render: stopped"), std::string::npos) << slurp(err);
+    std::remove(err.c_str());
+}
+
 TEST(Cli, MovedProgramNamesWhatItMisses) {
     const std::string moved = "velmora_cli_moved_" + std::to_string(::getpid());
     const std::string dir = ::testing::TempDir() + "/" + moved, copy = dir + "/velmora-render";
     const std::string good = writeFile("velmora_good.json", kTiny), quiet = " --host-shading -q -o " + dir;
-    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()), 0);
+    ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " + kProgram + " " + copy).c_str()),
+              0);
     const std::string where = moved + ", ", installed = moved + "/../lib/velmora";
     struct Case {
         std::string args, output;
         int status;
         std::vector<std::string> messages;
     } cases[] = {
-        {good + quiet + "/out.png", "out.png", 2,
+        {good + quiet + "/out.png",
+         "out.png",
+         2,
          {"out.png: cannot be written: the image codecs library libvelmora-codecs.so is in none of ", where,
           installed}},
-        {good + " -q -o " + dir + "/out.pfm", "out.pfm", 2,
+        {good + " -q -o " + dir + "/out.pfm",
+         "out.pfm",
+         2,
          {"velmora.so: no readable shader plug-in in ", where, installed, "--host-shading"}},
-        {good + " --preset light_skin" + quiet + "/out.pfm", "out.pfm", 2,
+        {good + " --preset light_skin" + quiet + "/out.pfm",
+         "out.pfm",
+         2,
          {"no presets folder: looked for presets/ in ", where, moved + "/../share/velmora"}},
         {good + quiet + "/out.pfm", "out.pfm", 0, {}},
     };

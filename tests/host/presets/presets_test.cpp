@@ -50,6 +50,24 @@ TEST(Presets, ShippedLooksApplyToEverySkinInstance) {
     EXPECT_EQ(host::presets::findPreset(presets, "nope"), nullptr);
 }
 
+// A value the shader refuses is named in the preset's file, at its setting.
+TEST(Presets, BadValueRefusedInThePresetFile) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(::testing::TempDir()) / ("velmora_value_presets_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "waxy.json") << R"({"name": "waxy", "source": "a test", "settings": {"Ksub": 50}})";
+    std::string err = (dir / "err.txt").string();
+    std::string cmd = "VELMORA_PRESETS=" + dir.string() + " " + kProgram + " --plugin " + kSkin +
+                      " --describe-panel --preset waxy >/dev/null 2>" + err;
+    int raw = std::system(cmd.c_str());
+    std::ifstream in(err);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << text;
+    EXPECT_EQ(text, "velmora-render: " + (dir / "waxy.json").string() +
+                        ": /settings/Ksub: value 50 is out of range [0, 10]\n");
+    fs::remove_all(dir);
+}
+
 TEST(Presets, BadFilesRefusedNamingFileAndPlace) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(::testing::TempDir()) / ("velmora_bad_presets_" + std::to_string(::getpid()));

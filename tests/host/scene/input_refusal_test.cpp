@@ -2,8 +2,10 @@
 // Refusals of bad input files: scene text, meshes and the files behind them.
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -35,6 +37,12 @@ protected:
     std::string fifo(const std::string &name) {
         std::string path = dir_ + "/" + name;
         EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+        return path;
+    }
+    // A file of `bytes` zeros that takes no room on disk.
+    std::string sparse(const std::string &name, uint64_t bytes) {
+        std::string path = write(name, "");
+        EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes)), 0);
         return path;
     }
     std::string folder(const std::string &name) {
@@ -161,6 +169,9 @@ TEST_F(InputFiles, FilesThatAreNotRegularOrReadableAreRefusedWithoutWaiting) {
         {"mesh is a folder", loadWithMesh(folder("dir.obj")), "/items/1/mesh/file: cannot open mesh file"},
         {"image is a pipe", host::scene::loadSceneFile(withImage(fifo("pipe.png"))),
          "/images/0/file: cannot read image \"" + dir_ + "/pipe.png\": is a pipe"},
+        {"image over the cap", host::scene::loadSceneFile(withImage(sparse("huge.png", 3ull << 30))),
+         "/images/0/file: cannot read image \"" + dir_ +
+             "/huge.png\": is larger than the 2 GB limit for an image file"},
         {"material file is a pipe", loadWithMesh(usesPipe),
          "/items/1/mesh/file: cannot read material file \"" + dir_ + "/pipe.mtl\": is a pipe"},
     };

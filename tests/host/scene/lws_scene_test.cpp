@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -339,12 +341,63 @@ TEST(LwsScene, DamagedFilesRefusedAtTheirLine) {
         {"truncated in an envelope", text.substr(text.find("  Key 2.06911")), "",
          "line 26: the file ends inside the envelope opened on line 24"},
         {"not a scene file", "LWSC\n5", "LWOB\n5", "line 1: \"LWOB\": not a host scene file"},
+        {"channel given twice", "Channel 1\n", "Channel 0\n",
+         "line 31: \"Channel 0\": channel 0 is given twice (first on line 23)"},
+        {"number overflowing a double", "Key 0 0 0 0 0 0 0 2.0682507681379909 0",
+         "Key 1e400 0 0 0 0 0 0 2.0682507681379909 0",
+         "line 26: \"  Key 1e400 0 0 0 0 0 0 2.06825076813799...\": the key's value \"1e400\" is too large for a "
+         "number"},
+        {"number out of range", "Key 0 0 0 0 0 0 0 2.0682507681379909 0",
+         "Key 1e10 0 0 0 0 0 0 2.0682507681379909 0",
+         "line 26: \"  Key 1e10 0 0 0 0 0 0 2.068250768137990...\": the key's value 1e+10 is out of range"},
+        {"not a number", "Key 0 0 0 0 0 0 0 2.0682507681379909 0", "Key 0x10 0 0 0 0 0 0 2.0682507681379909 0",
+         "line 26: \"  Key 0x10 0 0 0 0 0 0 2.068250768137990...\": the key's value must be a number, not "
+         "\"0x10\""},
     };
     for (const Case &c : cases) {
         host::scene::LoadResult r = loadEdited("move_x.lws", c.from, c.to);
         EXPECT_FALSE(r.scene) << c.what;
         EXPECT_NE(r.error.find("shot.lws, " + c.message), std::string::npos) << c.what << ": " << r.error;
     }
+}
+
+// Numbers are read as strtod reads them: long decimals rounded, tiny ones to zero or a denormal.
+TEST(LwsScene, NumbersReadToTheNearestDouble) {
+    NEED_MODELS();
+    const std::string key = "Key 0 0 0 0 0 0 0 2.0682507681379909 0";
+    for (const char *value : {"1e-400", "4.9406564584124654e-320", "-0.0000000000000000000000000000000000000001",
+                              "1.00000000000000000000000000000000000000000000000000000000000000001",
+                              "123456789.123456789123456789123456789123456789123456789123456789123"}) {
+        std::string edited = key;
+        edited.replace(4, 1, value);
+        host::scene::LoadResult r = loadEdited("move_x.lws", key, edited);
+        ASSERT_TRUE(r.scene) << value << ": " << r.error;
+        EXPECT_EQ(channelAt(*r.scene, 0, 0), std::strtod(value, nullptr)) << value;
+    }
+}
+
+// A chain of parents deeper than a transform walks is refused at the line of the item too deep,
+// as JSON scenes refuse it; one item less deep loads.
+TEST(LwsScene, ParentChainsDeeperThanTheLimitRefused) {
+    auto chain = [](int nulls) {
+        std::string text = "LWSC\n5\n";
+        char line[64];
+        for (int i = 0; i < nulls; ++i) {
+            std::snprintf(line, sizeof line, "AddNullObject %X n%d\n", 0x10000000 + i, i);
+            text += line;
+            if (i > 0) {
+                std::snprintf(line, sizeof line, "ParentItem %X\n", 0x10000000 + i - 1);
+                text += line;
+            }
+        }
+        return text + "AddCamera 30000000\n";
+    };
+    host::scene::LoadResult ok = host::scene::loadLwsText(chain(257), "deep.lws", ".");
+    EXPECT_TRUE(ok.scene) << ok.error;
+    host::scene::LoadResult deep = host::scene::loadLwsText(chain(258), "deep.lws", ".");
+    EXPECT_FALSE(deep.scene);
+    // The 258th null (n257) has 257 ancestors; its ParentItem is line 2 + 1 + 2 * 257.
+    EXPECT_EQ(deep.error, "deep.lws, line 517: the parent chain is deeper than 256");
 }
 
 }  // namespace
