@@ -45,6 +45,7 @@ velmora_fuzz_image_jpeg     image_jpeg  -            262144      0
 velmora_fuzz_image_tiff     image_tiff  -            262144      0
 velmora_fuzz_image_exr      image_exr   -            262144      0
 velmora_fuzz_cli            cli         cli.dict     4096        1
+velmora_fuzz_mesh_answer    mesh_answer -            262144      1
 "
 targets=()
 while read -r target _; do

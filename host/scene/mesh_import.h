@@ -82,7 +82,7 @@ bool importMeshInProcess(const std::string &path, int layer, ImportedMesh &out, 
 
 // The importer process's whole work (velmora-mesh-import PATH LAYER MEMORY_LIMIT ADDRESS_LIMIT
 // CPU_SECONDS): sets its own limits, imports, and writes the outcome to its standard output.
-// Returns the exit status.
+// Ends the process once it has answered; returns (the exit status) only on a usage error.
 int meshImporterMain(int argc, char **argv);
 
 // The importer process's answer (mesh_wire.cpp).

@@ -137,7 +137,7 @@ public:
 private:
     const PullBytes &pull_;
     uint64_t max_, total_ = 0;
-    std::vector<char> buf_ = std::vector<char>(1 << 20);
+    std::vector<char> buf_ = std::vector<char>(1 << 16);  // a pipe holds 64 KB
     size_t at_ = 0, have_ = 0;
 };
 
