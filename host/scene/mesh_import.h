@@ -59,8 +59,9 @@ struct ImportedMesh {
 // import may take at its peak, estimated before anything is read and checked again as the file
 // is read. On refusal returns false with a diagnostic naming the file, whose text reads
 // `mesh file "PATH": what is wrong` (with ", line N" after the name for OBJ text),
-// `cannot open mesh file "PATH": why` or `cannot read material file "PATH": why`; the importer's
-// own message is quoted where it gives one. Never throws.
+// `cannot open mesh file "PATH": why` or
+// `cannot read material file "MATERIAL": why (named by mesh file "PATH")`; the importer's own
+// message is quoted where it gives one. Never throws.
 //
 // The import runs in a process of its own, the companion program velmora-mesh-import (found
 // beside the program like the image codecs), so that assimp's own faults cannot reach the

@@ -153,7 +153,13 @@ bool importMesh(const std::string &path, int layer, ImportedMesh &out, util::Dia
     util::Diagnostic why;
     std::string fault;
     const uint64_t most = memory ? memory + (64ull << 20) : UINT64_MAX;
-    bool valid = readImporterAnswer(pull, most, ok, out, why, fault);
+    bool valid = false;
+    try {
+        valid = readImporterAnswer(pull, most, ok, out, why, fault);
+    } catch (const std::bad_alloc &) {
+        out = ImportedMesh();
+        fault = "the mesh it gives needs more memory than there is";
+    }
     ::close(fds[0]);
 
     // The importer's end: it exits once it has answered; past the deadline, or after an answer

@@ -107,9 +107,13 @@ public:
         bytes(&s[0], n);
         return s;
     }
-    uint64_t count(uint64_t most, const char *what) {
+    // A count of at most `most` things, each taking at least `least` bytes of what may still
+    // arrive.
+    uint64_t count(uint64_t most, const char *what, uint64_t least = 1) {
         uint64_t n = get<uint64_t>();
         if (n > most) bad(std::string("it gives more ") + what + " than a mesh may have");
+        if (fault.empty() && n > (max_ - total_ + (have_ - at_)) / least)
+            bad(std::string("it gives more ") + what + " than it may take bytes");
         return fault.empty() ? n : 0;
     }
     // An array of `n` elements read a block at a time.
@@ -276,15 +280,15 @@ bool readImporterAnswer(const PullBytes &pull, uint64_t maxBytes, bool &ok, Impo
                 r.bad("a layer's parent is not a layer");
             MeshLayer &m = l.mesh;
             m.index = r.get<int32_t>();
-            r.array(m.points, r.count(kMaxLayerPoints, "points"));
+            r.array(m.points, r.count(kMaxLayerPoints, "points", sizeof(MeshPoint)));
             for (const MeshPoint &p : m.points)
                 for (float c : p.pos)
                     if (!(std::fabs(c) <= kMaxCoordinate)) r.bad("a point's coordinate is out of range");
-            uint64_t polygons = r.count(kMaxLayerPoints, "polygons");
+            // Each polygon takes at least its surface, normal, corner count and three corners.
+            uint64_t polygons = r.count(kMaxLayerPoints, "polygons", 4 + 12 + 8 + 3 * 4);
+            m.polygons.reserve(static_cast<size_t>(polygons));
             const int64_t points = static_cast<int64_t>(m.points.size());
             for (uint64_t k = 0; k < polygons && r.fault.empty(); ++k) {
-                if (m.polygons.size() == m.polygons.capacity())
-                    m.polygons.reserve(std::min<uint64_t>(polygons, 2 * m.polygons.size() + kBlock));
                 m.polygons.emplace_back();
                 MeshPolygon &p = m.polygons.back();
                 p.surface = r.get<int32_t>();

@@ -3,6 +3,7 @@
 // quadratic time or asks for unbounded memory end the render with one refusal naming the file,
 // in bounded time; a mesh that imports gives the same mesh as the import in this process; and a
 // renderer without its importer names the folders it searched.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,7 +176,11 @@ TEST_F(MeshFiles, HostileMeshesEndInOneRefusalNamingTheFile) {
          "declares 500000000 doubles, more than its 12 compressed bytes can inflate to"},
         {"FBX array of 3e7 doubles from 12 bytes", "large.fbx", fbxInflating(30000000),
          "the array at byte 48 in record \"Vertices\" declares 30000000 doubles"},
+        {"OBJ naming a FIFO as its material file", "fifo.obj",
+         "mtllib pipe.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
+         "pipe.mtl\": is a pipe, not a regular file (named by mesh file"},
     };
+    ASSERT_EQ(::mkfifo((dir_ + "/pipe.mtl").c_str(), 0600), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string mesh = write(c.name, c.data), out = write("out.png", "") + ".new.png";
@@ -309,7 +314,9 @@ TEST_F(MeshFiles, ADamagedAnswerFromTheImporterIsRefused) {
     } cases[] = {
         {"a point past the layer's", changed(corner, 4, 4), "a polygon names a point the layer lacks"},
         {"a negative point", changed(corner, uint32_t(-1), 4), "a polygon names a point the layer lacks"},
-        {"more points than arrive", changed(points, 1u << 26, 8), "it ends early"},
+        {"more points than arrive", changed(points, 1000, 8), "it ends early"},
+        {"more points than the answer may hold", changed(points, 1u << 26, 8),
+         "more points than it may take bytes"},
         {"more points than a layer has", changed(points, 1ull << 40, 8), "more points than a mesh may have"},
         {"a byte past the end", good + "x", "it goes on past its end"},
         {"another build's answer", "VMESHIM0" + good.substr(8), "does not start as an answer"},
