@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts where, and the packages CPack makes of it.
-#   Linux:   bin/velmora-render, lib/velmora/ (the plug-in and the image codecs), share/velmora/
+#   Linux:   bin/velmora-render, lib/velmora/ (the plug-in, the image codecs and the mesh importer
+#            program), share/velmora/
 #            (presets, examples, docs, the licence and changes), share/man/man1/velmora-render.1.
 #            The program finds its companions relative to its own folder (host/util), so any
 #            prefix and DESTDIR work. `cpack` makes the Debian package of the renderer.
@@ -34,6 +35,7 @@ endif()
 
 install(TARGETS velmora-render RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS velmora velmora_host_codecs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/velmora)
+install(TARGETS velmora-mesh-import RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/velmora)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/presets/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/presets
         FILES_MATCHING PATTERN "*.json")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/examples)

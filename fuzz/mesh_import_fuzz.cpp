@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// Fuzzes the mesh import (host::importMesh over assimp) with mesh files. The first byte picks the
-// file's name (.lwo, .obj, .ply, .stl, .gltf, .glb, .fbx, .dae; the reader is told by content as
-// well), the rest is the file, written to a private folder. Every input must end in a short
-// refusal that names the file, or layers whose polygons name existing points and surfaces, whose
-// points are finite and within the coordinate limit, and which the renderer can finish.
+// Fuzzes the mesh import (host::importMeshInProcess: assimp in the fuzzer's own process) with
+// mesh files. The first byte picks the file's name (.lwo, .obj, .ply, .stl, .gltf, .glb, .fbx,
+// .dae; the reader is told by content as well), the rest is the file, written to a private
+// folder. Every input must end in a short refusal that names the file, or layers whose polygons
+// name existing points and surfaces, whose points are finite and within the coordinate limit, and
+// which the renderer can finish.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -40,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::fclose(f);
 
     host::scene::ImportedMesh mesh;
-    std::string error;
+    host::util::Diagnostic why;
     // A limit well under the fuzzer's own, so that the estimates are what refuses large asks.
-    bool ok = host::scene::importMesh(path, data[0] / 8 % 3, mesh, error, 256ull << 20);
+    bool ok = host::scene::importMeshInProcess(path, data[0] / 8 % 3, mesh, why, 256ull << 20);
+    std::string error = why.text();
     ::unlink(path.c_str());
     if (!ok) {
         if (error.find(path) == std::string::npos || error.size() > 1024) std::abort();

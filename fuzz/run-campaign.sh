@@ -48,6 +48,7 @@ velmora_fuzz_cli            cli         cli.dict     4096        1
 velmora_fuzz_serve_requests serve_requests serve.dict 16384     1
 velmora_fuzz_lws            lws         lws.dict     262144      1
 velmora_fuzz_overlay        overlay     overlay.dict 65536       1
+velmora_fuzz_mesh_answer    mesh_answer -            262144      1
 "
 targets=()
 while read -r target _; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Tests the Debian package as a user gets it: its dependencies resolve, and the copy it installs
-# (into a clean root of its own) renders the default scene, an example and a preset from its own
-# files, with the source and build trees out of its reach where the kernel allows hiding them.
+# (into a clean root of its own) renders the default scene, an example (its mesh read by the
+# installed mesh importer) and a preset from its own files, with the source and build trees out
+# of its reach where the kernel allows hiding them.
 #   scripts/test-package.sh [PACKAGE.deb]     (default: build/packages/velmora_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +33,7 @@ checks() {
     '$bin' '$share/examples/bunny.json' -q -o bunny.png --width 160 --height 120 --samples 1
     '$bin' -q --preset light_skin -o preset.exr --width 80 --height 60 --samples 1
     test -s '$root/usr/share/man/man1/velmora-render.1'
+    test -x \"\$(find '$root/usr/lib' -path '*/velmora/velmora-mesh-import')\"
   "
   for f in default.png bunny.png; do
     [ "$(head -c 8 "$f" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || { echo "$f is not a PNG" >&2; return 1; }

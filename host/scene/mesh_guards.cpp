@@ -240,3 +240,112 @@ bool MeshImport::gltfBounds(const std::string &data, util::Diagnostic &error) {
 }
 
 }  // namespace host::scene::mesh_pvt
+
+namespace host::scene::mesh_pvt {
+
+bool MeshImport::fbxArrays(const std::string &data, util::Diagnostic &error) {
+    static const char kMagic[] = "Kaydara FBX Binary  \0\x1a";
+    const size_t size = data.size();
+    if (size < 27 || std::memcmp(data.data(), kMagic, sizeof kMagic - 1) != 0) return true;
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, data.data() + at, 4);
+        return uint64_t(v);
+    };
+    auto u64 = [&](size_t at) {
+        uint64_t v;
+        std::memcpy(&v, data.data() + at, 8);
+        return v;
+    };
+    const bool wide = u32(23) >= 7500;  // 64-bit offsets and counts from version 7.5
+    const size_t header = wide ? 25 : 13;
+    constexpr uint64_t kMaxRatio = 1032;  // zlib's best: about 1032 bytes out for each byte in
+    constexpr size_t kMaxDepth = 1024;
+    std::vector<uint64_t> ends;  // the ends of the records the walk is inside
+    size_t p = 27;
+    // What does not parse is left for assimp to refuse: the walk only stops.
+    for (;;) {
+        while (!ends.empty() && p >= ends.back()) {
+            p = static_cast<size_t>(ends.back());
+            ends.pop_back();
+        }
+        if (size - p < header) break;
+        uint64_t end = wide ? u64(p) : u32(p), count = wide ? u64(p + 8) : u32(p + 4),
+                 length = wide ? u64(p + 16) : u32(p + 8);
+        size_t nameLength = static_cast<uint8_t>(data[p + header - 1]);
+        if (end == 0) {  // the empty record that closes a list
+            if (ends.empty()) break;
+            p += header;
+            continue;
+        }
+        if (end <= p || end > size || (!ends.empty() && end > ends.back())) break;
+        size_t q = p + header + nameLength;
+        if (q > end || length > end - q) break;
+        const std::string name = data.substr(p + header, nameLength);
+        const size_t properties = q + static_cast<size_t>(length);
+        for (uint64_t i = 0; i < count && q < properties; ++i) {
+            const size_t at = q;
+            char type = data[q++];
+            size_t element = 0;
+            switch (type) {
+                case 'C':
+                    q += 1;
+                    continue;
+                case 'Y':
+                    q += 2;
+                    continue;
+                case 'I':
+                case 'F':
+                    q += 4;
+                    continue;
+                case 'D':
+                case 'L':
+                    q += 8;
+                    continue;
+                case 'S':
+                case 'R':
+                    if (properties - q < 4) break;
+                    q += 4 + static_cast<size_t>(u32(q));
+                    continue;
+                case 'b':
+                    element = 1;
+                    break;
+                case 'i':
+                case 'f':
+                    element = 4;
+                    break;
+                case 'd':
+                case 'l':
+                    element = 8;
+                    break;
+                default:
+                    break;
+            }
+            if (!element || properties - q < 12) break;
+            uint64_t elements = u32(q), encoding = u32(q + 4), compressed = u32(q + 8);
+            q += 12;
+            if (encoding == 1 && elements * element > compressed * kMaxRatio + 64) {
+                const char *kind = type == 'd'   ? "doubles"
+                                   : type == 'f' ? "floats"
+                                   : type == 'b' ? "booleans"
+                                                 : "integers";
+                return refuseFile(error, "the array at byte " + std::to_string(at) + " in record " + quote(name) +
+                                             " declares " + std::to_string(elements) + " " + kind +
+                                             ", more than its " + std::to_string(compressed) +
+                                             " compressed bytes can inflate to");
+            }
+            q += static_cast<size_t>(std::min<uint64_t>(compressed, properties - q));
+        }
+        if (properties < end) {  // nested records follow the properties
+            if (ends.size() >= kMaxDepth)
+                return refuseFile(error, "its nodes nest deeper than " + std::to_string(kMaxDepth) + " levels");
+            ends.push_back(end);
+            p = properties;
+        } else {
+            p = static_cast<size_t>(end);
+        }
+    }
+    return true;
+}
+
+}  // namespace host::scene::mesh_pvt

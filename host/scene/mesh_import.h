@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,13 +59,52 @@ struct ImportedMesh {
 // import may take at its peak, estimated before anything is read and checked again as the file
 // is read. On refusal returns false with a diagnostic naming the file, whose text reads
 // `mesh file "PATH": what is wrong` (with ", line N" after the name for OBJ text),
-// `cannot open mesh file "PATH": why` or `cannot read material file "PATH": why`; the importer's
-// own message is quoted where it gives one. Never throws.
+// `cannot open mesh file "PATH": why` or
+// `cannot read material file "MATERIAL": why (named by mesh file "PATH")`; the importer's own
+// message is quoted where it gives one. Never throws.
+//
+// The import runs in a process of its own, the companion program velmora-mesh-import (found
+// beside the program like the image codecs), so that assimp's own faults cannot reach the
+// renderer: its address space is capped at the memory limit (or the memory available) and some
+// room for the program itself, its CPU time and its stack are limited, and it is killed past a
+// wall-clock limit (VELMORA_MESH_IMPORT_SECONDS, default 300). A crash, a signal, a limit reached
+// or an answer that does not check out refuses the mesh file with one message naming it; so
+// does a missing companion, naming the folders searched.
 bool importMesh(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
                 uint64_t memoryLimit = 0);
 // The same, with the refusal's text.
 bool importMesh(const std::string &path, int layer, ImportedMesh &out, std::string &error,
                 uint64_t memoryLimit = 0);
+
+// importMesh in the calling process, assimp and all: for the importer process itself and the
+// fuzz target. Nothing here guards against assimp's own crashes and hangs.
+bool importMeshInProcess(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
+                         uint64_t memoryLimit = 0);
+
+// The importer process's whole work (velmora-mesh-import PATH LAYER MEMORY_LIMIT ADDRESS_LIMIT
+// CPU_SECONDS): sets its own limits, imports, and writes the outcome to its standard output.
+// Ends the process once it has answered; returns (the exit status) only on a usage error.
+int meshImporterMain(int argc, char **argv);
+
+// The importer process's answer (mesh_wire.cpp).
+
+// Writes an import's outcome to `fd`: the mesh when `ok`, else the refusal `why`. False when
+// the write fails.
+bool writeImporterAnswer(int fd, bool ok, const ImportedMesh &mesh, const util::Diagnostic &why);
+
+// A source of bytes: up to `size` into `to`; 0 at the end (or on failure).
+using PullBytes = std::function<size_t(char *to, size_t size)>;
+
+// Reads an answer written by writeImporterAnswer from a source it does not trust, at most
+// `maxBytes` of it: `ok` and the mesh, or the refusal in `why`. False, with what is wrong in
+// `fault`, when the bytes are not a whole, valid answer: counts beyond the mesh limits, polygons
+// naming points or surfaces that are not there, maps not the size of their layer, points out of
+// range, bytes missing or left over. Memory grows only with the bytes that arrive.
+bool readImporterAnswer(const PullBytes &pull, uint64_t maxBytes, bool &ok, ImportedMesh &mesh,
+                        util::Diagnostic &why, std::string &fault);
+
+// The companion program's file name.
+constexpr const char *kMeshImporter = "velmora-mesh-import";
 
 // Reads OBJ text as importMesh reads an OBJ file, without opening any file (material files are
 // not read, so every polygon is on surface -1 or a material with default values). Refusals start

@@ -58,11 +58,14 @@ bool MeshImport::file(int layer, ImportedMesh &out, util::Diagnostic &error) {
     if (format != Format::Lwo) {
         if (layer > 1) return refuseSentence(error, "has one layer, not " + std::to_string(layer));
         if (format == Format::Ply && !plyHeader(error)) return false;
-        if (format == Format::Collada || format == Format::Gltf) {
+        if (format == Format::Collada || format == Format::Gltf || format == Format::Fbx) {
             std::string text;
             if (!io::readFile(path_, io::kMaxMeshBytes, "mesh file", text, why))
                 return refuse(error, "cannot open mesh file " + quoteFile(path_) + ": " + why);
-            if (format == Format::Collada ? !colladaIndices(text, error) : !gltfBounds(text, error)) return false;
+            if (format == Format::Collada ? !colladaIndices(text, error)
+                : format == Format::Gltf  ? !gltfBounds(text, error)
+                                          : !fbxArrays(text, error))
+                return false;
             return other(format, text.size(), estimate, true, out, error, &text);
         }
         // PLY files have no materials: the one assimp makes up is not the file's.
@@ -593,8 +596,8 @@ using util::excerpt;
 using util::kExcerpt;
 using util::quoteFile;
 
-bool importMesh(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
-                uint64_t memoryLimit) {
+bool importMeshInProcess(const std::string &path, int layer, ImportedMesh &out, util::Diagnostic &error,
+                         uint64_t memoryLimit) {
     out = ImportedMesh();
     error = util::Diagnostic();
     std::string label = "mesh file " + quoteFile(path);

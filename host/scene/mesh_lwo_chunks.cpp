@@ -34,6 +34,7 @@ LwoFile readLwoChunks(const std::string &data) {
     };
     const bool lwo2 = f.type == "LWO2" || f.type == "LXOB";
     std::map<std::string, size_t> weightNamed, uvNamed;  // the current layer's maps by name
+    uint64_t layerChunks = 0;
     while (b.left() >= 8 && f.fault.empty()) {
         uint32_t id = b.u4(), length = b.u4();
         if (length > b.left()) break;
@@ -42,6 +43,10 @@ LwoFile readLwoChunks(const std::string &data) {
         if (length & 1 && b.left()) ++b.p;
         std::string tag(reinterpret_cast<const char *>(chunk.p) - 8, 4);
         auto fault = [&](const std::string &what) { f.fault = "its " + tag + " chunk " + what; };
+        // assimp's reader takes time quadratic in the layers: past the most read, the rest of
+        // the file is only counted.
+        if (id == 0x4C415952u) ++layerChunks;
+        if (layerChunks > kMaxLwoLayers) continue;
         // assimp 5.2 reads these chunks' entries without bounds: a polygon whose point numbers
         // run past its chunk (or the file) is read from beyond it, and a point number equal to the
         // layer's point count passes its check. Every entry must fit its chunk, whole, and name
@@ -117,6 +122,9 @@ LwoFile readLwoChunks(const std::string &data) {
             f.surfaces.push_back(std::move(surface));
         }
     }
+    if (layerChunks > kMaxLwoLayers && f.fault.empty())
+        f.fault = "it has " + std::to_string(layerChunks) + " layers (LAYR chunks), more than the " +
+                  std::to_string(kMaxLwoLayers) + " read";
     return f;
 }
 

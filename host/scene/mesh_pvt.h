@@ -192,6 +192,10 @@ inline double within(double v, double lo, double hi, double def) {
 // ---------------------------------------------------------------------------------------------
 // Host objects: chunks (mesh_lwo_chunks.cpp), the older format (mesh_lwob.cpp).
 
+// The most layers (LAYR chunks) a host object may have: assimp 5.2's reader takes time quadratic
+// in their number (20,000 one-triangle layers take it 24 s).
+constexpr uint64_t kMaxLwoLayers = 4096;
+
 // Walks the chunks of a host object: layers (number, name, pivot, parent and points) and, in LWO2
 // files, the layers' weight and UV maps and the surfaces' base values. What does not fit is left
 // for assimp to refuse.
@@ -289,6 +293,13 @@ private:
     // declared length, and every accessor (and sparse accessor) within its buffer view. Whether the
     // buffers hold their declared lengths assimp checks itself.
     bool gltfBounds(const std::string &data, util::Diagnostic &error);
+
+    // A binary FBX file's records, checked before assimp reads them: assimp 5.2 makes room for as
+    // many elements as a zlib-compressed array declares, whatever its compressed bytes could
+    // inflate to, and recurses once for each level of nesting. No array may declare more bytes
+    // than its compressed bytes can inflate to (zlib's best ratio is about 1032:1), and records
+    // may nest at most 1024 deep.
+    bool fbxArrays(const std::string &data, util::Diagnostic &error);
 
     static bool binary(const char *head, ssize_t got);
 

@@ -118,8 +118,10 @@ Assimp::IOStream *BoundedIO::Open(const char *file, const char *mode) {
                             : kind + " " + quoteFile(file);
     int fd = io::openRegularFile(file, io::kMaxMeshBytes - std::min(read_, io::kMaxMeshBytes),
                                  sideKind_.empty() ? "mesh file" : kind.c_str(), size, why);
+    // A material file's refusal names the mesh file too, after the reason.
+    const std::string by = sideKind_.empty() ? "" : " (named by mesh file " + quoteFile(main_) + ")";
     if (fd < 0) {
-        refuse("cannot read " + named + ": " + why);
+        refuse("cannot read " + named + ": " + why + by);
         return nullptr;
     }
     if (std::find(files.begin(), files.end(), file) == files.end()) {
@@ -131,7 +133,7 @@ Assimp::IOStream *BoundedIO::Open(const char *file, const char *mode) {
     if (limit_ && estimate_ > limit_) {
         ::close(fd);
         refuse(named + " would need about " + io::byteText(estimate_) + " of memory, more than the " +
-               io::byteText(limit_) + " left for the scene");
+               io::byteText(limit_) + " left for the scene" + by);
         return nullptr;
     }
     return new FileStream(fd, size);
