@@ -50,8 +50,6 @@ void backdropRadiosity(ThreadState &ts, const double p[3], const double n[3], do
 
 namespace {
 
-double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
 // The world length one pixel spans at p: the unit of the cache's spacings, so that records are as
 // dense on screen near the camera as far from it.
 double pixelLength(const RenderContext &rc, const double p[3]) {
@@ -143,7 +141,7 @@ void gatherRecord(ThreadState &ts, const double pos[3], const double n[3], int r
     // the value's own gradient allows, within the spacings.
     double harmonic = inverse > 0 ? rays / inverse : HUGE_VAL;
     for (int c = 0; c < 3; ++c) {
-        double g = std::sqrt(dot(r.translation[c], r.translation[c]));
+        double g = std::sqrt(vec(r.translation[c]).length2());
         if (g > 0 && r.value[c] > 0) harmonic = std::min(harmonic, r.value[c] / g);
     }
     const double grow = static_cast<double>(1 << level), unit = pixelLength(rc, pos) * grow;
