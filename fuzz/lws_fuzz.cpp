@@ -8,18 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/scene_checks.h"
 #include "host/scene/lws_scene.h"
 
 namespace {
 
 constexpr char kLabel[] = "fuzz.lws";
-
-bool finite(const host::scene::Affine &a) {
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            if (!std::isfinite(a[i][j])) return false;
-    return true;
-}
 
 void check(const host::scene::Scene &scene) {
     if (!scene.camera || scene.surfaces.empty()) std::abort();
@@ -30,7 +24,7 @@ void check(const host::scene::Scene &scene) {
         int depth = 0;
         for (const host::scene::Item *up = item->parent; up; up = up->parent)
             if (up == item.get() || ++depth > 256) std::abort();
-        if (!finite(host::scene::worldTransform(*item, time))) std::abort();
+        if (!fuzz::finite(host::scene::worldTransform(*item, time))) std::abort();
     }
 }
 

@@ -14,18 +14,12 @@
 #include <random>
 #include <string>
 
+#include "fuzz/scene_checks.h"
 #include "host/scene/loader.h"
 
 namespace {
 
 constexpr char kLabel[] = "fuzz.json";
-
-bool finite(const host::scene::Affine &a) {
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            if (!std::isfinite(a[i][j])) return false;
-    return true;
-}
 
 void check(const host::scene::Scene &scene) {
     if (!scene.camera || scene.surfaces.empty()) std::abort();
@@ -34,7 +28,7 @@ void check(const host::scene::Scene &scene) {
     const size_t surfaces = scene.surfaces.size();
     double time = scene.frameTime(scene.render.frameStart);
     for (const auto &item : scene.items)
-        if (!finite(host::scene::localTransform(*item, time))) std::abort();
+        if (!fuzz::finite(host::scene::localTransform(*item, time))) std::abort();
     for (const host::scene::ObjectItem *object : scene.objects) {
         for (const host::scene::MeshLayer &layer : object->layers) {
             const size_t points = layer.points.size();

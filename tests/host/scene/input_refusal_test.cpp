@@ -13,27 +13,17 @@
 #include <gtest/gtest.h>
 
 #include "host/scene/loader.h"
+#include "tests/host/scene/mesh_test_support.h"
 
 namespace {
 
 const std::string kData = VELMORA_HOST_TEST_DATA;
 constexpr size_t kLongestMessage = 400;  // a refusal quotes only a short excerpt of the input
 
-// A fresh folder for one test's files, removed with them afterwards.
-class InputFiles : public ::testing::Test {
+// A fresh folder for one test's files (removed with them afterwards), and the odd kinds of
+// file a reader may be handed.
+class InputFiles : public mesh_test::MeshFiles {
 protected:
-    void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "/velmora_inputs_XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string write(const std::string &name, const std::string &text) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
     std::string fifo(const std::string &name) {
         std::string path = dir_ + "/" + name;
         EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
@@ -57,8 +47,6 @@ protected:
                                                     mesh + R"("}}]})");
         return host::scene::loadSceneFile(scene);
     }
-
-    std::string dir_;
 };
 
 // A valid scene with one camera, with `extraTop` spliced into the top object and `extraItem`
